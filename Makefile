@@ -1,0 +1,19 @@
+# Thin driver over CMake: `make run` builds and runs the benchmark, `make test` every test.
+BUILD_DIR := build
+
+.PHONY: all build run test clean
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD_DIR)
+	cmake --build $(BUILD_DIR) --parallel
+
+run: build
+	$(BUILD_DIR)/matbench
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error
+
+clean:
+	rm -rf $(BUILD_DIR)

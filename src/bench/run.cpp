@@ -1,0 +1,41 @@
+#include "bench/run.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "bench/clock.h"
+#include "bench/report_texts.h"
+#include "kernels/kernels.h"
+
+void PrepareConsole() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool RunBenchmark(int size) {
+  if (size > MAX_N) {
+    return false;
+  }
+  N = size;
+  FillMatrix(B, SEQUENCE_FILL);
+  FillMatrix(A, SEQUENCE_FILL);
+  if (N < PRINT_LIMIT) {
+    std::fputs(FACTORS_HEADING.bytes, stdout);
+    PrintMatrix(A);
+    PrintMatrix(B);
+  }
+
+  const ClockTicks t0 = ReadClock();
+  SerialMulti();
+  const ClockTicks t1 = ReadClock();
+
+  if (N < PRINT_LIMIT) {
+    std::fputs(SERIAL_PRODUCT_HEADING.bytes, stdout);
+    PrintMatrix(SerialResult);
+  }
+  std::printf(SERIAL_LINE.bytes, ElapsedSeconds(t0, t1));
+  std::fputs(CLOSING_TEXT.bytes, stdout);
+  return true;
+}
+
+void WaitForKey() { std::getchar(); }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "matrix/matrix.h"
+
+// Size of the benchmark's problem.
+inline constexpr int PROBLEM_SIZE = 600;
+static_assert(PROBLEM_SIZE <= MAX_N, "the problem must fit the matrix storage");
+
+// Matrices are dumped only below this size.
+inline constexpr int PRINT_LIMIT = 8;
+
+// Makes each report text visible the moment it is written, pipes included, and turns a write
+// to a vanished reader into an ignored output error instead of death by SIGPIPE.
+void PrepareConsole();
+
+// Writes the whole report for a size x size problem, from the set-up to the closing text.
+// Returns false, writing nothing and leaving N alone, when size exceeds MAX_N.
+bool RunBenchmark(int size);
+
+// Blocks until one character or end of input arrives on standard input.
+void WaitForKey();
