@@ -15,6 +15,9 @@ fail() {
 expected_report() {
   {
     printf 'SerialMulti =  S \n \n'
+    for threads in $(seq 20); do
+      printf 'ParallelMulti ( %d потоков ) = S  Тест 1 \n' "$threads"
+    done
     printf '\n Завершено'
   } | iconv -f UTF-8 -t CP1251
 }
@@ -46,6 +49,12 @@ default_report_is_exact)
   ;;
 arguments_do_not_change_the_report)
   "$program" one --two 3 </dev/null >"$work/out"
+  expect_status_0 $?
+  expect_exact_report "$work/out"
+  ;;
+omp_environment_does_not_change_the_report)
+  # Run under one OMP_* setting given in the environment; the runtime may warn on stderr.
+  "$program" </dev/null >"$work/out" 2>/dev/null
   expect_status_0 $?
   expect_exact_report "$work/out"
   ;;

@@ -61,4 +61,46 @@ TEST(SerialMultiTest, NonPositiveSizeWritesNothing) {
   }
 }
 
+// 37 is prime, so no team size above 1 divides the rows evenly; 64 gives races room to show.
+TEST(ParallelMultiTest, EveryTeamSizeMatchesTheSerialProductBitForBit) {
+  for (int size : {1, 2, 37, 64}) {
+    FillFactors(size);
+    SerialMulti();
+    for (int threads = 1; threads <= 20; ++threads) {
+      ParallelMulti(threads);
+      EXPECT_TRUE(CheckResult()) << "size " << size << ", " << threads << " threads";
+    }
+    EXPECT_EQ(ParallelResult[size - 1][size - 1], ExactProductElement(size - 1, size - 1));
+  }
+}
+
+TEST(ParallelMultiTest, MoreThreadsThanRowsLeavesNoRowUndone) {
+  FillFactors(2);
+  ParallelMulti(20);
+  EXPECT_EQ(ParallelResult[0][0], 7.0);
+  EXPECT_EQ(ParallelResult[0][1], 10.0);
+  EXPECT_EQ(ParallelResult[1][0], 15.0);
+  EXPECT_EQ(ParallelResult[1][1], 22.0);
+  EXPECT_EQ(ParallelResult[2][2], 0.0);
+}
+
+TEST(ParallelMultiTest, NonPositiveSizeWritesNothing) {
+  for (int size : {0, -3}) {
+    ResetWorkspace(size);
+    ParallelResult[0][0] = 9.0;
+    for (int threads : {1, 20}) {
+      ParallelMulti(threads);
+      EXPECT_EQ(ParallelResult[0][0], 9.0) << "size " << size << ", " << threads << " threads";
+    }
+  }
+}
+
+TEST(ParallelMultiTest, SecondCallDoesNotAccumulate) {
+  FillFactors(5);
+  SerialMulti();
+  ParallelMulti(3);
+  ParallelMulti(4);
+  EXPECT_TRUE(CheckResult());
+}
+
 }  // namespace

@@ -5,6 +5,9 @@
 // Every text the benchmark writes, as printf formats in Windows-1251. The companion tool parses
 // reports with these same constants, so a change here changes both sides.
 
+// Matrices and their headings are written only for sizes below this.
+inline constexpr int PRINT_LIMIT = 8;
+
 // Before the factor dumps, only for sizes below PRINT_LIMIT.
 inline constexpr auto FACTORS_HEADING = ToCp1251(u8" Матрицы A и B: \n \n");
 

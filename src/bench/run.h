@@ -6,14 +6,12 @@
 inline constexpr int PROBLEM_SIZE = 600;
 static_assert(PROBLEM_SIZE <= MAX_N, "the problem must fit the matrix storage");
 
-// Matrices are dumped only below this size.
-inline constexpr int PRINT_LIMIT = 8;
-
 // Makes each report text visible the moment it is written, pipes included, and turns a write
 // to a vanished reader into an ignored output error instead of death by SIGPIPE.
 void PrepareConsole();
 
-// Writes the whole report for a size x size problem, from the set-up to the closing text.
+// Writes the whole report for a size x size problem: set-up, serial product, thread sweep
+// and closing text.
 // Returns false, writing nothing and leaving N alone, when size exceeds MAX_N.
 bool RunBenchmark(int size);
 

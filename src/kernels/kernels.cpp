@@ -1,5 +1,7 @@
 #include "kernels/kernels.h"
 
+#include <omp.h>
+
 #include "matrix/matrix.h"
 
 namespace {
@@ -20,5 +22,16 @@ void SerialMulti() {
   FillMatrix(SerialResult, 0.0);
   for (int i = 0; i < N; ++i) {
     MultiplyRow(SerialResult, i);
+  }
+}
+
+void ParallelMulti(int threads) {
+  FillMatrix(ParallelResult, 0.0);
+  omp_set_num_threads(threads);
+  // Rows are disjoint and each is computed whole by the thread that claimed it, so no element
+  // is shared between threads and the runtime's hand-out and join are the only synchronisation.
+#pragma omp parallel for schedule(dynamic, 1)
+  for (int i = 0; i < N; ++i) {
+    MultiplyRow(ParallelResult, i);
   }
 }

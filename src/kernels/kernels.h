@@ -5,3 +5,8 @@
 
 // SerialResult = A x B on the calling thread; clears SerialResult first.
 void SerialMulti();
+
+// ParallelResult = A x B with an OpenMP team of `threads` (at least 1) that claim rows one at a
+// time; clears ParallelResult first, on the calling thread. Returns when every row is done.
+// The OpenMP team size stays at `threads` afterwards.
+void ParallelMulti(int threads);
