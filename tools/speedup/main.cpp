@@ -134,7 +134,8 @@ int main(int argc, char** argv) {
   } else {
     context.omp_settings = OmpSettings();
     WarnAboutShrunkenTeams();
-    if (!RunReports(options.bench.empty() ? DefaultBench() : options.bench, options.runs, reports)) {
+    if (!RunReports(options.bench.empty() ? DefaultBench() : options.bench, options.runs,
+                    reports)) {
       return 2;
     }
   }
@@ -155,14 +156,16 @@ int main(int argc, char** argv) {
   }
 
   const Figures figures = ComputeFigures(passed, context.processors);
-  const std::string output = options.format == OutputFormat::kCsv    ? FormatCsv(figures)
-                             : options.format == OutputFormat::kJson ? FormatJson(figures, context)
-                                                                     : FormatTable(figures, context);
+  const std::string output = options.format == OutputFormat::kCsv ? FormatCsv(figures)
+                             : options.format == OutputFormat::kJson
+                                 ? FormatJson(figures, context)
+                                 : FormatTable(figures, context);
   std::fwrite(output.data(), 1, output.size(), stdout);
 
   bool plot_failed = false;
   if (!options.plot.empty()) {
-    const PlotResult plot = WritePlot(options.plot, figures, context.processors, context.runs_passed);
+    const PlotResult plot =
+        WritePlot(options.plot, figures, context.processors, context.runs_passed);
     if (!plot.message.empty()) Complain(plot.message);
     plot_failed = plot.failed;
   }

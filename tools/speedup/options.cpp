@@ -23,13 +23,14 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     std::string name = args[i];
     std::string value;
     bool has_value = false;
-    if (const std::size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != name.npos) {
+    if (const std::size_t equals = name.find('=');
+        name.rfind("--", 0) == 0 && equals != name.npos) {
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
       has_value = true;
     }
-    const bool takes_value = name == "--runs" || name == "--bench" || name == "--input" ||
-                             name == "--plot";
+    const bool takes_value =
+        name == "--runs" || name == "--bench" || name == "--input" || name == "--plot";
     if (takes_value && !has_value) {
       if (i + 1 >= args.size()) return name + " needs a value";
       value = args[++i];
@@ -38,7 +39,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     }
 
     if (name == "--runs") {
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), options.runs);
+      const auto [end, error] =
+          std::from_chars(value.data(), value.data() + value.size(), options.runs);
       if (error != std::errc() || end != value.data() + value.size() || options.runs < 1 ||
           options.runs > MAX_RUNS) {
         return "--runs needs a whole number from 1 to " + std::to_string(MAX_RUNS) + ", not \"" +
@@ -47,7 +49,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
       runs_given = true;
     } else if (name == "--bench" || name == "--input" || name == "--plot") {
       if (value.empty()) return name + " needs a value";
-      (name == "--bench" ? options.bench : name == "--input" ? options.input : options.plot) = value;
+      (name == "--bench"   ? options.bench
+       : name == "--input" ? options.input
+                           : options.plot) = value;
     } else if (name == "--csv" || name == "--json") {
       if (format_given) return "choose one of --csv and --json";
       options.format = name == "--csv" ? OutputFormat::kCsv : OutputFormat::kJson;

@@ -45,11 +45,21 @@ std::string JsonString(std::string_view text) {
   std::string quoted = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': quoted += "\\\""; break;
-      case '\\': quoted += "\\\\"; break;
-      case '\n': quoted += "\\n"; break;
-      case '\r': quoted += "\\r"; break;
-      case '\t': quoted += "\\t"; break;
+      case '"':
+        quoted += "\\\"";
+        break;
+      case '\\':
+        quoted += "\\\\";
+        break;
+      case '\n':
+        quoted += "\\n";
+        break;
+      case '\r':
+        quoted += "\\r";
+        break;
+      case '\t':
+        quoted += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char escape[8];
@@ -79,12 +89,15 @@ std::string FormatTable(const Figures& figures, const RunContext& context) {
     any_short = any_short || team.seconds.too_short;
     any_oversubscribed = any_oversubscribed || team.oversubscribed;
   }
-  table += "\nS: the serial or one-thread median divided by the row's median; efficiency: S vs serial / threads.\n";
+  table +=
+      "\nS: the serial or one-thread median divided by the row's median; efficiency: S vs serial / "
+      "threads.\n";
   if (any_oversubscribed) {
-    table += "* more threads than the " + std::to_string(context.processors) +
-             " processors available\n";
+    table +=
+        "* more threads than the " + std::to_string(context.processors) + " processors available\n";
   }
-  if (any_short) table += "~ a time below 20 ms: too short for the millisecond clock to measure well\n";
+  if (any_short)
+    table += "~ a time below 20 ms: too short for the millisecond clock to measure well\n";
   return table;
 }
 

@@ -9,10 +9,10 @@
 
 // What the figures were measured under, for the reader and for the JSON.
 struct RunContext {
-  int processors = 0;                                           // as OpenMP counts them
-  int runs = 0;                                                 // reports read or runs made
-  int runs_passed = 0;                                          // the ones the figures are over
-  std::string compiler;                                         // that built this tool
+  int processors = 0;                                             // as OpenMP counts them
+  int runs = 0;                                                   // reports read or runs made
+  int runs_passed = 0;                                            // the ones the figures are over
+  std::string compiler;                                           // that built this tool
   std::vector<std::pair<std::string, std::string>> omp_settings;  // OMP_* variables set
 };
 

@@ -36,17 +36,27 @@ std::string Script(const std::string& path, const std::string& data, int process
          "set xlabel 'threads'\nset xrange [0.5:20.5]\nset xtics 1,1,20\nset grid\n"
          "set key bottom right box opaque\n"
          "set offsets 0, 0, graph 0.1, 0\n"
-         "set arrow 1 from " + procs + ", graph 0 to " + procs +
+         "set arrow 1 from " +
+         procs + ", graph 0 to " + procs +
          ", graph 1 nohead dashtype 2 linecolor 'gray40'\n"
-         "set label 1 '" + procs + " processors' at " + procs +
+         "set label 1 '" +
+         procs + " processors' at " + procs +
          ", graph 0.04 offset 0.5,0 textcolor 'gray40'\n"
          "set ylabel 'speedup'\nset yrange [0:*]\n"
-         "plot " + Quoted(data) + " using 1:2 with linespoints title 'speedup vs serial', \\\n"
-         "     " + Quoted(data) + " using 1:3 with linespoints title 'speedup vs 1 thread', \\\n"
-         "     " + Quoted(data) + " using 1:5 with lines dashtype 3 linecolor 'black' title 'ideal on " +
-         procs + " processors'\n"
+         "plot " +
+         Quoted(data) +
+         " using 1:2 with linespoints title 'speedup vs serial', \\\n"
+         "     " +
+         Quoted(data) +
+         " using 1:3 with linespoints title 'speedup vs 1 thread', \\\n"
+         "     " +
+         Quoted(data) + " using 1:5 with lines dashtype 3 linecolor 'black' title 'ideal on " +
+         procs +
+         " processors'\n"
          "set ylabel 'efficiency (speedup vs serial / threads)'\nset yrange [0:1.2]\n"
-         "plot " + Quoted(data) + " using 1:4 with linespoints title 'efficiency'\n"
+         "plot " +
+         Quoted(data) +
+         " using 1:4 with linespoints title 'efficiency'\n"
          "unset multiplot\n";
 }
 

@@ -39,14 +39,16 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
   std::size_t at = pos;
   std::vector<double> found;
   for (std::size_t f = 0; f < format.size(); ++f) {
-    if (format[f] == '%' && f + 1 < format.size() && (format[f + 1] == 'd' || format[f + 1] == 'f')) {
+    if (format[f] == '%' && f + 1 < format.size() &&
+        (format[f + 1] == 'd' || format[f + 1] == 'f')) {
       const std::size_t length = NumberLength(text, at, format[++f] == 'f');
       if (length == 0) return false;
       double value = 0.0;
       std::from_chars(text.data() + at, text.data() + at + length, value);
       found.push_back(value);
       at += length;
-    } else if (format[f] == '\n' && at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n') {
+    } else if (format[f] == '\n' && at + 1 < text.size() && text[at] == '\r' &&
+               text[at + 1] == '\n') {
       at += 2;
     } else if (at < text.size() && text[at] == format[f]) {
       ++at;
@@ -86,7 +88,7 @@ std::vector<RunReport> ParseReports(std::string_view text) {
     const std::string_view line = LineAt(text, pos);
     std::vector<double> values;
     if (MatchFormat(SERIAL_LINE.bytes, text, pos, values)) {
-      if (open) fail("report ends before its closing text", "");
+      if (open) fail("report truncated: no closing text", "");
       reports.emplace_back();
       reports.back().serial_seconds = values[0];
       open = true;
@@ -111,12 +113,14 @@ std::vector<RunReport> ParseReports(std::string_view text) {
     } else if (text[pos] == '\n' || text[pos] == '\r') {
       ++pos;
     } else {
-      fail("malformed line", line);
+      // An unfinished last line is where the output stopped, not a line of another shape.
+      fail(text.find('\n', pos) == text.npos ? "report truncated in this line" : "malformed line",
+           line);
       pos = std::min(text.find('\n', pos), text.size());
     }
     count_lines(start, pos);
   }
-  if (open) fail("report ends before its closing text", "");
+  if (open) fail("report truncated: no closing text", "");
   return reports;
 }
 
