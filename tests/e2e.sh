@@ -77,7 +77,7 @@ closing_text_is_visible_before_the_wait)
   exec 3<>"$work/keys"
   "$program" <"$work/keys" | cat >"$work/out" &
   closing=$(printf '\n Завершено' | iconv -f UTF-8 -t CP1251 | tail -c 9)
-  for _ in $(seq 300); do
+  for _ in $(seq 600); do
     grep -q -F "$closing" "$work/out" && break
     sleep 0.1
   done
