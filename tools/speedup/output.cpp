@@ -96,8 +96,9 @@ std::string FormatTable(const Figures& figures, const RunContext& context) {
     table +=
         "* more threads than the " + std::to_string(context.processors) + " processors available\n";
   }
-  if (any_short)
+  if (any_short) {
     table += "~ a time below 20 ms: too short for the millisecond clock to measure well\n";
+  }
   return table;
 }
 

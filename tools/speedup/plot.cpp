@@ -27,37 +27,29 @@ std::string Quoted(const std::string& text) {
 std::string Script(const std::string& path, const std::string& data, int processors, int runs) {
   const bool svg = path.size() >= 4 && path.compare(path.size() - 4, 4, ".svg") == 0;
   const std::string procs = std::to_string(processors);
-  return std::string(svg ? "set terminal svg size 1000,420 dynamic font 'sans,11'\n"
-                         : "set terminal pngcairo size 1000,420 font 'sans,10'\n") +
-         "set output " + Quoted(path) + "\n" +
-         "set datafile missing '?'\n"
-         "set multiplot layout 1,2 title 'matbench: 600 x 600 product, median of " +
-         std::to_string(runs) + " runs, " + procs + " processors'\n" +
-         "set xlabel 'threads'\nset xrange [0.5:20.5]\nset xtics 1,1,20\nset grid\n"
-         "set key bottom right box opaque\n"
-         "set offsets 0, 0, graph 0.1, 0\n"
-         "set arrow 1 from " +
-         procs + ", graph 0 to " + procs +
-         ", graph 1 nohead dashtype 2 linecolor 'gray40'\n"
-         "set label 1 '" +
-         procs + " processors' at " + procs +
-         ", graph 0.04 offset 0.5,0 textcolor 'gray40'\n"
-         "set ylabel 'speedup'\nset yrange [0:*]\n"
-         "plot " +
-         Quoted(data) +
-         " using 1:2 with linespoints title 'speedup vs serial', \\\n"
-         "     " +
-         Quoted(data) +
-         " using 1:3 with linespoints title 'speedup vs 1 thread', \\\n"
-         "     " +
-         Quoted(data) + " using 1:5 with lines dashtype 3 linecolor 'black' title 'ideal on " +
-         procs +
-         " processors'\n"
-         "set ylabel 'efficiency (speedup vs serial / threads)'\nset yrange [0:1.2]\n"
-         "plot " +
-         Quoted(data) +
-         " using 1:4 with linespoints title 'efficiency'\n"
-         "unset multiplot\n";
+  const std::string source = "plot " + Quoted(data) + " using 1:";
+  std::string script = svg ? "set terminal svg size 1000,420 dynamic font 'sans,11'\n"
+                           : "set terminal pngcairo size 1000,420 font 'sans,10'\n";
+  script += "set output " + Quoted(path) + "\n";
+  script += "set datafile missing '?'\n";
+  script += "set multiplot layout 1,2 title 'matbench: 600 x 600 product, median of " +
+            std::to_string(runs) + " runs, " + procs + " processors'\n";
+  script += "set xlabel 'threads'\nset xrange [0.5:20.5]\nset xtics 1,1,20\nset grid\n";
+  script += "set key bottom right box opaque\nset offsets 0, 0, graph 0.1, 0\n";
+  script += "set arrow 1 from " + procs + ", graph 0 to " + procs +
+            ", graph 1 nohead dashtype 2 linecolor 'gray40'\n";
+  script += "set label 1 '" + procs + " processors' at " + procs +
+            ", graph 0.04 offset 0.5,0 textcolor 'gray40'\n";
+
+  script += "set ylabel 'speedup'\nset yrange [0:*]\n";
+  script += source + "2 with linespoints title 'speedup vs serial', \\\n";
+  script += "     '' using 1:3 with linespoints title 'speedup vs 1 thread', \\\n";
+  script += "     '' using 1:5 with lines dashtype 3 linecolor 'black' title 'ideal on " + procs +
+            " processors'\n";
+
+  script += "set ylabel 'efficiency (speedup vs serial / threads)'\nset yrange [0:1.2]\n";
+  script += source + "4 with linespoints title 'efficiency'\n";
+  return script + "unset multiplot\n";
 }
 
 }  // namespace
