@@ -1,11 +1,15 @@
 # Thin driver over CMake: `make run` builds and runs the benchmark, `make test` every test.
+# Both first install the Debian packages the build needs, when some are missing.
 BUILD_DIR := build
 
-.PHONY: all build run test clean
+.PHONY: all deps build run test clean
 
 all: build
 
-build:
+deps:
+	@bash scripts/install-deps
+
+build: deps
 	cmake -S . -B $(BUILD_DIR)
 	cmake --build $(BUILD_DIR) --parallel
 

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "options.h"
 #include "output.h"
 #include "report_parser.h"
+#include "session.h"
 #include "test_support.h"
 
 namespace {
@@ -21,6 +24,14 @@ std::string ReportText(const std::string& line_end = "\n") {
             "000  Тест 1 " + line_end;
   }
   return Cp1251(utf8 + line_end + " Завершено");
+}
+
+// One passing report: serial `serial` seconds, every team size `parallel` seconds.
+RunReport ReportWith(double serial, double parallel) {
+  RunReport report;
+  report.serial_seconds = serial;
+  report.parallel_seconds.fill(parallel);
+  return report;
 }
 
 std::string Replaced(std::string text, const std::string& from_utf8, const std::string& to_utf8) {
@@ -67,6 +78,12 @@ TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
        "line 7: report truncated in this line: \"ParallelMulti \""},
       {"no closing text", whole.substr(0, whole.rfind('\n')),
        "line 23: report truncated: no closing text"},
+      {"negative time", Replaced(whole, "= 0.034000", "= -0.034000"),
+       "line 6: malformed line: a negative time"},
+      {"control bytes", Replaced(whole, "( 3 потоков ) = 0.033000", "( 3 \x1b[2J\x07 ) = 0.033000"),
+       "line 5: malformed line: \"ParallelMulti ( 3 \\x1B[2J\\x07 ) = 0.033000"},
+      {"converted to UTF-8", whole.substr(0, whole.find('\n') + 3) + "ParallelMulti ( 1 потоков ) = 0.031000  Тест 1 \n",
+       "line 3: this looks like a report converted to UTF-8; give the original bytes"},
       {"a team size missing",
        Replaced(whole, "ParallelMulti ( 12 потоков ) = 0.042000  Тест 1 \n", ""),
        "line 22: team size 12 missing"},
@@ -78,6 +95,15 @@ TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
   }
 }
 
+TEST(ReportParserTest, OneRunsOutputTellsJunkFromASecondReport) {
+  EXPECT_EQ(ParseOneReport(ReportText() + "\n").failure, "");
+  EXPECT_EQ(ParseOneReport("").failure, "empty report");
+  EXPECT_EQ(ParseOneReport(ReportText() + ReportText()).failure, "more than one report");
+  EXPECT_EQ(ParseOneReport(ReportText() + "\nleftover\n").failure.rfind(
+                "text after the closing text: line 25: malformed line", 0),
+            0u);
+}
+
 TEST(ReportParserTest, FindsNoReportInEmptyOrForeignText) {
   EXPECT_TRUE(ParseReports("").empty());
   EXPECT_TRUE(ParseReports("\n\r\n").empty());
@@ -87,25 +113,34 @@ TEST(ReportParserTest, FindsNoReportInEmptyOrForeignText) {
 }
 
 TEST(FiguresTest, MedianOfOddAndEvenCounts) {
-  EXPECT_EQ(Median({3.0, 1.0, 2.0}), 2.0);
-  EXPECT_EQ(Median({4.0, 1.0, 3.0, 2.0}), 2.5);
-  EXPECT_EQ(Median({7.0}), 7.0);
+  EXPECT_EQ(Estimated({3.0, 1.0, 2.0}).median, 2.0);
+  EXPECT_EQ(Estimated({4.0, 1.0, 3.0, 2.0}).median, 2.5);
+  EXPECT_EQ(Estimated({7.0}).median, 7.0);
+  EXPECT_FALSE(Estimated({7.0, std::nullopt}).median.has_value());
 }
 
-TEST(FiguresTest, ZeroTimesGiveNoRatioRatherThanInfOrNaN) {
+TEST(FiguresTest, ZeroTimesGiveNoRatioRatherThanZeroInfOrNaN) {
   RunReport report;
   report.serial_seconds = 0.0;
   report.parallel_seconds.fill(0.0);
   report.parallel_seconds[1] = 0.010;
-  const Figures figures = ComputeFigures({report}, 2);
-  EXPECT_FALSE(figures.teams[0].speedup_vs_serial.has_value());
-  EXPECT_FALSE(figures.teams[0].efficiency.has_value());
-  EXPECT_EQ(figures.teams[1].speedup_vs_serial, 0.0);
-  EXPECT_TRUE(figures.serial.too_short);
-  for (const std::string& text :
-       {FormatTable(figures, {}), FormatCsv(figures), FormatJson(figures, {})}) {
-    EXPECT_EQ(text.find("inf"), std::string::npos);
-    EXPECT_EQ(text.find("nan"), std::string::npos);
+  RunReport zero_parallel = ReportWith(0.060, 0.030);
+  zero_parallel.parallel_seconds[2] = 0.0;
+  for (const Figures& figures : {ComputeFigures({report}, 2), ComputeFigures({zero_parallel}, 2)}) {
+    const TeamFigures& zero = figures.teams[figures.serial.median == 0.0 ? 1 : 2];
+    EXPECT_FALSE(zero.speedup_vs_serial.median.has_value());
+    EXPECT_FALSE(zero.efficiency.median.has_value());
+    EXPECT_FALSE(zero.ratio_of_medians.has_value());
+    EXPECT_TRUE(zero.too_short);
+    EXPECT_TRUE(zero.noisy);
+    Session session;
+    session.runs.push_back({report, {}, {}});
+    for (const std::string& text :
+         {FormatTable(session, figures), FormatCsv(figures), FormatJson(session, figures)}) {
+      EXPECT_EQ(text.find("inf"), std::string::npos);
+      EXPECT_EQ(text.find("nan"), std::string::npos);
+      EXPECT_EQ(text.find(" 0.00 "), std::string::npos) << text;
+    }
   }
 }
 
@@ -114,12 +149,15 @@ TEST(FiguresTest, MarksTeamSizesAboveTheProcessorsAndTimesTooShortToMeasure) {
   const Figures figures = ComputeFigures(reports, 4);
   for (const TeamFigures& team : figures.teams) {
     EXPECT_EQ(team.oversubscribed, team.threads > 4) << team.threads;
-    EXPECT_FALSE(team.seconds.too_short);
+    EXPECT_FALSE(team.too_short);
+  }
+  for (const TeamFigures& team : ComputeFigures(reports, std::nullopt).teams) {
+    EXPECT_FALSE(team.oversubscribed) << "marked without a processor count";
   }
   RunReport fast = reports[0];
   fast.parallel_seconds[5] = 0.019;
-  EXPECT_TRUE(ComputeFigures({fast}, 4).teams[5].seconds.too_short);
-  EXPECT_FALSE(ComputeFigures({fast}, 4).teams[4].seconds.too_short);
+  EXPECT_TRUE(ComputeFigures({fast}, 4).teams[5].too_short);
+  EXPECT_FALSE(ComputeFigures({fast}, 4).teams[4].too_short);
 }
 
 TEST(OutputTest, CsvReadsBackToTheSameFigures) {
@@ -136,19 +174,107 @@ TEST(OutputTest, CsvReadsBackToTheSameFigures) {
     std::vector<std::string> fields;
     std::istringstream row(line);
     for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 9u) << line;
+    ASSERT_EQ(fields.size(), 19u) << line;
     EXPECT_EQ(std::stoi(fields[0]), team.threads);
     EXPECT_EQ(std::stod(fields[1]), team.seconds.median);
-    EXPECT_EQ(std::stod(fields[3]), team.seconds.max);
-    EXPECT_EQ(std::stod(fields[4]), *team.speedup_vs_serial);
-    EXPECT_EQ(std::stod(fields[6]), *team.efficiency);
-    EXPECT_EQ(fields[7], team.oversubscribed ? "true" : "false");
+    EXPECT_EQ(std::stod(fields[3]), team.seconds.high);
+    EXPECT_EQ(std::stod(fields[6]), *team.speedup_vs_serial.median);
+    EXPECT_EQ(std::stod(fields[8]), *team.speedup_vs_serial.high);
+    EXPECT_EQ(std::stod(fields[12]), *team.efficiency.median);
+    EXPECT_EQ(fields[16], team.oversubscribed ? "true" : "false");
   }
 }
 
-TEST(OutputTest, JsonStringsEscapeQuotesBackslashesAndControlCharacters) {
-  EXPECT_EQ(JsonString("a\"b\\c\nd\te\x01"), "\"a\\\"b\\\\c\\nd\\te\\u0001\"");
-  EXPECT_EQ(JsonString("потоков"), "\"потоков\"");
+// Seven runs with times that differ from run to run, one failed run, and a context.
+Session SavedSession() {
+  Session session;
+  for (int run = 0; run < 8; ++run) {
+    Run kept{ReportWith(0.060 + run * 0.001, 0.031 + (run * 7 % 5) * 0.001), 1.8, 1.0};
+    kept.report.parallel_seconds[4] = 0.0;
+    if (run == 5) kept.report.failure = "line 9: parallel product differs: \"\x1b[2J\"";
+    session.runs.push_back(kept);
+  }
+  session.requested_runs = 8;
+  session.context.processors = 2;
+  session.context.host = "node\x07one";
+  session.context.omp_settings = std::map<std::string, std::string>{{"OMP_DYNAMIC", "true"}};
+  return session;
+}
+
+TEST(SessionTest, SavedJsonReadsBackToIdenticalOutput) {
+  const Session session = SavedSession();
+  const Figures figures = ComputeFigures(PassedReports(session), session.context.processors);
+  const std::string json = FormatJson(session, figures);
+  EXPECT_EQ(json.find('\x1b'), std::string::npos) << "control byte written raw";
+
+  Session read;
+  ASSERT_EQ(ReadSession(nlohmann::json::parse(json), read), "");
+  ASSERT_EQ(read.runs.size(), 8u);
+  EXPECT_EQ(read.runs[5].report.failure, session.runs[5].report.failure);
+  const Figures again = ComputeFigures(PassedReports(read), read.context.processors);
+  EXPECT_EQ(FormatJson(read, again), json);
+  EXPECT_EQ(FormatTable(read, again), FormatTable(session, figures));
+  EXPECT_EQ(FormatCsv(again), FormatCsv(figures));
+  EXPECT_EQ(FormatLongCsv(read), FormatLongCsv(session));
+  EXPECT_EQ(SessionWarnings(read, again), SessionWarnings(session, figures));
+}
+
+TEST(SessionTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
+  const Session session = SavedSession();
+  const nlohmann::json whole =
+      nlohmann::json::parse(FormatJson(session, ComputeFigures(PassedReports(session), 2)));
+  struct Broken {
+    const char* name;
+    nlohmann::json json;
+    const char* message;
+  };
+  std::vector<Broken> cases = {{"another format", whole, "not a matbench-speedup session"},
+                               {"another version", whole, "format version 99"},
+                               {"19 team sizes", whole, "run 2 has 19 team sizes"},
+                               {"negative time", whole, "run 1's serial time is not a time"},
+                               {"no runs", whole, "no runs"},
+                               {"time as text", whole, "malformed session"}};
+  cases[0].json["format"] = "something else";
+  cases[1].json["format_version"] = 99;
+  cases[2].json["runs"][1]["parallel_s"].erase(0);
+  cases[3].json["runs"][0]["serial_s"] = -0.5;
+  cases[4].json["runs"] = nlohmann::json::array();
+  cases[5].json["runs"][0]["serial_s"] = "0.06";
+  for (const Broken& c : cases) {
+    Session read;
+    const std::string error = ReadSession(c.json, read);
+    EXPECT_NE(error.find(c.message), std::string::npos) << c.name << ": " << error;
+    EXPECT_TRUE(read.runs.empty()) << c.name;
+  }
+}
+
+TEST(SessionTest, WarnsOnlyAboutSettingsThatCanShrinkTeams) {
+  const struct {
+    const char* name;
+    const char* value;
+    bool warns;
+  } cases[] = {{"OMP_DYNAMIC", "true", true},        {"OMP_DYNAMIC", "FALSE", false},
+               {"OMP_THREAD_LIMIT", "4", true},      {"OMP_THREAD_LIMIT", "100", false},
+               {"OMP_MAX_ACTIVE_LEVELS", "0", true}, {"OMP_PROC_BIND", "true", false}};
+  for (const auto& c : cases) {
+    Session session = SavedSession();
+    session.context.omp_settings = std::map<std::string, std::string>{{c.name, c.value}};
+    const auto warnings =
+        SessionWarnings(session, ComputeFigures(PassedReports(session), 2));
+    const bool warned = std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+      return w.find("smaller teams") != std::string::npos;
+    });
+    EXPECT_EQ(warned, c.warns) << c.name << "=" << c.value;
+  }
+}
+
+TEST(SessionTest, RunsOnOneProcessorAreNotCalledParallel) {
+  Session session = SavedSession();
+  EXPECT_FALSE(CheckParallelUse(session).one_processor);
+  for (::Run& run : session.runs) run.cpu_seconds = 1.02;
+  EXPECT_TRUE(CheckParallelUse(session).one_processor);
+  session.context.processors = 1;
+  EXPECT_FALSE(CheckParallelUse(session).one_processor) << "one processor is all there was";
 }
 
 struct OptionsCase {
@@ -166,10 +292,26 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
       {{"--runs", "abc"}, "\"abc\""},
       {{"--runs", "5x"}, "\"5x\""},
       {{"--runs", "99999999999"}, "99999999999"},
-      {{"--csv", "--json"}, "one of"},
+      {{"--csv", "--json"}, "excludes"},
+      {{"--runs", "3", "--runs", "4"}, "--runs given more than once"},
+      {{"--input", "a", "--input", "b"}, "--input given more than once"},
+      {{"--precision", "2%", "--max-runs=50", "--time-limit", "5m"}, ""},
+      {{"--precision", "150%"}, "\"150%\""},
+      {{"--precision", "2"}, "\"2\""},
+      {{"--max-runs", "50"}, "--precision"},
+      {{"--time-limit", "-3"}, "\"-3\""},
+      {{"--run-timeout", "soon"}, "\"soon\""},
+      {{"--bind", "close,spread"}, ""},
+      {{"--bind", "close,nearby"}, "\"close,nearby\""},
+      {{"--bind", "close,close"}, "twice"},
+      {{"--processors", "4"}, "--input"},
+      {{"--input", "x.txt", "--processors", "0"}, "\"0\""},
+      {{"compare", "a.json", "b.json", "--json", "--fail-if-slower", "5%"}, ""},
+      {{"compare", "a.json"}, "BASE_AND_NEW"},
+      {{"compare", "a.json", "b.json", "--runs", "3"}, "does not apply"},
+      {{"--runs", "\x1b[2J"}, "\\x1B[2J"},
       {{"--input", "saved.txt", "--runs", "2"}, "--input"},
       {{"--plot", "chart.pdf"}, ".svg or .png"},
-      {{"--csv=yes"}, "takes no value"},
       {{"extra"}, "\"extra\""},
   };
   for (const OptionsCase& c : cases) {

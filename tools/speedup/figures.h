@@ -8,36 +8,67 @@
 // Times below this many seconds (20 clock ticks) are too short for the clock to measure well.
 inline constexpr double TOO_SHORT_SECONDS = 0.020;
 
-struct Summary {
-  double median = 0.0;
-  double min = 0.0;
-  double max = 0.0;
-  bool too_short = false;  // some time is below TOO_SHORT_SECONDS
+// Confidence sought for every interval.
+inline constexpr double CONFIDENCE = 0.95;
+
+// The fewest runs whose order statistics can give a 95% interval for a median.
+inline constexpr int MIN_RUNS_FOR_95 = 6;
+
+// A speedup interval reaching further than this fraction from its median is marked as noisy.
+inline constexpr double NOISY_HALF_WIDTH = 0.05;
+
+// One figure over the runs: its median with a distribution-free interval, and its noise.
+struct Estimate {
+  std::optional<double> median;     // empty when some run gives no value (a ratio over zero)
+  std::optional<double> low, high;  // interval for the median; empty below two values
+  double confidence = 0.0;          // coverage the interval actually reaches
+  double iqr = 0.0;                 // interquartile range
+  int outliers = 0;                 // values beyond Tukey's fences: counted, never dropped
 };
 
 struct TeamFigures {
   int threads = 0;
-  Summary seconds;
-  std::optional<double> speedup_vs_serial;      // serial median / this median
-  std::optional<double> speedup_vs_one_thread;  // one-thread median / this median
-  std::optional<double> efficiency;             // speedup_vs_serial / threads
-  bool oversubscribed = false;                  // more threads than processors
+  Estimate seconds;
+  // Ratios are formed within each run, so drift from one run to the next cancels.
+  Estimate speedup_vs_serial;              // serial / T(threads)
+  Estimate speedup_vs_one_thread;          // T(1) / T(threads)
+  Estimate efficiency;                     // speedup_vs_serial / threads
+  std::optional<double> ratio_of_medians;  // median serial / median T(threads)
+  bool oversubscribed = false;             // more threads than processors
+  bool too_short = false;                  // some time below TOO_SHORT_SECONDS
+  bool noisy = false;  // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
+};
+
+// Rank correlation of the serial time with the run number: did the machine speed up or slow
+// down during the session?
+struct Drift {
+  std::optional<double> rho;      // Spearman's rho; empty below three runs or for constant times
+  std::optional<double> p_value;  // two-sided, for "no drift"
+  bool warn = false;              // p below 0.05
 };
 
 struct Figures {
-  Summary serial;
+  int runs = 0;  // passed runs the figures are over
+  Estimate serial;
+  bool serial_too_short = false;
   std::vector<TeamFigures> teams;  // team sizes 1..MAX_THREADS in order
+  Drift drift;
 };
 
-// Middle value, or the mean of the two middle values for an even count. `values` not empty.
-double Median(std::vector<double> values);
-
-// Median, extremes and the too-short mark of `values`, which must not be empty.
-Summary Summarise(const std::vector<double>& values);
-
-// numerator / denominator; empty when the denominator is not positive, so never inf or NaN.
+// numerator / denominator when both are positive and finite; empty otherwise, so a zero time
+// never yields 0, inf or NaN.
 std::optional<double> Ratio(double numerator, double denominator);
 
-// Figures over `reports`, which must all have passed and be at least one; team sizes above
-// `processors` are marked oversubscribed.
-Figures ComputeFigures(const std::vector<RunReport>& reports, int processors);
+// Median, interval and noise of `values` (not empty); an empty entry makes the median empty.
+Estimate Estimated(const std::vector<std::optional<double>>& values);
+
+// Figures over `reports`, which must all have passed and be at least one. `processors` (empty:
+// not recorded) marks the team sizes above it as oversubscribed.
+Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors);
+
+// Largest distance of any team's speedup interval from its median, as a fraction of the median;
+// empty while some team has no interval at the sought confidence.
+std::optional<double> WidestSpeedupInterval(const Figures& figures);
+
+// Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
+std::vector<int> UnsettledTeams(const Figures& figures, double precision);

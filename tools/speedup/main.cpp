@@ -1,25 +1,27 @@
-#include <omp.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "compare.h"
+#include "context.h"
 #include "figures.h"
+#include "measure.h"
 #include "options.h"
 #include "output.h"
 #include "plot.h"
 #include "process.h"
 #include "report_parser.h"
-
-extern char** environ;
+#include "session.h"
+#include "text.h"
 
 namespace {
+
+// Cap on what --input reads: a saved report is about 1 KB, a session JSON about 1 KB a run.
+constexpr std::size_t MAX_INPUT_BYTES = std::size_t{64} << 20;
 
 void Complain(const std::string& message) {
   std::fprintf(stderr, "matbench-speedup: %s\n", message.c_str());
@@ -32,142 +34,170 @@ std::string DefaultBench() {
   return self.substr(0, self.rfind('/') + 1) + "matbench";
 }
 
-std::vector<std::pair<std::string, std::string>> OmpSettings() {
-  std::vector<std::pair<std::string, std::string>> settings;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string variable = *entry;
-    const std::size_t equals = variable.find('=');
-    if (variable.rfind("OMP_", 0) == 0 && equals != variable.npos) {
-      settings.emplace_back(variable.substr(0, equals), variable.substr(equals + 1));
-    }
-  }
-  std::sort(settings.begin(), settings.end());
-  return settings;
-}
-
-// Reads every report in `path` ("-": standard input); false, with a message, when it can't.
-bool ReadReports(const std::string& path, std::vector<RunReport>& reports) {
-  FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    Complain("cannot read " + path + ": " + std::strerror(errno));
-    return false;
-  }
-  std::string text;
-  char buffer[4096];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) text.append(buffer, got);
-  const bool failed = std::ferror(file) != 0;
-  const int error = errno;
-  if (file != stdin) std::fclose(file);
-  if (failed) {
-    Complain("cannot read " + path + ": " + std::strerror(error));
-    return false;
-  }
-  reports = ParseReports(text);
-  if (reports.empty()) {
-    Complain("no report found in " + (path == "-" ? std::string("standard input") : path));
-    return false;
-  }
-  return true;
-}
-
-// Runs the benchmark `runs` times, one report each; false, with a message, when it can't start.
-bool RunReports(const std::string& bench, int runs, std::vector<RunReport>& reports) {
-  if (access(bench.c_str(), X_OK) != 0) {
-    Complain("cannot run the benchmark " + bench + ": " + std::strerror(errno));
-    return false;
-  }
-  const bool show_progress = isatty(STDERR_FILENO) != 0;
-  for (int run = 1; run <= runs; ++run) {
-    int lines = 0;
-    auto progress = [&](std::string_view output) {
-      lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
-      if (show_progress) std::fprintf(stderr, "\rrun %d of %d: %d lines ", run, runs, lines);
-    };
-    const ProcessResult result = RunProcess({bench}, false, progress);
-    if (!result.started) {
-      Complain("cannot run the benchmark " + bench + ": " + result.start_error);
+// Writes all of `text` to standard output; false, with a message, when it cannot.
+bool WriteOut(const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t got = write(STDOUT_FILENO, text.data() + written, text.size() - written);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      Complain(std::string("cannot write standard output: ") + std::strerror(errno));
       return false;
     }
-    std::vector<RunReport> parsed = ParseReports(result.output);
-    RunReport report = parsed.size() == 1 ? parsed.front() : RunReport{};
-    if (parsed.empty()) report.failure = "empty report";
-    if (parsed.size() > 1) report.failure = "more than one report";
-    if (!result.failure.empty()) {
-      report.failure = result.failure + (report.failure.empty() ? "" : "; " + report.failure);
-    }
-    reports.push_back(report);
+    written += got;
   }
-  if (show_progress) std::fprintf(stderr, "\r%40s\r", "");
   return true;
 }
 
-void WarnAboutShrunkenTeams() {
-  for (const char* name : {"OMP_DYNAMIC", "OMP_THREAD_LIMIT"}) {
-    if (std::getenv(name) != nullptr) {
-      Complain(std::string("warning: ") + name +
-               " is set: the runtime may have run smaller teams than the report's team sizes say");
+// The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; false, with a message.
+bool ReadInput(const std::string& path, std::string& text) {
+  const std::string name = path == "-" ? "standard input" : Printable(path);
+  FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    Complain("cannot read " + name + ": " + std::strerror(errno));
+    return false;
+  }
+  char buffer[65536];
+  std::size_t got = 0;
+  while (text.size() <= MAX_INPUT_BYTES && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  const int error = std::ferror(file) != 0 ? errno : 0;
+  if (file != stdin) std::fclose(file);
+  if (error != 0) {
+    Complain("cannot read " + name + ": " + std::strerror(error));
+    return false;
+  }
+  if (text.size() > MAX_INPUT_BYTES) {
+    Complain(name + " is larger than " + std::to_string(MAX_INPUT_BYTES >> 20) +
+             " MiB, more than any saved session");
+    return false;
+  }
+  return true;
+}
+
+// A session read from saved raw reports or a session JSON; false, with a message.
+bool ReadSessionFrom(const std::string& path, const Options& options, Session& session) {
+  std::string text;
+  if (!ReadInput(path, text)) return false;
+  const std::string name = path == "-" ? "standard input" : Printable(path);
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first != text.npos && text[first] == '{') {
+    if (options.processors) {
+      Complain("--processors is for saved raw reports; " + name + " records its own");
+      return false;
+    }
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    if (json.is_discarded()) {
+      Complain(name + " is not valid JSON (truncated?)");
+      return false;
+    }
+    if (const std::string error = ReadSession(json, session); !error.empty()) {
+      Complain(name + ": " + error);
+      return false;
+    }
+    return true;
+  }
+  const std::vector<RunReport> reports = ParseReports(text);
+  if (reports.empty()) {
+    Complain("no report found in " + name);
+    return false;
+  }
+  for (const RunReport& report : reports) session.runs.push_back({report, {}, {}});
+  session.context.processors = options.processors;
+  return true;
+}
+
+// Names every failed run; true when none failed.
+bool NameFailedRuns(const Session& session) {
+  bool all_passed = true;
+  for (std::size_t i = 0; i < session.runs.size(); ++i) {
+    if (!session.runs[i].report.failure.empty()) {
+      Complain("run " + std::to_string(i + 1) + " failed: " + session.runs[i].report.failure);
+      all_passed = false;
     }
   }
+  return all_passed;
+}
+
+std::string Formatted(const Options& options, const Session& session, const Figures& figures) {
+  switch (options.format) {
+    case OutputFormat::kCsv:
+      return FormatCsv(figures);
+    case OutputFormat::kLongCsv:
+      return FormatLongCsv(session);
+    case OutputFormat::kJson:
+      return FormatJson(session, figures);
+    case OutputFormat::kTable:
+      break;
+  }
+  return FormatTable(session, figures);
+}
+
+// Reports one session: failed runs, warnings, the figures and the chart. Returns the exit
+// status: 0, or 1 when a run failed or an output could not be written.
+int Report(const Options& options, const Session& session) {
+  const bool all_passed = NameFailedRuns(session);
+  const std::vector<RunReport> passed = PassedReports(session);
+  if (passed.empty()) {
+    Complain(session.runs.empty() ? std::string("no figures: no run finished")
+                                  : "no figures: none of the " +
+                                        std::to_string(session.runs.size()) + " runs passed");
+    return 1;
+  }
+  const Figures figures = ComputeFigures(passed, session.context.processors);
+  for (const std::string& warning : SessionWarnings(session, figures)) {
+    Complain("warning: " + warning);
+  }
+  bool failed = !WriteOut(Formatted(options, session, figures));
+  if (!options.plot.empty()) {
+    PlotRequest request;
+    request.path = options.plot;
+    request.processors = session.context.processors;
+    request.runs = figures.runs;
+    request.curves.push_back({"speedup vs serial", &figures, std::nullopt});
+    const PlotResult plot = WritePlot(request);
+    if (!plot.message.empty()) Complain(plot.message);
+    failed = failed || plot.failed;
+  }
+  return all_passed && !failed ? 0 : 1;
+}
+
+int SessionCommand(const Options& options) {
+  Session session;
+  if (!options.input.empty()) {
+    if (!ReadSessionFrom(options.input, options, session)) return 2;
+    return Report(options, session);
+  }
+  const std::string bench = options.bench.empty() ? DefaultBench() : options.bench;
+  session.context = ReadMachineContext();
+  // The build fields describe the benchmark built beside this tool, not one named by --bench.
+  if (options.bench.empty()) AddBuildInfo(session.context);
+  if (const std::string error = MeasureSession(options, bench, std::nullopt, session);
+      !error.empty()) {
+    Complain(error);
+    return 2;
+  }
+  session.context.load_after = ReadLoadAverage();
+  const int status = Report(options, session);
+  if (session.interrupted) {
+    Complain("interrupted by " + *session.interrupted + " after " +
+             std::to_string(session.runs.size()) + " of " +
+             std::to_string(*session.requested_runs) + " runs");
+    return 128 + PendingInterrupt();
+  }
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (!InstallInterruptHandlers()) Complain("warning: interrupts will not end the runs cleanly");
   Options options;
   if (const std::string error = ParseOptions({argv + 1, argv + argc}, options); !error.empty()) {
-    Complain(error);
-    std::fputs(USAGE, stderr);
+    Complain(error + " (see --help)");
     return 2;
   }
-  if (options.help) {
-    std::fputs(USAGE, stdout);
-    return 0;
-  }
-
-  RunContext context;
-  context.processors = omp_get_num_procs();
-  context.compiler = MATBENCH_COMPILER;
-  std::vector<RunReport> reports;
-  if (!options.input.empty()) {
-    if (!ReadReports(options.input, reports)) return 2;
-  } else {
-    context.omp_settings = OmpSettings();
-    WarnAboutShrunkenTeams();
-    if (!RunReports(options.bench.empty() ? DefaultBench() : options.bench, options.runs,
-                    reports)) {
-      return 2;
-    }
-  }
-
-  std::vector<RunReport> passed;
-  for (std::size_t i = 0; i < reports.size(); ++i) {
-    if (reports[i].failure.empty()) {
-      passed.push_back(reports[i]);
-    } else {
-      Complain("run " + std::to_string(i + 1) + " failed: " + reports[i].failure);
-    }
-  }
-  context.runs = static_cast<int>(reports.size());
-  context.runs_passed = static_cast<int>(passed.size());
-  if (passed.empty()) {
-    Complain("no figures: none of the " + std::to_string(reports.size()) + " runs passed");
-    return 1;
-  }
-
-  const Figures figures = ComputeFigures(passed, context.processors);
-  const std::string output = options.format == OutputFormat::kCsv ? FormatCsv(figures)
-                             : options.format == OutputFormat::kJson
-                                 ? FormatJson(figures, context)
-                                 : FormatTable(figures, context);
-  std::fwrite(output.data(), 1, output.size(), stdout);
-
-  bool plot_failed = false;
-  if (!options.plot.empty()) {
-    const PlotResult plot =
-        WritePlot(options.plot, figures, context.processors, context.runs_passed);
-    if (!plot.message.empty()) Complain(plot.message);
-    plot_failed = plot.failed;
-  }
-  return passed.size() == reports.size() && !plot_failed ? 0 : 1;
+  if (!options.help_text.empty()) return WriteOut(options.help_text) ? 0 : 1;
+  if (options.command == Command::kCompare) return CompareCommand(options);
+  return SessionCommand(options);
 }

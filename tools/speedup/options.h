@@ -1,25 +1,46 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
-enum class OutputFormat { kTable, kCsv, kJson };
+#include "figures.h"
 
-struct Options {
-  std::string bench;  // benchmark to run; empty: the matbench beside this tool
-  int runs = 5;
-  std::string input;  // saved reports to read instead of running; "-": standard input
-  OutputFormat format = OutputFormat::kTable;
-  std::string plot;  // chart to draw, .svg or .png; empty: none
-  bool help = false;
+enum class OutputFormat { kTable, kCsv, kLongCsv, kJson };
+
+enum class Command {
+  kSession,  // run the benchmark, or read saved runs, and report the figures
+  kCompare,  // compare two saved sessions
 };
 
-// Upper bound on --runs, so a typo cannot start a run of days.
+struct Options {
+  Command command = Command::kSession;
+  std::string bench;  // benchmark to run; empty: the matbench beside this tool
+  int runs = 10;
+  bool runs_given = false;
+  std::optional<double> precision;  // sought half-width of every speedup interval, a fraction
+  int max_runs = 100;               // with precision
+  std::optional<double> time_limit;   // seconds for the whole session
+  std::optional<double> run_timeout;  // seconds for one run; empty: derived from the runs so far
+  std::vector<std::string> placements;  // OMP_PROC_BIND values of a placement study
+  std::string input;  // saved reports or session JSON to read instead of running; "-": stdin
+  std::optional<int> processors;        // stated processor count of saved raw reports
+  std::vector<std::string> compared;    // BASE and NEW session files
+  std::optional<double> fail_if_slower;  // a fraction
+  OutputFormat format = OutputFormat::kTable;
+  std::string plot;       // chart to draw, .svg or .png; empty: none
+  std::string help_text;  // set when help was asked for; then nothing else is done
+};
+
+// Upper bound on run counts, so a typo cannot start a session of days.
 inline constexpr int MAX_RUNS = 1000;
 
-// Reads the arguments after the program name into `options`. Returns a message naming what
-// was wrong, or an empty string.
+// Reads the arguments after the program name into `options`. Returns a one-line message naming
+// what was wrong, or an empty string.
 std::string ParseOptions(const std::vector<std::string>& args, Options& options);
 
-// How to call the tool.
-extern const char* const USAGE;
+// "2%" or "0.02" as the fraction 0.02; empty unless strictly between 0 and 1.
+std::optional<double> ParseFraction(const std::string& text);
+
+// "90", "90s", "1.5m" or "2h" as seconds; empty unless positive and finite.
+std::optional<double> ParseDuration(const std::string& text);

@@ -2,35 +2,57 @@
 
 #include <charconv>
 #include <cstdio>
-#include <optional>
+
+#include "bench/sweep.h"
+#include "text.h"
 
 namespace {
 
-// A ratio right-aligned in `width` columns, or a dash where it is undefined.
-std::string RatioCell(const std::optional<double>& ratio, int width) {
-  if (!ratio) return std::string(width - 1, ' ') + "—";
+// `text` right-aligned in `width` columns; "—" stands alone in one column.
+std::string Cell(const std::string& text, int width) {
+  const int shown = text == "—" ? 1 : static_cast<int>(text.size());
+  return std::string(width > shown ? width - shown : 0, ' ') + text;
+}
+
+std::string Fixed(const std::optional<double>& value, int decimals) {
+  if (!value) return "—";
   char text[64];
-  std::snprintf(text, sizeof text, "%*.2f", width, *ratio);
+  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
   return text;
 }
 
-// Team size (or "serial") and the three times of one table row.
-std::string TimeCells(const std::string& label, const Summary& seconds) {
-  char text[128];
-  std::snprintf(text, sizeof text, "%7s%11.3f%10.3f%10.3f", label.c_str(), seconds.median,
-                seconds.min, seconds.max);
+// Median and interval, e.g. "  1.94 [1.90, 1.97]".
+std::string WithInterval(const Estimate& estimate, int width, int decimals) {
+  const bool interval = estimate.median && estimate.low && estimate.high;
+  return Cell(Fixed(estimate.median, decimals), width) + " [" +
+         Cell(interval ? Fixed(estimate.low, decimals) : "—", decimals + 2) + ", " +
+         Cell(interval ? Fixed(estimate.high, decimals) : "—", decimals + 2) + "]";
+}
+
+std::string Percent(double fraction) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f%%", fraction * 100.0);
   return text;
 }
 
-std::string OptionalNumber(const std::optional<double>& value, const char* absent) {
-  return value ? NumberText(*value) : absent;
+std::string Plural(int count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string TeamList(const std::vector<int>& teams) {
+  std::string list;
+  for (const int threads : teams) list += (list.empty() ? "" : ", ") + std::to_string(threads);
+  return list;
+}
+
+std::string Optional(const std::optional<double>& value) {
+  return value ? NumberText(*value) : "";
 }
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
-std::string SummaryJson(const Summary& seconds) {
-  return "\"median_s\": " + NumberText(seconds.median) + ", \"min_s\": " + NumberText(seconds.min) +
-         ", \"max_s\": " + NumberText(seconds.max) + ", \"too_short\": " + Bool(seconds.too_short);
+std::string EstimateCsv(const Estimate& estimate) {
+  return Optional(estimate.median) + "," + Optional(estimate.low) + "," + Optional(estimate.high);
 }
 
 }  // namespace
@@ -41,108 +63,110 @@ std::string NumberText(double value) {
   return std::string(text, result.ptr);
 }
 
-std::string JsonString(std::string_view text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        quoted += "\\\"";
-        break;
-      case '\\':
-        quoted += "\\\\";
-        break;
-      case '\n':
-        quoted += "\\n";
-        break;
-      case '\r':
-        quoted += "\\r";
-        break;
-      case '\t':
-        quoted += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-          quoted += escape;
-        } else {
-          quoted += c;
-        }
-    }
+std::string FormatTable(const Session& session, const Figures& figures) {
+  const int runs = static_cast<int>(session.runs.size());
+  std::string table = "matbench speedup over " + std::to_string(figures.runs) + " of " +
+                      Plural(runs, "run", "runs");
+  const double confidence = figures.serial.confidence;
+  if (figures.runs < 2) {
+    table += "; no interval from a single run\n";
+  } else if (confidence < CONFIDENCE) {
+    table += "; intervals reach only " + Percent(confidence) + " confidence (" +
+             std::to_string(MIN_RUNS_FOR_95) + " runs give 95%)\n";
+  } else {
+    table += "; medians with 95% intervals\n";
   }
-  return quoted + "\"";
-}
+  if (session.interrupted) {
+    table += "interrupted by " + Printable(*session.interrupted) + " after " +
+             std::to_string(runs) + " of " +
+             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") + " runs\n";
+  }
+  if (session.precision) {
+    const std::vector<int> unsettled = UnsettledTeams(figures, *session.precision);
+    table += "precision ±" + Percent(*session.precision) + ": ";
+    table += unsettled.empty() ? "every speedup settled after " + Plural(runs, "run", "runs")
+                               : "team sizes " + TeamList(unsettled) + " did not settle in " +
+                                     Plural(runs, "run", "runs");
+    if (session.stopped) table += " (" + Printable(*session.stopped) + ")";
+    table += "\n";
+  }
+  if (session.placement) table += "placement OMP_PROC_BIND=" + Printable(*session.placement) + "\n";
+  for (const std::string& line : ContextLines(session.context)) table += line + "\n";
 
-std::string FormatTable(const Figures& figures, const RunContext& context) {
-  std::string table = "matbench speedup over " + std::to_string(context.runs_passed) + " of " +
-                      std::to_string(context.runs) + " runs, " +
-                      std::to_string(context.processors) + " processors\n\n";
-  table += "threads   median s     min s     max s   S vs serial  S vs 1 thread   efficiency\n";
-  table += TimeCells("serial", figures.serial) + (figures.serial.too_short ? " ~" : "") + "\n";
-  bool any_short = figures.serial.too_short;
-  bool any_oversubscribed = false;
+  const ParallelUse use = CheckParallelUse(session);
+  table += "\nthreads  median s  [95% interval]   IQR s out  S vs serial [95%]"
+           "   S vs 1 thread [95%]  effic.\n";
+  table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
+           Cell(Fixed(figures.serial.iqr, 3), 7) + Cell(std::to_string(figures.serial.outliers), 4) +
+           (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
+  bool any_oversubscribed = false, any_short = figures.serial_too_short, any_noisy = false;
   for (const TeamFigures& team : figures.teams) {
-    table += TimeCells(std::to_string(team.threads), team.seconds) +
-             RatioCell(team.speedup_vs_serial, 14) + RatioCell(team.speedup_vs_one_thread, 15) +
-             RatioCell(team.efficiency, 13) + (team.oversubscribed ? " *" : "") +
-             (team.seconds.too_short ? " ~" : "") + "\n";
-    any_short = any_short || team.seconds.too_short;
+    std::string marks = std::string(team.oversubscribed ? "*" : "") + (team.too_short ? "~" : "") +
+                        (team.noisy ? "!" : "") + (use.one_processor ? "#" : "");
+    table += Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
+             Cell(Fixed(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
+             WithInterval(team.speedup_vs_serial, 7, 2) +
+             WithInterval(team.speedup_vs_one_thread, 8, 2) +
+             Cell(Fixed(team.efficiency.median, 2), 7) + (marks.empty() ? "" : " " + marks) + "\n";
     any_oversubscribed = any_oversubscribed || team.oversubscribed;
+    any_short = any_short || team.too_short;
+    any_noisy = any_noisy || team.noisy;
   }
+
   table +=
-      "\nS: the serial or one-thread median divided by the row's median; efficiency: S vs serial / "
-      "threads.\n";
-  if (any_oversubscribed) {
-    table +=
-        "* more threads than the " + std::to_string(context.processors) + " processors available\n";
+      "\nS: the serial (or one-thread) time over the row's time, taken within each run; "
+      "efficiency: S / threads.\n"
+      "[a, b]: distribution-free interval for the median from order statistics; out: times "
+      "beyond\nTukey's fences, counted and kept.\n";
+  if (!session.context.processors) {
+    table += "processors not recorded: no team size is marked as oversubscribed\n";
+  } else if (any_oversubscribed) {
+    table += "* more threads than the " +
+             Plural(*session.context.processors, "processor", "processors") + " available\n";
   }
-  if (any_short) {
-    table += "~ a time below 20 ms: too short for the millisecond clock to measure well\n";
+  if (any_short) table += "~ a time below 20 ms: too short for the millisecond clock\n";
+  if (any_noisy) table += "! speedup interval wider than ±5% of its median, or none\n";
+  if (use.one_processor) {
+    table += "# not a parallel result: the runs used about one processor (" +
+             Fixed(use.cpu_per_wall, 2) + " s of CPU per second)\n";
   }
   return table;
 }
 
 std::string FormatCsv(const Figures& figures) {
   std::string csv =
-      "threads,median_s,min_s,max_s,speedup_vs_serial,speedup_vs_one_thread,efficiency,"
-      "oversubscribed,too_short\n";
-  const Summary& serial = figures.serial;
-  csv += "serial," + NumberText(serial.median) + "," + NumberText(serial.min) + "," +
-         NumberText(serial.max) + ",,,,false," + Bool(serial.too_short) + "\n";
+      "threads,median_s,low_s,high_s,iqr_s,outliers,speedup_vs_serial,speedup_vs_serial_low,"
+      "speedup_vs_serial_high,speedup_vs_one_thread,speedup_vs_one_thread_low,"
+      "speedup_vs_one_thread_high,efficiency,efficiency_low,efficiency_high,"
+      "median_serial_over_median_time,oversubscribed,too_short,noisy\n";
+  csv += "serial," + EstimateCsv(figures.serial) + "," + NumberText(figures.serial.iqr) + "," +
+         std::to_string(figures.serial.outliers) + ",,,,,,,,,,,false," +
+         Bool(figures.serial_too_short) + ",false\n";
   for (const TeamFigures& team : figures.teams) {
-    csv += std::to_string(team.threads) + "," + NumberText(team.seconds.median) + "," +
-           NumberText(team.seconds.min) + "," + NumberText(team.seconds.max) + "," +
-           OptionalNumber(team.speedup_vs_serial, "") + "," +
-           OptionalNumber(team.speedup_vs_one_thread, "") + "," +
-           OptionalNumber(team.efficiency, "") + "," + Bool(team.oversubscribed) + "," +
-           Bool(team.seconds.too_short) + "\n";
+    csv += std::to_string(team.threads) + "," + EstimateCsv(team.seconds) + "," +
+           NumberText(team.seconds.iqr) + "," + std::to_string(team.seconds.outliers) + "," +
+           EstimateCsv(team.speedup_vs_serial) + "," + EstimateCsv(team.speedup_vs_one_thread) +
+           "," + EstimateCsv(team.efficiency) + "," + Optional(team.ratio_of_medians) + "," +
+           Bool(team.oversubscribed) + "," + Bool(team.too_short) + "," + Bool(team.noisy) + "\n";
   }
   return csv;
 }
 
-std::string FormatJson(const Figures& figures, const RunContext& context) {
-  std::string json = "{\n";
-  json += "  \"processors\": " + std::to_string(context.processors) + ",\n";
-  json += "  \"runs\": " + std::to_string(context.runs) + ",\n";
-  json += "  \"runs_passed\": " + std::to_string(context.runs_passed) + ",\n";
-  json += "  \"compiler\": " + JsonString(context.compiler) + ",\n";
-  json += "  \"omp_environment\": {";
-  for (std::size_t i = 0; i < context.omp_settings.size(); ++i) {
-    json += (i == 0 ? "" : ", ") + JsonString(context.omp_settings[i].first) + ": " +
-            JsonString(context.omp_settings[i].second);
+std::string FormatLongCsv(const Session& session) {
+  std::string csv = "run,threads,seconds,passed\n";
+  for (std::size_t i = 0; i < session.runs.size(); ++i) {
+    const RunReport& report = session.runs[i].report;
+    const std::string run = std::to_string(i + 1) + ",";
+    const std::string passed = std::string(",") + Bool(report.failure.empty()) + "\n";
+    csv += run + "serial," + NumberText(report.serial_seconds) + passed;
+    for (int t = 1; t <= MAX_THREADS; ++t) {
+      csv += run + std::to_string(t) + "," + NumberText(report.parallel_seconds[t - 1]) + passed;
+    }
   }
-  json += "},\n";
-  json += "  \"serial\": {" + SummaryJson(figures.serial) + "},\n";
-  json += "  \"team_sizes\": [\n";
-  for (std::size_t i = 0; i < figures.teams.size(); ++i) {
-    const TeamFigures& team = figures.teams[i];
-    json += "    {\"threads\": " + std::to_string(team.threads) + ", " + SummaryJson(team.seconds) +
-            ", \"speedup_vs_serial\": " + OptionalNumber(team.speedup_vs_serial, "null") +
-            ", \"speedup_vs_one_thread\": " + OptionalNumber(team.speedup_vs_one_thread, "null") +
-            ", \"efficiency\": " + OptionalNumber(team.efficiency, "null") +
-            ", \"oversubscribed\": " + Bool(team.oversubscribed) + "}" +
-            (i + 1 < figures.teams.size() ? ",\n" : "\n");
-  }
-  json += "  ]\n}\n";
-  return json;
+  return csv;
+}
+
+std::string FormatJson(const Session& session, const Figures& figures) {
+  return SessionJson(session, figures).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+         "\n";
 }

@@ -1,33 +1,26 @@
 #pragma once
 
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
 #include "figures.h"
+#include "session.h"
 
-// What the figures were measured under, for the reader and for the JSON.
-struct RunContext {
-  int processors = 0;                                             // as OpenMP counts them
-  int runs = 0;                                                   // reports read or runs made
-  int runs_passed = 0;                                            // the ones the figures are over
-  std::string compiler;                                           // that built this tool
-  std::vector<std::pair<std::string, std::string>> omp_settings;  // OMP_* variables set
-};
+// Every output is a pure function of the session and its figures, so a session read back from
+// its JSON prints exactly what it printed when it ran.
 
-// The figures as an aligned UTF-8 table with a legend for its marks.
-std::string FormatTable(const Figures& figures, const RunContext& context);
+// The figures as a UTF-8 table of at most 100 columns: the context, every median with its
+// interval, the marks and a legend.
+std::string FormatTable(const Session& session, const Figures& figures);
 
-// The figures as CSV with a header line; the serial row has "serial" as its team size and
-// empty ratio fields, as has any ratio that is undefined.
+// The figures as CSV, one row per team size after a "serial" row; undefined figures are empty.
 std::string FormatCsv(const Figures& figures);
 
-// The figures and the context as one JSON object; undefined ratios are null.
-std::string FormatJson(const Figures& figures, const RunContext& context);
+// Every run's times as CSV: run, threads ("serial" for the serial time), seconds, passed.
+std::string FormatLongCsv(const Session& session);
 
-// `text` as a quoted JSON string, every character that needs it escaped.
-std::string JsonString(std::string_view text);
+// The session JSON (every run, the context, the figures and the warnings), indented.
+std::string FormatJson(const Session& session, const Figures& figures);
 
 // Shortest decimal text that reads back as exactly `value`.
 std::string NumberText(double value);

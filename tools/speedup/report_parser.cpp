@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "bench/report_texts.h"
+#include "text.h"
 
 namespace {
 
@@ -31,6 +32,19 @@ std::string_view LineAt(std::string_view text, std::size_t pos) {
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return line;
 }
+
+// The benchmark writes its Russian words in Windows-1251; these are their UTF-8 forms.
+bool LooksConvertedToUtf8(std::string_view line) {
+  for (std::string_view word : {"\xD0\xBF\xD0\xBE\xD1\x82\xD0\xBE\xD0\xBA\xD0\xBE\xD0\xB2",
+                                "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82",
+                                "\xD0\x97\xD0\xB0\xD0\xB2\xD0\xB5\xD1\x80\xD1\x88"}) {
+    if (line.find(word) != line.npos) return true;
+  }
+  return false;
+}
+
+const char* const CONVERTED_TO_UTF8 =
+    "this looks like a report converted to UTF-8; give the original bytes";
 
 }  // namespace
 
@@ -71,12 +85,13 @@ std::vector<RunReport> ParseReports(std::string_view text) {
   auto fail = [&](const std::string& why, std::string_view line) {
     if (!open) {  // a line outside any report starts a broken one
       reports.emplace_back();
+      reports.back().stray = true;
       open = true;
       seen = {};
     }
     if (reports.back().failure.empty()) {
       reports.back().failure = "line " + std::to_string(line_number) + ": " + why;
-      if (!line.empty()) reports.back().failure += ": \"" + Cp1251ToUtf8(line) + "\"";
+      if (!line.empty()) reports.back().failure += ": " + Quoted(Cp1251ToUtf8(line));
     }
   };
   auto count_lines = [&](std::size_t from, std::size_t to) {
@@ -93,6 +108,7 @@ std::vector<RunReport> ParseReports(std::string_view text) {
       reports.back().serial_seconds = values[0];
       open = true;
       seen = {};
+      if (values[0] < 0.0) fail("malformed line: a negative time", line);
     } else if (MatchFormat(PARALLEL_LINE.bytes, text, pos, values)) {
       const int threads = static_cast<int>(values[0]);
       if (!open) {
@@ -103,6 +119,7 @@ std::vector<RunReport> ParseReports(std::string_view text) {
         fail("team size repeated", line);
       } else {
         reports.back().parallel_seconds[threads - 1] = values[1];
+        if (values[1] < 0.0) fail("malformed line: a negative time", line);
         if (values[2] != 1.0) fail("parallel product differs from the serial one", line);
       }
     } else if (MatchFormat(CLOSING_TEXT.bytes, text, pos, values)) {
@@ -114,7 +131,9 @@ std::vector<RunReport> ParseReports(std::string_view text) {
       ++pos;
     } else {
       // An unfinished last line is where the output stopped, not a line of another shape.
-      fail(text.find('\n', pos) == text.npos ? "report truncated in this line" : "malformed line",
+      fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
+           : text.find('\n', pos) == text.npos ? "report truncated in this line"
+                                               : "malformed line",
            line);
       pos = std::min(text.find('\n', pos), text.size());
     }
@@ -122,6 +141,21 @@ std::vector<RunReport> ParseReports(std::string_view text) {
   }
   if (open) fail("report truncated: no closing text", "");
   return reports;
+}
+
+RunReport ParseOneReport(std::string_view text) {
+  std::vector<RunReport> reports = ParseReports(text);
+  if (reports.empty()) {
+    RunReport empty;
+    empty.failure = "empty report";
+    return empty;
+  }
+  RunReport report = reports.front();
+  for (std::size_t i = 1; i < reports.size() && report.failure.empty(); ++i) {
+    report.failure = reports[i].stray ? "text after the closing text: " + reports[i].failure
+                                      : "more than one report";
+  }
+  return report;
 }
 
 std::string Cp1251ToUtf8(std::string_view text) {

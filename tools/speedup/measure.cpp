@@ -1,0 +1,120 @@
+#include "measure.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "process.h"
+
+namespace {
+
+// The interrupt's name, as in "interrupted by SIGINT".
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation != nullptr ? std::string("SIG") + abbreviation
+                                 : "signal " + std::to_string(signal);
+}
+
+std::string DurationText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+// One line of progress on a terminal, overwritten by the next.
+void ShowProgress(const std::string& text) {
+  std::fprintf(stderr, "\r%-70s\r%s", "", text.c_str());
+}
+
+}  // namespace
+
+double RunTimeout(double longest) { return std::max(60.0, 10.0 * longest); }
+
+std::string MeasureSession(const Options& options, const std::string& bench,
+                           const std::optional<std::string>& placement, Session& session) {
+  const bool show_progress = isatty(STDERR_FILENO) != 0;
+  const int most_runs = options.precision ? options.max_runs : options.runs;
+  const int fewest_runs =
+      options.precision ? std::max(options.runs_given ? options.runs : 0, MIN_RUNS_FOR_95)
+                        : options.runs;
+  session.requested_runs = most_runs;
+  session.precision = options.precision;
+  session.placement = placement;
+
+  ProcessOptions process;
+  process.max_output_bytes = MAX_REPORT_BYTES;
+  if (placement) {
+    process.extra_environment = {"OMP_PLACES=cores", "OMP_PROC_BIND=" + *placement};
+  }
+  const auto start = std::chrono::steady_clock::now();
+  double longest = 0.0;
+  while (static_cast<int>(session.runs.size()) < most_runs) {
+    const int run = static_cast<int>(session.runs.size()) + 1;
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (options.time_limit && elapsed >= *options.time_limit) {
+      session.stopped = "--time-limit " + DurationText(*options.time_limit) + " reached";
+      break;
+    }
+    process.time_limit_seconds = options.run_timeout ? *options.run_timeout
+                                 : run == 1           ? FIRST_RUN_TIMEOUT_SECONDS
+                                                      : RunTimeout(longest);
+    int lines = 0;
+    std::string widest = "";
+    auto progress = [&](std::string_view output) {
+      lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
+      if (show_progress) {
+        ShowProgress("run " + std::to_string(run) + " of " +
+                     (options.precision ? "at most " : "") + std::to_string(most_runs) + ": " +
+                     std::to_string(lines) + " lines" + widest);
+      }
+    };
+    const ProcessResult result = RunProcess({bench}, process, progress);
+    if (result.interrupted != 0) {
+      session.interrupted = SignalName(result.interrupted);
+      break;
+    }
+    if (!result.started) {
+      if (run == 1) return "cannot run the benchmark " + bench + ": " + result.start_error;
+      session.stopped = "the benchmark could not be started again: " + result.start_error;
+      break;
+    }
+    Run kept;
+    kept.report = ParseOneReport(result.output);
+    if (!result.failure.empty()) {
+      kept.report.failure = result.failure + (result.timed_out || result.output_too_large ||
+                                                      kept.report.failure.empty()
+                                                  ? ""
+                                                  : "; " + kept.report.failure);
+    }
+    kept.cpu_seconds = result.cpu_seconds;
+    kept.wall_seconds = result.wall_seconds;
+    if (kept.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+    session.runs.push_back(kept);
+
+    const std::vector<RunReport> passed = PassedReports(session);
+    if (!options.precision || static_cast<int>(passed.size()) < fewest_runs) continue;
+    const Figures figures = ComputeFigures(passed, session.context.processors);
+    if (UnsettledTeams(figures, *options.precision).empty()) break;
+    if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
+      char text[64];
+      std::snprintf(text, sizeof text, "; widest interval ±%.1f%%", *half_width * 100.0);
+      widest = text;
+      if (show_progress) ShowProgress("after run " + std::to_string(run) + widest);
+    }
+  }
+  if (options.precision && !session.stopped && !session.interrupted &&
+      static_cast<int>(session.runs.size()) >= most_runs) {
+    const std::vector<RunReport> passed = PassedReports(session);
+    if (passed.empty() ||
+        !UnsettledTeams(ComputeFigures(passed, session.context.processors), *options.precision)
+             .empty()) {
+      session.stopped = "--max-runs " + std::to_string(most_runs) + " reached";
+    }
+  }
+  if (show_progress) ShowProgress("");
+  return "";
+}
