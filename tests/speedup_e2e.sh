@@ -33,13 +33,43 @@ saved_report() {
   "$bench" </dev/null >"$work/report.txt" || fail "benchmark failed"
 }
 
+# A fake benchmark printing the saved report with every time scaled by a random factor in
+# [1, 1 + spread], after sleeping `pause` seconds.
+noisy_bench() {
+  [ -s "$work/report.txt" ] || saved_report
+  cat >"$work/noisy" <<FAKE
+#!/bin/sh
+sleep ${2:-0}
+exec perl -pe 'BEGIN { srand(\$\$) } s/(= )(\d+\.\d{6})/\$1 . sprintf("%.6f", \$2 * (1 + $1 * rand()))/e' "$work/report.txt"
+FAKE
+  chmod +x "$work/noisy"
+}
+
+# Passes when standard error holds nothing but warnings.
+only_warnings_on_stderr() {
+  ! grep -v '^matbench-speedup: warning: ' "$work/err" | grep -q . ||
+    fail "standard error holds more than warnings: $(cat "$work/err")"
+}
+
 case $case_name in
 table_from_real_runs)
   "$tool" --runs 2 >"$work/out" 2>"$work/err" || fail "exit status $?: $(cat "$work/err")"
-  [ "$(grep -c -E '^ +[0-9]+ +[0-9.]+' "$work/out")" -eq 20 ] || fail "not 20 team rows: $(cat "$work/out")"
+  [ "$(grep -c -E '^ +[0-9]+ +[0-9.]+ \[' "$work/out")" -eq 20 ] || fail "not 20 team rows: $(cat "$work/out")"
   grep -q -E '^ serial ' "$work/out" || fail "no serial row"
   grep -q 'over 2 of 2 runs' "$work/out" || fail "run count not shown"
-  [ ! -s "$work/err" ] || fail "standard error not empty while it is not a terminal: $(cat "$work/err")"
+  only_warnings_on_stderr
+  ;;
+default_session_has_intervals_context_and_marks)
+  "$tool" >"$work/out" 2>"$work/err" || fail "exit status $?: $(cat "$work/err")"
+  grep -q 'over 10 of 10 runs; medians with 95% intervals' "$work/out" || fail "not 10 runs at 95%: $(head -3 "$work/out")"
+  grep -q -E '^host .*cores' "$work/out" || fail "no context line"
+  grep -q -E 'runs on processors [0-9]' "$work/out" || fail "no affinity in the context"
+  [ "$(grep -c -E '^ +[0-9]+ +[0-9.]+ \[[0-9. ,]+\] .* [0-9.]+ \[[0-9. ,]+\] +[0-9.]+ \[[0-9. ,]+\]' "$work/out")" -eq 20 ] ||
+    fail "not every team row has its intervals: $(cat "$work/out")"
+  grep -q '^\* more threads than the' "$work/out" || fail "no oversubscription legend"
+  python3 -c 'import sys; assert max(len(l) for l in open(sys.argv[1], encoding="utf-8")) <= 101' "$work/out" ||
+    fail "a line wider than 100 columns"
+  only_warnings_on_stderr
   ;;
 json_and_csv_read_back_to_the_same_figures)
   saved_report
@@ -48,23 +78,46 @@ json_and_csv_read_back_to_the_same_figures)
   "$tool" --input - --csv <"$work/three.txt" >"$work/figures.csv" || fail "csv exit status $?"
   python3 - "$work/figures.json" "$work/figures.csv" "$work/report.txt" <<'PY' || fail "figures differ"
 import csv, json, re, sys
-figures = json.load(open(sys.argv[1]))
+session = json.load(open(sys.argv[1]))
+figures = session["figures"]
 rows = list(csv.DictReader(open(sys.argv[2])))
 report = open(sys.argv[3], "rb").read()
 times = {int(t): float(s) for t, s in re.findall(rb"ParallelMulti \( (\d+) \S+ \) = ([0-9.]+)", report)}
 serial = float(re.search(rb"SerialMulti =  ([0-9.]+)", report).group(1))
-assert figures["runs"] == 3 and figures["runs_passed"] == 3, figures
-assert figures["serial"]["median_s"] == serial == float(rows[0]["median_s"])
+assert session["format_version"] == 1 and len(session["runs"]) == 3, session["runs"]
+assert all(run["failure"] is None and run["serial_s"] == serial for run in session["runs"])
+assert "processors" not in session["context"], "this machine's count given to saved reports"
+assert figures["serial_seconds"]["median"] == serial == float(rows[0]["median_s"])
 assert len(figures["team_sizes"]) == 20 and len(rows) == 21
 for team, row in zip(figures["team_sizes"], rows[1:]):
     t = team["threads"]
     assert t == int(row["threads"])
-    assert team["median_s"] == times[t] == float(row["median_s"]), (t, team, row)
+    assert team["seconds"]["median"] == times[t] == float(row["median_s"]), (t, team, row)
     if times[t] > 0:
-        assert team["speedup_vs_serial"] == float(row["speedup_vs_serial"]) == serial / times[t]
-        assert team["efficiency"] == float(row["efficiency"])
-    assert str(team["oversubscribed"]).lower() == row["oversubscribed"]
+        assert team["speedup_vs_serial"]["median"] == float(row["speedup_vs_serial"]) == serial / times[t]
+        assert team["efficiency"]["median"] == float(row["efficiency"])
+    assert str(team["oversubscribed"]).lower() == row["oversubscribed"] == "false"
 PY
+  ;;
+saved_session_reanalyses_to_identical_output)
+  noisy_bench 0.3
+  "$tool" --bench "$work/noisy" --runs 7 --json >"$work/session.json" 2>"$work/err" || fail "exit status $?"
+  for format in "" --csv --long-csv --json; do
+    "$tool" --input "$work/session.json" $format >"$work/again$format" 2>"$work/err-again" || fail "exit status $? for $format"
+  done
+  cmp -s "$work/session.json" "$work/again--json" || fail "the JSON changed on re-analysis"
+  [ "$(grep -c . "$work/again--long-csv")" -eq $((1 + 7 * 21)) ] || fail "the long CSV does not hold every time"
+  "$tool" --input - <"$work/session.json" | cmp -s - "$work/again" || fail "the table changed when read from stdin"
+  grep -q 'matbench speedup over 7 of 7 runs' "$work/again" || fail "runs not counted"
+  ;;
+precision_runs_until_every_interval_settles)
+  noisy_bench 0.004
+  "$tool" --bench "$work/noisy" --precision 3% >"$work/out" 2>"$work/err" || fail "exit status $?: $(cat "$work/err")"
+  grep -q 'precision ±3.0%: every speedup settled after 6 runs' "$work/out" || fail "did not stop at 6 runs: $(head -3 "$work/out")"
+  noisy_bench 0.5
+  "$tool" --bench "$work/noisy" --precision 1% --max-runs 8 >"$work/out" 2>"$work/err" || fail "exit status $?"
+  grep -q -E 'team sizes [0-9, ]+ did not settle in 8 runs \(--max-runs 8 reached\)' "$work/out" ||
+    fail "unsettled team sizes not named: $(head -3 "$work/out")"
   ;;
 failed_runs_are_named_and_the_rest_still_count)
   saved_report
@@ -77,6 +130,10 @@ failed_runs_are_named_and_the_rest_still_count)
     fail "failed run not named: $(cat "$work/err")"
   grep -q 'ParallelMulti ( 5 потоков )' "$work/err" || fail "offending line not quoted in UTF-8"
   grep -q 'over 2 of 3 runs' "$work/out" || fail "the passing runs were not counted"
+  "$tool" --input "$work/mixed.txt" --json >"$work/mixed.json" 2>/dev/null
+  "$tool" --input "$work/mixed.json" >"$work/again" 2>"$work/err-again"
+  [ $? -eq 1 ] || fail "a saved failed run must give exit status 1"
+  cmp -s "$work/err" "$work/err-again" && cmp -s "$work/out" "$work/again" || fail "the JSON re-analysis differs"
   ;;
 benchmark_exit_status_fails_the_run)
   saved_report
@@ -89,22 +146,103 @@ benchmark_exit_status_fails_the_run)
 bad_input_is_refused_with_one_message)
   saved_report
   head -c 300 "$work/report.txt" >"$work/truncated.txt"
+  "$tool" --input "$work/report.txt" --json >"$work/session.json"
+  head -c 500 "$work/session.json" >"$work/truncated.json"
+  sed 's/"format_version": 1/"format_version": 2/' "$work/session.json" >"$work/v2.json"
   fake_bench /dev/null 0
-  expect_refusal "unknown option" "$tool" --bogus
+  expect_refusal "unknown argument" "$tool" --bogus
   expect_refusal "--runs needs a value" "$tool" --runs
   expect_refusal '"0"' "$tool" --runs 0
   expect_refusal '"many"' "$tool" --runs many
+  expect_refusal "--runs given more than once" "$tool" --runs 2 --runs 3
   expect_refusal "cannot read $work/missing.txt" "$tool" --input "$work/missing.txt"
-  expect_refusal "cannot read $work" "$tool" --input "$work"
+  expect_refusal "cannot read $work: Is a directory" "$tool" --input "$work"
   expect_refusal "cannot run the benchmark /nonexistent/matbench" "$tool" --bench /nonexistent/matbench
+  expect_refusal "cannot run the benchmark $work: Is a directory" "$tool" --bench "$work"
   expect_refusal "no report found" "$tool" --input /dev/null
   expect_refusal "report truncated" "$tool" --input "$work/truncated.txt" --json
   expect_refusal "empty report" "$tool" --bench "$work/fake" --runs 1 --csv
+  expect_refusal "not valid JSON" "$tool" --input "$work/truncated.json"
+  expect_refusal "format version 2, but this tool reads version 1" "$tool" --input "$work/v2.json"
+  expect_refusal "larger than 64 MiB" bash -c 'ulimit -v 1000000; exec "$0" --input /dev/zero' "$tool"
+  iconv -f CP1251 -t UTF-8 "$work/report.txt" >"$work/utf8.txt"
+  expect_refusal "converted to UTF-8; give the original bytes" "$tool" --input "$work/utf8.txt"
   ;;
 warns_when_the_runtime_may_shrink_teams)
   OMP_DYNAMIC=true "$tool" --runs 1 --json >"$work/out" 2>"$work/err" || fail "exit status $?"
-  grep -q 'warning: OMP_DYNAMIC is set' "$work/err" || fail "no warning: $(cat "$work/err")"
+  grep -q 'warning: OMP_DYNAMIC=true lets the runtime run smaller teams' "$work/err" || fail "no warning: $(cat "$work/err")"
   grep -q '"OMP_DYNAMIC": "true"' "$work/out" || fail "setting missing from the JSON"
+  OMP_DYNAMIC=false OMP_THREAD_LIMIT=100 "$tool" --runs 1 >"$work/out" 2>"$work/err" || fail "exit status $?"
+  ! grep -q 'smaller teams' "$work/err" || fail "warned about settings that cannot shrink a team"
+  ;;
+runs_on_one_processor_are_not_called_parallel)
+  command -v taskset >/dev/null || { echo "SKIP: taskset not installed"; exit 77; }
+  [ "$(nproc)" -ge 2 ] || { echo "SKIP: one processor only"; exit 77; }
+  printf '#!/bin/sh\nexec taskset -c 0 %q\n' "$bench" >"$work/pinned"
+  chmod +x "$work/pinned"
+  "$tool" --bench "$work/pinned" --runs 2 >"$work/out" 2>"$work/err" || fail "exit status $?"
+  grep -q 'warning: the runs used about one processor' "$work/err" || fail "no warning: $(cat "$work/err")"
+  [ "$(grep -c -E '^ +[0-9]+ .*#$' "$work/out")" -eq 20 ] || fail "speedups not marked: $(cat "$work/out")"
+  ;;
+libgomp_warning_appears_once)
+  OMP_NUM_THREADS=abc "$tool" --runs 1 >"$work/out" 2>"$work/err"
+  [ "$(grep -c -i 'OMP_NUM_THREADS' "$work/err")" -le 1 ] || fail "the warning appears twice: $(cat "$work/err")"
+  ;;
+failed_writes_are_reported)
+  saved_report
+  for format in "" --csv --long-csv --json; do
+    "$tool" --input "$work/report.txt" $format >/dev/full 2>"$work/err"
+    [ $? -eq 1 ] || fail "exit status $? on a full disk for '$format'"
+    grep -q 'cannot write standard output: No space left on device' "$work/err" || fail "no message: $(cat "$work/err")"
+    "$tool" --input "$work/report.txt" $format >&- 2>"$work/err"
+    [ $? -eq 1 ] || fail "exit status $? with standard output closed"
+    grep -q 'cannot write standard output' "$work/err" || fail "no message for a closed standard output"
+  done
+  "$tool" --input "$work/report.txt" --long-csv 2>"$work/err" | { exec <&-; sleep 1; }
+  status=${PIPESTATUS[0]}
+  [ "$status" -eq 1 ] || fail "exit status $status when the reader goes away (141 is death by SIGPIPE)"
+  ;;
+runaway_benchmarks_are_stopped)
+  printf '#!/bin/sh\nexec yes\n' >"$work/flooder"
+  printf '#!/bin/sh\nexec sleep 60\n' >"$work/sleeper"
+  chmod +x "$work/flooder" "$work/sleeper"
+  (ulimit -v 1000000; exec "$tool" --bench "$work/flooder" --runs 1) >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "exit status $? for a flooder"
+  grep -q 'run 1 failed: wrote more than 1 MiB of output' "$work/err" || fail "flooder not named: $(cat "$work/err")"
+  SECONDS=0
+  "$tool" --bench "$work/sleeper" --runs 2 --run-timeout 0.5 >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "exit status $? for a sleeper"
+  [ "$SECONDS" -lt 10 ] || fail "the sleeper was not stopped in time"
+  grep -q 'run 2 failed: timed out after 0.5 s' "$work/err" || fail "the session did not go on: $(cat "$work/err")"
+  ! pgrep -f "$work/sleeper" >/dev/null || fail "a sleeper is still running"
+  ;;
+interrupt_keeps_the_finished_runs)
+  noisy_bench 0.1 0.2
+  for signal in INT TERM HUP; do
+    "$tool" --bench "$work/noisy" --runs 1000 --json >"$work/out" 2>"$work/err" &
+    pid=$!
+    sleep 2
+    kill -s "$signal" "$pid"
+    wait "$pid"
+    status=$?
+    expected=$((128 + $(kill -l "$signal")))
+    [ "$status" -eq "$expected" ] || fail "exit status $status after SIG$signal, not $expected"
+    grep -q -E "interrupted by SIG$signal after [1-9][0-9]* of 1000 runs" "$work/err" || fail "no word of the interrupt: $(cat "$work/err")"
+    python3 -c 'import json, sys; s = json.load(open(sys.argv[1])); assert s["session"]["interrupted"] == sys.argv[2] and s["runs"], s["session"]' \
+      "$work/out" "SIG$signal" || fail "the finished runs were not written"
+    ! pgrep -f "$work/noisy" >/dev/null || fail "the benchmark was left running after SIG$signal"
+  done
+  ;;
+zero_and_negative_times_are_never_ratios)
+  saved_report
+  sed -E 's/= [0-9]+\.[0-9]{6}/= 0.000000/' "$work/report.txt" >"$work/zero.txt"
+  "$tool" --input "$work/zero.txt" >"$work/out" 2>"$work/err" || fail "exit status $?"
+  ! grep -E '^ +[0-9]+ ' "$work/out" | grep -q -E ' 0\.00 \[' || fail "a ratio over zero shown as 0: $(cat "$work/out")"
+  [ "$(grep -c -E '^ +[0-9]+ .*—.*~' "$work/out")" -eq 20 ] || fail "rows not shown as missing and too short"
+  sed -E '0,/\) = [0-9]/s/\) = ([0-9])/) = -\1/' "$work/report.txt" >"$work/negative.txt"
+  "$tool" --input "$work/negative.txt" >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "a negative time was accepted"
+  grep -q 'malformed line: a negative time' "$work/err" || fail "not named: $(cat "$work/err")"
   ;;
 plot_draws_both_series)
   command -v gnuplot >/dev/null || { echo "SKIP: gnuplot not installed"; exit 77; }

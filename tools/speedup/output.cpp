@@ -114,8 +114,8 @@ std::string FormatTable(const Session& session, const Figures& figures) {
   }
 
   table +=
-      "\nS: the serial (or one-thread) time over the row's time, taken within each run; "
-      "efficiency: S / threads.\n"
+      "\nS: the serial (or one-thread) time / the row's time, within each run; efficiency: "
+      "S / threads.\n"
       "[a, b]: distribution-free interval for the median from order statistics; out: times "
       "beyond\nTukey's fences, counted and kept.\n";
   if (!session.context.processors) {

@@ -1,0 +1,236 @@
+#include "stats.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+using namespace stats;
+
+namespace {
+
+using Values = std::vector<double>;
+
+// Hollander & Wolfe (1973) p. 69, R's ?wilcox.test example: W = 35, one-sided exact p = 0.1272.
+const Values TERM = {0.80, 0.83, 1.89, 1.04, 1.45, 1.38, 1.91, 1.64, 0.73, 1.46};
+const Values EARLY = {1.15, 0.88, 0.90, 0.74, 1.21};
+
+Values Ramp(double slope, double offset) {
+  Values values;
+  for (int i = 0; i < 30; ++i) values.push_back(slope * i + offset);
+  return values;
+}
+
+}  // namespace
+
+TEST(SummaryTest, QuantileIsType7AndMedianAveragesTheMiddlePair) {
+  // R quantile(1:4): 1, 1.75, 2.5, 3.25, 4 (hinges would give 1.5 and 3.5, type 6 1.25, 3.75).
+  const Values values = {4, 2, 1, 3};
+  const double expected[][2] = {{0.0, 1.0}, {0.25, 1.75}, {0.5, 2.5}, {0.75, 3.25}, {1.0, 4.0}};
+  for (const auto& [p, q] : expected) EXPECT_DOUBLE_EQ(Quantile(values, p), q) << p;
+  EXPECT_DOUBLE_EQ(InterquartileRange(values), 1.5);
+  EXPECT_EQ(Quantile(Values{7}, 0.3), 7.0);
+  EXPECT_EQ(Median(values), 2.5);
+  EXPECT_EQ(Median(Values{3, 1, 2}), 2.0);
+  EXPECT_EQ(Median(Values{7}), 7.0);
+  const Interval interval = PercentileInterval(Values{5, 1, 4, 2, 3}, 0.5);
+  EXPECT_EQ(interval.low, 2.0);
+  EXPECT_EQ(interval.high, 4.0);
+}
+
+TEST(SummaryTest, TukeyFencesCountValuesBeyondNotOnThem) {
+  // Q1 = 3, Q3 = 7, IQR = 4: fences at -3 and 13. Ties on a millisecond clock give IQR 0.
+  const struct {
+    Values values;
+    std::size_t outside;
+  } cases[] = {{{-3, 3, 3, 3, 5, 7, 7, 7, 13}, 0},
+               {{-3.5, 3, 3, 3, 5, 7, 7, 7, 13.5}, 2},
+               {{-3, 3, 3, 3, 5, 7, 7, 7, 13.5}, 1},
+               {{5, 5, 5, 5, 5, 6}, 1},
+               {{5}, 0},
+               {{}, 0}};
+  for (const auto& c : cases) EXPECT_EQ(CountOutsideTukeyFences(c.values), c.outside);
+}
+
+TEST(MedianIntervalTest, RanksMatchTheBinomialTables) {
+  // Published sign-test tables: n = 6 -> 1..6 at 96.9%, 10 -> 2..9 at 97.9%, 20 -> 6..15 at
+  // 95.9%; n <= 5 falls short. Confidences are exact sums in Python; 2^-2000 underflows.
+  const struct {
+    std::size_t n, low, high;
+    double confidence;
+  } cases[] = {{2, 1, 2, 0.5},
+               {5, 1, 5, 15.0 / 16},
+               {6, 1, 6, 31.0 / 32},
+               {10, 2, 9, 501.0 / 512},
+               {20, 6, 15, 125647.0 / 131072},
+               {100, 40, 61, 0.9647997997822951},
+               {2000, 956, 1045, 0.9534471795082162}};
+  for (const auto& c : cases) {
+    const auto ranks = MedianRanks(c.n);
+    ASSERT_TRUE(ranks) << c.n;
+    EXPECT_EQ(ranks->low_rank, c.low) << c.n;
+    EXPECT_EQ(ranks->high_rank, c.high) << c.n;
+    EXPECT_NEAR(ranks->confidence, c.confidence, 1e-12) << c.n;
+  }
+  EXPECT_EQ(MedianRanks(10, 501.0 / 512)->low_rank, 2u);  // reaching the target exactly counts
+  EXPECT_FALSE(MedianRanks(1));
+  // Ranks 2 and 9 of 10, 11, 12 x 6, 13, 14: the bounds are sample values, ties or not.
+  const auto interval = MedianConfidenceInterval(Values{13, 11, 12, 12, 12, 14, 12, 12, 10, 12});
+  EXPECT_EQ(interval->low, 11.0);
+  EXPECT_EQ(interval->high, 13.0);
+  EXPECT_FALSE(MedianConfidenceInterval(Values{12}));
+}
+
+TEST(DistributionTest, TailsMatchClosedFormsAndTables) {
+  // df = 1 is Cauchy, df = 2 is 1/2 + t / (2 sqrt(2 + t^2)); 2.228139 and 2.042272 are the
+  // tabled 97.5% points for 10 and 30 df; others from mpmath at 30 digits.
+  const double t_cases[][3] = {{1, 1, 0.75},
+                               {1, 2, 0.78867513459481288},
+                               {2.228139, 10, 0.97500000627355872},
+                               {-2.042272, 30, 0.025000024002307516}};
+  for (const auto& [t, df, p] : t_cases)
+    EXPECT_NEAR(StudentTCdf(t, df), p, 1e-13) << t << " " << df;
+  EXPECT_EQ(StudentTCdf(-INFINITY, 4), 0.0);
+  EXPECT_NEAR(RegularizedIncompleteBeta(50, 60, 0.45), 0.46423529143060363, 1e-13);
+  EXPECT_NEAR(NormalCdf(-8) / 6.2209605742717841e-16, 1.0, 1e-12);  // no 1 - p cancellation
+}
+
+TEST(SpearmanTest, SmallSamplesCountEveryPairingWithTies) {
+  // p by enumerating all n! pairings of midranks in Python (fractions).
+  const struct {
+    Values x, y;
+    double rho, p;
+  } cases[] = {{{1, 2, 3, 4, 5}, {2, 1, 4, 3, 5}, 0.8, 2.0 / 15},
+               {{1, 2, 3, 4, 5, 6}, {1, 1, 2, 2, 3, 3}, 0.95618288746751491, 1.0 / 45},
+               {{1, 2}, {3, 1}, -1.0, 1.0}};
+  for (const auto& c : cases) {
+    const auto r = SpearmanCorrelation(c.x, c.y);
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->rho, c.rho, 1e-15);
+    EXPECT_NEAR(r->p_value, c.p, 1e-15);
+    EXPECT_TRUE(r->exact);
+  }
+  EXPECT_FALSE(SpearmanCorrelation(Values{1, 2, 3}, Values{4, 4, 4}));
+  EXPECT_FALSE(SpearmanCorrelation(Values{1}, Values{2}));
+}
+
+TEST(SpearmanTest, LargerSamplesUseTheTApproximation) {
+  // Wikipedia "Spearman's rank correlation coefficient": sum d^2 = 194, rho = -29/165, one-sided
+  // p 0.6864058. The tied drift of clock readings against run number: mpmath quadrature.
+  const struct {
+    Values x, y;
+    double rho, p;
+  } cases[] = {{{106, 100, 86, 101, 99, 103, 97, 113, 112, 110},
+                {7, 27, 2, 50, 28, 29, 20, 12, 6, 17},
+                -29.0 / 165,
+                2 * (1 - 0.68640583)},
+               {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+                {105, 104, 104, 103, 104, 102, 102, 103, 101, 101, 102, 100},
+                -0.89337987275326531,
+                9.0503933136586469e-5}};
+  for (const auto& c : cases) {
+    const auto r = SpearmanCorrelation(c.x, c.y);
+    ASSERT_TRUE(r);
+    EXPECT_NEAR(r->rho, c.rho, 1e-14);
+    EXPECT_NEAR(r->p_value / c.p, 1.0, 1e-6);
+    EXPECT_FALSE(r->exact);
+  }
+}
+
+TEST(MannWhitneyTest, ExactPValuesMatchPublishedAndEnumerated) {
+  // TERM vs EARLY: two-sided is twice R's 0.1272, 764/3003 by enumerating C(15, 5) in Python;
+  // the tied cases enumerate the pooled midranks the same way.
+  const struct {
+    Values x, y;
+    double u, p;
+  } cases[] = {{TERM, EARLY, 35, 764.0 / 3003},
+               {{1, 2, 3, 4, 5}, {6, 7, 8, 9, 10}, 0, 2.0 / 252},
+               {{3, 3, 3}, {3, 3, 3}, 4.5, 1.0},
+               {{1, 2, 2, 3, 3, 3}, {2, 3, 3, 4, 4, 5}, 7, 25.0 / 231},
+               {{5, 5, 6}, {5, 6, 6, 7}, 3, 0.4}};
+  for (const auto& c : cases) {
+    const RankSumTest test = MannWhitney(c.x, c.y);
+    EXPECT_EQ(test.u, c.u);
+    EXPECT_NEAR(test.p_value, c.p, 1e-15);
+    EXPECT_TRUE(test.exact);
+    EXPECT_EQ(MannWhitney(c.y, c.x).u, c.x.size() * c.y.size() - c.u);  // U counted for x
+    EXPECT_NEAR(MannWhitney(c.y, c.x).p_value, c.p, 1e-15);
+  }
+}
+
+TEST(MannWhitneyTest, LargeTiedSamplesUseTieAndContinuityCorrections) {
+  // 26 vs 26 clock readings: U = 96, sum t^3 - t = 10140; p from the formula at 30 digits.
+  Values x(26, 11.0), y(26, 12.0);
+  std::fill_n(x.begin(), 10, 10.0);
+  std::fill_n(x.begin() + 20, 6, 12.0);
+  std::fill_n(y.begin(), 6, 11.0);
+  std::fill_n(y.begin() + 16, 10, 13.0);
+  const RankSumTest test = MannWhitney(x, y);
+  EXPECT_FALSE(test.exact);
+  EXPECT_EQ(test.u, 96.0);
+  EXPECT_NEAR(test.p_value / 4.4678137971073412e-6, 1.0, 1e-10);
+  EXPECT_EQ(MannWhitney(Values(30, 1.0), Values(30, 1.0)).p_value, 1.0);
+}
+
+TEST(HodgesLehmannTest, MosesIntervalUsesTheUCriticalValue) {
+  // m = n = 5: tabled two-sided 5% critical U is 2, so k = 3 at 1 - 2 * 4/252 = 61/63. The
+  // TERM/EARLY interval and its 961/1001 come from enumerating U in Python; the 30 vs 30 ramps
+  // (900 distinct differences) take the normal path, k = 317 with mpmath's normal CDF.
+  const struct {
+    Values x, y;
+    double shift, low, high, confidence;
+  } cases[] = {{{1, 2, 3, 4, 5}, {11, 12, 13, 14, 15}, 10, 7, 13, 61.0 / 63},
+               {TERM, EARLY, -0.305, -0.76, 0.15, 961.0 / 1001},
+               {{1, 2}, {3, 4, 5}, 2.5, 1, 4, 0.8},
+               {{0}, {1}, 1, 1, 1, 0},
+               {Ramp(1.0, 0.0), Ramp(1.01, 5.5), 5.645, 0.66, 10.63, 0.95158650053518634}};
+  for (const auto& c : cases) {
+    const ShiftEstimate e = HodgesLehmann(c.x, c.y);
+    EXPECT_NEAR(e.shift, c.shift, 1e-12);
+    EXPECT_NEAR(e.low, c.low, 1e-12);
+    EXPECT_NEAR(e.high, c.high, 1e-12);
+    EXPECT_NEAR(e.confidence, c.confidence, 1e-15);
+  }
+}
+
+TEST(HolmTest, AdjustedValuesAreMonotoneCappedAndInInputOrder) {
+  // By hand: sorted 0.005 x4, 0.01 x3, 0.03 x2, 0.04 x1 -> 0.02, 0.03, 0.06, max(0.04, 0.06).
+  const struct {
+    Values p, adjusted;
+  } cases[] = {{{0.01, 0.04, 0.03, 0.005}, {0.03, 0.06, 0.06, 0.02}},
+               {{0.6, 0.5}, {1.0, 1.0}},
+               {{0.02, 0.02, 0.02}, {0.06, 0.06, 0.06}},
+               {{}, {}}};
+  for (const auto& c : cases) {
+    const Values adjusted = HolmAdjust(c.p);
+    ASSERT_EQ(adjusted.size(), c.adjusted.size());
+    for (std::size_t i = 0; i < adjusted.size(); ++i) EXPECT_DOUBLE_EQ(adjusted[i], c.adjusted[i]);
+  }
+}
+
+TEST(TheilSenTest, OutlierDoesNotMoveTheLineAndEqualXIsSkipped) {
+  // Slopes 1 x6, 24.75, 32.7, 48.5, 96: median 1; y - x = 0 x4, 95: median 0.
+  const auto line = TheilSen(std::vector<Point>{{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 100}});
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->slope, 1.0);
+  EXPECT_EQ(line->intercept, 0.0);
+  const auto tied = TheilSen(std::vector<Point>{{0, 0}, {0, 10}, {1, 1}});
+  ASSERT_TRUE(tied);
+  EXPECT_EQ(tied->slope, -4.0);  // (1 - 0) / 1 and (1 - 10) / 1; the x = 0 pair has no slope
+  EXPECT_FALSE(TheilSen(std::vector<Point>{{2, 1}, {2, 3}}));
+}
+
+TEST(ResampleTest, DrawsAreTheSameOnEveryStandardLibrary) {
+  // The standard fixes the 10000th output for the default seed; the expected indices come from
+  // a Python mt19937_64 checked against that value.
+  std::mt19937_64 check;
+  check.discard(9999);
+  EXPECT_EQ(check(), 9981545732273789042ull);
+  EXPECT_EQ(ResampleIndices(42, 10), (std::vector<std::size_t>{6, 4, 0, 2, 1, 8, 6, 4, 0, 7}));
+  EXPECT_TRUE(ResampleIndices(7, 0).empty());
+  // Bound 2^63 + 1 rejects almost half the outputs: 5 are skipped before the first draw.
+  std::mt19937_64 engine(1);
+  EXPECT_EQ(DrawBelow(engine, (1ull << 63) + 1), 7588216632478230600ull);
+  EXPECT_EQ(DrawBelow(engine, (1ull << 63) + 1), 1288452476385911039ull);
+}
