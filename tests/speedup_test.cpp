@@ -160,6 +160,26 @@ TEST(FiguresTest, MarksTeamSizesAboveTheProcessorsAndTimesTooShortToMeasure) {
   EXPECT_FALSE(ComputeFigures({fast}, 4).teams[4].too_short);
 }
 
+TEST(FiguresTest, KarpFlattAndAmdahlFitRecoverAKnownSerialFraction) {
+  EXPECT_DOUBLE_EQ(KarpFlatt(4.0, 4), 0.0);
+  EXPECT_DOUBLE_EQ(KarpFlatt(1.0, 4), 1.0);
+  // T(p) = 0.01 + 0.09 / p: f = 0.1 exactly, whatever the runs resampled.
+  std::vector<RunReport> reports(6, ReportWith(0.1, 0.0));
+  for (RunReport& report : reports) {
+    for (int t = 1; t <= MAX_THREADS; ++t) report.parallel_seconds[t - 1] = 0.01 + 0.09 / t;
+  }
+  const Figures figures = ComputeFigures(reports, 2, 4);
+  EXPECT_EQ(figures.amdahl.team_sizes, 4);
+  EXPECT_NEAR(*figures.amdahl.serial_fraction, 0.1, 1e-12);
+  EXPECT_NEAR(*figures.amdahl.low, 0.1, 1e-12);
+  EXPECT_NEAR(*figures.amdahl.high, 0.1, 1e-12);
+  EXPECT_NEAR(*figures.amdahl.limit, 10.0, 1e-9);
+  const TeamFigures& four = figures.teams[3];
+  EXPECT_NEAR(*four.karp_flatt, 0.1, 1e-12) << "Amdahl's own speedup gives e = f";
+  EXPECT_FALSE(figures.teams[0].karp_flatt.has_value());
+  EXPECT_FALSE(ComputeFigures(reports, std::nullopt).amdahl.a.has_value());
+}
+
 TEST(OutputTest, CsvReadsBackToTheSameFigures) {
   auto reports = ParseReports(ReportText() + ReportText() + ReportText());
   reports[1].parallel_seconds[2] = 0.1;

@@ -62,7 +62,66 @@ Drift DriftOf(const std::vector<double>& serial) {
 
 }  // namespace
 
-Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors) {
+double KarpFlatt(double speedup, int threads) {
+  const double p = threads;
+  return (1.0 / speedup - 1.0 / p) / (1.0 - 1.0 / p);
+}
+
+namespace {
+
+// The Amdahl line through the median times of team sizes 1..cores over the runs `chosen`.
+std::optional<stats::Line> AmdahlLine(const std::vector<RunReport>& reports,
+                                      const std::vector<std::size_t>& chosen, int cores) {
+  std::vector<stats::Point> points;
+  for (int threads = 1; threads <= cores; ++threads) {
+    std::vector<double> times;
+    for (const std::size_t run : chosen) times.push_back(reports[run].parallel_seconds[threads - 1]);
+    points.push_back({1.0 / threads, stats::Median(times)});
+  }
+  return stats::TheilSen(points);
+}
+
+std::optional<double> SerialFraction(const stats::Line& line) {
+  const double total = line.intercept + line.slope;
+  if (!(total > 0.0)) return std::nullopt;
+  return line.intercept / total;
+}
+
+}  // namespace
+
+AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
+  AmdahlFit fit;
+  fit.team_sizes = std::clamp(cores, 1, MAX_THREADS);
+  std::vector<std::size_t> every(reports.size());
+  for (std::size_t run = 0; run < every.size(); ++run) every[run] = run;
+  const std::optional<stats::Line> line = AmdahlLine(reports, every, fit.team_sizes);
+  if (!line) return fit;
+  fit.a = line->intercept;
+  fit.b = line->slope;
+  fit.serial_fraction = SerialFraction(*line);
+  if (fit.serial_fraction && *fit.serial_fraction > 0.0 && *fit.serial_fraction < 1.0) {
+    fit.limit = 1.0 / *fit.serial_fraction;
+  }
+  if (reports.size() < 2) return fit;
+  std::mt19937_64 engine(fit.seed);
+  std::vector<double> fractions;
+  for (int resample = 0; resample < fit.resamples; ++resample) {
+    const std::optional<stats::Line> again =
+        AmdahlLine(reports, stats::ResampleIndices(engine, reports.size()), fit.team_sizes);
+    if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {
+      fractions.push_back(*f);
+    }
+  }
+  if (!fractions.empty()) {
+    const stats::Interval interval = stats::PercentileInterval(fractions, CONFIDENCE);
+    fit.low = interval.low;
+    fit.high = interval.high;
+  }
+  return fit;
+}
+
+Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
+                       std::optional<int> cores) {
   Figures figures;
   figures.runs = static_cast<int>(reports.size());
   std::vector<double> serial;
@@ -94,7 +153,18 @@ Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int>
     team.too_short = *std::min_element(times.begin(), times.end()) < TOO_SHORT_SECONDS;
     const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
     team.noisy = !half_width || *half_width > NOISY_HALF_WIDTH;
+    const Estimate& speedup = team.speedup_vs_serial;
+    if (threads > 1 && speedup.median) {
+      team.karp_flatt = KarpFlatt(*speedup.median, threads);
+      if (speedup.low && speedup.high) {
+        team.karp_flatt_low = KarpFlatt(*speedup.high, threads);
+        team.karp_flatt_high = KarpFlatt(*speedup.low, threads);
+      }
+    }
     figures.teams.push_back(team);
+  }
+  if (const std::optional<int> fitted = cores ? cores : processors) {
+    figures.amdahl = FitAmdahl(reports, *fitted);
   }
   return figures;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -10,6 +11,10 @@ inline constexpr double TOO_SHORT_SECONDS = 0.020;
 
 // Confidence sought for every interval.
 inline constexpr double CONFIDENCE = 0.95;
+
+// Fixed, so the same runs give the same interval everywhere; recorded with the fit.
+inline constexpr std::uint64_t AMDAHL_SEED = 20261209;
+inline constexpr int AMDAHL_RESAMPLES = 1000;
 
 // The fewest runs whose order statistics can give a 95% interval for a median.
 inline constexpr int MIN_RUNS_FOR_95 = 6;
@@ -34,6 +39,9 @@ struct TeamFigures {
   Estimate speedup_vs_one_thread;          // T(1) / T(threads)
   Estimate efficiency;                     // speedup_vs_serial / threads
   std::optional<double> ratio_of_medians;  // median serial / median T(threads)
+  // Karp-Flatt serial fraction (1/S - 1/p) / (1 - 1/p) from speedup_vs_serial; its interval
+  // comes from the speedup's, whose high end gives the low fraction. Empty for one thread.
+  std::optional<double> karp_flatt, karp_flatt_low, karp_flatt_high;
   bool oversubscribed = false;             // more threads than processors
   bool too_short = false;                  // some time below TOO_SHORT_SECONDS
   bool noisy = false;  // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
@@ -47,12 +55,25 @@ struct Drift {
   bool warn = false;              // p below 0.05
 };
 
+// Amdahl's law T(p) = a + b / p fitted by Theil-Sen on 1/p to the median times of the team
+// sizes up to the core count, with an interval for f by resampling whole runs.
+struct AmdahlFit {
+  int team_sizes = 0;                    // the points the fit rests on
+  std::optional<double> a, b;            // seconds
+  std::optional<double> serial_fraction;  // f = a / (a + b)
+  std::optional<double> low, high;        // percentile interval for f over the resamples
+  std::optional<double> limit;            // 1 / f, the speedup no team can pass; 0 < f < 1 only
+  std::uint64_t seed = AMDAHL_SEED;
+  int resamples = AMDAHL_RESAMPLES;
+};
+
 struct Figures {
   int runs = 0;  // passed runs the figures are over
   Estimate serial;
   bool serial_too_short = false;
   std::vector<TeamFigures> teams;  // team sizes 1..MAX_THREADS in order
   Drift drift;
+  AmdahlFit amdahl;
 };
 
 // numerator / denominator when both are positive and finite; empty otherwise, so a zero time
@@ -63,8 +84,16 @@ std::optional<double> Ratio(double numerator, double denominator);
 Estimate Estimated(const std::vector<std::optional<double>>& values);
 
 // Figures over `reports`, which must all have passed and be at least one. `processors` (empty:
-// not recorded) marks the team sizes above it as oversubscribed.
-Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors);
+// not recorded) marks the team sizes above it as oversubscribed; the Amdahl fit covers the team
+// sizes up to `cores` (empty: up to `processors`; neither: no fit).
+Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
+                       std::optional<int> cores = std::nullopt);
+
+// Karp-Flatt serial fraction for speedup `speedup` on `threads` (at least 2) threads.
+double KarpFlatt(double speedup, int threads);
+
+// The Amdahl fit over team sizes 1..`cores` (clamped to the sweep) of `reports` (not empty).
+AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores);
 
 // Largest distance of any team's speedup interval from its median, as a fraction of the median;
 // empty while some team has no interval at the sought confidence.

@@ -9,6 +9,7 @@
 #include "compare.h"
 #include "context.h"
 #include "figures.h"
+#include "io.h"
 #include "measure.h"
 #include "options.h"
 #include "output.h"
@@ -20,91 +21,11 @@
 
 namespace {
 
-// Cap on what --input reads: a saved report is about 1 KB, a session JSON about 1 KB a run.
-constexpr std::size_t MAX_INPUT_BYTES = std::size_t{64} << 20;
-
-void Complain(const std::string& message) {
-  std::fprintf(stderr, "matbench-speedup: %s\n", message.c_str());
-}
-
 std::string DefaultBench() {
   std::string self(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
   self.resize(length > 0 ? length : 0);
   return self.substr(0, self.rfind('/') + 1) + "matbench";
-}
-
-// Writes all of `text` to standard output; false, with a message, when it cannot.
-bool WriteOut(const std::string& text) {
-  for (std::size_t written = 0; written < text.size();) {
-    const ssize_t got = write(STDOUT_FILENO, text.data() + written, text.size() - written);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      Complain(std::string("cannot write standard output: ") + std::strerror(errno));
-      return false;
-    }
-    written += got;
-  }
-  return true;
-}
-
-// The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; false, with a message.
-bool ReadInput(const std::string& path, std::string& text) {
-  const std::string name = path == "-" ? "standard input" : Printable(path);
-  FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    Complain("cannot read " + name + ": " + std::strerror(errno));
-    return false;
-  }
-  char buffer[65536];
-  std::size_t got = 0;
-  while (text.size() <= MAX_INPUT_BYTES && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-    text.append(buffer, got);
-  }
-  const int error = std::ferror(file) != 0 ? errno : 0;
-  if (file != stdin) std::fclose(file);
-  if (error != 0) {
-    Complain("cannot read " + name + ": " + std::strerror(error));
-    return false;
-  }
-  if (text.size() > MAX_INPUT_BYTES) {
-    Complain(name + " is larger than " + std::to_string(MAX_INPUT_BYTES >> 20) +
-             " MiB, more than any saved session");
-    return false;
-  }
-  return true;
-}
-
-// A session read from saved raw reports or a session JSON; false, with a message.
-bool ReadSessionFrom(const std::string& path, const Options& options, Session& session) {
-  std::string text;
-  if (!ReadInput(path, text)) return false;
-  const std::string name = path == "-" ? "standard input" : Printable(path);
-  const std::size_t first = text.find_first_not_of(" \t\r\n");
-  if (first != text.npos && text[first] == '{') {
-    if (options.processors) {
-      Complain("--processors is for saved raw reports; " + name + " records its own");
-      return false;
-    }
-    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-    if (json.is_discarded()) {
-      Complain(name + " is not valid JSON (truncated?)");
-      return false;
-    }
-    if (const std::string error = ReadSession(json, session); !error.empty()) {
-      Complain(name + ": " + error);
-      return false;
-    }
-    return true;
-  }
-  const std::vector<RunReport> reports = ParseReports(text);
-  if (reports.empty()) {
-    Complain("no report found in " + name);
-    return false;
-  }
-  for (const RunReport& report : reports) session.runs.push_back({report, {}, {}});
-  session.context.processors = options.processors;
-  return true;
 }
 
 // Names every failed run; true when none failed.
@@ -144,7 +65,7 @@ int Report(const Options& options, const Session& session) {
                                         std::to_string(session.runs.size()) + " runs passed");
     return 1;
   }
-  const Figures figures = ComputeFigures(passed, session.context.processors);
+  const Figures figures = SessionFigures(session);
   for (const std::string& warning : SessionWarnings(session, figures)) {
     Complain("warning: " + warning);
   }
@@ -165,7 +86,7 @@ int Report(const Options& options, const Session& session) {
 int SessionCommand(const Options& options) {
   Session session;
   if (!options.input.empty()) {
-    if (!ReadSessionFrom(options.input, options, session)) return 2;
+    if (!ReadSessionFile(options.input, options.processors, session)) return 2;
     return Report(options, session);
   }
   const std::string bench = options.bench.empty() ? DefaultBench() : options.bench;

@@ -97,7 +97,7 @@ std::string MeasureSession(const Options& options, const std::string& bench,
 
     const std::vector<RunReport> passed = PassedReports(session);
     if (!options.precision || static_cast<int>(passed.size()) < fewest_runs) continue;
-    const Figures figures = ComputeFigures(passed, session.context.processors);
+    const Figures figures = SessionFigures(session);
     if (UnsettledTeams(figures, *options.precision).empty()) break;
     if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
       char text[64];
@@ -110,7 +110,7 @@ std::string MeasureSession(const Options& options, const std::string& bench,
       static_cast<int>(session.runs.size()) >= most_runs) {
     const std::vector<RunReport> passed = PassedReports(session);
     if (passed.empty() ||
-        !UnsettledTeams(ComputeFigures(passed, session.context.processors), *options.precision)
+        !UnsettledTeams(SessionFigures(session), *options.precision)
              .empty()) {
       session.stopped = "--max-runs " + std::to_string(most_runs) + " reached";
     }

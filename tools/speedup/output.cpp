@@ -55,6 +55,40 @@ std::string EstimateCsv(const Estimate& estimate) {
   return Optional(estimate.median) + "," + Optional(estimate.low) + "," + Optional(estimate.high);
 }
 
+// e(p) for every team size, three a line, and the Amdahl fit.
+std::string CurveFooter(const Figures& figures) {
+  std::string footer = "\nKarp-Flatt serial fraction e(p) with its interval:\n";
+  int on_line = 0;
+  for (const TeamFigures& team : figures.teams) {
+    if (team.threads < 2) continue;
+    const bool interval = team.karp_flatt_low && team.karp_flatt_high;
+    footer += (on_line == 0 ? "" : "   ") + Cell(std::to_string(team.threads), 4) + ": " +
+              Cell(Fixed(team.karp_flatt, 3), 6) + " [" +
+              (interval ? Fixed(team.karp_flatt_low, 3) : "—") + ", " +
+              (interval ? Fixed(team.karp_flatt_high, 3) : "—") + "]";
+    if (++on_line == 3) {
+      footer += "\n";
+      on_line = 0;
+    }
+  }
+  if (on_line != 0) footer += "\n";
+  const AmdahlFit& fit = figures.amdahl;
+  if (!fit.a) return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
+  footer += "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
+            (fit.team_sizes < 3 ? " (it rests on " + Plural(fit.team_sizes, "point", "points") +
+                                      " only)"
+                                : "") +
+            ": a " + Fixed(fit.a, 4) + " s, b " + Fixed(fit.b, 4) + " s\n";
+  footer += "  serial fraction f = a / (a + b) = " + Fixed(fit.serial_fraction, 4) + " [" +
+            Fixed(fit.low, 4) + ", " + Fixed(fit.high, 4) + "], speedup limit 1/f " +
+            Fixed(fit.limit, 1) + "\n  (interval from " + std::to_string(fit.resamples) +
+            " resamples of whole runs, seed " + std::to_string(fit.seed) + ")\n";
+  if (fit.serial_fraction && !(*fit.serial_fraction >= 0.0 && *fit.serial_fraction < 1.0)) {
+    footer += "  f outside [0, 1): Amdahl's law does not describe these runs\n";
+  }
+  return footer;
+}
+
 }  // namespace
 
 std::string NumberText(double value) {
@@ -126,6 +160,7 @@ std::string FormatTable(const Session& session, const Figures& figures) {
   }
   if (any_short) table += "~ a time below 20 ms: too short for the millisecond clock\n";
   if (any_noisy) table += "! speedup interval wider than ±5% of its median, or none\n";
+  table += CurveFooter(figures);
   if (use.one_processor) {
     table += "# not a parallel result: the runs used about one processor (" +
              Fixed(use.cpu_per_wall, 2) + " s of CPU per second)\n";

@@ -34,6 +34,9 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
                      {"speedup_vs_one_thread", EstimateJson(team.speedup_vs_one_thread)},
                      {"efficiency", EstimateJson(team.efficiency)},
                      {"median_serial_over_median_time", Number(team.ratio_of_medians)},
+                     {"karp_flatt", {{"median", Number(team.karp_flatt)},
+                                     {"low", Number(team.karp_flatt_low)},
+                                     {"high", Number(team.karp_flatt_high)}}},
                      {"oversubscribed", team.oversubscribed},
                      {"too_short", team.too_short},
                      {"noisy", team.noisy}});
@@ -44,6 +47,15 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
           {"drift", {{"rho", Number(figures.drift.rho)},
                      {"p_value", Number(figures.drift.p_value)},
                      {"warn", figures.drift.warn}}},
+          {"amdahl_fit", {{"team_sizes", figures.amdahl.team_sizes},
+                          {"a_s", Number(figures.amdahl.a)},
+                          {"b_s", Number(figures.amdahl.b)},
+                          {"serial_fraction", Number(figures.amdahl.serial_fraction)},
+                          {"low", Number(figures.amdahl.low)},
+                          {"high", Number(figures.amdahl.high)},
+                          {"speedup_limit", Number(figures.amdahl.limit)},
+                          {"seed", figures.amdahl.seed},
+                          {"resamples", figures.amdahl.resamples}}},
           {"team_sizes", teams}};
 }
 
@@ -185,6 +197,10 @@ std::string ReadSession(const nlohmann::json& json, Session& session) {
   if (read.runs.empty()) return "the session holds no runs";
   session = read;
   return "";
+}
+
+Figures SessionFigures(const Session& session) {
+  return ComputeFigures(PassedReports(session), session.context.processors, session.context.cores);
 }
 
 ParallelUse CheckParallelUse(const Session& session) {

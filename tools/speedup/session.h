@@ -34,6 +34,9 @@ struct Session {
 // The reports of the runs that passed, in order.
 std::vector<RunReport> PassedReports(const Session& session);
 
+// The figures over the session's passed runs (at least one), marked and fitted by its context.
+Figures SessionFigures(const Session& session);
+
 // How many processors the runs kept busy, from the children's CPU and wall times.
 struct ParallelUse {
   std::optional<double> cpu_per_wall;  // median over the runs that recorded both

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "session.h"
+
+// A difference counts only beyond this fraction, however significant: smaller ones are noise.
+inline constexpr double NEGLIGIBLE_CHANGE = 0.02;
+
+// Significance level for Holm-corrected p-values.
+inline constexpr double SIGNIFICANCE = 0.05;
+
+// Fewer runs than this on a side leave the tests little power.
+inline constexpr int FEW_RUNS = 9;
+
+enum class Verdict { kNoClearDifference, kFaster, kSlower };
+
+// NEW against BASE for one row: the serial time or one team size.
+struct RowComparison {
+  int threads = 0;  // 0 for the serial time
+  double base_median = 0.0, new_median = 0.0;  // seconds
+  // NEW / BASE time from the Hodges-Lehmann shift of log times, with its interval.
+  double ratio = 1.0, ratio_low = 1.0, ratio_high = 1.0;
+  double confidence = 0.0;  // that the interval reaches
+  double p_value = 1.0;     // two-sided Mann-Whitney U
+  double p_holm = 1.0;      // Holm-corrected over every row
+  Verdict verdict = Verdict::kNoClearDifference;
+};
+
+struct Comparison {
+  std::vector<RowComparison> rows;    // serial first, then team sizes 1..MAX_THREADS
+  std::vector<std::string> warnings;  // few runs, contexts that differ
+  int base_runs = 0, new_runs = 0;    // passed runs on each side
+};
+
+// Faster or slower only when the corrected p is below SIGNIFICANCE and the whole interval lies
+// beyond NEGLIGIBLE_CHANGE; otherwise no clear difference.
+Verdict Judge(double p_holm, double ratio_low, double ratio_high);
+
+// NEW against BASE over their passed runs, each with at least one.
+Comparison CompareSessions(const Session& base, const Session& candidate);
+
+// True when some row is judged slower with a ratio above 1 + `fraction`.
+bool SlowerBeyond(const Comparison& comparison, double fraction);
+
+// The comparison as a table of at most 100 columns, CSV, or JSON.
+std::string FormatComparisonTable(const Comparison& comparison, const std::string& base_name,
+                                  const std::string& new_name);
+std::string FormatComparisonCsv(const Comparison& comparison);
+std::string FormatComparisonJson(const Comparison& comparison, const std::string& base_name,
+                                 const std::string& new_name);
+
+// Compares the two saved sessions named in `options`; returns the exit status: 0, 1 when
+// --fail-if-slower found a slower row or an output failed, 2 for input that is not two sessions.
+int CompareCommand(const Options& options);
