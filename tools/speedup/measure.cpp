@@ -31,6 +31,20 @@ void ShowProgress(const std::string& text) {
 
 }  // namespace
 
+std::optional<bool> PlacementHonoured(std::string_view display, const std::string& placement,
+                                      const std::string& affinity) {
+  std::optional<bool> honoured;
+  const std::string_view marker = " affinity ";
+  for (std::size_t at = display.find(marker); at != display.npos; at = display.find(marker, at)) {
+    at += marker.size();
+    const std::size_t end = std::min(display.find_first_of("\r\n", at), display.size());
+    const bool bound = display.substr(at, end - at) != affinity;
+    const bool as_asked = placement == "false" ? !bound : bound;
+    honoured = honoured.value_or(true) && as_asked;
+  }
+  return honoured;
+}
+
 double RunTimeout(double longest) { return std::max(60.0, 10.0 * longest); }
 
 std::string MeasureSession(const Options& options, const std::string& bench,
@@ -47,7 +61,9 @@ std::string MeasureSession(const Options& options, const std::string& bench,
   ProcessOptions process;
   process.max_output_bytes = MAX_REPORT_BYTES;
   if (placement) {
-    process.extra_environment = {"OMP_PLACES=cores", "OMP_PROC_BIND=" + *placement};
+    process.extra_environment = {"OMP_PLACES=cores", "OMP_PROC_BIND=" + *placement,
+                                 "OMP_DISPLAY_AFFINITY=true"};
+    process.stderr_handling = StderrHandling::kCapture;
   }
   const auto start = std::chrono::steady_clock::now();
   double longest = 0.0;
@@ -89,6 +105,11 @@ std::string MeasureSession(const Options& options, const std::string& bench,
                                                       kept.report.failure.empty()
                                                   ? ""
                                                   : "; " + kept.report.failure);
+    }
+    if (placement && session.context.affinity) {
+      const std::optional<bool> honoured =
+          PlacementHonoured(result.error_output, *placement, *session.context.affinity);
+      if (honoured) session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
     }
     kept.cpu_seconds = result.cpu_seconds;
     kept.wall_seconds = result.wall_seconds;

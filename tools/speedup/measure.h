@@ -16,6 +16,12 @@ inline constexpr double FIRST_RUN_TIMEOUT_SECONDS = 120.0;
 // that hangs is cut.
 double RunTimeout(double longest);
 
+// Whether the OMP_DISPLAY_AFFINITY lines ("... affinity 0-1") in `display` show threads bound as
+// `placement` asks on a process that may run on `affinity` (a cpu list): close and spread bind
+// every thread to less than the whole set, false binds none. Empty when no line shows.
+std::optional<bool> PlacementHonoured(std::string_view display, const std::string& placement,
+                                      const std::string& affinity);
+
 // Runs `bench` as the options say (a number of runs, or until --precision settles), under
 // `placement` (an OMP_PROC_BIND value) when given, into `session`. Stops early at --time-limit
 // or an interrupt, keeping every finished run. Returns a message when the benchmark cannot be

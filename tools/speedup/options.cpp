@@ -188,6 +188,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
   }
   if (plot_option->count() > 0 && options.plot.empty()) return "--plot needs a value";
+  if (!options.placements.empty() && (csv || long_csv)) {
+    return "--bind prints a table or --json; read the saved placements back for CSV";
+  }
   options.format = csv        ? OutputFormat::kCsv
                    : long_csv ? OutputFormat::kLongCsv
                    : json     ? OutputFormat::kJson

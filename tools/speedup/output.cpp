@@ -124,7 +124,13 @@ std::string FormatTable(const Session& session, const Figures& figures) {
     if (session.stopped) table += " (" + Printable(*session.stopped) + ")";
     table += "\n";
   }
-  if (session.placement) table += "placement OMP_PROC_BIND=" + Printable(*session.placement) + "\n";
+  if (session.placement) {
+    table += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
+             (!session.placement_honoured  ? "not checked (no thread affinity shown)"
+              : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
+                                            : "NOT honoured by the runtime") +
+             "\n";
+  }
   for (const std::string& line : ContextLines(session.context)) table += line + "\n";
 
   const ParallelUse use = CheckParallelUse(session);

@@ -124,6 +124,7 @@ nlohmann::ordered_json SessionJson(const Session& session, const Figures& figure
   Optional(how, "requested_runs", session.requested_runs);
   Optional(how, "precision", session.precision);
   Optional(how, "placement", session.placement);
+  Optional(how, "placement_honoured", session.placement_honoured);
   Optional(how, "interrupted", session.interrupted);
   Optional(how, "stopped", session.stopped);
   json["session"] = how;
@@ -161,6 +162,7 @@ std::string ReadSession(const nlohmann::json& json, Session& session) {
     ReadOptional(how, "requested_runs", read.requested_runs);
     ReadOptional(how, "precision", read.precision);
     ReadOptional(how, "placement", read.placement);
+    ReadOptional(how, "placement_honoured", read.placement_honoured);
     ReadOptional(how, "interrupted", read.interrupted);
     ReadOptional(how, "stopped", read.stopped);
     read.context = json.at("context").get<Context>();
@@ -231,6 +233,13 @@ std::vector<std::string> SessionWarnings(const Session& session, const Figures& 
                   *figures.drift.rho, *figures.drift.p_value,
                   *figures.drift.rho > 0 ? "slower" : "faster");
     warnings.push_back(text);
+  }
+  if (session.placement && !session.placement_honoured) {
+    warnings.push_back("could not check OMP_PROC_BIND=" + *session.placement +
+                       ": the runtime showed no thread affinity");
+  } else if (session.placement && !*session.placement_honoured) {
+    warnings.push_back("the runtime did not honour OMP_PROC_BIND=" + *session.placement +
+                       " with OMP_PLACES=cores: its threads were not bound as asked");
   }
   const ParallelUse use = CheckParallelUse(session);
   if (use.one_processor) {

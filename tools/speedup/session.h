@@ -27,6 +27,7 @@ struct Session {
   std::optional<int> requested_runs;
   std::optional<double> precision;  // sought half-width of every speedup interval, a fraction
   std::optional<std::string> placement;    // OMP_PROC_BIND of a placement study
+  std::optional<bool> placement_honoured;  // whether the runtime bound threads as asked
   std::optional<std::string> interrupted;  // the signal that ended the session early
   std::optional<std::string> stopped;      // why a --precision session ended where it did
 };
