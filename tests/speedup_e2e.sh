@@ -244,25 +244,64 @@ zero_and_negative_times_are_never_ratios)
   [ $? -eq 1 ] || fail "a negative time was accepted"
   grep -q 'malformed line: a negative time' "$work/err" || fail "not named: $(cat "$work/err")"
   ;;
-plot_draws_both_series)
+plot_draws_speedup_with_intervals)
   command -v gnuplot >/dev/null || { echo "SKIP: gnuplot not installed"; exit 77; }
-  saved_report
-  "$tool" --input "$work/report.txt" --plot "$work/chart.svg" >/dev/null 2>"$work/err" ||
+  noisy_bench 0.05
+  "$tool" --bench "$work/noisy" --runs 6 --plot "$work/chart.svg" >/dev/null 2>"$work/err" ||
     fail "exit status $?: $(cat "$work/err")"
   [ -s "$work/chart.svg" ] || fail "no chart written"
-  for series in "speedup vs serial" "ideal on" "efficiency" "processors"; do
+  for series in "speedup vs serial" "ideal" "efficiency" "processors" "Amdahl fit"; do
     grep -q "$series" "$work/chart.svg" || fail "series '$series' missing from the chart"
   done
+  [ "$(ls "$work")" = "$(printf 'chart.svg\nerr\nnoisy\nreport.txt')" ] || fail "files left beside the chart: $(ls "$work")"
   ;;
-plot_without_gnuplot_leaves_data_and_script)
+plot_without_gnuplot_keeps_a_script_to_draw_later)
   saved_report
-  mkdir "$work/bin"
-  PATH=$work/bin "$tool" --input "$work/report.txt" --plot "$work/chart.png" >"$work/out" 2>"$work/err" ||
+  mkdir "$work/bin" "$work/tmp"
+  TMPDIR=$work/tmp PATH=$work/bin "$tool" --input "$work/report.txt" --plot "$work/chart.png" >"$work/out" 2>"$work/err" ||
     fail "exit status $?"
-  grep -q 'gnuplot is not installed' "$work/err" || fail "no word about gnuplot: $(cat "$work/err")"
+  grep -q 'gnuplot' "$work/err" || fail "no word about gnuplot: $(cat "$work/err")"
   [ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line on standard error"
-  [ -s "$work/chart.dat" ] && [ -s "$work/chart.gp" ] || fail "data or script missing"
+  [ ! -e "$work/chart.png" ] && [ ! -e "$work/chart.gp" ] && [ ! -e "$work/chart.dat" ] || fail "files written beside the chart"
+  script=$(ls "$work"/tmp/matbench-plot-*/chart.gp) || fail "no script kept"
+  grep -q -F "$(dirname "$script")" "$work/err" || fail "the message does not say where the script is"
   grep -q '^ serial ' "$work/out" || fail "table not printed"
+  if command -v gnuplot >/dev/null; then
+    (cd "$(dirname "$script")" && gnuplot chart.gp) || fail "the kept script does not draw"
+    [ -s "$(dirname "$script")/chart.png" ] || fail "the kept script drew nothing"
+  fi
+  ;;
+plot_path_is_never_a_command)
+  command -v gnuplot >/dev/null || { echo "SKIP: gnuplot not installed"; exit 77; }
+  saved_report
+  cd "$work" || fail "no work folder"
+  hostile=$'x\nsystem "touch PWNED"\n`touch PWNED2`\'"#.svg'
+  for path in "$hostile" "-e.svg"; do
+    "$tool" --input report.txt --plot "$path" >/dev/null 2>err || fail "exit status $? for $(printf %q "$path"): $(cat err)"
+    [ -s "./$path" ] || fail "no chart at exactly $(printf %q "$path")"
+  done
+  [ ! -e PWNED ] && [ ! -e PWNED2 ] || fail "a command in the chart's name ran"
+  "$tool" --input report.txt --plot /nonexistent/chart.svg >/dev/null 2>err
+  [ $? -eq 1 ] || fail "an unwritable chart did not fail"
+  [ "$(wc -l <err)" -eq 1 ] && grep -q '/nonexistent/chart.svg' err || fail "not one message naming the path: $(cat err)"
+  ;;
+compare_judges_a_slowed_build_slower)
+  noisy_bench 0.05
+  for side in a b; do
+    "$tool" --bench "$work/noisy" --runs 9 --json >"$work/$side.json" 2>/dev/null || fail "session $side failed"
+  done
+  sed -i 's/1 + /1.5 * (1 + /; s/rand()))/rand())))/' "$work/noisy"
+  "$tool" --bench "$work/noisy" --runs 9 --json >"$work/slow.json" 2>/dev/null || fail "slow session failed"
+  "$tool" compare "$work/a.json" "$work/a.json" --csv >"$work/same.csv" || fail "exit status $? for a session against itself"
+  [ "$(grep -c ',1,1,no clear difference$' "$work/same.csv")" -eq 21 ] || fail "itself not 21 times p = 1: $(cat "$work/same.csv")"
+  "$tool" compare "$work/a.json" "$work/slow.json" --fail-if-slower 10% >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "--fail-if-slower did not fail on a build 50% slower"
+  [ "$(grep -c ' slower$' "$work/out")" -eq 20 ] || fail "not every team row slower: $(cat "$work/out")"
+  "$tool" compare "$work/a.json" "$work/slow.json" --fail-if-slower 60% >/dev/null 2>&1 || fail "failed although not 60% slower"
+  "$tool" --input "$work/report.txt" --json >"$work/raw.json" 2>/dev/null
+  expect_refusal "holds raw reports" "$tool" compare "$work/a.json" "$work/report.txt"
+  sed 's/"format_version": 1/"format_version": 7/' "$work/b.json" >"$work/v7.json"
+  expect_refusal "format version 7" "$tool" compare "$work/a.json" "$work/v7.json"
   ;;
 *)
   fail "unknown case $case_name"

@@ -1,15 +1,40 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "figures.h"
 
-// Draws speedup (with the ideal line and the processor count marked) and efficiency against
-// team size into `path`, an .svg or .png file, through gnuplot. The data and the gnuplot script
-// go beside it first (`path` with .dat and .gp in place of its extension), so the chart can be
-// drawn later where gnuplot is missing.
-struct PlotResult {
-  bool failed = false;  // the files could not be written, or gnuplot failed on them
-  std::string message;  // for the user, when the chart was not drawn; empty when it was
+// One curve on the chart's axes. Several overlay when sessions or placements are compared.
+struct PlotCurve {
+  std::string name;                       // legend text, any bytes
+  const Figures* figures = nullptr;       // not owned; outlives the call
+  std::optional<double> serial_fraction;  // Amdahl's f: its fitted speedup is drawn as well
 };
-PlotResult WritePlot(const std::string& path, const Figures& figures, int processors, int runs);
+
+struct PlotRequest {
+  std::string path;               // chart to write, ending in .svg (else drawn as PNG)
+  std::optional<int> processors;  // empty: not recorded, so no processor count is marked
+  int runs = 0;                   // for the default title
+  std::vector<PlotCurve> curves;  // drawn in this order, each in a colour of its own
+  std::string title;              // empty: the default, naming runs, confidence and processors
+};
+
+struct PlotResult {
+  bool failed = false;  // no chart, and not because gnuplot is missing
+  std::string message;  // one line for the user when no chart was written; empty when it was
+};
+
+// `text` as a gnuplot single-quoted string taken literally: control characters and bytes outside
+// UTF-8 shown as \xHH, quotes doubled, followed by `noenhanced` so no character is markup.
+std::string GnuplotText(std::string_view text);
+
+// A self-contained gnuplot script, data inline, that draws `request` into `output_name` in its
+// working folder; `request.path` never appears in it.
+std::string PlotScript(const PlotRequest& request, const std::string& output_name);
+
+// Draws the chart in a private temporary folder and copies it to `request.path`. Where gnuplot
+// is missing the folder is kept with the script, and the message says how to draw it there.
+PlotResult WritePlot(const PlotRequest& request);

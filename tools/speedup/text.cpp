@@ -15,6 +15,12 @@ std::size_t Utf8Length(std::string_view text, std::size_t at) {
   for (std::size_t i = 1; i < length; ++i) {
     if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
   }
+  // Overlong forms, UTF-16 surrogates and code points past U+10FFFF are not UTF-8.
+  const unsigned second = static_cast<unsigned char>(text[at + 1]);
+  if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+    return 0;
+  }
   return length;
 }
 
