@@ -1,8 +1,8 @@
+#include "compare.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "compare.h"
 
 namespace {
 
@@ -32,7 +32,8 @@ TEST(CompareTest, VerdictNeedsSignificanceAndAnIntervalBeyondTwoPercent) {
       {0.01, 1.01, 1.05, Verdict::kNoClearDifference},  // significant but may be within 2%
       {0.05, 1.10, 1.20, Verdict::kNoClearDifference},  // p must be below 0.05
   };
-  for (const auto& c : cases) EXPECT_EQ(Judge(c.p, c.low, c.high), c.verdict) << c.p << " " << c.low;
+  for (const auto& c : cases)
+    EXPECT_EQ(Judge(c.p, c.low, c.high), c.verdict) << c.p << " " << c.low;
 }
 
 TEST(CompareTest, ASessionAgainstItselfShowsNoDifferenceAndPOne) {

@@ -82,7 +82,8 @@ TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
        "line 6: malformed line: a negative time"},
       {"control bytes", Replaced(whole, "( 3 потоков ) = 0.033000", "( 3 \x1b[2J\x07 ) = 0.033000"),
        "line 5: malformed line: \"ParallelMulti ( 3 \\x1B[2J\\x07 ) = 0.033000"},
-      {"converted to UTF-8", whole.substr(0, whole.find('\n') + 3) + "ParallelMulti ( 1 потоков ) = 0.031000  Тест 1 \n",
+      {"converted to UTF-8",
+       whole.substr(0, whole.find('\n') + 3) + "ParallelMulti ( 1 потоков ) = 0.031000  Тест 1 \n",
        "line 3: this looks like a report converted to UTF-8; give the original bytes"},
       {"a team size missing",
        Replaced(whole, "ParallelMulti ( 12 потоков ) = 0.042000  Тест 1 \n", ""),
@@ -99,8 +100,8 @@ TEST(ReportParserTest, OneRunsOutputTellsJunkFromASecondReport) {
   EXPECT_EQ(ParseOneReport(ReportText() + "\n").failure, "");
   EXPECT_EQ(ParseOneReport("").failure, "empty report");
   EXPECT_EQ(ParseOneReport(ReportText() + ReportText()).failure, "more than one report");
-  EXPECT_EQ(ParseOneReport(ReportText() + "\nleftover\n").failure.rfind(
-                "text after the closing text: line 25: malformed line", 0),
+  EXPECT_EQ(ParseOneReport(ReportText() + "\nleftover\n")
+                .failure.rfind("text after the closing text: line 25: malformed line", 0),
             0u);
 }
 
@@ -279,8 +280,7 @@ TEST(SessionTest, WarnsOnlyAboutSettingsThatCanShrinkTeams) {
   for (const auto& c : cases) {
     Session session = SavedSession();
     session.context.omp_settings = std::map<std::string, std::string>{{c.name, c.value}};
-    const auto warnings =
-        SessionWarnings(session, ComputeFigures(PassedReports(session), 2));
+    const auto warnings = SessionWarnings(session, ComputeFigures(PassedReports(session), 2));
     const bool warned = std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
       return w.find("smaller teams") != std::string::npos;
     });

@@ -17,8 +17,8 @@ namespace {
 std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads) {
   std::vector<double> logs;
   for (const RunReport& report : reports) {
-    const double seconds = threads == 0 ? report.serial_seconds
-                                        : report.parallel_seconds[threads - 1];
+    const double seconds =
+        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
     // A zero time has no logarithm; half a clock tick stands in for "below one tick".
     logs.push_back(std::log(seconds > 0.0 ? seconds : 0.0005));
   }
@@ -85,8 +85,8 @@ Comparison CompareSessions(const Session& base, const Session& candidate) {
     row.p_holm = holm[i];
     row.verdict = Judge(row.p_holm, row.ratio_low, row.ratio_high);
   }
-  for (const auto& [side, runs] : {std::pair{"BASE", comparison.base_runs},
-                                   std::pair{"NEW", comparison.new_runs}}) {
+  for (const auto& [side, runs] :
+       {std::pair{"BASE", comparison.base_runs}, std::pair{"NEW", comparison.new_runs}}) {
     if (runs < FEW_RUNS) {
       comparison.warnings.push_back(std::string(side) + " has only " + std::to_string(runs) +
                                     " passed runs: with fewer than " + std::to_string(FEW_RUNS) +

@@ -20,7 +20,7 @@ enum class Verdict { kNoClearDifference, kFaster, kSlower };
 
 // NEW against BASE for one row: the serial time or one team size.
 struct RowComparison {
-  int threads = 0;  // 0 for the serial time
+  int threads = 0;                             // 0 for the serial time
   double base_median = 0.0, new_median = 0.0;  // seconds
   // NEW / BASE time from the Hodges-Lehmann shift of log times, with its interval.
   double ratio = 1.0, ratio_low = 1.0, ratio_high = 1.0;

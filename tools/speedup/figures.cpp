@@ -75,7 +75,8 @@ std::optional<stats::Line> AmdahlLine(const std::vector<RunReport>& reports,
   std::vector<stats::Point> points;
   for (int threads = 1; threads <= cores; ++threads) {
     std::vector<double> times;
-    for (const std::size_t run : chosen) times.push_back(reports[run].parallel_seconds[threads - 1]);
+    for (const std::size_t run : chosen)
+      times.push_back(reports[run].parallel_seconds[threads - 1]);
     points.push_back({1.0 / threads, stats::Median(times)});
   }
   return stats::TheilSen(points);
@@ -127,8 +128,7 @@ Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int>
   std::vector<double> serial;
   for (const RunReport& report : reports) serial.push_back(report.serial_seconds);
   figures.serial = Estimated(Known(serial));
-  figures.serial_too_short =
-      *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
+  figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
   figures.drift = DriftOf(serial);
 
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {

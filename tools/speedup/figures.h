@@ -42,9 +42,9 @@ struct TeamFigures {
   // Karp-Flatt serial fraction (1/S - 1/p) / (1 - 1/p) from speedup_vs_serial; its interval
   // comes from the speedup's, whose high end gives the low fraction. Empty for one thread.
   std::optional<double> karp_flatt, karp_flatt_low, karp_flatt_high;
-  bool oversubscribed = false;             // more threads than processors
-  bool too_short = false;                  // some time below TOO_SHORT_SECONDS
-  bool noisy = false;  // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
+  bool oversubscribed = false;  // more threads than processors
+  bool too_short = false;       // some time below TOO_SHORT_SECONDS
+  bool noisy = false;           // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
 };
 
 // Rank correlation of the serial time with the run number: did the machine speed up or slow
@@ -58,8 +58,8 @@ struct Drift {
 // Amdahl's law T(p) = a + b / p fitted by Theil-Sen on 1/p to the median times of the team
 // sizes up to the core count, with an interval for f by resampling whole runs.
 struct AmdahlFit {
-  int team_sizes = 0;                    // the points the fit rests on
-  std::optional<double> a, b;            // seconds
+  int team_sizes = 0;                     // the points the fit rests on
+  std::optional<double> a, b;             // seconds
   std::optional<double> serial_fraction;  // f = a / (a + b)
   std::optional<double> low, high;        // percentile interval for f over the resamples
   std::optional<double> limit;            // 1 / f, the speedup no team can pass; 0 < f < 1 only

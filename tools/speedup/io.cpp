@@ -89,4 +89,3 @@ bool ReadSessionFile(const std::string& path, const std::optional<int>& processo
   session.context.processors = processors;
   return true;
 }
-

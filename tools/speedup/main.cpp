@@ -107,8 +107,8 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
     for (std::size_t i = 0; i < reported.size(); ++i) {
       json["placements"].push_back(SessionJson(*reported[i], figures[i]));
       if (i > 0) {
-        json["comparisons"].push_back(nlohmann::ordered_json::parse(FormatComparisonJson(
-            CompareSessions(*reported[0], *reported[i]), names[0], names[i])));
+        json["comparisons"].push_back(nlohmann::ordered_json::parse(
+            FormatComparisonJson(CompareSessions(*reported[0], *reported[i]), names[0], names[i])));
       }
     }
     text = json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
@@ -117,8 +117,8 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
       text += (i == 0 ? "" : "\n") + names[i] + "\n" + FormatTable(*reported[i], figures[i]);
     }
     for (std::size_t i = 1; i < reported.size(); ++i) {
-      text += "\n" + FormatComparisonTable(CompareSessions(*reported[0], *reported[i]),
-                                           names[0], names[i]);
+      text += "\n" + FormatComparisonTable(CompareSessions(*reported[0], *reported[i]), names[0],
+                                           names[i]);
     }
   }
   failed = !WriteOut(text) || failed;
@@ -152,9 +152,8 @@ int SessionCommand(const Options& options) {
   }
   const int status = Report(options, sessions);
   if (const Session& last = sessions.back(); last.interrupted) {
-    Complain("interrupted by " + *last.interrupted + " after " +
-             std::to_string(last.runs.size()) + " of " + std::to_string(*last.requested_runs) +
-             " runs");
+    Complain("interrupted by " + *last.interrupted + " after " + std::to_string(last.runs.size()) +
+             " of " + std::to_string(*last.requested_runs) + " runs");
     return 128 + PendingInterrupt();
   }
   return status;

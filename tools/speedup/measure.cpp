@@ -51,9 +51,9 @@ std::string MeasureSession(const Options& options, const std::string& bench,
                            const std::optional<std::string>& placement, Session& session) {
   const bool show_progress = isatty(STDERR_FILENO) != 0;
   const int most_runs = options.precision ? options.max_runs : options.runs;
-  const int fewest_runs =
-      options.precision ? std::max(options.runs_given ? options.runs : 0, MIN_RUNS_FOR_95)
-                        : options.runs;
+  const int fewest_runs = options.precision
+                              ? std::max(options.runs_given ? options.runs : 0, MIN_RUNS_FOR_95)
+                              : options.runs;
   session.requested_runs = most_runs;
   session.precision = options.precision;
   session.placement = placement;
@@ -76,16 +76,15 @@ std::string MeasureSession(const Options& options, const std::string& bench,
       break;
     }
     process.time_limit_seconds = options.run_timeout ? *options.run_timeout
-                                 : run == 1           ? FIRST_RUN_TIMEOUT_SECONDS
-                                                      : RunTimeout(longest);
+                                 : run == 1          ? FIRST_RUN_TIMEOUT_SECONDS
+                                                     : RunTimeout(longest);
     int lines = 0;
     std::string widest = "";
     auto progress = [&](std::string_view output) {
       lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
       if (show_progress) {
-        ShowProgress("run " + std::to_string(run) + " of " +
-                     (options.precision ? "at most " : "") + std::to_string(most_runs) + ": " +
-                     std::to_string(lines) + " lines" + widest);
+        ShowProgress("run " + std::to_string(run) + " of " + (options.precision ? "at most " : "") +
+                     std::to_string(most_runs) + ": " + std::to_string(lines) + " lines" + widest);
       }
     };
     const ProcessResult result = RunProcess({bench}, process, progress);
@@ -109,7 +108,8 @@ std::string MeasureSession(const Options& options, const std::string& bench,
     if (placement && session.context.affinity) {
       const std::optional<bool> honoured =
           PlacementHonoured(result.error_output, *placement, *session.context.affinity);
-      if (honoured) session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
+      if (honoured)
+        session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
     }
     kept.cpu_seconds = result.cpu_seconds;
     kept.wall_seconds = result.wall_seconds;
@@ -130,9 +130,7 @@ std::string MeasureSession(const Options& options, const std::string& bench,
   if (options.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= most_runs) {
     const std::vector<RunReport> passed = PassedReports(session);
-    if (passed.empty() ||
-        !UnsettledTeams(SessionFigures(session), *options.precision)
-             .empty()) {
+    if (passed.empty() || !UnsettledTeams(SessionFigures(session), *options.precision).empty()) {
       session.stopped = "--max-runs " + std::to_string(most_runs) + " reached";
     }
   }

@@ -78,8 +78,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
   CLI::Option* run_timeout_option = app.add_option(
       "--run-timeout", run_timeout,
       "kill a run that takes longer (default 60 s for the first, then 10 x the longest so far)");
-  CLI::Option* bind_option = app.add_option(
-      "--bind", bind, "one session per thread placement: any of close,spread,false");
+  CLI::Option* bind_option =
+      app.add_option("--bind", bind, "one session per thread placement: any of close,spread,false");
   CLI::Option* input_option = app.add_option(
       "--input", options.input, "read saved reports or a session JSON (- for standard input)");
   CLI::Option* processors_option = app.add_option(
@@ -104,8 +104,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
   compare->add_option("BASE_AND_NEW", options.compared, "the two session files")
       ->expected(2)
       ->required();
-  compare->add_option("--fail-if-slower", slower,
-                      "exit status 1 when a row is significantly slower by more than this, e.g. 5%");
+  compare->add_option(
+      "--fail-if-slower", slower,
+      "exit status 1 when a row is significantly slower by more than this, e.g. 5%");
   compare->fallthrough();
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -139,7 +140,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
   }
   if (!precision.empty()) {
     options.precision = ParseFraction(precision);
-    if (!options.precision) return "--precision needs a percentage such as 2%, not " + Quoted(precision);
+    if (!options.precision)
+      return "--precision needs a percentage such as 2%, not " + Quoted(precision);
   }
   if (!max_runs.empty()) {
     const std::optional<int> value = WholeNumber<int>(max_runs);
@@ -154,7 +156,8 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
         std::tuple{&run_timeout, &options.run_timeout, "--run-timeout"}}) {
     if (text->empty()) continue;
     *target = ParseDuration(*text);
-    if (!*target) return std::string(name) + " needs a duration such as 90, 90s or 5m, not " + Quoted(*text);
+    if (!*target)
+      return std::string(name) + " needs a duration such as 90, 90s or 5m, not " + Quoted(*text);
   }
   if (!processors.empty()) {
     options.processors = WholeNumber<int>(processors);

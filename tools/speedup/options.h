@@ -18,14 +18,14 @@ struct Options {
   std::string bench;  // benchmark to run; empty: the matbench beside this tool
   int runs = 10;
   bool runs_given = false;
-  std::optional<double> precision;  // sought half-width of every speedup interval, a fraction
-  int max_runs = 100;               // with precision
-  std::optional<double> time_limit;   // seconds for the whole session
-  std::optional<double> run_timeout;  // seconds for one run; empty: derived from the runs so far
+  std::optional<double> precision;      // sought half-width of every speedup interval, a fraction
+  int max_runs = 100;                   // with precision
+  std::optional<double> time_limit;     // seconds for the whole session
+  std::optional<double> run_timeout;    // seconds for one run; empty: derived from the runs so far
   std::vector<std::string> placements;  // OMP_PROC_BIND values of a placement study
   std::string input;  // saved reports or session JSON to read instead of running; "-": stdin
-  std::optional<int> processors;        // stated processor count of saved raw reports
-  std::vector<std::string> compared;    // BASE and NEW session files
+  std::optional<int> processors;         // stated processor count of saved raw reports
+  std::vector<std::string> compared;     // BASE and NEW session files
   std::optional<double> fail_if_slower;  // a fraction
   OutputFormat format = OutputFormat::kTable;
   std::string plot;       // chart to draw, .svg or .png; empty: none

@@ -45,9 +45,7 @@ std::string TeamList(const std::vector<int>& teams) {
   return list;
 }
 
-std::string Optional(const std::optional<double>& value) {
-  return value ? NumberText(*value) : "";
-}
+std::string Optional(const std::optional<double>& value) { return value ? NumberText(*value) : ""; }
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
@@ -74,11 +72,11 @@ std::string CurveFooter(const Figures& figures) {
   if (on_line != 0) footer += "\n";
   const AmdahlFit& fit = figures.amdahl;
   if (!fit.a) return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
-  footer += "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
-            (fit.team_sizes < 3 ? " (it rests on " + Plural(fit.team_sizes, "point", "points") +
-                                      " only)"
-                                : "") +
-            ": a " + Fixed(fit.a, 4) + " s, b " + Fixed(fit.b, 4) + " s\n";
+  footer +=
+      "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
+      (fit.team_sizes < 3 ? " (it rests on " + Plural(fit.team_sizes, "point", "points") + " only)"
+                          : "") +
+      ": a " + Fixed(fit.a, 4) + " s, b " + Fixed(fit.b, 4) + " s\n";
   footer += "  serial fraction f = a / (a + b) = " + Fixed(fit.serial_fraction, 4) + " [" +
             Fixed(fit.low, 4) + ", " + Fixed(fit.high, 4) + "], speedup limit 1/f " +
             Fixed(fit.limit, 1) + "\n  (interval from " + std::to_string(fit.resamples) +
@@ -126,7 +124,7 @@ std::string FormatTable(const Session& session, const Figures& figures) {
   }
   if (session.placement) {
     table += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
-             (!session.placement_honoured  ? "not checked (no thread affinity shown)"
+             (!session.placement_honoured   ? "not checked (no thread affinity shown)"
               : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
                                             : "NOT honoured by the runtime") +
              "\n";
@@ -134,10 +132,12 @@ std::string FormatTable(const Session& session, const Figures& figures) {
   for (const std::string& line : ContextLines(session.context)) table += line + "\n";
 
   const ParallelUse use = CheckParallelUse(session);
-  table += "\nthreads  median s  [95% interval]   IQR s out  S vs serial [95%]"
-           "   S vs 1 thread [95%]  effic.\n";
+  table +=
+      "\nthreads  median s  [95% interval]   IQR s out  S vs serial [95%]"
+      "   S vs 1 thread [95%]  effic.\n";
   table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
-           Cell(Fixed(figures.serial.iqr, 3), 7) + Cell(std::to_string(figures.serial.outliers), 4) +
+           Cell(Fixed(figures.serial.iqr, 3), 7) +
+           Cell(std::to_string(figures.serial.outliers), 4) +
            (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
   bool any_oversubscribed = false, any_short = figures.serial_too_short, any_noisy = false;
   for (const TeamFigures& team : figures.teams) {
@@ -208,6 +208,7 @@ std::string FormatLongCsv(const Session& session) {
 }
 
 std::string FormatJson(const Session& session, const Figures& figures) {
-  return SessionJson(session, figures).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+  return SessionJson(session, figures)
+             .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
          "\n";
 }

@@ -387,7 +387,6 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
-
 bool InstallInterruptHandlers() {
   struct sigaction action = {};
   // No SA_RESTART: a blocking call returns EINTR, so the interrupt is looked at without delay.

@@ -35,9 +35,9 @@ std::string_view LineAt(std::string_view text, std::size_t pos) {
 
 // The benchmark writes its Russian words in Windows-1251; these are their UTF-8 forms.
 bool LooksConvertedToUtf8(std::string_view line) {
-  for (std::string_view word : {"\xD0\xBF\xD0\xBE\xD1\x82\xD0\xBE\xD0\xBA\xD0\xBE\xD0\xB2",
-                                "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82",
-                                "\xD0\x97\xD0\xB0\xD0\xB2\xD0\xB5\xD1\x80\xD1\x88"}) {
+  for (std::string_view word :
+       {"\xD0\xBF\xD0\xBE\xD1\x82\xD0\xBE\xD0\xBA\xD0\xBE\xD0\xB2",
+        "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82", "\xD0\x97\xD0\xB0\xD0\xB2\xD0\xB5\xD1\x80\xD1\x88"}) {
     if (line.find(word) != line.npos) return true;
   }
   return false;
@@ -131,7 +131,7 @@ std::vector<RunReport> ParseReports(std::string_view text) {
       ++pos;
     } else {
       // An unfinished last line is where the output stopped, not a line of another shape.
-      fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
+      fail(LooksConvertedToUtf8(line)          ? CONVERTED_TO_UTF8
            : text.find('\n', pos) == text.npos ? "report truncated in this line"
                                                : "malformed line",
            line);

@@ -24,7 +24,8 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
 
 // Every report in `text`, in order (saved reports may be concatenated). A report with a
 // verification failure, a missing, repeated or out-of-range team size, a negative time, a
-// malformed line or no closing text carries a failure naming the line and quoting it Printable. Empty when `text` holds no report at all.
+// malformed line or no closing text carries a failure naming the line and quoting it Printable.
+// Empty when `text` holds no report at all.
 std::vector<RunReport> ParseReports(std::string_view text);
 
 // The one report a run wrote; "empty report", "more than one report" or text after the

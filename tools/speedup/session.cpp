@@ -34,9 +34,10 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
                      {"speedup_vs_one_thread", EstimateJson(team.speedup_vs_one_thread)},
                      {"efficiency", EstimateJson(team.efficiency)},
                      {"median_serial_over_median_time", Number(team.ratio_of_medians)},
-                     {"karp_flatt", {{"median", Number(team.karp_flatt)},
-                                     {"low", Number(team.karp_flatt_low)},
-                                     {"high", Number(team.karp_flatt_high)}}},
+                     {"karp_flatt",
+                      {{"median", Number(team.karp_flatt)},
+                       {"low", Number(team.karp_flatt_low)},
+                       {"high", Number(team.karp_flatt_high)}}},
                      {"oversubscribed", team.oversubscribed},
                      {"too_short", team.too_short},
                      {"noisy", team.noisy}});
@@ -44,18 +45,20 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
   return {{"runs", figures.runs},
           {"serial_seconds", EstimateJson(figures.serial)},
           {"serial_too_short", figures.serial_too_short},
-          {"drift", {{"rho", Number(figures.drift.rho)},
-                     {"p_value", Number(figures.drift.p_value)},
-                     {"warn", figures.drift.warn}}},
-          {"amdahl_fit", {{"team_sizes", figures.amdahl.team_sizes},
-                          {"a_s", Number(figures.amdahl.a)},
-                          {"b_s", Number(figures.amdahl.b)},
-                          {"serial_fraction", Number(figures.amdahl.serial_fraction)},
-                          {"low", Number(figures.amdahl.low)},
-                          {"high", Number(figures.amdahl.high)},
-                          {"speedup_limit", Number(figures.amdahl.limit)},
-                          {"seed", figures.amdahl.seed},
-                          {"resamples", figures.amdahl.resamples}}},
+          {"drift",
+           {{"rho", Number(figures.drift.rho)},
+            {"p_value", Number(figures.drift.p_value)},
+            {"warn", figures.drift.warn}}},
+          {"amdahl_fit",
+           {{"team_sizes", figures.amdahl.team_sizes},
+            {"a_s", Number(figures.amdahl.a)},
+            {"b_s", Number(figures.amdahl.b)},
+            {"serial_fraction", Number(figures.amdahl.serial_fraction)},
+            {"low", Number(figures.amdahl.low)},
+            {"high", Number(figures.amdahl.high)},
+            {"speedup_limit", Number(figures.amdahl.limit)},
+            {"seed", figures.amdahl.seed},
+            {"resamples", figures.amdahl.resamples}}},
           {"team_sizes", teams}};
 }
 
@@ -86,7 +89,8 @@ std::vector<std::string> TeamShrinkingSettings(const Context& context) {
     if (found == context.omp_settings->end()) return std::nullopt;
     std::string value;
     for (const char c : found->second) {
-      if (c != ' ' && c != '\t') value += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (c != ' ' && c != '\t')
+        value += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
     return value;
   };

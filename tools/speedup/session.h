@@ -1,10 +1,9 @@
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "context.h"
 #include "figures.h"
@@ -25,8 +24,8 @@ struct Session {
   Context context;
   std::vector<Run> runs;  // in the order they ran
   std::optional<int> requested_runs;
-  std::optional<double> precision;  // sought half-width of every speedup interval, a fraction
-  std::optional<std::string> placement;    // OMP_PROC_BIND of a placement study
+  std::optional<double> precision;       // sought half-width of every speedup interval, a fraction
+  std::optional<std::string> placement;  // OMP_PROC_BIND of a placement study
   std::optional<bool> placement_honoured;  // whether the runtime bound threads as asked
   std::optional<std::string> interrupted;  // the signal that ended the session early
   std::optional<std::string> stopped;      // why a --precision session ended where it did
@@ -41,7 +40,7 @@ Figures SessionFigures(const Session& session);
 // How many processors the runs kept busy, from the children's CPU and wall times.
 struct ParallelUse {
   std::optional<double> cpu_per_wall;  // median over the runs that recorded both
-  bool one_processor = false;  // several processors available, yet about one was used
+  bool one_processor = false;          // several processors available, yet about one was used
 };
 
 // Below this many CPU seconds per wall second the teams did not run in parallel: one thread
