@@ -33,7 +33,8 @@ bool NameFailedRuns(const Session& session) {
   bool all_passed = true;
   for (std::size_t i = 0; i < session.runs.size(); ++i) {
     if (!session.runs[i].report.failure.empty()) {
-      Complain("run " + std::to_string(i + 1) + " failed: " + session.runs[i].report.failure);
+      Complain("run " + std::to_string(i + 1) +
+               " failed: " + Printable(session.runs[i].report.failure));
       all_passed = false;
     }
   }
