@@ -132,7 +132,7 @@ nlohmann::ordered_json SessionJson(const Session& session, const Figures& figure
   Optional(how, "interrupted", session.interrupted);
   Optional(how, "stopped", session.stopped);
   json["session"] = how;
-  json["context"] = nlohmann::ordered_json(nlohmann::json(session.context));
+  json["context"] = session.context;
   nlohmann::ordered_json runs = nlohmann::ordered_json::array();
   for (const Run& run : session.runs) {
     nlohmann::ordered_json entry;
@@ -151,9 +151,8 @@ nlohmann::ordered_json SessionJson(const Session& session, const Figures& figure
 }
 
 std::string ReadSession(const nlohmann::json& json, Session& session) {
-  if (!json.is_object() || json.value("format", "") != FORMAT_NAME) {
-    return "not a matbench-speedup session JSON";
-  }
+  const auto format = json.is_object() ? json.find("format") : json.end();
+  if (format == json.end() || *format != FORMAT_NAME) return "not a matbench-speedup session JSON";
   const auto version = json.find("format_version");
   if (version == json.end() || !version->is_number_integer()) return "no format version";
   if (*version != SESSION_FORMAT_VERSION) {
