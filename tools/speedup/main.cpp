@@ -118,8 +118,9 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
       text += (i == 0 ? "" : "\n") + names[i] + "\n" + FormatTable(*reported[i], figures[i]);
     }
     for (std::size_t i = 1; i < reported.size(); ++i) {
-      text += "\n" + FormatComparisonTable(CompareSessions(*reported[0], *reported[i]), names[0],
-                                           names[i]);
+      text += '\n';
+      text +=
+          FormatComparisonTable(CompareSessions(*reported[0], *reported[i]), names[0], names[i]);
     }
   }
   failed = !WriteOut(text) || failed;

@@ -44,4 +44,9 @@ std::string Printable(std::string_view text) {
   return shown;
 }
 
-std::string Quoted(std::string_view text) { return "\"" + Printable(text) + "\""; }
+std::string Quoted(std::string_view text) {
+  std::string quoted(1, '"');
+  quoted += Printable(text);
+  quoted += '"';
+  return quoted;
+}
