@@ -148,7 +148,8 @@ TEST(RunProcess, MissingProgramIsNotStarted) {
 }
 
 TEST(RunProcess, CpuTimeCountsABusyChildButNotASleepingOne) {
-  const ProcessResult busy = Sh("while :; do :; done", Limited(0.3));
+  // A fixed amount of work, not a time, so a loaded machine cannot starve it below the mark.
+  const ProcessResult busy = Sh("i=0; while [ $i -lt 300000 ]; do i=$((i + 1)); done", Limited(30));
   const ProcessResult idle = Sh("sleep 0.3");
   EXPECT_GT(busy.cpu_seconds, 0.1);
   EXPECT_LT(idle.cpu_seconds, 0.1);
