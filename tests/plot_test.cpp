@@ -148,8 +148,9 @@ TEST(PlotScriptTest, EachCurveHasItsOwnDataColourAndFit) {
   EXPECT_TRUE(Contains(script, "$curve2 using 1:2:3:4 with yerrorlines linecolor rgb '#d62728'"));
   EXPECT_TRUE(Contains(script, "\namdahl_f3 = 0.25\n"));
   EXPECT_TRUE(Contains(script,
-                       "1 / (amdahl_f3 + (1 - amdahl_f3) / x)) with lines linecolor rgb "
-                       "'#2ca02c' linewidth 0.75 title 'spread, Amdahl fit, f = 0.25'"));
+                       "1 / (amdahl_f3 + (1 - amdahl_f3) / (x < 8 ? x : 8))) with lines linecolor "
+                       "rgb '#2ca02c' linewidth 0.75 title 'spread, Amdahl fit, f = 0.25'"))
+      << "the fit must stay flat past the 8 processors";
   EXPECT_FALSE(Contains(script, "amdahl_f2")) << "a fit for a curve without f";
 }
 

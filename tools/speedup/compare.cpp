@@ -197,8 +197,8 @@ int CompareCommand(const Options& options) {
     request.path = options.plot;
     request.processors = sides[1].context.processors;
     request.runs = std::min(base_figures.runs, new_figures.runs);
-    request.curves = {{"BASE " + base, &base_figures, std::nullopt},
-                      {"NEW " + candidate, &new_figures, std::nullopt}};
+    request.curves = {{"BASE " + base, &base_figures, base_figures.amdahl.serial_fraction},
+                      {"NEW " + candidate, &new_figures, new_figures.amdahl.serial_fraction}};
     request.title = "matbench comparison: speedup vs serial, medians with 95% intervals";
     const PlotResult plot = WritePlot(request);
     if (!plot.message.empty()) Complain(plot.message);

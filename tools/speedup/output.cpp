@@ -79,9 +79,15 @@ std::string CurveFooter(const Figures& figures) {
       ": a " + Fixed(fit.a, 4) + " s, b " + Fixed(fit.b, 4) + " s\n";
   footer += "  serial fraction f = a / (a + b) = " + Fixed(fit.serial_fraction, 4) + " [" +
             Fixed(fit.low, 4) + ", " + Fixed(fit.high, 4) + "], speedup limit 1/f " +
-            Fixed(fit.limit, 1) + "\n  (interval from " + std::to_string(fit.resamples) +
-            " resamples of whole runs, seed " + std::to_string(fit.seed) + ")\n";
-  if (fit.serial_fraction && !(*fit.serial_fraction >= 0.0 && *fit.serial_fraction < 1.0)) {
+            (fit.limit ? Fixed(fit.limit, 1) : "none") + "\n  (interval from " +
+            std::to_string(fit.resamples) + " resamples of whole runs, seed " +
+            std::to_string(fit.seed) + ")\n";
+  // A fraction a little below 0 is noise around a product with no serial part; only an interval
+  // wholly outside [0, 1) says the law does not fit.
+  const auto outside = [](const std::optional<double>& f) { return f && (*f < 0.0 || *f >= 1.0); };
+  const bool both_below = fit.low && fit.high && *fit.high < 0.0;
+  const bool both_above = fit.low && *fit.low >= 1.0;
+  if (both_below || both_above || (!fit.low && outside(fit.serial_fraction))) {
     footer += "  f outside [0, 1): Amdahl's law does not describe these runs\n";
   }
   return footer;

@@ -129,6 +129,11 @@ std::string DataBlocks(const PlotRequest& request, int most_threads) {
 }
 
 std::string SpeedupPlot(const PlotRequest& request) {
+  const std::optional<int> processors = KnownProcessors(request);
+  // Past the processor count a larger team finds no processor to run on: the fit stays flat.
+  const std::string p = processors ? "(x < " + std::to_string(*processors) +
+                                         " ? x : " + std::to_string(*processors) + ")"
+                                   : "x";
   std::string fractions, plot = "plot ";
   for (std::size_t i = 0; i < request.curves.size(); ++i) {
     const PlotCurve& curve = request.curves[i];
@@ -138,12 +143,11 @@ std::string SpeedupPlot(const PlotRequest& request) {
     if (HasFit(curve)) {
       const std::string f = "amdahl_f" + std::to_string(index + 1);
       fractions += f + " = " + Number(*curve.serial_fraction) + "\n";
-      plot += "(x < 1 ? NaN : 1 / (" + f + " + (1 - " + f + ") / x)) with lines " +
+      plot += "(x < 1 ? NaN : 1 / (" + f + " + (1 - " + f + ") / " + p + ")) with lines " +
               LineColour(index) + " linewidth 0.75 title " + GnuplotText(FitTitle(request, curve)) +
               ", \\\n     ";
     }
   }
-  const std::optional<int> processors = KnownProcessors(request);
   const std::string ideal = processors ? "ideal on " + std::to_string(*processors) + " processors"
                                        : std::string("ideal, processors not recorded");
   return fractions + plot + "$ideal using 1:2 with lines dashtype 3 linecolor rgb 'black' title " +
