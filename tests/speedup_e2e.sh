@@ -295,6 +295,14 @@ plot_path_is_never_a_command)
   [ $? -eq 1 ] || fail "an unwritable chart did not fail"
   [ "$(wc -l <err)" -eq 1 ] && grep -q '/nonexistent/chart.svg' err || fail "not one message naming the path: $(cat err)"
   ;;
+placement_study_runs_and_compares_each_placement)
+  "$tool" --bind close,false --runs 2 >"$work/out" 2>"$work/err" || fail "exit status $?: $(cat "$work/err")"
+  [ "$(grep -c -E '^placement OMP_PLACES=cores OMP_PROC_BIND=(close|false): (honoured|not checked)' "$work/out")" -eq 2 ] ||
+    fail "a placement was not run or not checked: $(grep placement "$work/out")"
+  grep -q 'NEW OMP_PROC_BIND=false (2 runs) against BASE OMP_PROC_BIND=close (2 runs)' "$work/out" ||
+    fail "placements not compared"
+  expect_refusal "--bind prints a table or --json" "$tool" --bind close --csv
+  ;;
 compare_judges_a_slowed_build_slower)
   noisy_bench 0.05
   for side in a b; do

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "figures.h"
+#include "measure.h"
 #include "options.h"
 #include "output.h"
 #include "report_parser.h"
@@ -295,6 +296,17 @@ TEST(SessionTest, RunsOnOneProcessorAreNotCalledParallel) {
   EXPECT_TRUE(CheckParallelUse(session).one_processor);
   session.context.processors = 1;
   EXPECT_FALSE(CheckParallelUse(session).one_processor) << "one processor is all there was";
+}
+
+TEST(MeasureTest, PlacementIsHonouredOnlyWhenEveryThreadIsBoundAsAsked) {
+  const std::string bound = "level 1 thread 0x7f01 affinity 0\nlevel 1 thread 0x7f02 affinity 1\n";
+  const std::string unbound = "level 1 thread 0x7f01 affinity 0-1\n";
+  EXPECT_EQ(PlacementHonoured(bound, "close", "0-1"), true);
+  EXPECT_EQ(PlacementHonoured(bound, "false", "0-1"), false);
+  EXPECT_EQ(PlacementHonoured(unbound, "spread", "0-1"), false);
+  EXPECT_EQ(PlacementHonoured(unbound, "false", "0-1"), true);
+  EXPECT_EQ(PlacementHonoured(bound + unbound, "close", "0-1"), false) << "one unbound thread";
+  EXPECT_EQ(PlacementHonoured("libgomp: Invalid value\n", "close", "0-1"), std::nullopt);
 }
 
 struct OptionsCase {
