@@ -128,6 +128,10 @@ precision_runs_until_every_interval_settles)
   "$tool" --bench "$work/noisy" --precision 1% --max-runs 8 >"$work/out" 2>"$work/err" || fail "exit status $?"
   grep -q -E 'team sizes [0-9, ]+ did not settle in 8 runs \(--max-runs 8 reached\)' "$work/out" ||
     fail "unsettled team sizes not named: $(head -3 "$work/out")"
+  noisy_bench 0.1 0.4
+  "$tool" --bench "$work/noisy" --runs 50 --time-limit 1 >"$work/out" 2>"$work/err" || fail "exit status $?"
+  grep -q -E '^stopped after [1-4] of 50 runs: --time-limit 1 s reached' "$work/out" ||
+    fail "the time limit did not stop the session: $(head -3 "$work/out")"
   ;;
 failed_runs_are_named_and_the_rest_still_count)
   saved_report

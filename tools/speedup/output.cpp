@@ -119,6 +119,11 @@ std::string FormatTable(const Session& session, const Figures& figures) {
              std::to_string(runs) + " of " +
              (session.requested_runs ? std::to_string(*session.requested_runs) : "?") + " runs\n";
   }
+  if (session.stopped && !session.precision) {
+    table += "stopped after " + std::to_string(runs) + " of " +
+             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") +
+             " runs: " + Printable(*session.stopped) + "\n";
+  }
   if (session.precision) {
     const std::vector<int> unsettled = UnsettledTeams(figures, *session.precision);
     table += "precision ±" + Percent(*session.precision) + ": ";
