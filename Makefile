@@ -2,7 +2,7 @@
 # Both first install the Debian packages the build needs, when some are missing.
 BUILD_DIR := build
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test package clean
 
 all: build
 
@@ -18,6 +18,10 @@ run: build
 
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error
+
+# A Debian package of the benchmark and the speedup tool, in the build folder.
+package: build
+	cd $(BUILD_DIR) && cpack
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix and packs it as cluster nodes would get it:
+# install.sh BUILD_DIR
+set -u
+build=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
+for program in matbench matbench-speedup; do
+  [ -x "$work/prefix/bin/$program" ] || fail "$program not installed"
+done
+# The installed tool must find the installed benchmark, not the one in the build folder.
+"$work/prefix/bin/matbench-speedup" --runs 1 --json >"$work/session.json" 2>/dev/null ||
+  fail "the installed tool could not run the installed benchmark"
+grep -q '"serial_s"' "$work/session.json" || fail "no run in the installed tool's session"
+
+command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing, no package check"; exit 77; }
+cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null || fail "cpack failed"
+deb=$(ls "$work"/package/*.deb) || fail "no Debian package made"
+contents=$(dpkg-deb -c "$deb")
+for program in matbench matbench-speedup; do
+  grep -q "usr/bin/$program\$" <<<"$contents" || fail "$program missing from the package"
+done
+dpkg-deb -f "$deb" Depends | grep -q libhwloc || fail "the package does not depend on hwloc"
+echo "PASS: installed and packed"
