@@ -307,6 +307,33 @@ placement_study_runs_and_compares_each_placement)
     fail "placements not compared"
   expect_refusal "--bind prints a table or --json" "$tool" --bind close --csv
   ;;
+merge_names_the_slow_node_and_the_failed_ones)
+  noisy_bench 0.05
+  for node in n1 n2 n3; do
+    "$tool" --bench "$work/noisy" --runs 8 --json 2>/dev/null |
+      python3 -c 'import json, sys; s = json.load(sys.stdin); s["context"]["host"] = sys.argv[1]; json.dump(s, sys.stdout)' "$node" \
+      >"$work/$node.json" || fail "session $node failed"
+  done
+  python3 - "$work/n2.json" <<'PY'
+import json, sys
+session = json.load(open(sys.argv[1]))
+for run in session["runs"]:
+    run["serial_s"] *= 1.5
+    run["parallel_s"] = [t * 1.5 for t in run["parallel_s"]]
+json.dump(session, open(sys.argv[1], "w"))
+PY
+  head -c 3000 "$work/n3.json" >"$work/cut.json"
+  "$tool" merge "$work/n1.json" "$work/n2.json" "$work/n3.json" "$work/cut.json" >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "a failed node must give exit status 1"
+  grep -A1 '^n2 ' "$work/out" | grep -q 'slower: serial' || fail "n2 not named slower: $(cat "$work/out")"
+  [ "$(grep -c 'like the fleet' "$work/out")" -eq 2 ] || fail "n1 and n3 not like the fleet"
+  grep -q "failed: $work/cut.json: not valid JSON" "$work/out" || fail "the cut session not named"
+  saved_report
+  expect_refusal "is not a session JSON" "$tool" merge "$work/n1.json" "$work/report.txt"
+  expect_refusal "merge needs at least one session file" "$tool" merge
+  sed 's/"format_version": *1/"format_version": 3/' "$work/n1.json" >"$work/v3.json"
+  expect_refusal "format version 3" "$tool" merge "$work/n2.json" "$work/v3.json"
+  ;;
 compare_judges_a_slowed_build_slower)
   noisy_bench 0.05
   for side in a b; do

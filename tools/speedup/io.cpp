@@ -8,9 +8,6 @@
 
 #include "text.h"
 
-namespace {
-
-// The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; false, with a message.
 bool ReadInput(const std::string& path, std::string& text) {
   const std::string name = path == "-" ? "standard input" : Printable(path);
   FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
@@ -36,8 +33,6 @@ bool ReadInput(const std::string& path, std::string& text) {
   }
   return true;
 }
-
-}  // namespace
 
 void Complain(const std::string& message) {
   std::fprintf(stderr, "matbench-speedup: %s\n", message.c_str());

@@ -14,6 +14,9 @@ void Complain(const std::string& message);
 // Writes all of `text` to standard output; false, with a message, when it cannot.
 bool WriteOut(const std::string& text);
 
+// The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; false, with a message.
+bool ReadInput(const std::string& path, std::string& text);
+
 // A session from `path` ("-": standard input): a session JSON, or saved raw reports whose
 // processor count is `processors` (empty: not recorded); `is_json` tells which it was. False,
 // with a message naming the file.

@@ -11,6 +11,7 @@
 #include "figures.h"
 #include "io.h"
 #include "measure.h"
+#include "merge.h"
 #include "options.h"
 #include "output.h"
 #include "plot.h"
@@ -172,5 +173,6 @@ int main(int argc, char** argv) {
   }
   if (!options.help_text.empty()) return WriteOut(options.help_text) ? 0 : 1;
   if (options.command == Command::kCompare) return CompareCommand(options);
+  if (options.command == Command::kMerge) return MergeCommand(options);
   return SessionCommand(options);
 }

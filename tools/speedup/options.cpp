@@ -108,6 +108,10 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
       "--fail-if-slower", slower,
       "exit status 1 when a row is significantly slower by more than this, e.g. 5%");
   compare->fallthrough();
+  CLI::App* merge =
+      app.add_subcommand("merge", "merge the session JSON files of many machines into one report");
+  merge->add_option("SESSIONS", options.merged, "session files, one or more per machine");
+  merge->fallthrough();
 
   std::vector<std::string> reversed(args.rbegin(), args.rend());
   try {
@@ -119,15 +123,19 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     return Explained(error);
   }
 
-  if (compare->parsed()) {
-    options.command = Command::kCompare;
+  if (compare->parsed() || merge->parsed()) {
+    options.command = compare->parsed() ? Command::kCompare : Command::kMerge;
+    const std::string what =
+        compare->parsed() ? "compare reads two saved sessions: " : "merge reads saved sessions: ";
     for (CLI::Option* measuring : {runs_option, bench_option, precision_option, time_limit_option,
                                    run_timeout_option, bind_option, input_option}) {
       if (measuring->count() > 0) {
-        return "compare reads two saved sessions: " + measuring->get_name() + " does not apply";
+        return what + measuring->get_name() + " does not apply";
       }
     }
-    if (long_csv) return "compare has no --long-csv; use --csv or --json";
+    if (long_csv)
+      return std::string(compare->parsed() ? "compare" : "merge") +
+             " has no --long-csv; use --csv or --json";
   }
   if (!runs.empty()) {
     const std::optional<int> value = WholeNumber<int>(runs);

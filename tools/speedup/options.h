@@ -11,6 +11,7 @@ enum class OutputFormat { kTable, kCsv, kLongCsv, kJson };
 enum class Command {
   kSession,  // run the benchmark, or read saved runs, and report the figures
   kCompare,  // compare two saved sessions
+  kMerge,    // merge the sessions of many machines into one fleet report
 };
 
 struct Options {
@@ -26,6 +27,7 @@ struct Options {
   std::string input;  // saved reports or session JSON to read instead of running; "-": stdin
   std::optional<int> processors;         // stated processor count of saved raw reports
   std::vector<std::string> compared;     // BASE and NEW session files
+  std::vector<std::string> merged;       // session files of a fleet
   std::optional<double> fail_if_slower;  // a fraction
   OutputFormat format = OutputFormat::kTable;
   std::string plot;       // chart to draw, .svg or .png; empty: none

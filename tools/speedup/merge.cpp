@@ -1,0 +1,339 @@
+#include "merge.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "io.h"
+#include "output.h"
+#include "plot.h"
+#include "stats.h"
+#include "text.h"
+
+namespace {
+
+// At most this many nodes get a curve of their own on the chart.
+constexpr std::size_t MAX_CURVES = 8;
+
+std::vector<double> LogSerial(const std::vector<RunReport>& reports) {
+  std::vector<double> logs;
+  for (const RunReport& report : reports)
+    logs.push_back(std::log(std::max(report.serial_seconds, 0.0005)));
+  return logs;
+}
+
+// Log of each run's own speedup at `team` threads; runs without one are left out.
+std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team) {
+  std::vector<double> logs;
+  for (const RunReport& report : reports) {
+    if (const auto speedup = Ratio(report.serial_seconds, report.parallel_seconds[team - 1])) {
+      logs.push_back(std::log(*speedup));
+    }
+  }
+  return logs;
+}
+
+RowComparison Against(const std::vector<double>& others, const std::vector<double>& node) {
+  RowComparison row;
+  if (others.empty() || node.empty()) return row;
+  row.base_median = std::exp(stats::Median(others));
+  row.new_median = std::exp(stats::Median(node));
+  const stats::ShiftEstimate shift = stats::HodgesLehmann(others, node, CONFIDENCE);
+  row.ratio = std::exp(shift.shift);
+  row.ratio_low = std::exp(shift.low);
+  row.ratio_high = std::exp(shift.high);
+  row.confidence = shift.confidence;
+  row.p_value = stats::MannWhitney(others, node).p_value;
+  return row;
+}
+
+std::string Fixed(const std::optional<double>& value, int decimals) {
+  if (!value) return "—";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
+  return text;
+}
+
+std::string RatioText(const RowComparison& row) {
+  char text[96];
+  std::snprintf(text, sizeof text, "×%.3f [%.3f, %.3f]", row.ratio, row.ratio_low, row.ratio_high);
+  return text;
+}
+
+void Spread(const std::vector<double>& values, std::optional<double>& median,
+            std::optional<double>& low, std::optional<double>& high) {
+  if (values.empty()) return;
+  median = stats::Median(values);
+  low = *std::min_element(values.begin(), values.end());
+  high = *std::max_element(values.begin(), values.end());
+}
+
+}  // namespace
+
+void JudgeFleet(Fleet& fleet) {
+  std::vector<NodeRow*> judged;
+  for (NodeRow& node : fleet.nodes) {
+    if (node.merged && node.figures.runs > 0) judged.push_back(&node);
+  }
+  std::vector<double> serial_medians, speedup_medians, serial_p, speedup_p;
+  for (NodeRow* node : judged) {
+    const std::vector<RunReport> mine = PassedReports(node->session);
+    std::vector<RunReport> others;
+    for (NodeRow* other : judged) {
+      if (other == node) continue;
+      const std::vector<RunReport> theirs = PassedReports(other->session);
+      others.insert(others.end(), theirs.begin(), theirs.end());
+    }
+    node->serial = Against(LogSerial(others), LogSerial(mine));
+    node->speedup = Against(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
+    serial_p.push_back(node->serial.p_value);
+    speedup_p.push_back(node->speedup.p_value);
+    serial_medians.push_back(*node->figures.serial.median);
+    if (const auto& s = node->figures.teams[node->team - 1].speedup_vs_serial.median) {
+      speedup_medians.push_back(*s);
+    }
+  }
+  const std::vector<double> serial_holm = stats::HolmAdjust(serial_p);
+  const std::vector<double> speedup_holm = stats::HolmAdjust(speedup_p);
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    NodeRow& node = *judged[i];
+    node.serial.p_holm = serial_holm[i];
+    node.speedup.p_holm = speedup_holm[i];
+    node.serial.verdict = Judge(node.serial.p_holm, node.serial.ratio_low, node.serial.ratio_high);
+    // A higher speedup is the better one, so its verdict reads the other way round.
+    node.speedup.verdict =
+        Judge(node.speedup.p_holm, 1.0 / node.speedup.ratio_high, 1.0 / node.speedup.ratio_low);
+    if (judged.size() < 2) {
+      node.verdict = "alone: nothing to judge it against";
+    } else if (node.serial.verdict == Verdict::kSlower ||
+               node.speedup.verdict == Verdict::kSlower) {
+      node.verdict = node.serial.verdict == Verdict::kSlower
+                         ? "slower: serial " + RatioText(node.serial)
+                         : "slower: speedup " + RatioText(node.speedup);
+    } else if (node.serial.verdict == Verdict::kFaster ||
+               node.speedup.verdict == Verdict::kFaster) {
+      node.verdict = node.serial.verdict == Verdict::kFaster
+                         ? "faster: serial " + RatioText(node.serial)
+                         : "faster: speedup " + RatioText(node.speedup);
+    } else {
+      node.verdict = "like the fleet";
+    }
+  }
+  Spread(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
+  Spread(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
+  for (NodeRow* node : judged) {
+    if (node == judged.front()) continue;
+    for (const std::string& difference :
+         ContextDifferences(judged.front()->session.context, node->session.context)) {
+      fleet.warnings.push_back("the fleet is not alike: " + Printable(node->node) + " against " +
+                               Printable(judged.front()->node) + ": " + difference);
+    }
+  }
+}
+
+std::string FormatFleetTable(const Fleet& fleet) {
+  int merged = 0;
+  for (const NodeRow& node : fleet.nodes) merged += node.merged ? 1 : 0;
+  std::string table = "matbench fleet: " + std::to_string(merged) + " of " +
+                      std::to_string(fleet.nodes.size()) + " sessions merged\n\n";
+  table +=
+      "node             CPU             procs runs  serial s [95%]        S@p [95%]"
+      "            eff.\n";
+  for (const NodeRow& node : fleet.nodes) {
+    if (!node.merged) continue;
+    const Context& context = node.session.context;
+    const TeamFigures& team = node.figures.teams[node.team - 1];
+    const Estimate& s = team.speedup_vs_serial;
+    char line[256];
+    std::snprintf(
+        line, sizeof line, "%-16.16s %-15.15s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
+        Printable(node.node).c_str(),
+        context.cpu_model ? Printable(*context.cpu_model).c_str() : "not recorded",
+        context.processors ? std::to_string(*context.processors).c_str() : "—", node.figures.runs,
+        Fixed(node.figures.serial.median, 3).c_str(), Fixed(node.figures.serial.low, 3).c_str(),
+        Fixed(node.figures.serial.high, 3).c_str(), node.team, Fixed(s.median, 2).c_str(),
+        Fixed(s.low, 2).c_str(), Fixed(s.high, 2).c_str(),
+        Fixed(team.efficiency.median, 2).c_str());
+    table += line;
+    table += "                 " + node.verdict + "\n";
+  }
+  table += "\nfleet: serial median " + Fixed(fleet.serial_median, 3) + " s (nodes " +
+           Fixed(fleet.serial_min, 3) + " to " + Fixed(fleet.serial_max, 3) + "), speedup median " +
+           Fixed(fleet.speedup_median, 2) + " (" + Fixed(fleet.speedup_min, 2) + " to " +
+           Fixed(fleet.speedup_max, 2) + ")\n";
+  for (const NodeRow& node : fleet.nodes) {
+    if (node.problem) {
+      const std::string where = node.node == node.file ? "" : " (" + Printable(node.file) + ")";
+      table += (node.merged ? "cut short: " : "failed: ") + Printable(node.node) + where + ": " +
+               Printable(*node.problem) + "\n";
+    }
+  }
+  table +=
+      "\nS@p: speedup vs serial at the node's core count. A node is slower or faster when its runs "
+      "differ\nfrom the pooled runs of the others with Holm p < 0.05 (Mann-Whitney U, over the "
+      "nodes) and\nthe ratio's 95% interval lies wholly outside ±2%.\n";
+  return table;
+}
+
+std::string FormatFleetCsv(const Fleet& fleet) {
+  std::string csv =
+      "node,file,merged,problem,runs,team,serial_median_s,serial_low_s,serial_high_s,"
+      "speedup_median,speedup_low,speedup_high,serial_ratio,serial_p_holm,speedup_ratio,"
+      "speedup_p_holm,verdict\n";
+  const auto field = [](const std::string& text) {
+    std::string quoted = "\"";
+    for (const char c : Printable(text))
+      quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+  };
+  const auto number = [](const std::optional<double>& value) {
+    return value ? NumberText(*value) : std::string();
+  };
+  for (const NodeRow& node : fleet.nodes) {
+    csv += field(node.node) + "," + field(node.file) + "," + (node.merged ? "true" : "false") +
+           "," + field(node.problem.value_or("")) + "," + std::to_string(node.figures.runs) + ",";
+    if (node.merged && node.figures.runs > 0) {
+      const Estimate& s = node.figures.teams[node.team - 1].speedup_vs_serial;
+      csv += std::to_string(node.team) + "," + number(node.figures.serial.median) + "," +
+             number(node.figures.serial.low) + "," + number(node.figures.serial.high) + "," +
+             number(s.median) + "," + number(s.low) + "," + number(s.high) + "," +
+             NumberText(node.serial.ratio) + "," + NumberText(node.serial.p_holm) + "," +
+             NumberText(node.speedup.ratio) + "," + NumberText(node.speedup.p_holm) + "," +
+             field(node.verdict) + "\n";
+    } else {
+      csv += ",,,,,,,,,,,\n";
+    }
+  }
+  return csv;
+}
+
+std::string FormatFleetJson(const Fleet& fleet) {
+  nlohmann::ordered_json nodes = nlohmann::ordered_json::array();
+  const auto ratio = [](const RowComparison& row) {
+    return nlohmann::ordered_json{{"ratio", row.ratio},
+                                  {"low", row.ratio_low},
+                                  {"high", row.ratio_high},
+                                  {"p_value", row.p_value},
+                                  {"p_holm", row.p_holm}};
+  };
+  for (const NodeRow& node : fleet.nodes) {
+    nlohmann::ordered_json entry = {{"node", node.node},
+                                    {"file", node.file},
+                                    {"merged", node.merged},
+                                    {"problem", node.problem ? nlohmann::ordered_json(*node.problem)
+                                                             : nlohmann::ordered_json(nullptr)}};
+    if (node.merged && node.figures.runs > 0) {
+      entry["runs"] = node.figures.runs;
+      entry["team"] = node.team;
+      entry["serial_vs_others"] = ratio(node.serial);
+      entry["speedup_vs_others"] = ratio(node.speedup);
+      entry["verdict"] = node.verdict;
+      entry["session"] = SessionJson(node.session, node.figures);
+    }
+    nodes.push_back(entry);
+  }
+  const auto number = [](const std::optional<double>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+  };
+  const nlohmann::ordered_json json = {{"fleet",
+                                        {{"serial_median_s", number(fleet.serial_median)},
+                                         {"serial_min_s", number(fleet.serial_min)},
+                                         {"serial_max_s", number(fleet.serial_max)},
+                                         {"speedup_median", number(fleet.speedup_median)},
+                                         {"speedup_min", number(fleet.speedup_min)},
+                                         {"speedup_max", number(fleet.speedup_max)}}},
+                                       {"warnings", fleet.warnings},
+                                       {"nodes", nodes}};
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+int MergeCommand(const Options& options) {
+  if (options.merged.empty()) {
+    Complain("merge needs at least one session file");
+    return 2;
+  }
+  Fleet fleet;
+  for (const std::string& path : options.merged) {
+    NodeRow node;
+    node.file = path;
+    node.node = path;
+    std::string text;
+    if (!ReadInput(path, text)) {
+      node.problem = "could not be read";
+    } else if (const std::size_t first = text.find_first_not_of(" \t\r\n");
+               first == text.npos || text[first] != '{') {
+      Complain(Printable(path) + " is not a session JSON");
+      return 2;
+    } else if (const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+               json.is_discarded()) {
+      node.problem = "not valid JSON: the session was cut off while writing";
+    } else if (const std::string error = ReadSession(json, node.session); !error.empty()) {
+      if (error.rfind("format version", 0) == 0 || error.rfind("not a matbench", 0) == 0 ||
+          error == "no format version") {
+        Complain(Printable(path) + ": " + error);
+        return 2;
+      }
+      node.problem = error;
+    } else {
+      if (node.session.context.host) node.node = *node.session.context.host;
+      const std::vector<RunReport> passed = PassedReports(node.session);
+      if (node.session.interrupted) {
+        node.problem = "interrupted by " + *node.session.interrupted + " after " +
+                       std::to_string(node.session.runs.size()) + " runs";
+      }
+      if (passed.empty()) {
+        node.problem = node.problem.value_or("no run passed");
+      } else {
+        node.merged = true;
+        node.figures = SessionFigures(node.session);
+        const std::optional<int> cores = node.session.context.cores
+                                             ? node.session.context.cores
+                                             : node.session.context.processors;
+        node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
+      }
+      for (const Run& run : node.session.runs) {
+        if (!run.report.failure.empty() && !node.problem)
+          node.problem = "a run failed: " + run.report.failure;
+      }
+    }
+    fleet.nodes.push_back(node);
+  }
+  // Two sessions from one host stay apart, told by their files.
+  for (NodeRow& node : fleet.nodes) {
+    const auto same = std::count_if(fleet.nodes.begin(), fleet.nodes.end(),
+                                    [&](const NodeRow& other) { return other.node == node.node; });
+    if (same > 1 && node.node != node.file) node.node += " (" + node.file + ")";
+  }
+  JudgeFleet(fleet);
+  for (const std::string& warning : fleet.warnings) Complain("warning: " + warning);
+  const std::string text = options.format == OutputFormat::kCsv    ? FormatFleetCsv(fleet)
+                           : options.format == OutputFormat::kJson ? FormatFleetJson(fleet)
+                                                                   : FormatFleetTable(fleet);
+  bool failed = !WriteOut(text);
+  if (!options.plot.empty()) {
+    PlotRequest request;
+    request.path = options.plot;
+    request.title = "matbench fleet: speedup vs serial per node, medians with 95% intervals";
+    for (const NodeRow& node : fleet.nodes) {
+      if (!node.merged || request.curves.size() >= MAX_CURVES) continue;
+      if (!request.processors) request.processors = node.session.context.processors;
+      request.runs =
+          request.curves.empty() ? node.figures.runs : std::min(request.runs, node.figures.runs);
+      request.curves.push_back({node.node, &node.figures, std::nullopt});
+    }
+    if (!request.curves.empty()) {
+      const PlotResult plot = WritePlot(request);
+      if (!plot.message.empty()) Complain(plot.message);
+      failed = failed || plot.failed;
+    }
+  }
+  bool incomplete = false;
+  for (const NodeRow& node : fleet.nodes) {
+    if (node.problem) {
+      Complain((node.merged ? "cut short: " : "failed: ") + Printable(node.node) + ": " +
+               Printable(*node.problem));
+      incomplete = true;
+    }
+  }
+  return failed || incomplete ? 1 : 0;
+}
