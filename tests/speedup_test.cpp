@@ -301,12 +301,29 @@ TEST(SessionTest, RunsOnOneProcessorAreNotCalledParallel) {
 TEST(MeasureTest, PlacementIsHonouredOnlyWhenEveryThreadIsBoundAsAsked) {
   const std::string bound = "level 1 thread 0x7f01 affinity 0\nlevel 1 thread 0x7f02 affinity 1\n";
   const std::string unbound = "level 1 thread 0x7f01 affinity 0-1\n";
-  EXPECT_EQ(PlacementHonoured(bound, "close", "0-1"), true);
-  EXPECT_EQ(PlacementHonoured(bound, "false", "0-1"), false);
-  EXPECT_EQ(PlacementHonoured(unbound, "spread", "0-1"), false);
-  EXPECT_EQ(PlacementHonoured(unbound, "false", "0-1"), true);
-  EXPECT_EQ(PlacementHonoured(bound + unbound, "close", "0-1"), false) << "one unbound thread";
-  EXPECT_EQ(PlacementHonoured("libgomp: Invalid value\n", "close", "0-1"), std::nullopt);
+  const std::string llvm_bound = "OMP: pid 7 tid 7 thread 0 bound to OS proc set {0}\n";
+  const std::string llvm_unbound = "OMP: pid 7 tid 8 thread 1 bound to OS proc set {0,1}\n";
+  EXPECT_EQ(PlacementHonoured(bound, "close", 2), true);
+  EXPECT_EQ(PlacementHonoured(bound, "false", 2), false);
+  EXPECT_EQ(PlacementHonoured(unbound, "spread", 2), false);
+  EXPECT_EQ(PlacementHonoured(unbound, "false", 2), true);
+  EXPECT_EQ(PlacementHonoured(bound + unbound, "close", 2), false) << "one unbound thread";
+  EXPECT_EQ(PlacementHonoured(llvm_bound, "close", 2), true);
+  EXPECT_EQ(PlacementHonoured(llvm_unbound, "false", 2), true);
+  EXPECT_EQ(PlacementHonoured(llvm_bound + llvm_unbound, "spread", 2), false);
+  EXPECT_EQ(PlacementHonoured("libgomp: Invalid value\n", "close", 2), std::nullopt);
+}
+
+TEST(MeasureTest, LlvmAffinityLinesAreTakenOutOfTheReport) {
+  const std::string report = ReportText();
+  const std::string line = "OMP: pid 7 tid 7 thread 0 bound to OS proc set {0}\n";
+  const std::size_t second_line = report.find('\n') + 1;
+  std::string display;
+  const std::string kept = WithoutAffinityLines(
+      report.substr(0, second_line) + line + report.substr(second_line), display);
+  EXPECT_EQ(kept, report);
+  EXPECT_EQ(display, line);
+  EXPECT_EQ(ParseOneReport(kept).failure, "");
 }
 
 struct OptionsCase {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -31,18 +32,69 @@ void ShowProgress(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+// How many processors a list such as "0-1,4" or "{0,1}" names; 0 when it names none.
+int ProcessorCount(std::string_view list) {
+  int count = 0;
+  std::size_t at = 0;
+  while (at < list.size()) {
+    if (list[at] < '0' || list[at] > '9') {
+      ++at;
+      continue;
+    }
+    int first = 0, last = 0;
+    const auto [end, error] = std::from_chars(list.data() + at, list.data() + list.size(), first);
+    last = first;
+    at = end - list.data();
+    if (error == std::errc() && at < list.size() && list[at] == '-') {
+      const auto [range_end, range_error] =
+          std::from_chars(list.data() + at + 1, list.data() + list.size(), last);
+      if (range_error == std::errc()) at = range_end - list.data();
+    }
+    count += last >= first ? last - first + 1 : 0;
+  }
+  return count;
+}
+
+}  // namespace
+
 std::optional<bool> PlacementHonoured(std::string_view display, const std::string& placement,
-                                      const std::string& affinity) {
+                                      int processors) {
   std::optional<bool> honoured;
-  const std::string_view marker = " affinity ";
-  for (std::size_t at = display.find(marker); at != display.npos; at = display.find(marker, at)) {
-    at += marker.size();
-    const std::size_t end = std::min(display.find_first_of("\r\n", at), display.size());
-    const bool bound = display.substr(at, end - at) != affinity;
+  for (std::size_t start = 0; start < display.size();) {
+    const std::size_t end = std::min(display.find('\n', start), display.size());
+    const std::string_view line = display.substr(start, end - start);
+    start = end + 1;
+    std::size_t at = line.find(" affinity ");
+    if (at != line.npos) {
+      at += 10;
+    } else if ((at = line.find(" bound to OS proc set ")) != line.npos) {
+      at += 22;
+    } else {
+      continue;
+    }
+    const bool bound = ProcessorCount(line.substr(at)) < processors;
     const bool as_asked = placement == "false" ? !bound : bound;
     honoured = honoured.value_or(true) && as_asked;
   }
   return honoured;
+}
+
+std::string WithoutAffinityLines(std::string_view output, std::string& display) {
+  std::string kept;
+  for (std::size_t start = 0; start < output.size();) {
+    // One past the line's own line feed, or the end of an unfinished last line.
+    const std::size_t end = std::min(output.find('\n', start), output.size() - 1) + 1;
+    const std::string_view line = output.substr(start, end - start);
+    start = end;
+    if (line.rfind("OMP: pid ", 0) == 0 && line.find(" bound to OS proc set ") != line.npos) {
+      display.append(line);
+    } else {
+      kept.append(line);
+    }
+  }
+  return kept;
 }
 
 double RunTimeout(double longest) { return std::max(60.0, 10.0 * longest); }
@@ -97,17 +149,20 @@ std::string MeasureSession(const Options& options, const std::string& bench,
       session.stopped = "the benchmark could not be started again: " + result.start_error;
       break;
     }
+    std::string display = result.error_output;
+    const std::string report =
+        placement ? WithoutAffinityLines(result.output, display) : result.output;
     Run kept;
-    kept.report = ParseOneReport(result.output);
+    kept.report = ParseOneReport(report);
     if (!result.failure.empty()) {
       kept.report.failure = result.failure + (result.timed_out || result.output_too_large ||
                                                       kept.report.failure.empty()
                                                   ? ""
                                                   : "; " + kept.report.failure);
     }
-    if (placement && session.context.affinity) {
+    if (placement && session.context.processors) {
       const std::optional<bool> honoured =
-          PlacementHonoured(result.error_output, *placement, *session.context.affinity);
+          PlacementHonoured(display, *placement, *session.context.processors);
       if (honoured)
         session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
     }

@@ -16,11 +16,16 @@ inline constexpr double FIRST_RUN_TIMEOUT_SECONDS = 120.0;
 // that hangs is cut.
 double RunTimeout(double longest);
 
-// Whether the OMP_DISPLAY_AFFINITY lines ("... affinity 0-1") in `display` show threads bound as
-// `placement` asks on a process that may run on `affinity` (a cpu list): close and spread bind
-// every thread to less than the whole set, false binds none. Empty when no line shows.
+// Whether the thread affinity lines in `display` show threads bound as `placement` asks, on a
+// process that may run on `processors` processors: close and spread bind every thread to fewer,
+// false binds none. libgomp writes "level 1 thread 0x7f01 affinity 0-1", LLVM's runtime "OMP: pid
+// 7 tid 7 thread 0 bound to OS proc set {0,1}". Empty when no such line shows.
 std::optional<bool> PlacementHonoured(std::string_view display, const std::string& placement,
-                                      const std::string& affinity);
+                                      int processors);
+
+// `output` without LLVM's runtime's affinity lines, which it writes to standard output, between
+// the report's own lines; those lines are appended to `display`.
+std::string WithoutAffinityLines(std::string_view output, std::string& display);
 
 // Runs `bench` as the options say (a number of runs, or until --precision settles), under
 // `placement` (an OMP_PROC_BIND value) when given, into `session`. Stops early at --time-limit
