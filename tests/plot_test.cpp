@@ -133,6 +133,10 @@ TEST(PlotScriptTest, IdealLineStopsRisingAtTheProcessorCountWhereOneIsRecorded) 
     EXPECT_FALSE(Contains(script, "set arrow"));
     EXPECT_TRUE(Contains(script, "95% intervals, processors not recorded'"));
   }
+  request.processors = 1;
+  script = PlotScript(request, "chart.svg");
+  EXPECT_TRUE(Contains(script, "intervals, 1 processor'")) << "\"1 processors\"";
+  EXPECT_TRUE(Contains(script, "'ideal on 1 processor'"));
 }
 
 TEST(PlotScriptTest, EachCurveHasItsOwnDataColourAndFit) {

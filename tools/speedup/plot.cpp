@@ -67,10 +67,15 @@ std::optional<int> KnownProcessors(const PlotRequest& request) {
   return std::nullopt;
 }
 
+// "1 processor", "2 processors".
+std::string ProcessorsText(int count) {
+  return std::to_string(count) + (count == 1 ? " processor" : " processors");
+}
+
 std::string DefaultTitle(const PlotRequest& request) {
   const std::optional<int> known = KnownProcessors(request);
   const std::string processors =
-      known ? std::to_string(*known) + " processors" : std::string("processors not recorded");
+      known ? ProcessorsText(*known) : std::string("processors not recorded");
   return "matbench: " + std::to_string(PROBLEM_SIZE) + " x " + std::to_string(PROBLEM_SIZE) +
          " product, median of " + std::to_string(request.runs) +
          (request.runs == 1 ? " run with " : " runs with ") +
@@ -148,7 +153,7 @@ std::string SpeedupPlot(const PlotRequest& request) {
               ", \\\n     ";
     }
   }
-  const std::string ideal = processors ? "ideal on " + std::to_string(*processors) + " processors"
+  const std::string ideal = processors ? "ideal on " + ProcessorsText(*processors)
                                        : std::string("ideal, processors not recorded");
   return fractions + plot + "$ideal using 1:2 with lines dashtype 3 linecolor rgb 'black' title " +
          GnuplotText(ideal) + "\n";
@@ -314,7 +319,7 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
     const std::string at = std::to_string(*processors);
     script += "set arrow 1 from " + at + ", graph 0 to " + at +
               ", graph 1 nohead dashtype 2 linecolor rgb 'gray40'\n";
-    script += "set label 1 " + GnuplotText(at + " processors") + " at " + at +
+    script += "set label 1 " + GnuplotText(ProcessorsText(*processors)) + " at " + at +
               ", graph 0.96 offset 0.5,0 textcolor rgb 'gray40'\n";
   }
   script += "set ylabel " + GnuplotText("speedup vs serial") + "\n";
