@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "process.h"
+#include "text.h"
 
 namespace {
 
@@ -119,6 +120,7 @@ std::string MeasureSession(const Options& options, const std::string& bench,
   }
   const auto start = std::chrono::steady_clock::now();
   double longest = 0.0;
+  std::string widest;  // the widest speedup interval so far, for the progress line
   while (static_cast<int>(session.runs.size()) < most_runs) {
     const int run = static_cast<int>(session.runs.size()) + 1;
     const double elapsed =
@@ -131,7 +133,6 @@ std::string MeasureSession(const Options& options, const std::string& bench,
                                  : run == 1          ? FIRST_RUN_TIMEOUT_SECONDS
                                                      : RunTimeout(longest);
     int lines = 0;
-    std::string widest = "";
     auto progress = [&](std::string_view output) {
       lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
       if (show_progress) {
@@ -145,7 +146,8 @@ std::string MeasureSession(const Options& options, const std::string& bench,
       break;
     }
     if (!result.started) {
-      if (run == 1) return "cannot run the benchmark " + bench + ": " + result.start_error;
+      if (run == 1)
+        return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
       session.stopped = "the benchmark could not be started again: " + result.start_error;
       break;
     }
