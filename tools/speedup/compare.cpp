@@ -13,18 +13,6 @@
 
 namespace {
 
-// The row's times over the passed runs: the serial time for threads 0.
-std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads) {
-  std::vector<double> logs;
-  for (const RunReport& report : reports) {
-    const double seconds =
-        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
-    // A zero time has no logarithm; half a clock tick stands in for "below one tick".
-    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.0005));
-  }
-  return logs;
-}
-
 const char* VerdictText(Verdict verdict) {
   switch (verdict) {
     case Verdict::kFaster:
@@ -49,6 +37,31 @@ std::string PValue(double p) { return p < 0.001 ? "<0.001" : Formatted("%.3f", p
 
 }  // namespace
 
+std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads) {
+  std::vector<double> logs;
+  for (const RunReport& report : reports) {
+    const double seconds =
+        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
+    // A zero time has no logarithm; half a clock tick stands in for "below one tick".
+    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.0005));
+  }
+  return logs;
+}
+
+RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate) {
+  RowComparison row;
+  if (base.empty() || candidate.empty()) return row;
+  row.base_median = std::exp(stats::Median(base));
+  row.new_median = std::exp(stats::Median(candidate));
+  const stats::ShiftEstimate shift = stats::HodgesLehmann(base, candidate, CONFIDENCE);
+  row.ratio = std::exp(shift.shift);
+  row.ratio_low = std::exp(shift.low);
+  row.ratio_high = std::exp(shift.high);
+  row.confidence = shift.confidence;
+  row.p_value = stats::MannWhitney(base, candidate).p_value;
+  return row;
+}
+
 Verdict Judge(double p_holm, double ratio_low, double ratio_high) {
   if (!(p_holm < SIGNIFICANCE)) return Verdict::kNoClearDifference;
   if (ratio_low > 1.0 + NEGLIGIBLE_CHANGE) return Verdict::kSlower;
@@ -64,18 +77,8 @@ Comparison CompareSessions(const Session& base, const Session& candidate) {
   comparison.new_runs = static_cast<int>(new_runs.size());
   std::vector<double> p_values;
   for (int threads = 0; threads <= MAX_THREADS; ++threads) {
-    const std::vector<double> x = LogTimes(base_runs, threads);
-    const std::vector<double> y = LogTimes(new_runs, threads);
-    RowComparison row;
+    RowComparison row = CompareLogs(LogTimes(base_runs, threads), LogTimes(new_runs, threads));
     row.threads = threads;
-    row.base_median = std::exp(stats::Median(x));
-    row.new_median = std::exp(stats::Median(y));
-    const stats::ShiftEstimate shift = stats::HodgesLehmann(x, y, CONFIDENCE);
-    row.ratio = std::exp(shift.shift);
-    row.ratio_low = std::exp(shift.low);
-    row.ratio_high = std::exp(shift.high);
-    row.confidence = shift.confidence;
-    row.p_value = stats::MannWhitney(x, y).p_value;
     p_values.push_back(row.p_value);
     comparison.rows.push_back(row);
   }

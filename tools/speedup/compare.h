@@ -36,6 +36,15 @@ struct Comparison {
   int base_runs = 0, new_runs = 0;    // passed runs on each side
 };
 
+// Log of each passed run's time for `threads` (0: the serial time); a zero time counts as half
+// a clock tick, which has a logarithm.
+std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads);
+
+// NEW against BASE from samples of log values: medians (exponentiated back), the Hodges-Lehmann
+// ratio with its interval and the Mann-Whitney p; p_holm and verdict are left for the caller.
+// Either sample empty: a row of ratio 1 and p 1.
+RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate);
+
 // Faster or slower only when the corrected p is below SIGNIFICANCE and the whole interval lies
 // beyond NEGLIGIBLE_CHANGE; otherwise no clear difference.
 Verdict Judge(double p_holm, double ratio_low, double ratio_high);

@@ -15,13 +15,6 @@ namespace {
 // At most this many nodes get a curve of their own on the chart.
 constexpr std::size_t MAX_CURVES = 8;
 
-std::vector<double> LogSerial(const std::vector<RunReport>& reports) {
-  std::vector<double> logs;
-  for (const RunReport& report : reports)
-    logs.push_back(std::log(std::max(report.serial_seconds, 0.0005)));
-  return logs;
-}
-
 // Log of each run's own speedup at `team` threads; runs without one are left out.
 std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team) {
   std::vector<double> logs;
@@ -31,27 +24,6 @@ std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team)
     }
   }
   return logs;
-}
-
-RowComparison Against(const std::vector<double>& others, const std::vector<double>& node) {
-  RowComparison row;
-  if (others.empty() || node.empty()) return row;
-  row.base_median = std::exp(stats::Median(others));
-  row.new_median = std::exp(stats::Median(node));
-  const stats::ShiftEstimate shift = stats::HodgesLehmann(others, node, CONFIDENCE);
-  row.ratio = std::exp(shift.shift);
-  row.ratio_low = std::exp(shift.low);
-  row.ratio_high = std::exp(shift.high);
-  row.confidence = shift.confidence;
-  row.p_value = stats::MannWhitney(others, node).p_value;
-  return row;
-}
-
-std::string Fixed(const std::optional<double>& value, int decimals) {
-  if (!value) return "—";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
-  return text;
 }
 
 std::string RatioText(const RowComparison& row) {
@@ -84,8 +56,8 @@ void JudgeFleet(Fleet& fleet) {
       const std::vector<RunReport> theirs = PassedReports(other->session);
       others.insert(others.end(), theirs.begin(), theirs.end());
     }
-    node->serial = Against(LogSerial(others), LogSerial(mine));
-    node->speedup = Against(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
+    node->serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
+    node->speedup = CompareLogs(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
     serial_p.push_back(node->serial.p_value);
     speedup_p.push_back(node->speedup.p_value);
     serial_medians.push_back(*node->figures.serial.median);
@@ -145,22 +117,23 @@ std::string FormatFleetTable(const Fleet& fleet) {
     const TeamFigures& team = node.figures.teams[node.team - 1];
     const Estimate& s = team.speedup_vs_serial;
     char line[256];
-    std::snprintf(
-        line, sizeof line, "%-16.16s %-15.15s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
-        Printable(node.node).c_str(),
-        context.cpu_model ? Printable(*context.cpu_model).c_str() : "not recorded",
-        context.processors ? std::to_string(*context.processors).c_str() : "—", node.figures.runs,
-        Fixed(node.figures.serial.median, 3).c_str(), Fixed(node.figures.serial.low, 3).c_str(),
-        Fixed(node.figures.serial.high, 3).c_str(), node.team, Fixed(s.median, 2).c_str(),
-        Fixed(s.low, 2).c_str(), Fixed(s.high, 2).c_str(),
-        Fixed(team.efficiency.median, 2).c_str());
+    std::snprintf(line, sizeof line,
+                  "%-16.16s %-15.15s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
+                  Printable(node.node).c_str(),
+                  context.cpu_model ? Printable(*context.cpu_model).c_str() : "not recorded",
+                  context.processors ? std::to_string(*context.processors).c_str() : "—",
+                  node.figures.runs, FixedText(node.figures.serial.median, 3).c_str(),
+                  FixedText(node.figures.serial.low, 3).c_str(),
+                  FixedText(node.figures.serial.high, 3).c_str(), node.team,
+                  FixedText(s.median, 2).c_str(), FixedText(s.low, 2).c_str(),
+                  FixedText(s.high, 2).c_str(), FixedText(team.efficiency.median, 2).c_str());
     table += line;
     table += "                 " + node.verdict + "\n";
   }
-  table += "\nfleet: serial median " + Fixed(fleet.serial_median, 3) + " s (nodes " +
-           Fixed(fleet.serial_min, 3) + " to " + Fixed(fleet.serial_max, 3) + "), speedup median " +
-           Fixed(fleet.speedup_median, 2) + " (" + Fixed(fleet.speedup_min, 2) + " to " +
-           Fixed(fleet.speedup_max, 2) + ")\n";
+  table += "\nfleet: serial median " + FixedText(fleet.serial_median, 3) + " s (nodes " +
+           FixedText(fleet.serial_min, 3) + " to " + FixedText(fleet.serial_max, 3) +
+           "), speedup median " + FixedText(fleet.speedup_median, 2) + " (" +
+           FixedText(fleet.speedup_min, 2) + " to " + FixedText(fleet.speedup_max, 2) + ")\n";
   for (const NodeRow& node : fleet.nodes) {
     if (node.problem) {
       const std::string where = node.node == node.file ? "" : " (" + Printable(node.file) + ")";

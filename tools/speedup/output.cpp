@@ -14,19 +14,12 @@ std::string Cell(const std::string& text, int width) {
   return std::string(width > shown ? width - shown : 0, ' ') + text;
 }
 
-std::string Fixed(const std::optional<double>& value, int decimals) {
-  if (!value) return "—";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
-  return text;
-}
-
 // Median and interval, e.g. "  1.94 [1.90, 1.97]".
 std::string WithInterval(const Estimate& estimate, int width, int decimals) {
   const bool interval = estimate.median && estimate.low && estimate.high;
-  return Cell(Fixed(estimate.median, decimals), width) + " [" +
-         Cell(interval ? Fixed(estimate.low, decimals) : "—", decimals + 2) + ", " +
-         Cell(interval ? Fixed(estimate.high, decimals) : "—", decimals + 2) + "]";
+  return Cell(FixedText(estimate.median, decimals), width) + " [" +
+         Cell(interval ? FixedText(estimate.low, decimals) : "—", decimals + 2) + ", " +
+         Cell(interval ? FixedText(estimate.high, decimals) : "—", decimals + 2) + "]";
 }
 
 std::string Percent(double fraction) {
@@ -61,9 +54,9 @@ std::string CurveFooter(const Figures& figures) {
     if (team.threads < 2) continue;
     const bool interval = team.karp_flatt_low && team.karp_flatt_high;
     footer += (on_line == 0 ? "" : "   ") + Cell(std::to_string(team.threads), 4) + ": " +
-              Cell(Fixed(team.karp_flatt, 3), 6) + " [" +
-              (interval ? Fixed(team.karp_flatt_low, 3) : "—") + ", " +
-              (interval ? Fixed(team.karp_flatt_high, 3) : "—") + "]";
+              Cell(FixedText(team.karp_flatt, 3), 6) + " [" +
+              (interval ? FixedText(team.karp_flatt_low, 3) : "—") + ", " +
+              (interval ? FixedText(team.karp_flatt_high, 3) : "—") + "]";
     if (++on_line == 3) {
       footer += "\n";
       on_line = 0;
@@ -76,10 +69,10 @@ std::string CurveFooter(const Figures& figures) {
       "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
       (fit.team_sizes < 3 ? " (it rests on " + Plural(fit.team_sizes, "point", "points") + " only)"
                           : "") +
-      ": a " + Fixed(fit.a, 4) + " s, b " + Fixed(fit.b, 4) + " s\n";
-  footer += "  serial fraction f = a / (a + b) = " + Fixed(fit.serial_fraction, 4) + " [" +
-            Fixed(fit.low, 4) + ", " + Fixed(fit.high, 4) + "], speedup limit 1/f " +
-            (fit.limit ? Fixed(fit.limit, 1) : "none") + "\n  (interval from " +
+      ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
+  footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4) + " [" +
+            FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], speedup limit 1/f " +
+            (fit.limit ? FixedText(fit.limit, 1) : "none") + "\n  (interval from " +
             std::to_string(fit.resamples) + " resamples of whole runs, seed " +
             std::to_string(fit.seed) + ")\n";
   // A fraction a little below 0 is noise around a product with no serial part; only an interval
@@ -94,6 +87,13 @@ std::string CurveFooter(const Figures& figures) {
 }
 
 }  // namespace
+
+std::string FixedText(const std::optional<double>& value, int decimals) {
+  if (!value) return "—";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, *value);
+  return text;
+}
 
 std::string NumberText(double value) {
   char text[64];
@@ -147,18 +147,19 @@ std::string FormatTable(const Session& session, const Figures& figures) {
       "\nthreads  median s  [95% interval]   IQR s out  S vs serial [95%]"
       "   S vs 1 thread [95%]  effic.\n";
   table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
-           Cell(Fixed(figures.serial.iqr, 3), 7) +
+           Cell(FixedText(figures.serial.iqr, 3), 7) +
            Cell(std::to_string(figures.serial.outliers), 4) +
            (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
   bool any_oversubscribed = false, any_short = figures.serial_too_short, any_noisy = false;
   for (const TeamFigures& team : figures.teams) {
     std::string marks = std::string(team.oversubscribed ? "*" : "") + (team.too_short ? "~" : "") +
                         (team.noisy ? "!" : "") + (use.one_processor ? "#" : "");
-    table += Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
-             Cell(Fixed(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
-             WithInterval(team.speedup_vs_serial, 7, 2) +
-             WithInterval(team.speedup_vs_one_thread, 8, 2) +
-             Cell(Fixed(team.efficiency.median, 2), 7) + (marks.empty() ? "" : " " + marks) + "\n";
+    table +=
+        Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
+        Cell(FixedText(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
+        WithInterval(team.speedup_vs_serial, 7, 2) +
+        WithInterval(team.speedup_vs_one_thread, 8, 2) +
+        Cell(FixedText(team.efficiency.median, 2), 7) + (marks.empty() ? "" : " " + marks) + "\n";
     any_oversubscribed = any_oversubscribed || team.oversubscribed;
     any_short = any_short || team.too_short;
     any_noisy = any_noisy || team.noisy;
@@ -180,7 +181,7 @@ std::string FormatTable(const Session& session, const Figures& figures) {
   table += CurveFooter(figures);
   if (use.one_processor) {
     table += "# not a parallel result: the runs used about one processor (" +
-             Fixed(use.cpu_per_wall, 2) + " s of CPU per second)\n";
+             FixedText(use.cpu_per_wall, 2) + " s of CPU per second)\n";
   }
   return table;
 }

@@ -22,5 +22,8 @@ std::string FormatLongCsv(const Session& session);
 // The session JSON (every run, the context, the figures and the warnings), indented.
 std::string FormatJson(const Session& session, const Figures& figures);
 
+// `value` with `decimals` decimals, or "—" where it is undefined.
+std::string FixedText(const std::optional<double>& value, int decimals);
+
 // Shortest decimal text that reads back as exactly `value`.
 std::string NumberText(double value);
