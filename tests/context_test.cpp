@@ -35,6 +35,15 @@ Context FullContext() {
   return context;
 }
 
+Context SlurmContext() {
+  Context context = FullContext();
+  context.slurm_job_id = "4242";
+  context.slurm_node = "n2";
+  context.slurm_nodelist = "n[1-3]";
+  context.slurm_cpus_on_node = 2;
+  return context;
+}
+
 std::size_t CodePoints(const std::string& text) {
   std::size_t count = 0;
   for (const char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -102,13 +111,33 @@ TEST(ContextTest, OmpSettingsTakeOnlyTheRuntimesVariablesAndTheFirstOfRepeats) {
   EXPECT_EQ(OmpSettings(environment), expected);
 }
 
+TEST(ContextTest, SlurmFieldsComeFromTheJobsVariablesAndABadCountIsLeftOut) {
+  const char* const job[] = {"SLURM_JOB_ID=4242",    "SLURM_JOB_IDX=1",
+                             "SLURMD_NODENAME=n2",   "SLURM_JOB_NODELIST=n[1-3]",
+                             "SLURM_CPUS_ON_NODE=2", nullptr};
+  Context context;
+  AddSlurmContext(context, job);
+  EXPECT_EQ(context.slurm_job_id, "4242");
+  EXPECT_EQ(context.slurm_node, "n2");
+  EXPECT_EQ(context.slurm_nodelist, "n[1-3]");
+  EXPECT_EQ(context.slurm_cpus_on_node, 2);
+
+  for (const char* count : {"SLURM_CPUS_ON_NODE=", "SLURM_CPUS_ON_NODE=0", "SLURM_CPUS_ON_NODE=-2",
+                            "SLURM_CPUS_ON_NODE=2x", "SLURM_CPUS_ON_NODE=99999999999"}) {
+    const char* const environment[] = {count, nullptr};
+    AddSlurmContext(context, environment);
+    EXPECT_FALSE(context.slurm_cpus_on_node) << count;
+    EXPECT_FALSE(context.slurm_job_id || context.slurm_node || context.slurm_nodelist) << count;
+  }
+}
+
 TEST(ContextTest, UtcDateIsIso8601) {
   EXPECT_EQ(UtcDate(0), "1970-01-01T00:00:00Z");
   EXPECT_EQ(UtcDate(1796812800), "2026-12-09T10:40:00Z");
 }
 
 TEST(ContextTest, JsonReadsBackExactlyWhatWasWritten) {
-  for (const Context& context : {FullContext(), Context{}}) {
+  for (const Context& context : {FullContext(), SlurmContext(), Context{}}) {
     const std::string text = nlohmann::json(context).dump();
     EXPECT_EQ(nlohmann::json::parse(text).get<Context>(), context) << text;
     EXPECT_EQ(nlohmann::ordered_json::parse(nlohmann::ordered_json(context).dump()).get<Context>(),
@@ -151,6 +180,17 @@ TEST(ContextTest, ContextLinesDescribeAFullContext) {
       "GCC 12.2.0; Release; libgomp; matbench v0.3-2-gabc1234; -O3 -DNDEBUG -Wall -Wextra "
       "-ffp-contract=of…"};
   EXPECT_EQ(ContextLines(FullContext()), expected);
+}
+
+TEST(ContextTest, ContextLinesAddTheSlurmJobOnlyUnderSlurm) {
+  const auto lines = ContextLines(SlurmContext());
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[4], "Slurm job 4242, node n2, nodes n[1-3], 2 processors allocated on the node");
+  Context context;
+  context.slurm_node = "n\x1b";
+  EXPECT_EQ(ContextLines(context).back(),
+            "job not recorded, node n\\x1B, node list, processors allocated on the node not "
+            "recorded");
 }
 
 TEST(ContextTest, ContextLinesNameEveryFieldNotRecorded) {
@@ -202,6 +242,36 @@ TEST(ContextTest, LoadWarningFromHalfAProcessorBusy) {
   EXPECT_NE(LoadWarning(context)->find("0.50"), std::string::npos);
 }
 
+TEST(ContextTest, AllocationWarningWhenTheTaskGotLessThanTheNodeOrItsAllocation) {
+  struct Case {
+    std::optional<int> processors, hardware_threads, cpus_on_node;
+    bool slurm;
+    const char* expected;  // part of the warning; empty: none
+  };
+  const Case cases[] = {
+      {2, 2, 2, true, ""},
+      {1, 2, 2, true, "received 1 processor of the node's 2"},
+      {2, 4, 2, true, "received 2 processors of the node's 4"},
+      {2, std::nullopt, 4, true, "received 2 processors of the 4 allocated on the node"},
+      {1, 2, 1, false, ""},  // outside Slurm the one-processor check speaks
+      {std::nullopt, 2, 2, true, ""},
+  };
+  for (const Case& c : cases) {
+    Context context;
+    context.processors = c.processors;
+    context.hardware_threads = c.hardware_threads;
+    context.slurm_cpus_on_node = c.cpus_on_node;
+    if (c.slurm) context.slurm_job_id = "7";
+    const auto warning = AllocationWarning(context);
+    if (*c.expected == '\0') {
+      EXPECT_EQ(warning, std::nullopt) << *warning;
+    } else {
+      ASSERT_TRUE(warning) << c.expected;
+      EXPECT_NE(warning->find(c.expected), std::string::npos) << *warning;
+    }
+  }
+}
+
 TEST(ContextTest, ContextDifferencesNameWhatCanChangeTheFigures) {
   const Context a = FullContext();
   EXPECT_TRUE(ContextDifferences(a, a).empty());
@@ -211,6 +281,8 @@ TEST(ContextTest, ContextDifferencesNameWhatCanChangeTheFigures) {
   b.load_before = 3.0;
   b.date_utc = "2026-12-10T10:40:00Z";
   b.governor = "performance";  // not recorded in a
+  b.slurm_job_id = "4243";
+  b.slurm_node = "n3";
   EXPECT_TRUE(ContextDifferences(a, b).empty());
   EXPECT_TRUE(ContextDifferences(a, Context{}).empty());
 

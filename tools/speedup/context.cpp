@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -117,7 +118,9 @@ std::optional<std::string> WholeFile(const char* path) {
 void ReadTopology(Context& context) {
   hwloc_topology_t topology;
   if (hwloc_topology_init(&topology) != 0) return;
-  if (hwloc_topology_load(topology) != 0) {
+  // The whole machine, also where a cgroup or a scheduler hands this process only part of it.
+  if (hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_INCLUDE_DISALLOWED) != 0 ||
+      hwloc_topology_load(topology) != 0) {
     hwloc_topology_destroy(topology);
     return;
   }
@@ -192,7 +195,8 @@ void ReadAffinity(Context& context) {
 // Every text field made UTF-8, as the system may hand back any bytes.
 void MakeUtf8(Context& context) {
   for (auto* field : {&context.host, &context.cpu_model, &context.affinity, &context.governor,
-                      &context.transparent_hugepages, &context.kernel, &context.date_utc}) {
+                      &context.transparent_hugepages, &context.kernel, &context.date_utc,
+                      &context.slurm_job_id, &context.slurm_node, &context.slurm_nodelist}) {
     if (*field) *field = ValidUtf8(**field);
   }
   if (context.omp_settings) {
@@ -438,6 +442,28 @@ std::map<std::string, std::string> OmpSettings(const char* const* environment) {
   return settings;
 }
 
+void AddSlurmContext(Context& context, const char* const* environment) {
+  const auto value = [environment](std::string_view name) -> std::optional<std::string> {
+    for (const char* const* entry = environment; *entry; ++entry) {
+      const std::string_view text = *entry;
+      if (text.size() > name.size() && text.starts_with(name) && text[name.size()] == '=') {
+        return std::string(text.substr(name.size() + 1));
+      }
+    }
+    return std::nullopt;
+  };
+  context.slurm_job_id = value("SLURM_JOB_ID");
+  context.slurm_node = value("SLURMD_NODENAME");
+  context.slurm_nodelist = value("SLURM_JOB_NODELIST");
+  context.slurm_cpus_on_node.reset();
+  if (const auto cpus = value("SLURM_CPUS_ON_NODE")) {
+    int count = 0;
+    const char* end = cpus->data() + cpus->size();
+    const auto [stop, error] = std::from_chars(cpus->data(), end, count);
+    if (error == std::errc() && stop == end && count > 0) context.slurm_cpus_on_node = count;
+  }
+}
+
 std::optional<std::string> UtcDate(std::time_t time) {
   std::tm parts;
   if (!gmtime_r(&time, &parts)) return std::nullopt;
@@ -471,6 +497,7 @@ Context ReadMachineContext() {
   struct utsname names;
   if (uname(&names) == 0) context.kernel = names.release;
   context.omp_settings = OmpSettings(environ);
+  AddSlurmContext(context, environ);
   const std::time_t now = std::time(nullptr);
   if (now != static_cast<std::time_t>(-1)) context.date_utc = UtcDate(now);
   MakeUtf8(context);
@@ -540,13 +567,40 @@ std::vector<std::string> ContextLines(const Context& context) {
             TextItem("version", context.version, "matbench"),
             TextItem("build flags", context.build_flags)},
            "; ");
-  return {machine, run, system, build};
+  std::vector<std::string> lines = {machine, run, system, build};
+  if (context.slurm_job_id || context.slurm_node || context.slurm_nodelist ||
+      context.slurm_cpus_on_node) {
+    lines.push_back(
+        Line({TextItem("job", context.slurm_job_id, "Slurm job"),
+              TextItem("node", context.slurm_node, "node"),
+              TextItem("node list", context.slurm_nodelist, "nodes"),
+              CountItem("processors allocated on the node", context.slurm_cpus_on_node,
+                        "processor allocated on the node", "processors allocated on the node")},
+             ", "));
+  }
+  return lines;
 }
 
 std::optional<std::string> LoadWarning(const Context& context) {
   if (!context.load_before || !(*context.load_before >= 0.5)) return std::nullopt;
   return "load average " + LoadText(*context.load_before) +
          " over the minute before the runs: other work may have slowed them";
+}
+
+std::optional<std::string> AllocationWarning(const Context& context) {
+  if (!context.slurm_job_id || !context.processors) return std::nullopt;
+  const int received = *context.processors;
+  std::string whole;
+  if (context.hardware_threads && received < *context.hardware_threads) {
+    whole = "the node's " + std::to_string(*context.hardware_threads);
+  } else if (context.slurm_cpus_on_node && received < *context.slurm_cpus_on_node) {
+    whole = "the " + std::to_string(*context.slurm_cpus_on_node) + " allocated on the node";
+  } else {
+    return std::nullopt;
+  }
+  return "the Slurm task received " + CountText(received, "processor", "processors") + " of " +
+         whole + ": speedups beyond " + std::to_string(received) +
+         " threads describe the allocation, not the node";
 }
 
 std::vector<std::string> ContextDifferences(const Context& a, const Context& b) {
@@ -625,6 +679,10 @@ void WriteContext(Json& out, const Context& context) {
   put("version", context.version);
   put("omp_settings", context.omp_settings);
   put("date_utc", context.date_utc);
+  put("slurm_job_id", context.slurm_job_id);
+  put("slurm_node", context.slurm_node);
+  put("slurm_nodelist", context.slurm_nodelist);
+  put("slurm_cpus_on_node", context.slurm_cpus_on_node);
 }
 
 }  // namespace
@@ -670,5 +728,9 @@ void from_json(const json& in, Context& out) {
   ReadField(in, "omp_settings", context.omp_settings,
             [](const json& value, const char* key) { return ReadSettings(value, key); });
   ReadField(in, "date_utc", context.date_utc, text);
+  ReadField(in, "slurm_job_id", context.slurm_job_id, text);
+  ReadField(in, "slurm_node", context.slurm_node, text);
+  ReadField(in, "slurm_nodelist", context.slurm_nodelist, text);
+  ReadField(in, "slurm_cpus_on_node", context.slurm_cpus_on_node, integer);
   out = context;
 }

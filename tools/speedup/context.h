@@ -20,7 +20,7 @@ struct CacheLevel {
 // What a session ran under. Every field is optional: absent means not recorded.
 struct Context {
   std::optional<std::string> host, cpu_model;
-  std::optional<int> packages, cores, hardware_threads;  // as hwloc counts them
+  std::optional<int> packages, cores, hardware_threads;  // the machine's, as hwloc counts them
   std::optional<std::vector<CacheLevel>> caches;         // L1 to L5, smallest level first
   std::optional<std::string> affinity;                   // processors we may run on, "0-1,4"
   std::optional<int> processors;                         // how many processors that is
@@ -31,6 +31,9 @@ struct Context {
   std::optional<std::string> compiler, build_type, build_flags, openmp_runtime, version;
   std::optional<std::map<std::string, std::string>> omp_settings;  // OMP_*, GOMP_*, KMP_* set
   std::optional<std::string> date_utc;                             // "2026-12-09T10:40:00Z"
+  // Under Slurm: SLURM_JOB_ID, SLURMD_NODENAME, SLURM_JOB_NODELIST and SLURM_CPUS_ON_NODE.
+  std::optional<std::string> slurm_job_id, slurm_node, slurm_nodelist;
+  std::optional<int> slurm_cpus_on_node;
 
   bool operator==(const Context&) const = default;
 };
@@ -54,6 +57,10 @@ std::optional<std::string> SelectedChoice(std::string_view text);
 // The first "model name" value of /proc/cpuinfo text, trimmed; empty when there is none.
 std::optional<std::string> CpuinfoModelName(std::string_view cpuinfo);
 
+// Sets the Slurm fields from a null-terminated "NAME=value" array like environ; a field whose
+// variable is unset, or not a positive count for SLURM_CPUS_ON_NODE, is left absent.
+void AddSlurmContext(Context& context, const char* const* environment);
+
 // The OMP_*, GOMP_* and KMP_* entries of a null-terminated "NAME=value" array like environ.
 std::map<std::string, std::string> OmpSettings(const char* const* environment);
 
@@ -61,16 +68,22 @@ std::map<std::string, std::string> OmpSettings(const char* const* environment);
 std::optional<std::string> UtcDate(std::time_t time);
 
 // Four lines of at most 100 columns (code points): machine; caches, processors and load;
-// system settings; build. Absent fields are named as not recorded, long values cut with "…",
-// control characters shown as \xHH.
+// system settings; build; and a fifth for the Slurm job where one was recorded. Absent fields are
+// named as not recorded, long values cut with "…", control characters shown as \xHH.
 std::vector<std::string> ContextLines(const Context& context);
 
 // One line when load_before is at least 0.5, i.e. other work kept half a processor busy over the
 // last minute; empty when it is lower or not recorded.
 std::optional<std::string> LoadWarning(const Context& context);
 
+// One line when a Slurm task received fewer processors than the node has or than the job was
+// allocated on it, as speedups beyond that count then describe the allocation, not the node;
+// empty outside Slurm or when it received them all.
+std::optional<std::string> AllocationWarning(const Context& context);
+
 // One line per difference that can change the figures, e.g. "CPU model: A vs B", one per OMP_*
-// variable; host, loads and date are not compared, nor fields absent on either side.
+// variable; host, loads, date and the Slurm fields are not compared, nor fields absent on either
+// side.
 std::vector<std::string> ContextDifferences(const Context& a, const Context& b);
 
 // The present fields as a JSON object under their own names, in declaration order for

@@ -228,6 +228,9 @@ std::vector<std::string> SessionWarnings(const Session& session, const Figures& 
   if (const std::optional<std::string> load = LoadWarning(session.context)) {
     warnings.push_back(*load);
   }
+  if (const std::optional<std::string> allocation = AllocationWarning(session.context)) {
+    warnings.push_back(*allocation);
+  }
   if (figures.drift.warn) {
     char text[200];
     std::snprintf(text, sizeof text,
