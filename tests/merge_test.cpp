@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 namespace {
 
@@ -68,6 +69,122 @@ TEST(MergeTest, WarnsWhenTheFleetIsNotAlikeAndShowsHostileNamesEscaped) {
                                   FormatFleetJson(fleet), fleet.warnings[0]}) {
     EXPECT_EQ(text.find('\x1b'), std::string::npos) << "a control byte shown raw";
   }
+}
+
+// "n1", "n2", ...; appended, as GCC 12 warns wrongly about "n" + text in a loop.
+std::string Numbered(int i) {
+  std::string name = "n";
+  name += std::to_string(i);
+  return name;
+}
+
+// The session file `node` would have written, with Slurm's fields when `slurm_node` is given.
+std::string SessionText(NodeRow node, const char* slurm_node = nullptr) {
+  if (slurm_node) {
+    node.session.context.slurm_node = slurm_node;
+    node.session.context.slurm_job_id = "4242";
+  }
+  return SessionJson(node.session, node.figures).dump();
+}
+
+TEST(MergeTest, NodeFromTextMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
+  const std::string whole = SessionText(Node("host-a", 4, 1.0), "n2");
+  Session interrupted = Node("host-a", 3, 1.0).session;
+  interrupted.interrupted = "SIGTERM";
+  nlohmann::json v3 = nlohmann::json::parse(whole);
+  v3["format_version"] = 3;
+  const std::string cut_short = SessionJson(interrupted, SessionFigures(interrupted)).dump();
+  struct Case {
+    std::optional<std::string> text;
+    const char* problem;  // start of the node's problem; empty: none
+    bool merged;
+    const char* refusal;  // part of the refusal; empty: none
+  };
+  const Case cases[] = {
+      {whole, "", true, ""},
+      {cut_short, "interrupted by SIGTERM after 3 runs", true, ""},
+      {std::nullopt, "could not be read", false, ""},
+      {"", "empty: the session ended", false, ""},
+      {" \n\t", "empty: the session ended", false, ""},
+      {whole.substr(0, whole.size() / 2), "not valid JSON", false, ""},
+      {"Serial time = 0.1", "", false, "is not a session JSON"},
+      {v3.dump(), "", false, "format version 3"},
+      {R"({"x": 1})", "", false, "n.json"},
+  };
+  for (const Case& c : cases) {
+    std::string refusal;
+    const NodeRow node = NodeFromText("n.json", c.text, refusal);
+    const std::string shown = c.text ? c.text->substr(0, 40) : "unreadable";
+    EXPECT_EQ(node.problem.value_or("").rfind(c.problem, 0), 0u) << shown << ": " << *node.problem;
+    EXPECT_EQ(node.merged, c.merged) << shown;
+    EXPECT_EQ(refusal.empty(), *c.refusal == '\0') << shown << ": " << refusal;
+    EXPECT_NE(refusal.find(c.refusal), std::string::npos) << shown << ": " << refusal;
+  }
+}
+
+TEST(MergeTest, NodesAreNamedBySlurmThenHostThenFile) {
+  std::string refusal;
+  const NodeRow slurm = NodeFromText("a.json", SessionText(Node("host-a", 4, 1.0), "n2"), refusal);
+  EXPECT_EQ(slurm.node, "n2") << "nodes sharing a host must stay apart";
+  EXPECT_EQ(slurm.job, "4242");
+  const NodeRow plain = NodeFromText("b.json", SessionText(Node("host-b", 4, 1.0)), refusal);
+  EXPECT_EQ(plain.node, "host-b");
+  EXPECT_FALSE(plain.job);
+  EXPECT_EQ(NodeFromText("c.json", "", refusal).node, "c.json");
+  EXPECT_TRUE(refusal.empty()) << refusal;
+
+  Fleet fleet;
+  fleet.nodes = {slurm, plain};
+  JudgeFleet(fleet);
+  EXPECT_NE(FormatFleetTable(fleet).find("Slurm job 4242: "), std::string::npos);
+  EXPECT_NE(FormatFleetCsv(fleet).find("\"n2\",\"4242\",\"a.json\""), std::string::npos);
+}
+
+TEST(MergeTest, ChartDrawsEachNodeUpToEightThenTheFleetBandAndTheNamedNodes) {
+  Fleet fleet;
+  for (int i = 1; i <= 8; ++i) fleet.nodes.push_back(Node(Numbered(i), 10, 1.0));
+  JudgeFleet(fleet);
+  const Figures band = FleetBand(fleet);
+  std::vector<PlotCurve> curves = FleetCurves(fleet, band);
+  ASSERT_EQ(curves.size(), 8u);
+  EXPECT_FALSE(curves[0].band);
+
+  fleet = Fleet{};
+  for (int i = 1; i <= 12; ++i) {
+    fleet.nodes.push_back(Node(Numbered(i), 10, i == 5 ? 1.5 : 1.0 + 0.001 * i));
+  }
+  JudgeFleet(fleet);
+  const Figures wide = FleetBand(fleet);
+  curves = FleetCurves(fleet, wide);
+  ASSERT_EQ(curves.size(), 2u);
+  EXPECT_TRUE(curves[0].band);
+  EXPECT_EQ(curves[0].figures, &wide);
+  EXPECT_EQ(curves[1].name, "n5, slower");
+  EXPECT_EQ(curves[1].figures, &fleet.nodes[4].figures);
+  // The node's speedup is like the others', so the band is a point at every team size.
+  ASSERT_EQ(wide.teams.size(), static_cast<std::size_t>(MAX_THREADS));
+  for (const TeamFigures& team : wide.teams) {
+    ASSERT_TRUE(team.speedup_vs_serial.median && team.speedup_vs_serial.low);
+    EXPECT_NEAR(*team.speedup_vs_serial.median, std::min(team.threads, 2), 1e-9);
+    EXPECT_NEAR(*team.speedup_vs_serial.high - *team.speedup_vs_serial.low, 0.0, 1e-9);
+  }
+}
+
+TEST(MergeTest, BandIsTheRangeOverTheNodesMedians) {
+  Fleet fleet;
+  fleet.nodes = {Node("n1", 10, 1.0), Node("n2", 10, 1.0), Node("n3", 10, 1.0)};
+  const double factors[] = {1.0, 0.5, 0.8};
+  for (int i = 0; i < 3; ++i) {
+    for (::Run& run : fleet.nodes[i].session.runs) {
+      for (double& t : run.report.parallel_seconds) t /= factors[i];
+    }
+    fleet.nodes[i].figures = SessionFigures(fleet.nodes[i].session);
+  }
+  fleet.nodes[2].merged = false;
+  const TeamFigures& two = FleetBand(fleet).teams[1];
+  EXPECT_NEAR(*two.speedup_vs_serial.median, 1.5, 1e-9);  // of 2 and 1, the third left out
+  EXPECT_NEAR(*two.speedup_vs_serial.low, 1.0, 1e-9);
+  EXPECT_NEAR(*two.speedup_vs_serial.high, 2.0, 1e-9);
 }
 
 }  // namespace

@@ -12,9 +12,6 @@
 
 namespace {
 
-// At most this many nodes get a curve of their own on the chart.
-constexpr std::size_t MAX_CURVES = 8;
-
 // Log of each run's own speedup at `team` threads; runs without one are left out.
 std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team) {
   std::vector<double> logs;
@@ -128,7 +125,8 @@ std::string FormatFleetTable(const Fleet& fleet) {
                   FixedText(s.median, 2).c_str(), FixedText(s.low, 2).c_str(),
                   FixedText(s.high, 2).c_str(), FixedText(team.efficiency.median, 2).c_str());
     table += line;
-    table += "                 " + node.verdict + "\n";
+    table += "                 " + (node.job ? "Slurm job " + Printable(*node.job) + ": " : "") +
+             node.verdict + "\n";
   }
   table += "\nfleet: serial median " + FixedText(fleet.serial_median, 3) + " s (nodes " +
            FixedText(fleet.serial_min, 3) + " to " + FixedText(fleet.serial_max, 3) +
@@ -150,7 +148,7 @@ std::string FormatFleetTable(const Fleet& fleet) {
 
 std::string FormatFleetCsv(const Fleet& fleet) {
   std::string csv =
-      "node,file,merged,problem,runs,team,serial_median_s,serial_low_s,serial_high_s,"
+      "node,job,file,merged,problem,runs,team,serial_median_s,serial_low_s,serial_high_s,"
       "speedup_median,speedup_low,speedup_high,serial_ratio,serial_p_holm,speedup_ratio,"
       "speedup_p_holm,verdict\n";
   const auto field = [](const std::string& text) {
@@ -163,8 +161,9 @@ std::string FormatFleetCsv(const Fleet& fleet) {
     return value ? NumberText(*value) : std::string();
   };
   for (const NodeRow& node : fleet.nodes) {
-    csv += field(node.node) + "," + field(node.file) + "," + (node.merged ? "true" : "false") +
-           "," + field(node.problem.value_or("")) + "," + std::to_string(node.figures.runs) + ",";
+    csv += field(node.node) + "," + field(node.job.value_or("")) + "," + field(node.file) + "," +
+           (node.merged ? "true" : "false") + "," + field(node.problem.value_or("")) + "," +
+           std::to_string(node.figures.runs) + ",";
     if (node.merged && node.figures.runs > 0) {
       const Estimate& s = node.figures.teams[node.team - 1].speedup_vs_serial;
       csv += std::to_string(node.team) + "," + number(node.figures.serial.median) + "," +
@@ -190,11 +189,13 @@ std::string FormatFleetJson(const Fleet& fleet) {
                                   {"p_holm", row.p_holm}};
   };
   for (const NodeRow& node : fleet.nodes) {
-    nlohmann::ordered_json entry = {{"node", node.node},
-                                    {"file", node.file},
-                                    {"merged", node.merged},
-                                    {"problem", node.problem ? nlohmann::ordered_json(*node.problem)
-                                                             : nlohmann::ordered_json(nullptr)}};
+    nlohmann::ordered_json entry = {
+        {"node", node.node},
+        {"job", node.job ? nlohmann::ordered_json(*node.job) : nlohmann::ordered_json(nullptr)},
+        {"file", node.file},
+        {"merged", node.merged},
+        {"problem",
+         node.problem ? nlohmann::ordered_json(*node.problem) : nlohmann::ordered_json(nullptr)}};
     if (node.merged && node.figures.runs > 0) {
       entry["runs"] = node.figures.runs;
       entry["team"] = node.team;
@@ -220,6 +221,129 @@ std::string FormatFleetJson(const Fleet& fleet) {
   return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }
 
+NodeRow NodeFromText(const std::string& file, const std::optional<std::string>& text,
+                     std::string& refusal) {
+  NodeRow node;
+  node.file = file;
+  node.node = file;
+  if (!text) {
+    node.problem = "could not be read";
+    return node;
+  }
+  const std::size_t first = text->find_first_not_of(" \t\r\n");
+  if (first == text->npos) {
+    // What a session killed before its end leaves behind, e.g. under Slurm's own output file.
+    node.problem = "empty: the session ended before writing anything";
+    return node;
+  }
+  if ((*text)[first] != '{') {
+    refusal = Printable(file) + " is not a session JSON";
+    return node;
+  }
+  const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);
+  if (json.is_discarded()) {
+    node.problem = "not valid JSON: the session was cut off while writing";
+    return node;
+  }
+  if (const std::string error = ReadSession(json, node.session); !error.empty()) {
+    if (error.rfind("format version", 0) == 0 || error.rfind("not a matbench", 0) == 0 ||
+        error == "no format version") {
+      refusal = Printable(file) + ": " + error;
+    } else {
+      node.problem = error;
+    }
+    return node;
+  }
+  const Context& context = node.session.context;
+  if (context.slurm_node) {
+    node.node = *context.slurm_node;
+  } else if (context.host) {
+    node.node = *context.host;
+  }
+  node.job = context.slurm_job_id;
+  if (node.session.interrupted) {
+    node.problem = "interrupted by " + *node.session.interrupted + " after " +
+                   std::to_string(node.session.runs.size()) + " runs";
+  }
+  if (PassedReports(node.session).empty()) {
+    node.problem = node.problem.value_or("no run passed");
+  } else {
+    node.merged = true;
+    node.figures = SessionFigures(node.session);
+    const std::optional<int> cores = context.cores ? context.cores : context.processors;
+    node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
+  }
+  for (const Run& run : node.session.runs) {
+    if (!run.report.failure.empty() && !node.problem) {
+      node.problem = "a run failed: " + run.report.failure;
+    }
+  }
+  return node;
+}
+
+namespace {
+
+bool Named(const NodeRow& node) {
+  return node.verdict.rfind("slower", 0) == 0 || node.verdict.rfind("faster", 0) == 0;
+}
+
+// The merged nodes like the fleet, or every merged node when none is.
+std::vector<const NodeRow*> BandNodes(const Fleet& fleet) {
+  std::vector<const NodeRow*> alike, merged;
+  for (const NodeRow& node : fleet.nodes) {
+    if (!node.merged) continue;
+    merged.push_back(&node);
+    if (!Named(node)) alike.push_back(&node);
+  }
+  return alike.empty() ? merged : alike;
+}
+
+}  // namespace
+
+Figures FleetBand(const Fleet& fleet) {
+  const std::vector<const NodeRow*> nodes = BandNodes(fleet);
+  Figures band;
+  for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+    std::vector<double> speedups, efficiencies;
+    for (const NodeRow* node : nodes) {
+      const TeamFigures& team = node->figures.teams[threads - 1];
+      if (team.speedup_vs_serial.median) speedups.push_back(*team.speedup_vs_serial.median);
+      if (team.efficiency.median) efficiencies.push_back(*team.efficiency.median);
+    }
+    TeamFigures team;
+    team.threads = threads;
+    Spread(speedups, team.speedup_vs_serial.median, team.speedup_vs_serial.low,
+           team.speedup_vs_serial.high);
+    Spread(efficiencies, team.efficiency.median, team.efficiency.low, team.efficiency.high);
+    band.teams.push_back(team);
+  }
+  return band;
+}
+
+std::vector<PlotCurve> FleetCurves(const Fleet& fleet, const Figures& band) {
+  std::vector<const NodeRow*> merged;
+  for (const NodeRow& node : fleet.nodes) {
+    if (node.merged) merged.push_back(&node);
+  }
+  std::vector<PlotCurve> curves;
+  if (merged.size() <= MAX_NODE_CURVES) {
+    for (const NodeRow* node : merged) curves.push_back({node->node, &node->figures, {}, false});
+    return curves;
+  }
+  // Short, as the key sets three entries in a row.
+  curves.push_back(
+      {"median of " + std::to_string(BandNodes(fleet).size()) + " nodes, shaded: their range",
+       &band,
+       {},
+       true});
+  for (const NodeRow* node : merged) {
+    if (Named(*node) && curves.size() < MAX_NODE_CURVES) {
+      curves.push_back({node->node + ", " + node->verdict.substr(0, 6), &node->figures, {}, false});
+    }
+  }
+  return curves;
+}
+
 int MergeCommand(const Options& options) {
   if (options.merged.empty()) {
     Complain("merge needs at least one session file");
@@ -227,51 +351,16 @@ int MergeCommand(const Options& options) {
   }
   Fleet fleet;
   for (const std::string& path : options.merged) {
-    NodeRow node;
-    node.file = path;
-    node.node = path;
     std::string text;
-    if (!ReadInput(path, text)) {
-      node.problem = "could not be read";
-    } else if (const std::size_t first = text.find_first_not_of(" \t\r\n");
-               first == text.npos || text[first] != '{') {
-      Complain(Printable(path) + " is not a session JSON");
+    const bool read = ReadInput(path, text);
+    std::string refusal;
+    fleet.nodes.push_back(NodeFromText(path, read ? std::optional(text) : std::nullopt, refusal));
+    if (!refusal.empty()) {
+      Complain(refusal);
       return 2;
-    } else if (const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
-               json.is_discarded()) {
-      node.problem = "not valid JSON: the session was cut off while writing";
-    } else if (const std::string error = ReadSession(json, node.session); !error.empty()) {
-      if (error.rfind("format version", 0) == 0 || error.rfind("not a matbench", 0) == 0 ||
-          error == "no format version") {
-        Complain(Printable(path) + ": " + error);
-        return 2;
-      }
-      node.problem = error;
-    } else {
-      if (node.session.context.host) node.node = *node.session.context.host;
-      const std::vector<RunReport> passed = PassedReports(node.session);
-      if (node.session.interrupted) {
-        node.problem = "interrupted by " + *node.session.interrupted + " after " +
-                       std::to_string(node.session.runs.size()) + " runs";
-      }
-      if (passed.empty()) {
-        node.problem = node.problem.value_or("no run passed");
-      } else {
-        node.merged = true;
-        node.figures = SessionFigures(node.session);
-        const std::optional<int> cores = node.session.context.cores
-                                             ? node.session.context.cores
-                                             : node.session.context.processors;
-        node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
-      }
-      for (const Run& run : node.session.runs) {
-        if (!run.report.failure.empty() && !node.problem)
-          node.problem = "a run failed: " + run.report.failure;
-      }
     }
-    fleet.nodes.push_back(node);
   }
-  // Two sessions from one host stay apart, told by their files.
+  // Two sessions from one node stay apart, told by their files.
   for (NodeRow& node : fleet.nodes) {
     const auto same = std::count_if(fleet.nodes.begin(), fleet.nodes.end(),
                                     [&](const NodeRow& other) { return other.node == node.node; });
@@ -284,15 +373,20 @@ int MergeCommand(const Options& options) {
                                                                    : FormatFleetTable(fleet);
   bool failed = !WriteOut(text);
   if (!options.plot.empty()) {
+    const Figures band = FleetBand(fleet);
     PlotRequest request;
     request.path = options.plot;
     request.title = "matbench fleet: speedup vs serial per node, medians with 95% intervals";
+    request.curves = FleetCurves(fleet, band);
+    if (request.curves.size() > 0 && request.curves.front().band) {
+      request.title =
+          "matbench fleet: speedup vs serial, medians over the nodes and per named node";
+    }
     for (const NodeRow& node : fleet.nodes) {
-      if (!node.merged || request.curves.size() >= MAX_CURVES) continue;
+      if (!node.merged) continue;
       if (!request.processors) request.processors = node.session.context.processors;
       request.runs =
-          request.curves.empty() ? node.figures.runs : std::min(request.runs, node.figures.runs);
-      request.curves.push_back({node.node, &node.figures, std::nullopt});
+          request.runs == 0 ? node.figures.runs : std::min(request.runs, node.figures.runs);
     }
     if (!request.curves.empty()) {
       const PlotResult plot = WritePlot(request);

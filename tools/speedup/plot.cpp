@@ -56,6 +56,17 @@ std::string LineColour(int index) {
   return std::string("linecolor rgb '") + COLOURS[index % std::size(COLOURS)] + "'";
 }
 
+// The median as a line inside its shaded low-to-high band, for a curve that sums up many others.
+std::string BandPlot(int index, int median_column, const std::string& title) {
+  const std::string block = CurveBlock(index);
+  const std::string low = std::to_string(median_column + 1);
+  const std::string high = std::to_string(median_column + 2);
+  return block + " using 1:" + low + ":" + high + " with filledcurves fillcolor rgb '" +
+         COLOURS[index % std::size(COLOURS)] + "' fillstyle transparent solid 0.2 notitle, " +
+         block + " using 1:" + std::to_string(median_column) + " with lines " + LineColour(index) +
+         " linewidth 2.5 " + title + ", \\\n     ";
+}
+
 std::string Style(int index) {
   return LineColour(index) + " pointtype " +
          std::to_string(POINT_TYPES[index % std::size(POINT_TYPES)]);
@@ -143,8 +154,9 @@ std::string SpeedupPlot(const PlotRequest& request) {
   for (std::size_t i = 0; i < request.curves.size(); ++i) {
     const PlotCurve& curve = request.curves[i];
     const int index = static_cast<int>(i);
-    plot += CurveBlock(index) + " using 1:2:3:4 with yerrorlines " + Style(index) +
-            " linewidth 1.5 title " + GnuplotText(curve.name) + ", \\\n     ";
+    plot += curve.band ? BandPlot(index, 2, "title " + GnuplotText(curve.name))
+                       : CurveBlock(index) + " using 1:2:3:4 with yerrorlines " + Style(index) +
+                             " linewidth 1.5 title " + GnuplotText(curve.name) + ", \\\n     ";
     if (HasFit(curve)) {
       const std::string f = "amdahl_f" + std::to_string(index + 1);
       fractions += f + " = " + Number(*curve.serial_fraction) + "\n";
@@ -164,8 +176,9 @@ std::string EfficiencyPlot(const PlotRequest& request) {
   std::string plot = "plot ";
   for (std::size_t i = 0; i < request.curves.size(); ++i) {
     const int index = static_cast<int>(i);
-    plot += CurveBlock(index) + " using 1:5:6:7 with yerrorlines " + Style(index) +
-            " linewidth 1.5 notitle, \\\n     ";
+    plot += request.curves[i].band ? BandPlot(index, 5, "notitle")
+                                   : CurveBlock(index) + " using 1:5:6:7 with yerrorlines " +
+                                         Style(index) + " linewidth 1.5 notitle, \\\n     ";
   }
   return plot + "1 with lines dashtype 3 linecolor rgb 'black' notitle\n";
 }

@@ -12,6 +12,7 @@ struct PlotCurve {
   std::string name;                       // legend text, any bytes
   const Figures* figures = nullptr;       // not owned; outlives the call
   std::optional<double> serial_fraction;  // Amdahl's f: its fitted speedup is drawn as well
+  bool band = false;  // low to high drawn as a shaded band around the median, not as bars
 };
 
 struct PlotRequest {
