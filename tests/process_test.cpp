@@ -226,6 +226,23 @@ TEST(RunProcess, InterruptEndsTheChildsWholeGroupPromptly) {
   EXPECT_TRUE(GoneSoon(std::stoi(result.output)));
 }
 
+TEST(RunProcess, ChildEndedByTheSignalThatInterruptsUsIsPartOfTheInterrupt) {
+  ASSERT_TRUE(InstallInterruptHandlers());
+  // As under a scheduler that signals the whole job: the child first, us a moment later.
+  std::thread interrupter([] {
+    std::this_thread::sleep_for(100ms);
+    raise(SIGTERM);
+  });
+  const ProcessResult result = Sh("kill -TERM $$");
+  interrupter.join();
+  ResetInterruptForTesting();
+  EXPECT_EQ(result.interrupted, SIGTERM) << result.failure;
+
+  const ProcessResult alone = Sh("kill -TERM $$");
+  EXPECT_EQ(alone.interrupted, 0);
+  EXPECT_NE(alone.failure.find("signal 15"), std::string::npos) << alone.failure;
+}
+
 TEST(RunProcess, PendingInterruptKeepsTheChildFromStarting) {
   ASSERT_TRUE(InstallInterruptHandlers());
   ASSERT_EQ(raise(SIGINT), 0);

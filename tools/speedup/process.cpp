@@ -15,6 +15,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
@@ -227,6 +228,20 @@ struct Stream {
   bool is_output = false;
 };
 
+bool IsInterruptSignal(int signal_number) {
+  return signal_number == SIGINT || signal_number == SIGTERM || signal_number == SIGHUP;
+}
+
+// A scheduler such as Slurm signals every process of a job at once, so a child ended by an
+// interrupting signal is usually one with us, whose own delivery can lag a little. Waits up to
+// 200 ms for it; 0 when none comes.
+int AwaitedInterrupt() {
+  for (int waited = 0; waited < 200 && PendingInterrupt() == 0; waited += 5) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return PendingInterrupt();
+}
+
 }  // namespace
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options,
@@ -350,6 +365,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       }
     }
     if (result.output_too_large || !tool_error.empty()) break;
+  }
+  if (result.interrupted == 0 && reaping.reaped && !reaping.status_lost &&
+      WIFSIGNALED(reaping.status) && IsInterruptSignal(WTERMSIG(reaping.status))) {
+    result.interrupted = AwaitedInterrupt();
   }
   if (result.interrupted != 0 || result.timed_out || result.output_too_large ||
       !tool_error.empty()) {
