@@ -16,7 +16,9 @@ build: deps
 run: build
 	$(BUILD_DIR)/matbench
 
+# The tests also start a Slurm cluster on this machine, from packages installed when possible.
 test: build
+	@bash scripts/install-deps --slurm
 	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error
 
 # A Debian package of the benchmark and the speedup tool, in the build folder.

@@ -12,8 +12,8 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
-for program in matbench matbench-speedup; do
-  [ -x "$work/prefix/bin/$program" ] || fail "$program not installed"
+for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
+  [ -x "$work/prefix/$program" ] || fail "$program not installed"
 done
 # The installed tool must find the installed benchmark, not the one in the build folder.
 "$work/prefix/bin/matbench-speedup" --runs 1 --json >"$work/session.json" 2>/dev/null ||
@@ -24,8 +24,8 @@ command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing, no package che
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null || fail "cpack failed"
 deb=$(ls "$work"/package/*.deb) || fail "no Debian package made"
 contents=$(dpkg-deb -c "$deb")
-for program in matbench matbench-speedup; do
-  grep -q "usr/bin/$program\$" <<<"$contents" || fail "$program missing from the package"
+for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
+  grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
 done
 dpkg-deb -f "$deb" Depends | grep -q libhwloc || fail "the package does not depend on hwloc"
 echo "PASS: installed and packed"
