@@ -94,6 +94,12 @@ TEST(MergeTest, NodeFromTextMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
   nlohmann::json v3 = nlohmann::json::parse(whole);
   v3["format_version"] = 3;
   const std::string cut_short = SessionJson(interrupted, SessionFigures(interrupted)).dump();
+  Session lost = Node("host-a", 3, 1.0).session;
+  lost.stopped = "the benchmark could not be started again: No such file or directory";
+  const std::string lost_bench = SessionJson(lost, SessionFigures(lost)).dump();
+  Session limited = lost;
+  limited.stopped = "--time-limit 10 s reached";
+  const std::string time_limit = SessionJson(limited, SessionFigures(limited)).dump();
   struct Case {
     std::optional<std::string> text;
     const char* problem;  // start of the node's problem; empty: none
@@ -103,6 +109,8 @@ TEST(MergeTest, NodeFromTextMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
   const Case cases[] = {
       {whole, "", true, ""},
       {cut_short, "interrupted by SIGTERM after 3 runs", true, ""},
+      {lost_bench, "the benchmark could not be started again", true, ""},
+      {time_limit, "", true, ""},
       {std::nullopt, "could not be read", false, ""},
       {"", "empty: the session ended", false, ""},
       {" \n\t", "empty: the session ended", false, ""},
@@ -115,7 +123,12 @@ TEST(MergeTest, NodeFromTextMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
     std::string refusal;
     const NodeRow node = NodeFromText("n.json", c.text, refusal);
     const std::string shown = c.text ? c.text->substr(0, 40) : "unreadable";
-    EXPECT_EQ(node.problem.value_or("").rfind(c.problem, 0), 0u) << shown << ": " << *node.problem;
+    if (*c.problem == '\0') {
+      EXPECT_FALSE(node.problem) << shown << ": " << *node.problem;
+    } else {
+      EXPECT_EQ(node.problem.value_or("").rfind(c.problem, 0), 0u)
+          << shown << ": " << node.problem.value_or("");
+    }
     EXPECT_EQ(node.merged, c.merged) << shown;
     EXPECT_EQ(refusal.empty(), *c.refusal == '\0') << shown << ": " << refusal;
     EXPECT_NE(refusal.find(c.refusal), std::string::npos) << shown << ": " << refusal;

@@ -264,6 +264,9 @@ NodeRow NodeFromText(const std::string& file, const std::optional<std::string>& 
   if (node.session.interrupted) {
     node.problem = "interrupted by " + *node.session.interrupted + " after " +
                    std::to_string(node.session.runs.size()) + " runs";
+  } else if (node.session.stopped && !node.session.stopped->starts_with("--")) {
+    // A limit the user set is no fault; a benchmark that would not start again is.
+    node.problem = *node.session.stopped;
   }
   if (PassedReports(node.session).empty()) {
     node.problem = node.problem.value_or("no run passed");
