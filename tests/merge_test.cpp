@@ -194,7 +194,8 @@ TEST(MergeTest, BandIsTheRangeOverTheNodesMedians) {
     fleet.nodes[i].figures = SessionFigures(fleet.nodes[i].session);
   }
   fleet.nodes[2].merged = false;
-  const TeamFigures& two = FleetBand(fleet).teams[1];
+  const Figures band = FleetBand(fleet);
+  const TeamFigures& two = band.teams[1];
   EXPECT_NEAR(*two.speedup_vs_serial.median, 1.5, 1e-9);  // of 2 and 1, the third left out
   EXPECT_NEAR(*two.speedup_vs_serial.low, 1.0, 1e-9);
   EXPECT_NEAR(*two.speedup_vs_serial.high, 2.0, 1e-9);
