@@ -56,7 +56,7 @@ merge() {
   "$tool" merge "$@" >"$work/merged" 2>"$work/merge.err"
 }
 
-# The row of node `1`, its verdict line, in the merged table.
+# The verdict line under the row of node $1 in the merged table.
 verdict() {
   grep -A1 "^$1 " "$work/merged" | tail -n 1
 }
