@@ -2,7 +2,7 @@
 # The shipped job script on a real three-node Slurm cluster started on this machine:
 # slurm.sh TOOL CASE. Exits 77 (skipped) with the reason where Slurm cannot run here.
 set -u
-tool=$1
+tool=$(realpath -- "$1")  # the job runs in another folder
 case_name=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 bench=$(dirname "$tool")/matbench
