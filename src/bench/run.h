@@ -1,9 +1,8 @@
 #pragma once
 
+#include "bench/problem.h"
 #include "matrix/matrix.h"
 
-// Size of the benchmark's problem.
-inline constexpr int PROBLEM_SIZE = 600;
 static_assert(PROBLEM_SIZE <= MAX_N, "the problem must fit the matrix storage");
 
 // Makes each report text visible the moment it is written, pipes included, and turns a write

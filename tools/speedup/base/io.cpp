@@ -1,0 +1,91 @@
+#include "base/io.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/text.h"
+
+namespace speedup {
+
+bool ReadInput(const std::string& path, std::string& text) {
+  const std::string name = path == "-" ? "standard input" : Printable(path);
+  FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    Complain("cannot read " + name + ": " + std::strerror(errno));
+    return false;
+  }
+  char buffer[65536];
+  std::size_t got = 0;
+  while (text.size() <= MAX_INPUT_BYTES && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    text.append(buffer, got);
+  }
+  const int error = std::ferror(file) != 0 ? errno : 0;
+  if (file != stdin) std::fclose(file);
+  if (error != 0) {
+    Complain("cannot read " + name + ": " + std::strerror(error));
+    return false;
+  }
+  if (text.size() > MAX_INPUT_BYTES) {
+    Complain(name + " is larger than " + std::to_string(MAX_INPUT_BYTES >> 20) +
+             " MiB, more than any saved session");
+    return false;
+  }
+  return true;
+}
+
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "matbench-speedup: %s\n", message.c_str());
+}
+
+bool WriteOut(const std::string& text) {
+  for (std::size_t written = 0; written < text.size();) {
+    const ssize_t got = write(STDOUT_FILENO, text.data() + written, text.size() - written);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      Complain(std::string("cannot write standard output: ") + std::strerror(errno));
+      return false;
+    }
+    written += got;
+  }
+  return true;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string data;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      close(fd);
+      return std::nullopt;
+    }
+    if (got == 0) break;
+    data.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fd);
+  return data;
+}
+
+bool WriteAllAndClose(int fd, const std::string& data) {
+  for (std::size_t done = 0; done < data.size();) {
+    const ssize_t wrote = write(fd, data.data() + done, data.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote < 0) {
+      const int error = errno;
+      close(fd);
+      errno = error;
+      return false;
+    }
+    done += static_cast<std::size_t>(wrote);
+  }
+  return close(fd) == 0;
+}
+
+}  // namespace speedup

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every threshold the tool judges by, with its reason, in one place; legends and help texts are
+// made from these same constants.
+namespace speedup {
+
+// --- Runs ---
+
+// Runs of a session when none is asked for.
+inline constexpr int DEFAULT_RUNS = 10;
+
+// Upper bound on run counts, so a typo cannot start a session of days.
+inline constexpr int MAX_RUNS = 1000;
+
+// Most runs of a --precision session when --max-runs does not say.
+inline constexpr int DEFAULT_MAX_RUNS = 100;
+
+// Cap on one run's output: a report is about 1 KB.
+inline constexpr std::size_t MAX_REPORT_BYTES = std::size_t{1} << 20;
+
+// Time limit for the first run, before any run has shown how long one takes.
+inline constexpr double FIRST_RUN_TIMEOUT_SECONDS = 120.0;
+
+// Later runs may take this many times the longest run so far, and never less than the floor:
+// generous, so only a run that hangs is cut.
+inline constexpr double RUN_TIMEOUT_FACTOR = 10.0;
+inline constexpr double RUN_TIMEOUT_FLOOR_SECONDS = 60.0;
+
+// --- Inputs ---
+
+// Cap on what one input holds: a saved report is about 1 KB, a session JSON about 1 KB a run.
+inline constexpr std::size_t MAX_INPUT_BYTES = std::size_t{64} << 20;
+
+// --- Intervals and marks ---
+
+// Confidence sought for every interval.
+inline constexpr double CONFIDENCE = 0.95;
+
+// The fewest runs whose order statistics can give a 95% interval for a median.
+inline constexpr int MIN_RUNS_FOR_95 = 6;
+
+// Times below this many seconds (20 clock ticks) are too short for the clock to measure well.
+inline constexpr double TOO_SHORT_SECONDS = 0.020;
+
+// A speedup interval reaching further than this fraction from its median is marked as noisy.
+inline constexpr double NOISY_HALF_WIDTH = 0.05;
+
+// Fixed, so the same runs give the same interval everywhere; recorded with the fit.
+inline constexpr std::uint64_t AMDAHL_SEED = 20261209;
+inline constexpr int AMDAHL_RESAMPLES = 1000;
+
+// Exact rank-sum distributions are used up to this many values in both samples together: above
+// it the normal approximation is close, and the counting DP's cost grows as N^4.
+inline constexpr std::size_t EXACT_RANK_SUM_MAX = 50;
+
+// Exact permutation p-values for Spearman's rho are used up to this many pairs (9! orderings).
+inline constexpr std::size_t EXACT_SPEARMAN_MAX = 9;
+
+// --- Verdicts ---
+
+// Significance level for Holm-corrected p-values, and for drift.
+inline constexpr double SIGNIFICANCE = 0.05;
+
+// A difference counts only beyond this fraction, however significant: smaller ones are noise.
+inline constexpr double NEGLIGIBLE_CHANGE = 0.02;
+
+// Fewer runs than this on a side leave the tests little power.
+inline constexpr int FEW_RUNS = 9;
+
+// --- The machine ---
+
+// A 1-minute load average from this up means other work kept half a processor busy.
+inline constexpr double BUSY_LOAD = 0.5;
+
+// Below this many CPU seconds per wall second the teams did not run in parallel: one thread
+// alone gives about 1, a 2-processor machine running teams of two about 1.9.
+inline constexpr double PARALLEL_CPU_PER_WALL = 1.2;
+
+// --- Charts ---
+
+// At most this many nodes get a curve of their own on the fleet's chart.
+inline constexpr std::size_t MAX_NODE_CURVES = 8;
+
+}  // namespace speedup

@@ -1,0 +1,58 @@
+#include "base/io.h"
+#include "base/text.h"
+#include "commands/commands.h"
+#include "commands/output.h"
+#include "present/charts.h"
+#include "present/words.h"
+#include "session/inputs.h"
+#include "stats/fleet.h"
+
+namespace speedup {
+namespace {
+
+// Every file as a node; false, with a message, when one is not a session of this version.
+bool ReadNodes(const std::vector<std::string>& paths, std::vector<NodeInput>& nodes) {
+  for (const std::string& path : paths) {
+    std::string text;
+    const bool read = ReadInput(path, text);
+    std::string refusal;
+    nodes.push_back(ReadNode(path, read ? std::optional(text) : std::nullopt, refusal));
+    if (!refusal.empty()) {
+      Complain(refusal);
+      return false;
+    }
+  }
+  return true;
+}
+
+// Names each node that failed or was cut short; true when there was one.
+bool NameProblems(const Fleet& fleet) {
+  bool any = false;
+  for (const NodeRow& node : fleet.nodes) {
+    if (!node.input.problem) continue;
+    Complain((node.input.merged ? "cut short: " : "failed: ") + Printable(node.input.node) +
+             ": " + Printable(ProblemText(*node.input.problem)));
+    any = true;
+  }
+  return any;
+}
+
+}  // namespace
+
+int MergeCommand(const Options& options) {
+  if (options.merged.empty()) {
+    Complain("merge needs at least one session file");
+    return 2;
+  }
+  std::vector<NodeInput> inputs;
+  if (!ReadNodes(options.merged, inputs)) return 2;
+  const Fleet fleet = BuildFleet(std::move(inputs));
+  for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
+  const Figures band = FleetBand(fleet);
+  const PlotRequest chart = FleetChart(options.plot, fleet, band);
+  const bool delivered = Deliver(MakeReporter(options.format)->FleetReport(fleet), &chart);
+  const bool incomplete = NameProblems(fleet);
+  return delivered && !incomplete ? 0 : 1;
+}
+
+}  // namespace speedup

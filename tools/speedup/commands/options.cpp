@@ -1,0 +1,266 @@
+#include "commands/options.h"
+
+#include <CLI/CLI.hpp>
+#include <charconv>
+#include <cmath>
+
+#include "base/text.h"
+
+namespace speedup {
+
+namespace {
+
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() > end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The whole of `text` as a number, or empty.
+template <typename Number>
+std::optional<Number> WholeNumber(std::string_view text) {
+  Number value{};
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// CLI11's message, told in this tool's words where its own would puzzle.
+std::string Explained(const CLI::ParseError& error) {
+  const std::string what = error.what();
+  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
+    return "unknown argument " + Quoted(what.substr(what.find(": ") + 2));
+  }
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
+    const std::string name = what.substr(0, what.find(':'));
+    if (what.find("missing") != what.npos) return name + " needs a value";
+    if (what.find("At Most 1") != what.npos) return name + " given more than once";
+  }
+  return what;
+}
+
+}  // namespace
+
+std::optional<double> ParseFraction(const std::string& text) {
+  const bool percent = !text.empty() && text.back() == '%';
+  std::optional<double> value =
+      WholeNumber<double>(std::string_view(text).substr(0, text.size() - (percent ? 1 : 0)));
+  if (value && percent) *value /= 100.0;
+  if (!value || !(*value > 0.0 && *value < 1.0)) return std::nullopt;
+  return value;
+}
+
+std::optional<double> ParseDuration(const std::string& text) {
+  double unit = 1.0;
+  std::string_view number = text;
+  if (!number.empty() && std::string_view("smh").find(number.back()) != std::string_view::npos) {
+    unit = number.back() == 's' ? 1.0 : number.back() == 'm' ? 60.0 : 3600.0;
+    number.remove_suffix(1);
+  }
+  const std::optional<double> value = WholeNumber<double>(number);
+  if (!value || !(*value > 0.0) || !std::isfinite(*value * unit)) return std::nullopt;
+  return *value * unit;
+}
+
+namespace {
+
+// Every option's text as given, before it is checked, and the options that tell what was given.
+struct RawOptions {
+  std::string runs, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
+  bool csv = false, long_csv = false, json = false;
+  CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option,
+      *time_limit_option, *run_timeout_option, *bind_option, *input_option, *processors_option,
+      *plot_option;
+  CLI::App *compare, *merge;
+};
+
+std::string SecondsText(double seconds) { return Formatted("%g s", seconds); }
+
+// The options of every command, with help texts made from the same constants as the behaviour.
+void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
+  raw.runs_option = app.add_option(
+      "--runs", raw.runs,
+      "runs to make (default " + std::to_string(DEFAULT_RUNS) + "; at least " +
+          std::to_string(MIN_RUNS_FOR_95) + " for a " + Formatted("%g%%", CONFIDENCE * 100.0) +
+          " interval)");
+  raw.bench_option =
+      app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)");
+  raw.precision_option = app.add_option(
+      "--precision", raw.precision, "run until every speedup interval is within this, e.g. 2%");
+  raw.max_runs_option = app.add_option(
+      "--max-runs", raw.max_runs,
+      "most runs with --precision (default " + std::to_string(DEFAULT_MAX_RUNS) + ")");
+  raw.time_limit_option = app.add_option(
+      "--time-limit", raw.time_limit, "stop starting runs after this long, e.g. 300, 5m, 1h");
+  raw.run_timeout_option = app.add_option(
+      "--run-timeout", raw.run_timeout,
+      "kill a run that takes longer (default " + SecondsText(FIRST_RUN_TIMEOUT_SECONDS) +
+          " for the first, then " + Formatted("%g", RUN_TIMEOUT_FACTOR) +
+          " x the longest so far, at least " + SecondsText(RUN_TIMEOUT_FLOOR_SECONDS) + ")");
+  raw.bind_option = app.add_option("--bind", raw.bind,
+                                   "one session per thread placement: any of close,spread,false");
+  raw.input_option = app.add_option(
+      "--input", options.input, "read saved reports or a session JSON (- for standard input)");
+  raw.processors_option = app.add_option(
+      "--processors", raw.processors, "processor count of the machine that wrote saved reports");
+  CLI::Option* csv_option = app.add_flag("--csv", raw.csv, "print the figures as CSV");
+  CLI::Option* long_csv_option = app.add_flag(
+      "--long-csv", raw.long_csv, "print every run's times as CSV (run,threads,seconds,passed)");
+  CLI::Option* json_option =
+      app.add_flag("--json", raw.json, "print every run, the figures and the context as JSON");
+  raw.plot_option =
+      app.add_option("--plot", options.plot, "draw the speedups into this .svg or .png");
+  csv_option->excludes(json_option)->excludes(long_csv_option);
+  json_option->excludes(long_csv_option);
+  for (CLI::Option* measuring :
+       {raw.runs_option, raw.bench_option, raw.precision_option, raw.max_runs_option,
+        raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
+    raw.input_option->excludes(measuring);
+  }
+  raw.processors_option->needs(raw.input_option);
+  raw.max_runs_option->needs(raw.precision_option);
+
+  raw.compare = app.add_subcommand("compare", "compare two saved session JSON files");
+  raw.compare->add_option("BASE_AND_NEW", options.compared, "the two session files")
+      ->expected(2)
+      ->required();
+  raw.compare->add_option(
+      "--fail-if-slower", raw.slower,
+      "exit status 1 when a row is significantly slower by more than this, e.g. 5%");
+  raw.compare->fallthrough();
+  raw.merge =
+      app.add_subcommand("merge", "merge the session JSON files of many machines into one report");
+  raw.merge->add_option("SESSIONS", options.merged, "session files, one or more per machine");
+  raw.merge->fallthrough();
+}
+
+// compare and merge read saved sessions: no option of a measuring session applies to them.
+std::string CheckSubcommand(const RawOptions& raw, Options& options) {
+  if (!raw.compare->parsed() && !raw.merge->parsed()) return "";
+  options.command = raw.compare->parsed() ? Command::kCompare : Command::kMerge;
+  const std::string what =
+      raw.compare->parsed() ? "compare reads two saved sessions: " : "merge reads saved sessions: ";
+  for (CLI::Option* measuring :
+       {raw.runs_option, raw.bench_option, raw.precision_option, raw.time_limit_option,
+        raw.run_timeout_option, raw.bind_option, raw.input_option}) {
+    if (measuring->count() > 0) return what + measuring->get_name() + " does not apply";
+  }
+  if (raw.long_csv) {
+    return std::string(raw.compare->parsed() ? "compare" : "merge") +
+           " has no --long-csv; use --csv or --json";
+  }
+  return "";
+}
+
+// The counts, fractions and durations, each within its range.
+std::string ReadNumbers(const RawOptions& raw, Options& options) {
+  MeasurePlan& plan = options.plan;
+  if (!raw.runs.empty()) {
+    const std::optional<int> value = WholeNumber<int>(raw.runs);
+    if (!value || *value < 1 || *value > MAX_RUNS) {
+      return "--runs needs a whole number from 1 to " + std::to_string(MAX_RUNS) + ", not " +
+             Quoted(raw.runs);
+    }
+    plan.runs = *value;
+    plan.runs_given = true;
+  }
+  if (!raw.precision.empty()) {
+    plan.precision = ParseFraction(raw.precision);
+    if (!plan.precision) {
+      return "--precision needs a percentage such as 2%, not " + Quoted(raw.precision);
+    }
+  }
+  if (!raw.max_runs.empty()) {
+    const std::optional<int> value = WholeNumber<int>(raw.max_runs);
+    if (!value || *value < MIN_RUNS_FOR_95 || *value > MAX_RUNS) {
+      return "--max-runs needs a whole number from " + std::to_string(MIN_RUNS_FOR_95) + " to " +
+             std::to_string(MAX_RUNS) + ", not " + Quoted(raw.max_runs);
+    }
+    plan.max_runs = *value;
+  }
+  for (auto [text, target, name] :
+       {std::tuple{&raw.time_limit, &plan.time_limit, "--time-limit"},
+        std::tuple{&raw.run_timeout, &plan.run_timeout, "--run-timeout"}}) {
+    if (text->empty()) continue;
+    *target = ParseDuration(*text);
+    if (!*target) {
+      return std::string(name) + " needs a duration such as 90, 90s or 5m, not " + Quoted(*text);
+    }
+  }
+  if (!raw.processors.empty()) {
+    options.processors = WholeNumber<int>(raw.processors);
+    if (!options.processors || *options.processors < 1 || *options.processors > 1 << 20) {
+      return "--processors needs a whole number of at least 1, not " + Quoted(raw.processors);
+    }
+  }
+  if (!raw.slower.empty()) {
+    options.fail_if_slower = ParseFraction(raw.slower);
+    if (!options.fail_if_slower) {
+      return "--fail-if-slower needs a percentage such as 5%, not " + Quoted(raw.slower);
+    }
+  }
+  return "";
+}
+
+// --bind's comma-separated placements, each known and named once.
+std::string ReadPlacements(const std::string& bind, std::vector<std::string>& placements) {
+  if (bind.empty()) return "";
+  for (std::size_t start = 0; start <= bind.size();) {
+    const std::size_t comma = std::min(bind.find(',', start), bind.size());
+    const std::string placement = bind.substr(start, comma - start);
+    if (placement != "close" && placement != "spread" && placement != "false") {
+      return "--bind takes close, spread and false, separated by commas, not " + Quoted(bind);
+    }
+    for (const std::string& earlier : placements) {
+      if (earlier == placement) return "--bind names " + placement + " twice";
+    }
+    placements.push_back(placement);
+    start = comma + 1;
+  }
+  return "";
+}
+
+// Values that must not be empty, the chart's file type, and the one output format.
+std::string CheckOutputs(const RawOptions& raw, Options& options) {
+  if (options.input.empty() && raw.input_option->count() > 0) return "--input needs a value";
+  if (options.bench.empty() && raw.bench_option->count() > 0) return "--bench needs a value";
+  if (!options.plot.empty() && !EndsWith(options.plot, ".svg") && !EndsWith(options.plot, ".png")) {
+    return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
+  }
+  if (raw.plot_option->count() > 0 && options.plot.empty()) return "--plot needs a value";
+  if (!options.placements.empty() && (raw.csv || raw.long_csv)) {
+    return "--bind prints a table or --json; read the saved placements back for CSV";
+  }
+  options.format = raw.csv        ? OutputFormat::kCsv
+                   : raw.long_csv ? OutputFormat::kLongCsv
+                   : raw.json     ? OutputFormat::kJson
+                                  : OutputFormat::kTable;
+  return "";
+}
+
+}  // namespace
+
+std::string ParseOptions(const std::vector<std::string>& args, Options& options) {
+  CLI::App app{
+      "Runs the benchmark several times, or reads saved runs, and prints for every team size the "
+      "median time and the speedups with " +
+          Formatted("%g%%", CONFIDENCE * 100.0) + " confidence intervals.",
+      "matbench-speedup"};
+  RawOptions raw;
+  DefineOptions(app, options, raw);
+  std::vector<std::string> reversed(args.rbegin(), args.rend());
+  try {
+    app.parse(reversed);
+  } catch (const CLI::CallForHelp&) {
+    options.help_text = app.help();
+    return "";
+  } catch (const CLI::ParseError& error) {
+    return Explained(error);
+  }
+  for (const std::string& error :
+       {CheckSubcommand(raw, options), ReadNumbers(raw, options),
+        ReadPlacements(raw.bind, options.placements), CheckOutputs(raw, options)}) {
+    if (!error.empty()) return error;
+  }
+  return "";
+}
+
+}  // namespace speedup

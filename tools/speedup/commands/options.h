@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "base/policy.h"
+#include "measure/session_loop.h"
+#include "present/reporter.h"
+
+// The command line: which command, and every option's value, checked.
+namespace speedup {
+
+enum class Command {
+  kSession,  // run the benchmark, or read saved runs, and report the figures
+  kCompare,  // compare two saved sessions
+  kMerge,    // merge the sessions of many machines into one fleet report
+};
+
+struct Options {
+  Command command = Command::kSession;
+  std::string bench;  // benchmark to run; empty: the matbench beside this tool
+  MeasurePlan plan;   // runs, precision and limits of a session that runs the benchmark
+  std::vector<std::string> placements;  // OMP_PROC_BIND values of a placement study
+  std::string input;  // saved reports or session JSON to read instead of running; "-": stdin
+  std::optional<int> processors;         // stated processor count of saved raw reports
+  std::vector<std::string> compared;     // BASE and NEW session files
+  std::vector<std::string> merged;       // session files of a fleet
+  std::optional<double> fail_if_slower;  // a fraction
+  OutputFormat format = OutputFormat::kTable;
+  std::string plot;       // chart to draw, .svg or .png; empty: none
+  std::string help_text;  // set when help was asked for; then nothing else is done
+};
+
+// Reads the arguments after the program name into `options`. Returns a one-line message naming
+// what was wrong, or an empty string.
+std::string ParseOptions(const std::vector<std::string>& args, Options& options);
+
+// "2%" or "0.02" as the fraction 0.02; empty unless strictly between 0 and 1.
+std::optional<double> ParseFraction(const std::string& text);
+
+// "90", "90s", "1.5m" or "2h" as seconds; empty unless positive and finite.
+std::optional<double> ParseDuration(const std::string& text);
+
+}  // namespace speedup

@@ -1,0 +1,17 @@
+#include "commands/output.h"
+
+#include "base/io.h"
+
+namespace speedup {
+
+bool Deliver(const std::string& text, const PlotRequest* chart) {
+  bool delivered = WriteOut(text);
+  if (chart != nullptr && !chart->path.empty() && !chart->curves.empty()) {
+    const PlotResult plot = WritePlot(*chart);
+    if (!plot.message.empty()) Complain(plot.message);
+    delivered = !plot.failed && delivered;
+  }
+  return delivered;
+}
+
+}  // namespace speedup

@@ -1,0 +1,152 @@
+#include "measure/session_loop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "base/interrupts.h"
+#include "base/text.h"
+#include "measure/placement.h"
+#include "stats/figures.h"
+
+namespace speedup {
+namespace {
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// One line of progress on a terminal, overwritten by the next.
+void ShowProgress(const std::string& text) {
+  std::fprintf(stderr, "\r%-70s\r%s", "", text.c_str());
+}
+
+// The process options of every run: the output cap and, for a placement, its settings with the
+// runtime's affinity display captured apart.
+ProcessOptions RunOptions(const std::optional<std::string>& placement) {
+  ProcessOptions process;
+  process.max_output_bytes = MAX_REPORT_BYTES;
+  if (placement) {
+    process.extra_environment = {"OMP_PLACES=cores", "OMP_PROC_BIND=" + *placement,
+                                 "OMP_DISPLAY_AFFINITY=true"};
+    process.stderr_handling = StderrHandling::kCapture;
+  }
+  return process;
+}
+
+// The run kept from a finished process: its report, failed by the process's own failure, and
+// its times.
+Run KeptRun(const ProcessResult& result, const std::optional<std::string>& placement,
+            std::string& display) {
+  display = result.error_output;
+  const std::string report =
+      placement ? WithoutAffinityLines(result.output, display) : result.output;
+  Run kept;
+  kept.report = ParseOneReport(report);
+  if (!result.failure.empty()) {
+    const bool own_words_only =
+        result.timed_out || result.output_too_large || kept.report.failure.empty();
+    kept.report.failure = result.failure + (own_words_only ? "" : "; " + kept.report.failure);
+  }
+  kept.cpu_seconds = result.cpu_seconds;
+  kept.wall_seconds = result.wall_seconds;
+  return kept;
+}
+
+// Whether a --precision session has settled; sets `widest` for the progress line.
+bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
+             std::string& widest) {
+  if (!plan.precision || static_cast<int>(PassedReports(session).size()) < fewest_runs) {
+    return false;
+  }
+  const Figures figures = SessionFigures(session);
+  if (UnsettledTeams(figures, *plan.precision).empty()) return true;
+  if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
+    widest = "; widest interval ±" + PercentText(*half_width);
+  }
+  return false;
+}
+
+}  // namespace
+
+ProcessExecutor::ProcessExecutor(std::string bench)
+    : bench_(std::move(bench)), start_(SteadySeconds()) {}
+
+ProcessResult ProcessExecutor::RunOnce(const ProcessOptions& options,
+                                       const std::function<void(std::string_view)>& on_output) {
+  return RunProcess({bench_}, options, on_output);
+}
+
+double ProcessExecutor::Elapsed() { return SteadySeconds() - start_; }
+
+double RunTimeout(double longest) {
+  return std::max(RUN_TIMEOUT_FLOOR_SECONDS, RUN_TIMEOUT_FACTOR * longest);
+}
+
+std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                           const std::optional<std::string>& placement, Session& session) {
+  const int most_runs = plan.precision ? plan.max_runs : plan.runs;
+  const int fewest_runs =
+      plan.precision ? std::max(plan.runs_given ? plan.runs : 0, MIN_RUNS_FOR_95) : plan.runs;
+  session.requested_runs = most_runs;
+  session.precision = plan.precision;
+  session.placement = placement;
+
+  ProcessOptions process = RunOptions(placement);
+  double longest = 0.0;
+  std::string widest;  // the widest speedup interval so far, for the progress line
+  while (static_cast<int>(session.runs.size()) < most_runs) {
+    const int run = static_cast<int>(session.runs.size()) + 1;
+    if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
+      session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
+      break;
+    }
+    process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
+                                 : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
+                                                  : RunTimeout(longest);
+    int lines = 0;
+    auto progress = [&](std::string_view output) {
+      lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
+      if (plan.show_progress) {
+        ShowProgress("run " + std::to_string(run) + " of " + (plan.precision ? "at most " : "") +
+                     std::to_string(most_runs) + ": " + std::to_string(lines) + " lines" + widest);
+      }
+    };
+    const ProcessResult result = executor.RunOnce(process, progress);
+    if (result.interrupted != 0) {
+      session.interrupted = SignalName(result.interrupted);
+      break;
+    }
+    if (!result.started) {
+      if (run == 1) {
+        return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+      }
+      session.stopped = StopReason{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
+      break;
+    }
+    std::string display;
+    Run kept = KeptRun(result, placement, display);
+    if (placement && session.context.processors) {
+      const std::optional<bool> honoured =
+          PlacementHonoured(display, *placement, *session.context.processors);
+      if (honoured) {
+        session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
+      }
+    }
+    if (kept.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+    session.runs.push_back(std::move(kept));
+    if (Settled(plan, session, fewest_runs, widest)) break;
+    if (plan.show_progress && !widest.empty()) ShowProgress("after run " + std::to_string(run) + widest);
+  }
+  if (plan.precision && !session.stopped && !session.interrupted &&
+      static_cast<int>(session.runs.size()) >= most_runs) {
+    const std::vector<RunReport> passed = PassedReports(session);
+    if (passed.empty() || !UnsettledTeams(SessionFigures(session), *plan.precision).empty()) {
+      session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, most_runs, ""};
+    }
+  }
+  if (plan.show_progress) ShowProgress("");
+  return "";
+}
+
+}  // namespace speedup

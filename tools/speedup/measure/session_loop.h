@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "base/policy.h"
+#include "base/process.h"
+#include "session/session.h"
+
+// The session loop: runs the benchmark again and again into a session, until the runs asked for
+// are made, --precision settles, a limit is reached or an interrupt comes.
+namespace speedup {
+
+// How many runs a session makes and for how long.
+struct MeasurePlan {
+  int runs = DEFAULT_RUNS;                // runs to make; with precision, the fewest when given
+  bool runs_given = false;                // runs was asked for, not the default
+  std::optional<double> precision;        // sought half-width of every speedup interval
+  int max_runs = DEFAULT_MAX_RUNS;        // most runs with precision
+  std::optional<double> time_limit;       // seconds for the whole session
+  std::optional<double> run_timeout;      // seconds for one run; empty: RunTimeout
+  bool show_progress = false;             // a progress line on standard error
+};
+
+// The world as the loop sees it: one run of the benchmark, and the clock. The real one starts a
+// process; tests give a scripted one.
+class Executor {
+ public:
+  virtual ~Executor() = default;
+  // Runs the benchmark once as `options` say; `on_output` sees its output as it comes.
+  virtual ProcessResult RunOnce(const ProcessOptions& options,
+                                const std::function<void(std::string_view)>& on_output) = 0;
+  // Seconds since the session began.
+  virtual double Elapsed() = 0;
+};
+
+// Runs `bench` as a child process, on the steady clock.
+class ProcessExecutor : public Executor {
+ public:
+  explicit ProcessExecutor(std::string bench);
+  ProcessResult RunOnce(const ProcessOptions& options,
+                        const std::function<void(std::string_view)>& on_output) override;
+  double Elapsed() override;
+
+ private:
+  std::string bench_;
+  double start_;
+};
+
+// Time limit for a run after `longest` seconds, the longest run so far: RUN_TIMEOUT_FACTOR
+// times it, at least RUN_TIMEOUT_FLOOR_SECONDS.
+double RunTimeout(double longest);
+
+// Runs the benchmark through `executor` as `plan` says, under `placement` (an OMP_PROC_BIND
+// value) when given, into `session`. Stops early at the time limit or an interrupt, keeping
+// every finished run. Returns a message when the benchmark cannot be started at all, or an empty
+// string; `bench` names it in that message.
+std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                           const std::optional<std::string>& placement, Session& session);
+
+}  // namespace speedup

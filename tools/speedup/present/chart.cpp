@@ -1,0 +1,360 @@
+#include "present/chart.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iterator>
+
+#include "base/io.h"
+#include "base/process.h"
+#include "base/text.h"
+#include "bench/problem.h"
+
+namespace speedup {
+namespace {
+
+constexpr const char* SCRIPT_NAME = "chart.gp";
+constexpr double GNUPLOT_SECONDS = 60;
+constexpr std::size_t GNUPLOT_OUTPUT_BYTES = 64 * 1024;
+
+// Told apart by point shape as well as colour, for readers who cannot tell the colours apart.
+constexpr const char* COLOURS[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
+                                   "#8c564b", "#e377c2", "#17becf", "#7f7f7f", "#bcbd22"};
+constexpr int POINT_TYPES[] = {7, 5, 9, 11, 13, 15};
+
+// Shortest text that reads back as `value`, whatever the locale; '?' (missing) unless finite.
+std::string Number(double value) {
+  if (!std::isfinite(value)) return "?";
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+  return std::string(text, end);
+}
+
+std::string Number(const std::optional<double>& value) { return value ? Number(*value) : "?"; }
+
+// Median and interval as three columns; a median without an interval is drawn without a bar.
+std::string EstimateColumns(const Estimate& estimate) {
+  if (!estimate.median || !std::isfinite(*estimate.median)) return "? ? ?";
+  const std::string median = Number(*estimate.median);
+  const bool interval = estimate.low && estimate.high && std::isfinite(*estimate.low) &&
+                        std::isfinite(*estimate.high);
+  if (!interval) return median + ' ' + median + ' ' + median;
+  return median + ' ' + Number(estimate.low) + ' ' + Number(estimate.high);
+}
+
+std::string CurveBlock(int index) { return "$curve" + std::to_string(index + 1); }
+
+std::string LineColour(int index) {
+  return std::string("linecolor rgb '") + COLOURS[index % std::size(COLOURS)] + "'";
+}
+
+// The median as a line inside its shaded low-to-high band, for a curve that sums up many others.
+std::string BandPlot(int index, int median_column, const std::string& title) {
+  const std::string block = CurveBlock(index);
+  const std::string low = std::to_string(median_column + 1);
+  const std::string high = std::to_string(median_column + 2);
+  return block + " using 1:" + low + ":" + high + " with filledcurves fillcolor rgb '" +
+         COLOURS[index % std::size(COLOURS)] + "' fillstyle transparent solid 0.2 notitle, " +
+         block + " using 1:" + std::to_string(median_column) + " with lines " + LineColour(index) +
+         " linewidth 2.5 " + title + ", \\\n     ";
+}
+
+std::string Style(int index) {
+  return LineColour(index) + " pointtype " +
+         std::to_string(POINT_TYPES[index % std::size(POINT_TYPES)]);
+}
+
+// A count below one is no count at all.
+std::optional<int> KnownProcessors(const PlotRequest& request) {
+  if (request.processors && *request.processors >= 1) return request.processors;
+  return std::nullopt;
+}
+
+// "1 processor", "2 processors".
+std::string ProcessorsText(int count) {
+  return std::to_string(count) + (count == 1 ? " processor" : " processors");
+}
+
+std::string DefaultTitle(const PlotRequest& request) {
+  const std::optional<int> known = KnownProcessors(request);
+  const std::string processors =
+      known ? ProcessorsText(*known) : std::string("processors not recorded");
+  return "matbench: " + std::to_string(PROBLEM_SIZE) + " x " + std::to_string(PROBLEM_SIZE) +
+         " product, median of " + std::to_string(request.runs) +
+         (request.runs == 1 ? " run with " : " runs with ") +
+         std::to_string(static_cast<int>(std::lround(CONFIDENCE * 100))) + "% intervals, " +
+         processors;
+}
+
+std::string FitTitle(const PlotRequest& request, const PlotCurve& curve) {
+  char fraction[32];
+  std::snprintf(fraction, sizeof fraction, "%.3g", *curve.serial_fraction);
+  const std::string title = std::string("Amdahl fit, f = ") + fraction;
+  return request.curves.size() > 1 ? curve.name + ", " + title : title;
+}
+
+bool HasFit(const PlotCurve& curve) {
+  return curve.serial_fraction && std::isfinite(*curve.serial_fraction);
+}
+
+int MostThreads(const PlotRequest& request) {
+  int most = 1;
+  for (const PlotCurve& curve : request.curves) {
+    if (curve.figures == nullptr) continue;
+    for (const TeamFigures& team : curve.figures->teams) most = std::max(most, team.threads);
+  }
+  return most;
+}
+
+// One key for both panels (a curve has the same colour in each), in up to three columns.
+int KeyRows(const PlotRequest& request) {
+  int entries = 1;
+  for (const PlotCurve& curve : request.curves) entries += HasFit(curve) ? 2 : 1;
+  return (entries + 2) / 3;
+}
+
+std::string DataBlocks(const PlotRequest& request, int most_threads) {
+  std::string blocks;
+  for (std::size_t i = 0; i < request.curves.size(); ++i) {
+    blocks += CurveBlock(static_cast<int>(i)) + " << EOD\n";
+    blocks += "# threads, speedup vs serial: median low high, efficiency: median low high\n";
+    const Figures* figures = request.curves[i].figures;
+    if (figures != nullptr) {
+      for (const TeamFigures& team : figures->teams) {
+        blocks += std::to_string(team.threads) + ' ' + EstimateColumns(team.speedup_vs_serial) +
+                  ' ' + EstimateColumns(team.efficiency) + '\n';
+      }
+    }
+    blocks += "EOD\n";
+  }
+  blocks += "$ideal << EOD\n";
+  const std::optional<int> processors = KnownProcessors(request);
+  for (int threads = 1; threads <= most_threads; ++threads) {
+    const int ideal = processors ? std::min(threads, *processors) : threads;
+    blocks += std::to_string(threads) + ' ' + std::to_string(ideal) + '\n';
+  }
+  return blocks + "EOD\n";
+}
+
+std::string SpeedupPlot(const PlotRequest& request) {
+  const std::optional<int> processors = KnownProcessors(request);
+  // Past the processor count a larger team finds no processor to run on: the fit stays flat.
+  const std::string p = processors ? "(x < " + std::to_string(*processors) +
+                                         " ? x : " + std::to_string(*processors) + ")"
+                                   : "x";
+  std::string fractions, plot = "plot ";
+  for (std::size_t i = 0; i < request.curves.size(); ++i) {
+    const PlotCurve& curve = request.curves[i];
+    const int index = static_cast<int>(i);
+    plot += curve.band ? BandPlot(index, 2, "title " + GnuplotText(curve.name))
+                       : CurveBlock(index) + " using 1:2:3:4 with yerrorlines " + Style(index) +
+                             " linewidth 1.5 title " + GnuplotText(curve.name) + ", \\\n     ";
+    if (HasFit(curve)) {
+      const std::string f = "amdahl_f" + std::to_string(index + 1);
+      fractions += f + " = " + Number(*curve.serial_fraction) + "\n";
+      plot += "(x < 1 ? NaN : 1 / (" + f + " + (1 - " + f + ") / " + p + ")) with lines " +
+              LineColour(index) + " linewidth 0.75 title " + GnuplotText(FitTitle(request, curve)) +
+              ", \\\n     ";
+    }
+  }
+  const std::string ideal = processors ? "ideal on " + ProcessorsText(*processors)
+                                       : std::string("ideal, processors not recorded");
+  return fractions + plot + "$ideal using 1:2 with lines dashtype 3 linecolor rgb 'black' title " +
+         GnuplotText(ideal) + "\n";
+}
+
+// Untitled: the key, drawn with the speedup panel, names each curve by its colour.
+std::string EfficiencyPlot(const PlotRequest& request) {
+  std::string plot = "plot ";
+  for (std::size_t i = 0; i < request.curves.size(); ++i) {
+    const int index = static_cast<int>(i);
+    plot += request.curves[i].band ? BandPlot(index, 5, "notitle")
+                                   : CurveBlock(index) + " using 1:5:6:7 with yerrorlines " +
+                                         Style(index) + " linewidth 1.5 notitle, \\\n     ";
+  }
+  return plot + "1 with lines dashtype 3 linecolor rgb 'black' notitle\n";
+}
+
+// `text` as one shell word, so the command in a message can be pasted as it is.
+std::string ShellWord(const std::string& text) {
+  const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+,:@%", c) != nullptr;
+  });
+  if (plain) return text;
+  std::string word = "'";
+  for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return word + "'";
+}
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+// posix_spawnp would find the same program: PATH unset means the system's default path.
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  const std::string directories = path != nullptr ? path : "/bin:/usr/bin";
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(directories.find(':', start), directories.size());
+    const std::string directory = directories.substr(start, end - start);
+    const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
+    struct stat status;
+    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0) {
+      return true;
+    }
+    if (end == directories.size()) return false;
+    start = end + 1;
+  }
+}
+
+// gnuplot names the script and line of the fault ("chart.gp" line 7: ...); the lines before it
+// echo the offending command. Empty when it said nothing.
+std::string FirstErrorLine(const std::string& output) {
+  std::string first;
+  for (std::size_t start = 0; start < output.size();) {
+    const std::size_t end = std::min(output.find('\n', start), output.size());
+    const std::string line = output.substr(start, end - start);
+    if (line.find(std::string("\"") + SCRIPT_NAME + "\" line ") != std::string::npos) return line;
+    if (first.empty() && line.find_first_not_of(" \t\r^") != std::string::npos) first = line;
+    start = end + 1;
+  }
+  return first;
+}
+
+// `what`, then gnuplot's own word on it when it said anything.
+std::string WithGnuplotMessage(const std::string& what, const std::string& output) {
+  const std::string line = FirstErrorLine(output);
+  return line.empty() ? what : what + ": " + Printable(line);
+}
+
+// The one way text enters a script: backquotes and @ are literal inside single quotes.
+std::string GnuplotString(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : Printable(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
+}
+
+struct TemporaryFolder {
+  std::string path;   // empty when it could not be made
+  std::string error;  // why not
+};
+
+TemporaryFolder MakeTemporaryFolder() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string name = base + "/matbench-plot-XXXXXX";
+  if (mkdtemp(name.data()) == nullptr) {
+    return {"", "cannot make a temporary folder in " + Quoted(base) + ": " + ErrnoText()};
+  }
+  return {name, ""};
+}
+
+void RemoveFolder(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+}  // namespace
+
+std::string GnuplotText(std::string_view text) { return GnuplotString(text) + " noenhanced"; }
+
+std::string PlotScript(const PlotRequest& request, const std::string& output_name) {
+  const bool svg = output_name.ends_with(".svg");
+  const int most_threads = MostThreads(request);
+  const int key_rows = KeyRows(request);
+  const int height = 440 + 18 * key_rows;
+  std::string script = "# Draws " + output_name + " here: gnuplot " + SCRIPT_NAME + "\n";
+  script += "set encoding utf8\n";
+  script += svg ? "set terminal svg size 1200," + std::to_string(height) +
+                      " dynamic font 'sans,11' noenhanced\n"
+                : "set terminal pngcairo size 1200," + std::to_string(height) +
+                      " font 'sans,10' noenhanced\n";
+  script += "set output " + GnuplotString(output_name) + "\n";
+  script += "set datafile missing '?'\n";
+  script += DataBlocks(request, most_threads);
+  script += "set multiplot layout 1,2 title " +
+            GnuplotText(request.title.empty() ? DefaultTitle(request) : request.title) + "\n";
+  script += "set xlabel " + GnuplotText("threads") + "\n";
+  script += "set xrange [0.5:" + std::to_string(most_threads) + ".5]\n";
+  script += most_threads <= 24 ? "set xtics 1,1," + std::to_string(most_threads) + "\n"
+                               : std::string("set xtics autofreq\n");
+  script += "set grid\nset samples 400\nset yrange [0:*]\nset offsets 0, 0, graph 0.05, 0\n";
+  // Both panels keep the same room below, so their plot areas line up and the key, drawn with
+  // the first, covers no data.
+  script += "set bmargin " + std::to_string(key_rows + 5) + "\n";
+  script += "set key at screen 0.5, screen 0.01 center bottom vertical maxrows " +
+            std::to_string(key_rows) + " Left reverse noenhanced\n";
+  if (const std::optional<int> processors = KnownProcessors(request);
+      processors && *processors <= most_threads) {
+    const std::string at = std::to_string(*processors);
+    script += "set arrow 1 from " + at + ", graph 0 to " + at +
+              ", graph 1 nohead dashtype 2 linecolor rgb 'gray40'\n";
+    script += "set label 1 " + GnuplotText(ProcessorsText(*processors)) + " at " + at +
+              ", graph 0.96 offset 0.5,0 textcolor rgb 'gray40'\n";
+  }
+  script += "set ylabel " + GnuplotText("speedup vs serial") + "\n";
+  script += SpeedupPlot(request);
+  script += "set ylabel " + GnuplotText("efficiency (speedup vs serial / threads)") + "\n";
+  script += "unset key\n";
+  script += EfficiencyPlot(request);
+  return script + "unset multiplot\nunset output\n";
+}
+
+PlotResult WritePlot(const PlotRequest& request) {
+  const std::string output_name = request.path.ends_with(".svg") ? "chart.svg" : "chart.png";
+  const TemporaryFolder folder = MakeTemporaryFolder();
+  if (folder.path.empty()) return {true, folder.error};
+  const std::string script_path = folder.path + "/" + SCRIPT_NAME;
+
+  const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (script_fd < 0 || !WriteAllAndClose(script_fd, PlotScript(request, output_name))) {
+    const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
+    RemoveFolder(folder.path);
+    return {true, message};
+  }
+
+  if (!OnPath("gnuplot")) {
+    return {false, Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
+                             ShellWord(folder.path) + " && gnuplot " + SCRIPT_NAME + "` draws " +
+                             output_name + " there")};
+  }
+  ProcessOptions options;
+  options.max_output_bytes = GNUPLOT_OUTPUT_BYTES;
+  options.time_limit_seconds = GNUPLOT_SECONDS;
+  options.stderr_handling = StderrHandling::kMerge;
+  options.working_directory = folder.path;
+  const ProcessResult gnuplot = RunProcess({"gnuplot", SCRIPT_NAME}, options, {});
+  if (!gnuplot.started) {
+    RemoveFolder(folder.path);
+    return {true, "cannot start gnuplot: " + Printable(gnuplot.start_error)};
+  }
+  if (!gnuplot.failure.empty()) {
+    RemoveFolder(folder.path);
+    return {true, WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output)};
+  }
+
+  std::string chart;
+  const std::optional<std::string> drawn = ReadWholeFile(folder.path + "/" + output_name);
+  const bool read = drawn.has_value();
+  if (read) chart = *drawn;
+  RemoveFolder(folder.path);
+  if (!read || chart.empty()) {
+    return {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
+  }
+  const int chart_fd = open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, chart)) {
+    return {true, "cannot write the chart to " + Quoted(request.path) + ": " + ErrnoText()};
+  }
+  return {};
+}
+
+}  // namespace speedup

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "stats/figures.h"
+
+// Charts of speedup and efficiency against team size, drawn by gnuplot in a private folder.
+namespace speedup {
+
+// One curve on the chart's axes. Several overlay when sessions or placements are compared.
+struct PlotCurve {
+  std::string name;                       // legend text, any bytes
+  const Figures* figures = nullptr;       // not owned; outlives the call
+  std::optional<double> serial_fraction;  // Amdahl's f: its fitted speedup is drawn as well
+  bool band = false;  // low to high drawn as a shaded band around the median, not as bars
+};
+
+struct PlotRequest {
+  std::string path;               // chart to write, ending in .svg (else drawn as PNG)
+  std::optional<int> processors;  // empty: not recorded, so no processor count is marked
+  int runs = 0;                   // for the default title
+  std::vector<PlotCurve> curves;  // drawn in this order, each in a colour of its own
+  std::string title;              // empty: the default, naming runs, confidence and processors
+};
+
+struct PlotResult {
+  bool failed = false;  // no chart, and not because gnuplot is missing
+  std::string message;  // one line for the user when no chart was written; empty when it was
+};
+
+// `text` as a gnuplot single-quoted string taken literally: control characters and bytes outside
+// UTF-8 shown as \xHH, quotes doubled, followed by `noenhanced` so no character is markup.
+std::string GnuplotText(std::string_view text);
+
+// A self-contained gnuplot script, data inline, that draws `request` into `output_name` in its
+// working folder; `request.path` never appears in it.
+std::string PlotScript(const PlotRequest& request, const std::string& output_name);
+
+// Draws the chart in a private temporary folder and copies it to `request.path`. Where gnuplot
+// is missing the folder is kept with the script, and the message says how to draw it there.
+PlotResult WritePlot(const PlotRequest& request);
+
+}  // namespace speedup

@@ -1,0 +1,172 @@
+#include <nlohmann/json.hpp>
+
+#include "present/reporter.h"
+#include "present/words.h"
+#include "session/session_json.h"
+
+namespace speedup {
+namespace {
+
+// JSON has no "missing number": an undefined figure is null.
+nlohmann::ordered_json Number(const std::optional<double>& value) {
+  return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+}
+
+nlohmann::ordered_json EstimateJson(const Estimate& estimate) {
+  return {{"median", Number(estimate.median)},
+          {"low", Number(estimate.low)},
+          {"high", Number(estimate.high)},
+          {"confidence", estimate.confidence},
+          {"iqr", estimate.iqr},
+          {"outliers", estimate.outliers}};
+}
+
+nlohmann::ordered_json FiguresJson(const Figures& figures) {
+  nlohmann::ordered_json teams = nlohmann::ordered_json::array();
+  for (const TeamFigures& team : figures.teams) {
+    teams.push_back({{"threads", team.threads},
+                     {"seconds", EstimateJson(team.seconds)},
+                     {"speedup_vs_serial", EstimateJson(team.speedup_vs_serial)},
+                     {"speedup_vs_one_thread", EstimateJson(team.speedup_vs_one_thread)},
+                     {"efficiency", EstimateJson(team.efficiency)},
+                     {"median_serial_over_median_time", Number(team.ratio_of_medians)},
+                     {"karp_flatt",
+                      {{"median", Number(team.karp_flatt)},
+                       {"low", Number(team.karp_flatt_low)},
+                       {"high", Number(team.karp_flatt_high)}}},
+                     {"oversubscribed", team.oversubscribed},
+                     {"too_short", team.too_short},
+                     {"noisy", team.noisy}});
+  }
+  return {{"runs", figures.runs},
+          {"serial_seconds", EstimateJson(figures.serial)},
+          {"serial_too_short", figures.serial_too_short},
+          {"drift",
+           {{"rho", Number(figures.drift.rho)},
+            {"p_value", Number(figures.drift.p_value)},
+            {"warn", figures.drift.warn}}},
+          {"amdahl_fit",
+           {{"team_sizes", figures.amdahl.team_sizes},
+            {"a_s", Number(figures.amdahl.a)},
+            {"b_s", Number(figures.amdahl.b)},
+            {"serial_fraction", Number(figures.amdahl.serial_fraction)},
+            {"low", Number(figures.amdahl.low)},
+            {"high", Number(figures.amdahl.high)},
+            {"speedup_limit", Number(figures.amdahl.limit)},
+            {"seed", figures.amdahl.seed},
+            {"resamples", figures.amdahl.resamples}}},
+          {"team_sizes", teams}};
+}
+
+// The session file as this tool writes it: the record, then the warnings and the figures.
+nlohmann::ordered_json SessionJson(const Session& session, const Figures& figures,
+                                   const std::vector<Warning>& warnings) {
+  nlohmann::ordered_json json = SessionRecord(session);
+  std::vector<std::string> texts;
+  for (const Warning& warning : warnings) texts.push_back(WarningText(warning));
+  json["warnings"] = texts;
+  json["figures"] = FiguresJson(figures);
+  return json;
+}
+
+nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::string& base_name,
+                                      const std::string& new_name) {
+  nlohmann::ordered_json rows = nlohmann::ordered_json::array();
+  for (const RowComparison& row : comparison.rows) {
+    rows.push_back({{"threads", RowLabel(row.threads)},
+                    {"base_median_s", row.base_median},
+                    {"new_median_s", row.new_median},
+                    {"ratio", row.ratio},
+                    {"ratio_low", row.ratio_low},
+                    {"ratio_high", row.ratio_high},
+                    {"confidence", row.confidence},
+                    {"p_value", row.p_value},
+                    {"p_holm", row.p_holm},
+                    {"verdict", VerdictText(row.verdict)}});
+  }
+  return {{"base", base_name},
+          {"new", new_name},
+          {"base_runs", comparison.base_runs},
+          {"new_runs", comparison.new_runs},
+          {"warnings", ComparisonWarnings(comparison)},
+          {"rows", rows}};
+}
+
+nlohmann::ordered_json FleetJson(const Fleet& fleet) {
+  nlohmann::ordered_json nodes = nlohmann::ordered_json::array();
+  const auto ratio = [](const RowComparison& row) {
+    return nlohmann::ordered_json{{"ratio", row.ratio},
+                                  {"low", row.ratio_low},
+                                  {"high", row.ratio_high},
+                                  {"p_value", row.p_value},
+                                  {"p_holm", row.p_holm}};
+  };
+  for (const NodeRow& node : fleet.nodes) {
+    nlohmann::ordered_json entry = {
+        {"node", node.input.node},
+        {"job", node.input.job ? nlohmann::ordered_json(*node.input.job) : nlohmann::ordered_json(nullptr)},
+        {"file", node.input.file},
+        {"merged", node.input.merged},
+        {"problem",
+         node.input.problem ? nlohmann::ordered_json(ProblemText(*node.input.problem)) : nlohmann::ordered_json(nullptr)}};
+    if (node.input.merged && node.figures.runs > 0) {
+      entry["runs"] = node.figures.runs;
+      entry["team"] = node.team;
+      entry["serial_vs_others"] = ratio(node.serial);
+      entry["speedup_vs_others"] = ratio(node.speedup);
+      entry["verdict"] = NodeVerdictText(node);
+      entry["session"] = SessionJson(node.input.session, node.figures, node.warnings);
+    }
+    nodes.push_back(entry);
+  }
+  const auto number = [](const std::optional<double>& value) {
+    return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+  };
+  return {{"fleet",
+                                        {{"serial_median_s", number(fleet.serial_median)},
+                                         {"serial_min_s", number(fleet.serial_min)},
+                                         {"serial_max_s", number(fleet.serial_max)},
+                                         {"speedup_median", number(fleet.speedup_median)},
+                                         {"speedup_min", number(fleet.speedup_min)},
+                                         {"speedup_max", number(fleet.speedup_max)}}},
+          {"warnings", FleetWarnings(fleet)},
+          {"nodes", nodes}};
+}
+
+// Indented, with any byte that is not UTF-8 replaced rather than thrown over.
+std::string Dumped(const nlohmann::ordered_json& json) {
+  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+}
+
+class JsonReporter : public Reporter {
+ public:
+  std::string SessionReport(const Session& session,
+                            const SessionAnalysis& analysis) const override {
+    return Dumped(SessionJson(session, analysis.figures, analysis.warnings));
+  }
+  std::string ComparisonReport(const Comparison& comparison, const std::string& base_name,
+                               const std::string& new_name) const override {
+    return Dumped(ComparisonJson(comparison, base_name, new_name));
+  }
+  std::string FleetReport(const Fleet& fleet) const override { return Dumped(FleetJson(fleet)); }
+  std::string StudyReport(const std::vector<NamedSession>& sessions,
+                          const std::vector<Comparison>& comparisons) const override {
+    nlohmann::ordered_json json = {{"placements", nlohmann::ordered_json::array()},
+                                   {"comparisons", nlohmann::ordered_json::array()}};
+    for (const NamedSession& named : sessions) {
+      json["placements"].push_back(
+          SessionJson(*named.session, named.analysis->figures, named.analysis->warnings));
+    }
+    for (std::size_t i = 0; i < comparisons.size(); ++i) {
+      json["comparisons"].push_back(
+          ComparisonJson(comparisons[i], sessions[0].name, sessions[i + 1].name));
+    }
+    return Dumped(json);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Reporter> MakeJsonReporter() { return std::make_unique<JsonReporter>(); }
+
+}  // namespace speedup

@@ -1,0 +1,259 @@
+#include <cstdio>
+
+#include "base/policy.h"
+#include "base/text.h"
+#include "bench/sweep.h"
+#include "present/context_lines.h"
+#include "present/reporter.h"
+#include "present/table_reporter.h"
+#include "present/words.h"
+
+namespace speedup {
+namespace {
+
+// The confidence sought, as the column headers name it: "95%".
+std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
+
+// `text` right-aligned in `width` columns; "—" stands alone in one column.
+std::string Cell(const std::string& text, int width) {
+  const int shown = text == "—" ? 1 : static_cast<int>(text.size());
+  return std::string(width > shown ? width - shown : 0, ' ') + text;
+}
+
+// Median and interval, e.g. "  1.94 [1.90, 1.97]".
+std::string WithInterval(const Estimate& estimate, int width, int decimals) {
+  const bool interval = estimate.median && estimate.low && estimate.high;
+  return Cell(FixedText(estimate.median, decimals), width) + " [" +
+         Cell(interval ? FixedText(estimate.low, decimals) : "—", decimals + 2) + ", " +
+         Cell(interval ? FixedText(estimate.high, decimals) : "—", decimals + 2) + "]";
+}
+
+std::string TeamList(const std::vector<int>& teams) {
+  std::string list;
+  for (const int threads : teams) list += (list.empty() ? "" : ", ") + std::to_string(threads);
+  return list;
+}
+
+// e(p) for every team size, three a line, and the Amdahl fit.
+std::string CurveFooter(const Figures& figures) {
+  std::string footer = "\nKarp-Flatt serial fraction e(p) with its interval:\n";
+  int on_line = 0;
+  for (const TeamFigures& team : figures.teams) {
+    if (team.threads < 2) continue;
+    const bool interval = team.karp_flatt_low && team.karp_flatt_high;
+    footer += (on_line == 0 ? "" : "   ") + Cell(std::to_string(team.threads), 4) + ": " +
+              Cell(FixedText(team.karp_flatt, 3), 6) + " [" +
+              (interval ? FixedText(team.karp_flatt_low, 3) : "—") + ", " +
+              (interval ? FixedText(team.karp_flatt_high, 3) : "—") + "]";
+    if (++on_line == 3) {
+      footer += "\n";
+      on_line = 0;
+    }
+  }
+  if (on_line != 0) footer += "\n";
+  const AmdahlFit& fit = figures.amdahl;
+  if (!fit.a) return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
+  footer +=
+      "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
+      (fit.team_sizes < 3 ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
+                          : "") +
+      ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
+  footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4) + " [" +
+            FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], speedup limit 1/f " +
+            (fit.limit ? FixedText(fit.limit, 1) : "none") + "\n  (interval from " +
+            std::to_string(fit.resamples) + " resamples of whole runs, seed " +
+            std::to_string(fit.seed) + ")\n";
+  // A fraction a little below 0 is noise around a product with no serial part; only an interval
+  // wholly outside [0, 1) says the law does not fit.
+  const auto outside = [](const std::optional<double>& f) { return f && (*f < 0.0 || *f >= 1.0); };
+  const bool both_below = fit.low && fit.high && *fit.high < 0.0;
+  const bool both_above = fit.low && *fit.low >= 1.0;
+  if (both_below || both_above || (!fit.low && outside(fit.serial_fraction))) {
+    footer += "  f outside [0, 1): Amdahl's law does not describe these runs\n";
+  }
+  return footer;
+}
+
+}  // namespace
+
+std::string SessionTable(const Session& session, const SessionAnalysis& analysis) {
+  const Figures& figures = analysis.figures;
+  const int runs = static_cast<int>(session.runs.size());
+  std::string table = "matbench speedup over " + std::to_string(figures.runs) + " of " +
+                      CountText(runs, "run", "runs");
+  const double confidence = figures.serial.confidence;
+  if (figures.runs < 2) {
+    table += "; no interval from a single run\n";
+  } else if (confidence < CONFIDENCE) {
+    table += "; intervals reach only " + PercentText(confidence) + " confidence (" +
+             std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")\n";
+  } else {
+    table += "; medians with " + ConfidenceText() + " intervals\n";
+  }
+  if (session.interrupted) {
+    table += "interrupted by " + Printable(*session.interrupted) + " after " +
+             std::to_string(runs) + " of " +
+             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") + " runs\n";
+  }
+  if (session.stopped && !session.precision) {
+    table += "stopped after " + std::to_string(runs) + " of " +
+             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") +
+             " runs: " + Printable(StopText(*session.stopped)) + "\n";
+  }
+  if (session.precision) {
+    const std::vector<int>& unsettled = analysis.unsettled;
+    table += "precision ±" + PercentText(*session.precision) + ": ";
+    table += unsettled.empty() ? "every speedup settled after " + CountText(runs, "run", "runs")
+                               : "team sizes " + TeamList(unsettled) + " did not settle in " +
+                                     CountText(runs, "run", "runs");
+    if (session.stopped) table += " (" + Printable(StopText(*session.stopped)) + ")";
+    table += "\n";
+  }
+  if (session.placement) {
+    table += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
+             (!session.placement_honoured   ? "not checked (no thread affinity shown)"
+              : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
+                                            : "NOT honoured by the runtime") +
+             "\n";
+  }
+  for (const std::string& line : ContextLines(session.context)) table += line + "\n";
+
+  const ParallelUse& use = analysis.use;
+  table +=
+      "\nthreads  median s  [" + ConfidenceText() + " interval]   IQR s out  S vs serial [" +
+      ConfidenceText() + "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
+  table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
+           Cell(FixedText(figures.serial.iqr, 3), 7) +
+           Cell(std::to_string(figures.serial.outliers), 4) +
+           (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
+  bool any_oversubscribed = false, any_short = figures.serial_too_short, any_noisy = false;
+  for (const TeamFigures& team : figures.teams) {
+    std::string marks = std::string(team.oversubscribed ? "*" : "") + (team.too_short ? "~" : "") +
+                        (team.noisy ? "!" : "") + (use.one_processor ? "#" : "");
+    table +=
+        Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
+        Cell(FixedText(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
+        WithInterval(team.speedup_vs_serial, 7, 2) +
+        WithInterval(team.speedup_vs_one_thread, 8, 2) +
+        Cell(FixedText(team.efficiency.median, 2), 7) + (marks.empty() ? "" : " " + marks) + "\n";
+    any_oversubscribed = any_oversubscribed || team.oversubscribed;
+    any_short = any_short || team.too_short;
+    any_noisy = any_noisy || team.noisy;
+  }
+
+  table +=
+      "\nS: the serial (or one-thread) time / the row's time, within each run; efficiency: "
+      "S / threads.\n"
+      "[a, b]: distribution-free interval for the median from order statistics; out: times "
+      "beyond\nTukey's fences, counted and kept.\n";
+  if (!session.context.processors) {
+    table += "processors not recorded: no team size is marked as oversubscribed\n";
+  } else if (any_oversubscribed) {
+    table += "* more threads than the " +
+             CountText(*session.context.processors, "processor", "processors") + " available\n";
+  }
+  if (any_short) {
+    table += "~ a time below " + Formatted("%g", TOO_SHORT_SECONDS * 1000.0) +
+             " ms: too short for the millisecond clock\n";
+  }
+  if (any_noisy) {
+    table += "! speedup interval wider than ±" + Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
+             "% of its median, or none\n";
+  }
+  table += CurveFooter(figures);
+  if (use.one_processor) {
+    table += "# not a parallel result: the runs used about one processor (" +
+             FixedText(use.cpu_per_wall, 2) + " s of CPU per second)\n";
+  }
+  return table;
+}
+
+std::string ComparisonTable(const Comparison& comparison, const std::string& base_name,
+                                  const std::string& new_name) {
+  std::string table = "matbench comparison: NEW " + Printable(new_name) + " (" +
+                      std::to_string(comparison.new_runs) + " runs) against BASE " +
+                      Printable(base_name) + " (" + std::to_string(comparison.base_runs) +
+                      " runs)\n\n";
+  table += "threads   BASE s    NEW s   NEW/BASE [" + ConfidenceText() +
+           " interval]       p  Holm p  verdict\n";
+  for (const RowComparison& row : comparison.rows) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%7s %8.3f %8.3f %10.3f [%.3f, %.3f] %7s %7s  %s\n",
+                  RowLabel(row.threads).c_str(), row.base_median, row.new_median, row.ratio,
+                  row.ratio_low, row.ratio_high, PValueText(row.p_value).c_str(),
+                  PValueText(row.p_holm).c_str(), VerdictText(row.verdict).c_str());
+    table += line;
+  }
+  table +=
+      "\nNEW/BASE: ratio of times from the Hodges-Lehmann shift of log times (below 1: NEW is "
+      "faster);\np: two-sided Mann-Whitney U; Holm p: corrected over the " +
+      std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p < " +
+      Formatted("%g", SIGNIFICANCE) + "\nand an interval wholly outside ±" +
+      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%.\n";
+  return table;
+}
+
+std::string FleetTable(const Fleet& fleet) {
+  int merged = 0;
+  for (const NodeRow& node : fleet.nodes) merged += node.input.merged ? 1 : 0;
+  std::string table = "matbench fleet: " + std::to_string(merged) + " of " +
+                      std::to_string(fleet.nodes.size()) + " sessions merged\n\n";
+  table +=
+      "node             CPU             procs runs  serial s [" + ConfidenceText() +
+      "]        S@p [" + ConfidenceText() + "]            eff.\n";
+  for (const NodeRow& node : fleet.nodes) {
+    if (!node.input.merged) continue;
+    const Context& context = node.input.session.context;
+    const TeamFigures& team = node.figures.teams[node.team - 1];
+    const Estimate& s = team.speedup_vs_serial;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%-16.16s %-15.15s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
+                  Printable(node.input.node).c_str(),
+                  context.cpu_model ? Printable(*context.cpu_model).c_str() : "not recorded",
+                  context.processors ? std::to_string(*context.processors).c_str() : "—",
+                  node.figures.runs, FixedText(node.figures.serial.median, 3).c_str(),
+                  FixedText(node.figures.serial.low, 3).c_str(),
+                  FixedText(node.figures.serial.high, 3).c_str(), node.team,
+                  FixedText(s.median, 2).c_str(), FixedText(s.low, 2).c_str(),
+                  FixedText(s.high, 2).c_str(), FixedText(team.efficiency.median, 2).c_str());
+    table += line;
+    table += "                 " + (node.input.job ? "Slurm job " + Printable(*node.input.job) + ": " : "") +
+             NodeVerdictText(node) + "\n";
+  }
+  table += "\nfleet: serial median " + FixedText(fleet.serial_median, 3) + " s (nodes " +
+           FixedText(fleet.serial_min, 3) + " to " + FixedText(fleet.serial_max, 3) +
+           "), speedup median " + FixedText(fleet.speedup_median, 2) + " (" +
+           FixedText(fleet.speedup_min, 2) + " to " + FixedText(fleet.speedup_max, 2) + ")\n";
+  for (const NodeRow& node : fleet.nodes) {
+    if (node.input.problem) {
+      const std::string where =
+          node.input.node == node.input.file ? "" : " (" + Printable(node.input.file) + ")";
+      table += (node.input.merged ? "cut short: " : "failed: ") + Printable(node.input.node) +
+               where + ": " + Printable(ProblemText(*node.input.problem)) + "\n";
+    }
+  }
+  table +=
+      "\nS@p: speedup vs serial at the node's core count. A node is slower or faster when its runs "
+      "differ\nfrom the pooled runs of the others with Holm p < " +
+      Formatted("%g", SIGNIFICANCE) + " (Mann-Whitney U, over the nodes) and\nthe ratio's " +
+      ConfidenceText() + " interval lies wholly outside ±" +
+      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%.\n";
+  return table;
+}
+
+std::string StudyTable(const std::vector<NamedSession>& sessions,
+                       const std::vector<Comparison>& comparisons) {
+  std::string text;
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    text += (i == 0 ? "" : "\n") + sessions[i].name + "\n" +
+            SessionTable(*sessions[i].session, *sessions[i].analysis);
+  }
+  for (std::size_t i = 0; i < comparisons.size(); ++i) {
+    text += '\n';
+    text += ComparisonTable(comparisons[i], sessions[0].name, sessions[i + 1].name);
+  }
+  return text;
+}
+
+}  // namespace speedup

@@ -1,0 +1,133 @@
+#include "present/words.h"
+
+#include <cstdio>
+
+#include "base/text.h"
+#include "present/context_lines.h"
+
+namespace speedup {
+
+std::string WarningText(const Warning& warning) {
+  switch (warning.kind) {
+    case Warning::Kind::kTeamsMayShrink:
+      return Printable(warning.setting) + " lets the runtime run smaller teams than the report's team sizes say";
+    case Warning::Kind::kBusyMachine:
+      return "load average " + LoadText(warning.value) +
+             " over the minute before the runs: other work may have slowed them";
+    case Warning::Kind::kPartialAllocation:
+      return "the Slurm task received " +
+             CountText(warning.received, "processor", "processors") + " of " +
+             (warning.whole_is_node ? "the node's " + std::to_string(warning.whole)
+                                    : "the " + std::to_string(warning.whole) +
+                                          " allocated on the node") +
+             ": speedups beyond " + std::to_string(warning.received) +
+             " threads describe the allocation, not the node";
+    case Warning::Kind::kDrift: {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "the serial time drifted during the session (Spearman rho %.2f against the "
+                    "run number, p %.3f): the machine got %s",
+                    warning.value, warning.p_value, warning.value > 0 ? "slower" : "faster");
+      return text;
+    }
+    case Warning::Kind::kPlacementUnchecked:
+      return "could not check OMP_PROC_BIND=" + Printable(warning.setting) +
+             ": the runtime showed no thread affinity";
+    case Warning::Kind::kPlacementNotHonoured:
+      return "the runtime did not honour OMP_PROC_BIND=" + Printable(warning.setting) +
+             " with OMP_PLACES=cores: its threads were not bound as asked";
+    case Warning::Kind::kOneProcessor:
+      return "the runs used about one processor (" + FixedText(warning.value, 2) +
+             " s of CPU per second of wall time) although teams of several threads were asked "
+             "for: no speedup here is a parallel result";
+  }
+  return "";
+}
+
+std::string VerdictText(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kFaster:
+      return "faster";
+    case Verdict::kSlower:
+      return "slower";
+    case Verdict::kNoClearDifference:
+      break;
+  }
+  return "no clear difference";
+}
+
+std::string NodeVerdictText(const NodeRow& node) {
+  using Kind = NodeVerdict::Kind;
+  switch (node.verdict.kind) {
+    case Kind::kNotJudged:
+      return "";
+    case Kind::kAlone:
+      return "alone: nothing to judge it against";
+    case Kind::kLikeFleet:
+      return "like the fleet";
+    case Kind::kSlower:
+    case Kind::kFaster:
+      break;
+  }
+  const bool serial = node.verdict.basis == NodeVerdict::Basis::kSerial;
+  const RowComparison& row = serial ? node.serial : node.speedup;
+  char ratio[96];
+  std::snprintf(ratio, sizeof ratio, "×%.3f [%.3f, %.3f]", row.ratio, row.ratio_low,
+                row.ratio_high);
+  return std::string(node.verdict.kind == Kind::kSlower ? "slower: " : "faster: ") +
+         (serial ? "serial " : "speedup ") + ratio;
+}
+
+std::string ProblemText(const NodeProblem& problem) {
+  using Kind = NodeProblem::Kind;
+  switch (problem.kind) {
+    case Kind::kUnreadable:
+      return "could not be read";
+    case Kind::kEmpty:
+      return "empty: the session ended before writing anything";
+    case Kind::kCutOff:
+      return "not valid JSON: the session was cut off while writing";
+    case Kind::kMalformed:
+    case Kind::kStopped:
+      return problem.detail;
+    case Kind::kInterrupted:
+      return "interrupted by " + problem.detail + " after " + std::to_string(problem.runs) +
+             " runs";
+    case Kind::kNoRunPassed:
+      return "no run passed";
+    case Kind::kRunFailed:
+      return "a run failed: " + problem.detail;
+  }
+  return problem.detail;
+}
+
+std::vector<std::string> ComparisonWarnings(const Comparison& comparison) {
+  std::vector<std::string> warnings;
+  for (const auto& [side, runs] :
+       {std::pair{"BASE", comparison.base_runs}, std::pair{"NEW", comparison.new_runs}}) {
+    if (runs < FEW_RUNS) {
+      warnings.push_back(std::string(side) + " has only " + std::to_string(runs) +
+                         " passed runs: with fewer than " + std::to_string(FEW_RUNS) +
+                         " a real difference may go unseen");
+    }
+  }
+  for (const std::string& difference : comparison.context_differences) {
+    warnings.push_back("the sessions ran under different conditions: " + difference);
+  }
+  return warnings;
+}
+
+std::vector<std::string> FleetWarnings(const Fleet& fleet) {
+  std::vector<std::string> warnings;
+  for (const FleetDifference& difference : fleet.differences) {
+    warnings.push_back("the fleet is not alike: " + Printable(difference.node) + " against " +
+                       Printable(difference.against) + ": " + difference.difference);
+  }
+  return warnings;
+}
+
+std::string RowLabel(int threads) { return threads == 0 ? "serial" : std::to_string(threads); }
+
+std::string PValueText(double p) { return p < 0.001 ? "<0.001" : Formatted("%.3f", p); }
+
+}  // namespace speedup

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+
+#include "session/inputs.h"
+#include "session/session.h"
+#include "stats/comparison.h"
+#include "stats/diagnostics.h"
+#include "stats/fleet.h"
+
+// The one place where states become words: warnings, verdicts, problems and stop reasons.
+namespace speedup {
+
+// One sentence for a session's warning, without the "warning: " prefix.
+std::string WarningText(const Warning& warning);
+
+// "faster", "slower" or "no clear difference".
+std::string VerdictText(Verdict verdict);
+
+// A node's verdict with the ratio that decided it, e.g. "slower: serial ×1.324 [1.317, 1.330]".
+std::string NodeVerdictText(const NodeRow& node);
+
+// Why a node is missing or incomplete, e.g. "interrupted by SIGTERM after 3 runs".
+std::string ProblemText(const NodeProblem& problem);
+
+// Warnings of a comparison, in order: sides with few runs, then each context difference.
+std::vector<std::string> ComparisonWarnings(const Comparison& comparison);
+
+// Warnings of a fleet: each node whose context differs from the first judged node's.
+std::vector<std::string> FleetWarnings(const Fleet& fleet);
+
+// "serial", or the team size.
+std::string RowLabel(int threads);
+
+// A p-value in three decimals, "<0.001" below that.
+std::string PValueText(double p);
+
+}  // namespace speedup

@@ -1,0 +1,180 @@
+#include "session/report_parser.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "bench/report_texts.h"
+#include "base/text.h"
+
+namespace speedup {
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// Length of the number at `at` that printf's %d (decimal) or %f (six decimals) could write.
+std::size_t NumberLength(std::string_view text, std::size_t at, bool fixed) {
+  std::size_t end = at;
+  if (end < text.size() && text[end] == '-') ++end;
+  const std::size_t digits = end;
+  while (end < text.size() && IsDigit(text[end])) ++end;
+  if (end == digits) return 0;
+  if (!fixed) return end - at;
+  if (end >= text.size() || text[end] != '.') return 0;
+  for (int decimal = 0; decimal < 6; ++decimal) {
+    if (++end >= text.size() || !IsDigit(text[end])) return 0;
+  }
+  return end + 1 - at;
+}
+
+// The report line around `pos`, without its line end.
+std::string_view LineAt(std::string_view text, std::size_t pos) {
+  const std::size_t end = std::min(text.find('\n', pos), text.size());
+  std::string_view line = text.substr(pos, end - pos);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+// The benchmark writes its Russian words in Windows-1251; these are their UTF-8 forms.
+bool LooksConvertedToUtf8(std::string_view line) {
+  for (std::string_view word :
+       {"\xD0\xBF\xD0\xBE\xD1\x82\xD0\xBE\xD0\xBA\xD0\xBE\xD0\xB2",
+        "\xD0\xA2\xD0\xB5\xD1\x81\xD1\x82", "\xD0\x97\xD0\xB0\xD0\xB2\xD0\xB5\xD1\x80\xD1\x88"}) {
+    if (line.find(word) != line.npos) return true;
+  }
+  return false;
+}
+
+const char* const CONVERTED_TO_UTF8 =
+    "this looks like a report converted to UTF-8; give the original bytes";
+
+}  // namespace
+
+bool MatchFormat(std::string_view format, std::string_view text, std::size_t& pos,
+                 std::vector<double>& values) {
+  std::size_t at = pos;
+  std::vector<double> found;
+  for (std::size_t f = 0; f < format.size(); ++f) {
+    if (format[f] == '%' && f + 1 < format.size() &&
+        (format[f + 1] == 'd' || format[f + 1] == 'f')) {
+      const std::size_t length = NumberLength(text, at, format[++f] == 'f');
+      if (length == 0) return false;
+      double value = 0.0;
+      std::from_chars(text.data() + at, text.data() + at + length, value);
+      found.push_back(value);
+      at += length;
+    } else if (format[f] == '\n' && at + 1 < text.size() && text[at] == '\r' &&
+               text[at + 1] == '\n') {
+      at += 2;
+    } else if (at < text.size() && text[at] == format[f]) {
+      ++at;
+    } else {
+      return false;
+    }
+  }
+  pos = at;
+  values.insert(values.end(), found.begin(), found.end());
+  return true;
+}
+
+std::vector<RunReport> ParseReports(std::string_view text) {
+  std::vector<RunReport> reports;
+  bool open = false;  // the last report has begun and not yet closed
+  std::array<int, MAX_THREADS> seen{};
+  int line_number = 1;
+  std::size_t pos = 0;
+
+  auto fail = [&](const std::string& why, std::string_view line) {
+    if (!open) {  // a line outside any report starts a broken one
+      reports.emplace_back();
+      reports.back().stray = true;
+      open = true;
+      seen = {};
+    }
+    if (reports.back().failure.empty()) {
+      reports.back().failure = "line " + std::to_string(line_number) + ": " + why;
+      if (!line.empty()) reports.back().failure += ": " + Quoted(Cp1251ToUtf8(line));
+    }
+  };
+  auto count_lines = [&](std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i < to; ++i) line_number += text[i] == '\n';
+  };
+
+  while (pos < text.size()) {
+    const std::size_t start = pos;
+    const std::string_view line = LineAt(text, pos);
+    std::vector<double> values;
+    if (MatchFormat(SERIAL_LINE.bytes, text, pos, values)) {
+      if (open) fail("report truncated: no closing text", "");
+      reports.emplace_back();
+      reports.back().serial_seconds = values[0];
+      open = true;
+      seen = {};
+      if (values[0] < 0.0) fail("malformed line: a negative time", line);
+    } else if (MatchFormat(PARALLEL_LINE.bytes, text, pos, values)) {
+      const int threads = static_cast<int>(values[0]);
+      if (!open) {
+        fail("no SerialMulti line before it", line);
+      } else if (threads < 1 || threads > MAX_THREADS) {
+        fail("team size out of range", line);
+      } else if (seen[threads - 1]++ > 0) {
+        fail("team size repeated", line);
+      } else {
+        reports.back().parallel_seconds[threads - 1] = values[1];
+        if (values[1] < 0.0) fail("malformed line: a negative time", line);
+        if (values[2] != 1.0) fail("parallel product differs from the serial one", line);
+      }
+    } else if (MatchFormat(CLOSING_TEXT.bytes, text, pos, values)) {
+      for (int threads = 1; open && threads <= MAX_THREADS; ++threads) {
+        if (seen[threads - 1] == 0) fail("team size " + std::to_string(threads) + " missing", line);
+      }
+      open = false;
+    } else if (text[pos] == '\n' || text[pos] == '\r') {
+      ++pos;
+    } else {
+      // An unfinished last line is where the output stopped, not a line of another shape.
+      fail(LooksConvertedToUtf8(line)          ? CONVERTED_TO_UTF8
+           : text.find('\n', pos) == text.npos ? "report truncated in this line"
+                                               : "malformed line",
+           line);
+      pos = std::min(text.find('\n', pos), text.size());
+    }
+    count_lines(start, pos);
+  }
+  if (open) fail("report truncated: no closing text", "");
+  return reports;
+}
+
+RunReport ParseOneReport(std::string_view text) {
+  std::vector<RunReport> reports = ParseReports(text);
+  if (reports.empty()) {
+    RunReport empty;
+    empty.failure = "empty report";
+    return empty;
+  }
+  RunReport report = reports.front();
+  for (std::size_t i = 1; i < reports.size() && report.failure.empty(); ++i) {
+    report.failure = reports[i].stray ? "text after the closing text: " + reports[i].failure
+                                      : "more than one report";
+  }
+  return report;
+}
+
+std::string Cp1251ToUtf8(std::string_view text) {
+  std::string utf8;
+  for (const char c : text) {
+    const unsigned byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      utf8 += c;
+    } else if (byte >= 0xC0) {  // А..я, U+0410..U+044F
+      const unsigned code = byte - 0xC0 + 0x410;
+      utf8 += static_cast<char>(0xC0 | (code >> 6));
+      utf8 += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      utf8 += '?';
+    }
+  }
+  return utf8;
+}
+
+}  // namespace speedup

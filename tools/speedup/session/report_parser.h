@@ -1,0 +1,42 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench/sweep.h"
+
+// Reading the benchmark's reports back from their bytes.
+namespace speedup {
+
+// One benchmark report as read back from its bytes.
+struct RunReport {
+  double serial_seconds = 0.0;
+  std::array<double, MAX_THREADS> parallel_seconds{};  // [t - 1] holds team size t
+  std::string failure;  // empty when the report is whole and every product was verified
+  bool stray = false;   // made of lines that belong to no report
+};
+
+// Matches `format`, a printf format with only %d and %f, against `text` at `pos`, as printf
+// would have written it (%f: six decimals). A line feed in the format also matches CR LF. On a
+// match advances `pos` and appends the numbers to `values`; otherwise leaves `pos` alone.
+bool MatchFormat(std::string_view format, std::string_view text, std::size_t& pos,
+                 std::vector<double>& values);
+
+// Every report in `text`, in order (saved reports may be concatenated). A report with a
+// verification failure, a missing, repeated or out-of-range team size, a negative time, a
+// malformed line or no closing text carries a failure naming the line and quoting it Printable.
+// Empty when `text` holds no report at all.
+std::vector<RunReport> ParseReports(std::string_view text);
+
+// The one report a run wrote; "empty report", "more than one report" or text after the
+// closing text make it a failed one.
+RunReport ParseOneReport(std::string_view text);
+
+// Windows-1251 text as UTF-8, for quoting report lines in messages; control bytes stay as
+// they are (Printable shows them).
+std::string Cp1251ToUtf8(std::string_view text);
+
+}  // namespace speedup

@@ -1,0 +1,80 @@
+#include "stats/comparison.h"
+
+#include <cmath>
+
+#include "bench/sweep.h"
+#include "stats/diagnostics.h"
+#include "stats/statistics.h"
+
+namespace speedup {
+
+std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads) {
+  std::vector<double> logs;
+  for (const RunReport& report : reports) {
+    const double seconds =
+        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
+    // A zero time has no logarithm; half a clock tick stands in for "below one tick".
+    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.0005));
+  }
+  return logs;
+}
+
+RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate) {
+  RowComparison row;
+  if (base.empty() || candidate.empty()) return row;
+  row.base_median = std::exp(stats::Median(base));
+  row.new_median = std::exp(stats::Median(candidate));
+  const stats::ShiftEstimate shift = stats::HodgesLehmann(base, candidate, CONFIDENCE);
+  row.ratio = std::exp(shift.shift);
+  row.ratio_low = std::exp(shift.low);
+  row.ratio_high = std::exp(shift.high);
+  row.confidence = shift.confidence;
+  row.p_value = stats::MannWhitney(base, candidate).p_value;
+  return row;
+}
+
+Verdict Judge(double p_holm, double ratio_low, double ratio_high) {
+  if (!(p_holm < SIGNIFICANCE)) return Verdict::kNoClearDifference;
+  if (ratio_low > 1.0 + NEGLIGIBLE_CHANGE) return Verdict::kSlower;
+  if (ratio_high < 1.0 - NEGLIGIBLE_CHANGE) return Verdict::kFaster;
+  return Verdict::kNoClearDifference;
+}
+
+void JudgeRows(std::vector<RowComparison*> rows, bool inverted) {
+  std::vector<double> p_values;
+  for (const RowComparison* row : rows) p_values.push_back(row->p_value);
+  const std::vector<double> holm = stats::HolmAdjust(p_values);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    RowComparison& row = *rows[i];
+    row.p_holm = holm[i];
+    row.verdict = inverted ? Judge(row.p_holm, 1.0 / row.ratio_high, 1.0 / row.ratio_low)
+                           : Judge(row.p_holm, row.ratio_low, row.ratio_high);
+  }
+}
+
+Comparison CompareSessions(const Session& base, const Session& candidate) {
+  Comparison comparison;
+  const std::vector<RunReport> base_runs = PassedReports(base);
+  const std::vector<RunReport> new_runs = PassedReports(candidate);
+  comparison.base_runs = static_cast<int>(base_runs.size());
+  comparison.new_runs = static_cast<int>(new_runs.size());
+  for (int threads = 0; threads <= MAX_THREADS; ++threads) {
+    RowComparison row = CompareLogs(LogTimes(base_runs, threads), LogTimes(new_runs, threads));
+    row.threads = threads;
+    comparison.rows.push_back(row);
+  }
+  std::vector<RowComparison*> rows;
+  for (RowComparison& row : comparison.rows) rows.push_back(&row);
+  JudgeRows(rows);
+  comparison.context_differences = ContextDifferences(base.context, candidate.context);
+  return comparison;
+}
+
+bool SlowerBeyond(const Comparison& comparison, double fraction) {
+  for (const RowComparison& row : comparison.rows) {
+    if (row.verdict == Verdict::kSlower && row.ratio > 1.0 + fraction) return true;
+  }
+  return false;
+}
+
+}  // namespace speedup

@@ -1,0 +1,197 @@
+#include "stats/figures.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "stats/statistics.h"
+
+namespace speedup {
+
+std::optional<double> Ratio(double numerator, double denominator) {
+  if (!(numerator > 0.0 && denominator > 0.0)) return std::nullopt;
+  const double ratio = numerator / denominator;
+  if (!std::isfinite(ratio)) return std::nullopt;
+  return ratio;
+}
+
+Estimate Estimated(const std::vector<std::optional<double>>& values) {
+  Estimate estimate;
+  std::vector<double> known;
+  for (const std::optional<double>& value : values) {
+    if (!value) return estimate;
+    known.push_back(*value);
+  }
+  if (known.empty()) return estimate;
+  estimate.median = stats::Median(known);
+  estimate.iqr = stats::InterquartileRange(known);
+  estimate.outliers = static_cast<int>(stats::CountOutsideTukeyFences(known));
+  if (const auto interval = stats::MedianConfidenceInterval(known, CONFIDENCE)) {
+    estimate.low = interval->low;
+    estimate.high = interval->high;
+    estimate.confidence = interval->confidence;
+  }
+  return estimate;
+}
+
+namespace {
+
+// Largest distance of the interval from the median, as a fraction of it; empty without an
+// interval at the sought confidence.
+std::optional<double> RelativeHalfWidth(const Estimate& estimate) {
+  if (!estimate.median || !estimate.low || !estimate.high || estimate.confidence < CONFIDENCE) {
+    return std::nullopt;
+  }
+  return std::max(*estimate.median - *estimate.low, *estimate.high - *estimate.median) /
+         *estimate.median;
+}
+
+std::vector<std::optional<double>> Known(const std::vector<double>& values) {
+  return {values.begin(), values.end()};
+}
+
+Drift DriftOf(const std::vector<double>& serial) {
+  Drift drift;
+  if (serial.size() < 3) return drift;
+  std::vector<double> order;
+  for (std::size_t run = 0; run < serial.size(); ++run) order.push_back(run + 1.0);
+  if (const auto correlation = stats::SpearmanCorrelation(order, serial)) {
+    drift.rho = correlation->rho;
+    drift.p_value = correlation->p_value;
+    drift.warn = correlation->p_value < SIGNIFICANCE;
+  }
+  return drift;
+}
+
+}  // namespace
+
+double KarpFlatt(double speedup, int threads) {
+  const double p = threads;
+  return (1.0 / speedup - 1.0 / p) / (1.0 - 1.0 / p);
+}
+
+namespace {
+
+// The Amdahl line through the median times of team sizes 1..cores over the runs `chosen`.
+std::optional<stats::Line> AmdahlLine(const std::vector<RunReport>& reports,
+                                      const std::vector<std::size_t>& chosen, int cores) {
+  std::vector<stats::Point> points;
+  for (int threads = 1; threads <= cores; ++threads) {
+    std::vector<double> times;
+    for (const std::size_t run : chosen)
+      times.push_back(reports[run].parallel_seconds[threads - 1]);
+    points.push_back({1.0 / threads, stats::Median(times)});
+  }
+  return stats::TheilSen(points);
+}
+
+std::optional<double> SerialFraction(const stats::Line& line) {
+  const double total = line.intercept + line.slope;
+  if (!(total > 0.0)) return std::nullopt;
+  return line.intercept / total;
+}
+
+}  // namespace
+
+AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
+  AmdahlFit fit;
+  fit.team_sizes = std::clamp(cores, 1, MAX_THREADS);
+  std::vector<std::size_t> every(reports.size());
+  for (std::size_t run = 0; run < every.size(); ++run) every[run] = run;
+  const std::optional<stats::Line> line = AmdahlLine(reports, every, fit.team_sizes);
+  if (!line) return fit;
+  fit.a = line->intercept;
+  fit.b = line->slope;
+  fit.serial_fraction = SerialFraction(*line);
+  if (fit.serial_fraction && *fit.serial_fraction > 0.0 && *fit.serial_fraction < 1.0) {
+    fit.limit = 1.0 / *fit.serial_fraction;
+  }
+  if (reports.size() < 2) return fit;
+  std::mt19937_64 engine(fit.seed);
+  std::vector<double> fractions;
+  for (int resample = 0; resample < fit.resamples; ++resample) {
+    const std::optional<stats::Line> again =
+        AmdahlLine(reports, stats::ResampleIndices(engine, reports.size()), fit.team_sizes);
+    if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {
+      fractions.push_back(*f);
+    }
+  }
+  if (!fractions.empty()) {
+    const stats::Interval interval = stats::PercentileInterval(fractions, CONFIDENCE);
+    fit.low = interval.low;
+    fit.high = interval.high;
+  }
+  return fit;
+}
+
+Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
+                       std::optional<int> cores) {
+  Figures figures;
+  figures.runs = static_cast<int>(reports.size());
+  std::vector<double> serial;
+  for (const RunReport& report : reports) serial.push_back(report.serial_seconds);
+  figures.serial = Estimated(Known(serial));
+  figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
+  figures.drift = DriftOf(serial);
+
+  for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+    std::vector<double> times;
+    std::vector<std::optional<double>> vs_serial, vs_one, efficiency;
+    for (const RunReport& report : reports) {
+      const double time = report.parallel_seconds[threads - 1];
+      times.push_back(time);
+      vs_serial.push_back(Ratio(report.serial_seconds, time));
+      vs_one.push_back(Ratio(report.parallel_seconds[0], time));
+      efficiency.push_back(vs_serial.back() ? std::optional(*vs_serial.back() / threads)
+                                            : std::nullopt);
+    }
+    TeamFigures team;
+    team.threads = threads;
+    team.seconds = Estimated(Known(times));
+    team.speedup_vs_serial = Estimated(vs_serial);
+    team.speedup_vs_one_thread = Estimated(vs_one);
+    team.efficiency = Estimated(efficiency);
+    team.ratio_of_medians = Ratio(*figures.serial.median, *team.seconds.median);
+    team.oversubscribed = processors && threads > *processors;
+    team.too_short = *std::min_element(times.begin(), times.end()) < TOO_SHORT_SECONDS;
+    const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
+    team.noisy = !half_width || *half_width > NOISY_HALF_WIDTH;
+    const Estimate& speedup = team.speedup_vs_serial;
+    if (threads > 1 && speedup.median) {
+      team.karp_flatt = KarpFlatt(*speedup.median, threads);
+      if (speedup.low && speedup.high) {
+        team.karp_flatt_low = KarpFlatt(*speedup.high, threads);
+        team.karp_flatt_high = KarpFlatt(*speedup.low, threads);
+      }
+    }
+    figures.teams.push_back(team);
+  }
+  if (const std::optional<int> fitted = cores ? cores : processors) {
+    figures.amdahl = FitAmdahl(reports, *fitted);
+  }
+  return figures;
+}
+
+std::optional<double> WidestSpeedupInterval(const Figures& figures) {
+  double widest = 0.0;
+  for (const TeamFigures& team : figures.teams) {
+    const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
+    if (!half_width) return std::nullopt;
+    widest = std::max(widest, *half_width);
+  }
+  return widest;
+}
+
+std::vector<int> UnsettledTeams(const Figures& figures, double precision) {
+  std::vector<int> unsettled;
+  for (const TeamFigures& team : figures.teams) {
+    const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
+    if (!half_width || *half_width > precision) unsettled.push_back(team.threads);
+  }
+  return unsettled;
+}
+
+Figures SessionFigures(const Session& session) {
+  return ComputeFigures(PassedReports(session), session.context.processors, session.context.cores);
+}
+
+}  // namespace speedup

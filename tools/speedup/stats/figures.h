@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "base/policy.h"
+#include "session/session.h"
+
+// Figures of a session: medians with intervals, speedups within each run, drift, and the
+// Karp-Flatt and Amdahl descriptions of the curve.
+namespace speedup {
+
+// One figure over the runs: its median with a distribution-free interval, and its noise.
+struct Estimate {
+  std::optional<double> median;     // empty when some run gives no value (a ratio over zero)
+  std::optional<double> low, high;  // interval for the median; empty below two values
+  double confidence = 0.0;          // coverage the interval actually reaches
+  double iqr = 0.0;                 // interquartile range
+  int outliers = 0;                 // values beyond Tukey's fences: counted, never dropped
+};
+
+struct TeamFigures {
+  int threads = 0;
+  Estimate seconds;
+  // Ratios are formed within each run, so drift from one run to the next cancels.
+  Estimate speedup_vs_serial;              // serial / T(threads)
+  Estimate speedup_vs_one_thread;          // T(1) / T(threads)
+  Estimate efficiency;                     // speedup_vs_serial / threads
+  std::optional<double> ratio_of_medians;  // median serial / median T(threads)
+  // Karp-Flatt serial fraction (1/S - 1/p) / (1 - 1/p) from speedup_vs_serial; its interval
+  // comes from the speedup's, whose high end gives the low fraction. Empty for one thread.
+  std::optional<double> karp_flatt, karp_flatt_low, karp_flatt_high;
+  bool oversubscribed = false;  // more threads than processors
+  bool too_short = false;       // some time below TOO_SHORT_SECONDS
+  bool noisy = false;           // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
+};
+
+// Rank correlation of the serial time with the run number: did the machine speed up or slow
+// down during the session?
+struct Drift {
+  std::optional<double> rho;      // Spearman's rho; empty below three runs or for constant times
+  std::optional<double> p_value;  // two-sided, for "no drift"
+  bool warn = false;              // p below SIGNIFICANCE
+};
+
+// Amdahl's law T(p) = a + b / p fitted by Theil-Sen on 1/p to the median times of the team
+// sizes up to the core count, with an interval for f by resampling whole runs.
+struct AmdahlFit {
+  int team_sizes = 0;                     // the points the fit rests on
+  std::optional<double> a, b;             // seconds
+  std::optional<double> serial_fraction;  // f = a / (a + b)
+  std::optional<double> low, high;        // percentile interval for f over the resamples
+  std::optional<double> limit;            // 1 / f, the speedup no team can pass; 0 < f < 1 only
+  std::uint64_t seed = AMDAHL_SEED;
+  int resamples = AMDAHL_RESAMPLES;
+};
+
+struct Figures {
+  int runs = 0;  // passed runs the figures are over
+  Estimate serial;
+  bool serial_too_short = false;
+  std::vector<TeamFigures> teams;  // team sizes 1..MAX_THREADS in order
+  Drift drift;
+  AmdahlFit amdahl;
+};
+
+// numerator / denominator when both are positive and finite; empty otherwise, so a zero time
+// never yields 0, inf or NaN.
+std::optional<double> Ratio(double numerator, double denominator);
+
+// Median, interval and noise of `values` (not empty); an empty entry makes the median empty.
+Estimate Estimated(const std::vector<std::optional<double>>& values);
+
+// Figures over `reports`, which must all have passed and be at least one. `processors` (empty:
+// not recorded) marks the team sizes above it as oversubscribed; the Amdahl fit covers the team
+// sizes up to `cores` (empty: up to `processors`; neither: no fit).
+Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
+                       std::optional<int> cores = std::nullopt);
+
+// Karp-Flatt serial fraction for speedup `speedup` on `threads` (at least 2) threads.
+double KarpFlatt(double speedup, int threads);
+
+// The Amdahl fit over team sizes 1..`cores` (clamped to the sweep) of `reports` (not empty).
+AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores);
+
+// Largest distance of any team's speedup interval from its median, as a fraction of the median;
+// empty while some team has no interval at the sought confidence.
+std::optional<double> WidestSpeedupInterval(const Figures& figures);
+
+// Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
+std::vector<int> UnsettledTeams(const Figures& figures, double precision);
+
+// The figures over the session's passed runs (at least one), marked and fitted by its context.
+Figures SessionFigures(const Session& session);
+
+}  // namespace speedup

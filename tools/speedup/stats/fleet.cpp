@@ -1,0 +1,150 @@
+#include "stats/fleet.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "bench/sweep.h"
+#include "stats/diagnostics.h"
+#include "stats/statistics.h"
+
+namespace speedup {
+namespace {
+
+// Log of each run's own speedup at `team` threads; runs without one are left out.
+std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team) {
+  std::vector<double> logs;
+  for (const RunReport& report : reports) {
+    if (const auto speedup = Ratio(report.serial_seconds, report.parallel_seconds[team - 1])) {
+      logs.push_back(std::log(*speedup));
+    }
+  }
+  return logs;
+}
+
+// The median, least and greatest of `values`; left alone when there are none.
+void MedianAndRange(const std::vector<double>& values, std::optional<double>& median,
+                    std::optional<double>& low, std::optional<double>& high) {
+  if (values.empty()) return;
+  median = stats::Median(values);
+  low = *std::min_element(values.begin(), values.end());
+  high = *std::max_element(values.begin(), values.end());
+}
+
+NodeVerdict VerdictOf(const NodeRow& node, std::size_t judged) {
+  using Kind = NodeVerdict::Kind;
+  using Basis = NodeVerdict::Basis;
+  if (judged < 2) return {Kind::kAlone};
+  for (const Verdict apart : {Verdict::kSlower, Verdict::kFaster}) {
+    const Kind kind = apart == Verdict::kSlower ? Kind::kSlower : Kind::kFaster;
+    if (node.serial.verdict == apart) return {kind, Basis::kSerial};
+    if (node.speedup.verdict == apart) return {kind, Basis::kSpeedup};
+  }
+  return {Kind::kLikeFleet};
+}
+
+// The merged nodes like the fleet, or every merged node when none is.
+std::vector<const NodeRow*> BandNodes(const Fleet& fleet) {
+  std::vector<const NodeRow*> alike, merged;
+  for (const NodeRow& node : fleet.nodes) {
+    if (!node.input.merged) continue;
+    merged.push_back(&node);
+    if (!JudgedApart(node.verdict)) alike.push_back(&node);
+  }
+  return alike.empty() ? merged : alike;
+}
+
+}  // namespace
+
+bool JudgedApart(const NodeVerdict& verdict) {
+  return verdict.kind == NodeVerdict::Kind::kSlower || verdict.kind == NodeVerdict::Kind::kFaster;
+}
+
+Fleet BuildFleet(std::vector<NodeInput> inputs) {
+  Fleet fleet;
+  for (NodeInput& input : inputs) {
+    NodeRow& node = fleet.nodes.emplace_back();
+    node.input = std::move(input);
+    if (!node.input.merged) continue;
+    node.figures = SessionFigures(node.input.session);
+    node.warnings = SessionWarnings(node.input.session, node.figures);
+    const Context& context = node.input.session.context;
+    const std::optional<int> cores = context.cores ? context.cores : context.processors;
+    node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
+  }
+  // Two sessions from one node stay apart, told by their files.
+  for (NodeRow& node : fleet.nodes) {
+    const auto same = std::count_if(fleet.nodes.begin(), fleet.nodes.end(), [&](const NodeRow& o) {
+      return o.input.node == node.input.node;
+    });
+    if (same > 1 && node.input.node != node.input.file) {
+      node.input.node += " (" + node.input.file + ")";
+    }
+  }
+  JudgeFleet(fleet);
+  return fleet;
+}
+
+void JudgeFleet(Fleet& fleet) {
+  std::vector<NodeRow*> judged;
+  for (NodeRow& node : fleet.nodes) {
+    if (node.input.merged && node.figures.runs > 0) judged.push_back(&node);
+  }
+  std::vector<double> serial_medians, speedup_medians;
+  std::vector<RowComparison*> serial_rows, speedup_rows;
+  for (NodeRow* node : judged) {
+    const std::vector<RunReport> mine = PassedReports(node->input.session);
+    std::vector<RunReport> others;
+    for (NodeRow* other : judged) {
+      if (other == node) continue;
+      const std::vector<RunReport> theirs = PassedReports(other->input.session);
+      others.insert(others.end(), theirs.begin(), theirs.end());
+    }
+    node->serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
+    node->speedup = CompareLogs(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
+    serial_rows.push_back(&node->serial);
+    speedup_rows.push_back(&node->speedup);
+    serial_medians.push_back(*node->figures.serial.median);
+    if (const auto& s = node->figures.teams[node->team - 1].speedup_vs_serial.median) {
+      speedup_medians.push_back(*s);
+    }
+  }
+  JudgeRows(serial_rows);
+  // A higher speedup is the better one.
+  JudgeRows(speedup_rows, true);
+  for (NodeRow* node : judged) node->verdict = VerdictOf(*node, judged.size());
+  MedianAndRange(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
+  MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
+  for (NodeRow* node : judged) {
+    if (node == judged.front()) continue;
+    for (std::string& difference : ContextDifferences(judged.front()->input.session.context,
+                                                       node->input.session.context)) {
+      fleet.differences.push_back(
+          {node->input.node, judged.front()->input.node, std::move(difference)});
+    }
+  }
+}
+
+std::size_t FleetBandNodes(const Fleet& fleet) { return BandNodes(fleet).size(); }
+
+Figures FleetBand(const Fleet& fleet) {
+  const std::vector<const NodeRow*> nodes = BandNodes(fleet);
+  Figures band;
+  for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+    std::vector<double> speedups, efficiencies;
+    for (const NodeRow* node : nodes) {
+      const TeamFigures& team = node->figures.teams[threads - 1];
+      if (team.speedup_vs_serial.median) speedups.push_back(*team.speedup_vs_serial.median);
+      if (team.efficiency.median) efficiencies.push_back(*team.efficiency.median);
+    }
+    TeamFigures team;
+    team.threads = threads;
+    MedianAndRange(speedups, team.speedup_vs_serial.median, team.speedup_vs_serial.low,
+                   team.speedup_vs_serial.high);
+    MedianAndRange(efficiencies, team.efficiency.median, team.efficiency.low,
+                   team.efficiency.high);
+    band.teams.push_back(team);
+  }
+  return band;
+}
+
+}  // namespace speedup

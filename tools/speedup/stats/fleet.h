@@ -1,0 +1,75 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "session/inputs.h"
+#include "stats/comparison.h"
+#include "stats/diagnostics.h"
+#include "stats/figures.h"
+
+// Many machines' sessions as one fleet: each node judged against the pooled runs of the others.
+namespace speedup {
+
+// What the fleet makes of one node.
+struct NodeVerdict {
+  enum class Kind {
+    kNotJudged,  // not merged: no passed run
+    kAlone,      // the only merged node: nothing to judge it against
+    kLikeFleet,
+    kSlower,
+    kFaster,
+  };
+  enum class Basis { kSerial, kSpeedup };  // which ratio decided a slower or faster node
+  Kind kind = Kind::kNotJudged;
+  Basis basis = Basis::kSerial;
+
+  bool operator==(const NodeVerdict&) const = default;
+};
+
+// A node named slower or faster than the fleet.
+bool JudgedApart(const NodeVerdict& verdict);
+
+// One machine's session in a fleet, judged against the pooled runs of all the others.
+struct NodeRow {
+  NodeInput input;
+  Figures figures;
+  int team = 0;  // team size at the node's core count, where its speedup is reported
+  // Node against the others: serial time ratio and speedup ratio at `team`, each with its
+  // Hodges-Lehmann interval, Mann-Whitney p and Holm p over the nodes.
+  RowComparison serial, speedup;
+  NodeVerdict verdict;
+  std::vector<Warning> warnings;  // the session's own, when merged
+};
+
+// A difference between a node's context and the first judged node's.
+struct FleetDifference {
+  std::string node, against;
+  std::string difference;  // one line, as ContextDifferences gives it
+};
+
+struct Fleet {
+  std::vector<NodeRow> nodes;  // in the order of the files
+  std::vector<FleetDifference> differences;
+  std::optional<double> serial_median, serial_min, serial_max;  // over the nodes' medians
+  std::optional<double> speedup_median, speedup_min, speedup_max;
+};
+
+// The fleet of `inputs`: two sessions named alike are told apart by their files, each merged
+// node gets its figures, and every node is judged (JudgeFleet).
+Fleet BuildFleet(std::vector<NodeInput> inputs);
+
+// Judges each merged node (with passed runs) against the pooled runs of the other merged
+// nodes, Holm-corrected over the nodes, and names what differs between their contexts.
+void JudgeFleet(Fleet& fleet);
+
+// Per team size, the median over the merged nodes like the fleet (all merged nodes when none is)
+// of their median speedups and efficiencies, as `median`, and the least and greatest of them as
+// `low` and `high`; no runs of its own.
+Figures FleetBand(const Fleet& fleet);
+
+// How many nodes FleetBand draws on.
+std::size_t FleetBandNodes(const Fleet& fleet);
+
+}  // namespace speedup

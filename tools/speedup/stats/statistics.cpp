@@ -1,0 +1,381 @@
+#include "stats/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <numeric>
+
+namespace speedup::stats {
+
+namespace {
+
+// Doubled midranks are whole numbers, so exact distributions can count sums without rounding.
+struct Ranking {
+  std::vector<std::int64_t> doubled;  // twice the average rank, input order
+  double tie_term = 0.0;              // sum of t^3 - t over groups of t tied values
+};
+
+Ranking RankDoubled(std::span<const double> values) {
+  const std::size_t n = values.size();
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+  Ranking ranking;
+  ranking.doubled.resize(n);
+  for (std::size_t first = 0; first < n;) {
+    std::size_t end = first + 1;
+    while (end < n && values[order[end]] == values[order[first]]) ++end;
+    // Ranks first + 1 .. end average to (first + 1 + end) / 2.
+    const auto doubled = static_cast<std::int64_t>(first + 1 + end);
+    for (std::size_t i = first; i < end; ++i) ranking.doubled[order[i]] = doubled;
+    const auto t = static_cast<double>(end - first);
+    ranking.tie_term += t * t * t - t;
+    first = end;
+  }
+  return ranking;
+}
+
+// counts[s]: how many ways `picks` of the doubled ranks sum to s.
+std::vector<std::uint64_t> RankSumCounts(std::span<const std::int64_t> doubled, std::size_t picks) {
+  const auto total =
+      static_cast<std::size_t>(std::accumulate(doubled.begin(), doubled.end(), std::int64_t{0}));
+  const std::size_t width = total + 1;
+  std::vector<std::uint64_t> table((picks + 1) * width, 0);
+  table[0] = 1;
+  std::size_t seen = 0;
+  for (const std::int64_t rank : doubled) {
+    const auto r = static_cast<std::size_t>(rank);
+    ++seen;
+    // Downwards, so that each rank joins a subset at most once.
+    for (std::size_t c = std::min(seen, picks); c >= 1; --c) {
+      for (std::size_t s = total; s >= r; --s)
+        table[c * width + s] += table[(c - 1) * width + s - r];
+    }
+  }
+  return {table.begin() + static_cast<std::ptrdiff_t>(picks * width), table.end()};
+}
+
+// P(U <= c) for c = 0 .. n1 n2, U the Mann-Whitney statistic of n1 against n2 tie-free values.
+std::vector<double> ExactUTail(std::size_t n1, std::size_t n2) {
+  const std::size_t small = std::min(n1, n2);
+  std::vector<std::int64_t> doubled(n1 + n2);
+  for (std::size_t i = 0; i < doubled.size(); ++i)
+    doubled[i] = 2 * static_cast<std::int64_t>(i + 1);
+  const std::vector<std::uint64_t> counts = RankSumCounts(doubled, small);
+  // U is symmetric and has the same law for either sample, so the smaller one's U will do.
+  const std::size_t offset = small * (small + 1);
+  std::vector<double> tail(n1 * n2 + 1, 0.0);
+  std::uint64_t total = 0;
+  for (std::size_t s = offset; s < counts.size(); s += 2) {
+    total += counts[s];
+    const std::size_t u = (s - offset) / 2;
+    if (u < tail.size()) tail[u] = static_cast<double>(total);
+  }
+  for (double& value : tail) value /= static_cast<double>(total);
+  return tail;
+}
+
+// Continued fraction for I_x(a, b) by the modified Lentz method (Numerical Recipes' betacf).
+double BetaContinuedFraction(double a, double b, double x) {
+  constexpr int MAX_TERMS = 500;
+  constexpr double EPSILON = 1e-16;
+  constexpr double TINY = 1e-300;  // keeps a zero denominator from stopping the recurrence
+  const double qab = a + b;
+  const double qap = a + 1.0;
+  const double qam = a - 1.0;
+  double c = 1.0;
+  double d = 1.0 - qab * x / qap;
+  if (std::fabs(d) < TINY) d = TINY;
+  d = 1.0 / d;
+  double h = d;
+  for (int m = 1; m <= MAX_TERMS; ++m) {
+    const double m2 = 2.0 * m;
+    double aa = m * (b - m) * x / ((qam + m2) * (a + m2));
+    d = 1.0 + aa * d;
+    if (std::fabs(d) < TINY) d = TINY;
+    c = 1.0 + aa / c;
+    if (std::fabs(c) < TINY) c = TINY;
+    d = 1.0 / d;
+    h *= d * c;
+    aa = -(a + m) * (qab + m) * x / ((a + m2) * (qap + m2));
+    d = 1.0 + aa * d;
+    if (std::fabs(d) < TINY) d = TINY;
+    c = 1.0 + aa / c;
+    if (std::fabs(c) < TINY) c = TINY;
+    d = 1.0 / d;
+    const double step = d * c;
+    h *= step;
+    if (std::fabs(step - 1.0) < EPSILON) break;
+  }
+  return h;
+}
+
+// I_x(a, b) with y = 1 - x given separately, so that x near 1 keeps its precision.
+double IncompleteBeta(double a, double b, double x, double y) {
+  if (x <= 0.0) return 0.0;
+  if (y <= 0.0) return 1.0;
+  const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) +
+                                a * std::log(x) + b * std::log(y));
+  // The fraction converges fast only below the mean; above it, use I_x(a, b) = 1 - I_y(b, a).
+  if (x < (a + 1.0) / (a + b + 2.0)) return front * BetaContinuedFraction(a, b, x) / a;
+  return 1.0 - front * BetaContinuedFraction(b, a, y) / b;
+}
+
+// Largest k in 1 .. limit whose coverage(k) reaches target, or 1 when none does.
+template <typename Coverage>
+std::size_t WidestReach(std::size_t limit, double target, Coverage coverage) {
+  std::size_t k = 1;
+  while (k + 1 <= limit && coverage(k + 1) >= target) ++k;
+  return k;
+}
+
+}  // namespace
+
+double NormalCdf(double z) { return 0.5 * std::erfc(-z / std::numbers::sqrt2); }
+
+double RegularizedIncompleteBeta(double a, double b, double x) {
+  return IncompleteBeta(a, b, x, 1.0 - x);
+}
+
+double Quantile(std::span<const double> values, double p) {
+  std::vector<double> sorted(values.begin(), values.end());
+  std::sort(sorted.begin(), sorted.end());
+  const double h = static_cast<double>(sorted.size() - 1) * p;
+  const auto below = static_cast<std::size_t>(std::floor(h));
+  if (below + 1 >= sorted.size()) return sorted.back();
+  const double fraction = h - static_cast<double>(below);
+  return sorted[below] + fraction * (sorted[below + 1] - sorted[below]);
+}
+
+double Median(std::span<const double> values) {
+  std::vector<double> copy(values.begin(), values.end());
+  const auto middle = copy.begin() + static_cast<std::ptrdiff_t>(copy.size() / 2);
+  std::nth_element(copy.begin(), middle, copy.end());
+  if (copy.size() % 2 == 1) return *middle;
+  return (*std::max_element(copy.begin(), middle) + *middle) / 2.0;
+}
+
+double InterquartileRange(std::span<const double> values) {
+  return Quantile(values, 0.75) - Quantile(values, 0.25);
+}
+
+std::size_t CountOutsideTukeyFences(std::span<const double> values) {
+  if (values.empty()) return 0;
+  const double q1 = Quantile(values, 0.25);
+  const double q3 = Quantile(values, 0.75);
+  const double low = q1 - 1.5 * (q3 - q1);
+  const double high = q3 + 1.5 * (q3 - q1);
+  return static_cast<std::size_t>(
+      std::count_if(values.begin(), values.end(), [&](double v) { return v < low || v > high; }));
+}
+
+std::optional<RankInterval> MedianRanks(std::size_t n, double target) {
+  if (n < 2) return std::nullopt;
+  const std::size_t limit = (n + 1) / 2;
+  // tail[j] = P(B <= j); the pmf is stepped in logs because 2^-n underflows for large n.
+  std::vector<double> tail(limit);
+  double log_pmf = -static_cast<double>(n) * std::numbers::ln2;
+  double sum = 0.0;
+  for (std::size_t j = 0; j < limit; ++j) {
+    sum += std::exp(log_pmf);
+    tail[j] = sum;
+    log_pmf += std::log(static_cast<double>(n - j) / static_cast<double>(j + 1));
+  }
+  const auto coverage = [&](std::size_t k) { return 1.0 - 2.0 * tail[k - 1]; };
+  const std::size_t k = WidestReach(limit, target, coverage);
+  return RankInterval{k, n - k + 1, coverage(k)};
+}
+
+std::optional<MedianInterval> MedianConfidenceInterval(std::span<const double> values,
+                                                       double target) {
+  const std::optional<RankInterval> ranks = MedianRanks(values.size(), target);
+  if (!ranks) return std::nullopt;
+  std::vector<double> sorted(values.begin(), values.end());
+  std::sort(sorted.begin(), sorted.end());
+  return MedianInterval{sorted[ranks->low_rank - 1], sorted[ranks->high_rank - 1], ranks->low_rank,
+                        ranks->high_rank, ranks->confidence};
+}
+
+std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
+                                               std::span<const double> y) {
+  const std::size_t n = x.size();
+  if (n < 2 || y.size() != n) return std::nullopt;
+  const std::vector<std::int64_t> a = RankDoubled(x).doubled;
+  const std::vector<std::int64_t> b = RankDoubled(y).doubled;
+  // Integer moments times n keep the exact path free of rounding.
+  const auto count = static_cast<std::int64_t>(n);
+  const std::int64_t sum_a = std::accumulate(a.begin(), a.end(), std::int64_t{0});
+  const std::int64_t sum_b = std::accumulate(b.begin(), b.end(), std::int64_t{0});
+  std::int64_t sum_aa = 0;
+  std::int64_t sum_bb = 0;
+  std::int64_t sum_ab = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    sum_aa += a[i] * a[i];
+    sum_bb += b[i] * b[i];
+    sum_ab += a[i] * b[i];
+  }
+  const std::int64_t var_a = count * sum_aa - sum_a * sum_a;
+  const std::int64_t var_b = count * sum_bb - sum_b * sum_b;
+  if (var_a == 0 || var_b == 0) return std::nullopt;
+  const std::int64_t centre = sum_a * sum_b;
+  const std::int64_t observed = count * sum_ab - centre;
+  Correlation result;
+  result.rho = std::clamp(static_cast<double>(observed) /
+                              std::sqrt(static_cast<double>(var_a) * static_cast<double>(var_b)),
+                          -1.0, 1.0);
+  if (n <= EXACT_SPEARMAN_MAX) {
+    // Permuting positions, not values, so tied ranks keep their multiplicities.
+    std::vector<std::size_t> order(n);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::uint64_t extreme = 0;
+    std::uint64_t total = 0;
+    do {
+      std::int64_t sum = 0;
+      for (std::size_t i = 0; i < n; ++i) sum += a[i] * b[order[i]];
+      if (std::abs(count * sum - centre) >= std::abs(observed)) ++extreme;
+      ++total;
+    } while (std::next_permutation(order.begin(), order.end()));
+    result.p_value = static_cast<double>(extreme) / static_cast<double>(total);
+    result.exact = true;
+    return result;
+  }
+  // With t^2 = r^2 df / (1 - r^2), df / (df + t^2) is just 1 - r^2.
+  const double r2 = result.rho * result.rho;
+  result.p_value = IncompleteBeta(static_cast<double>(n - 2) / 2.0, 0.5, 1.0 - r2, r2);
+  return result;
+}
+
+RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
+  const std::size_t n1 = x.size();
+  const std::size_t n2 = y.size();
+  RankSumTest result;
+  if (n1 == 0 || n2 == 0) return result;
+  const std::size_t n = n1 + n2;
+  std::vector<double> pooled(x.begin(), x.end());
+  pooled.insert(pooled.end(), y.begin(), y.end());
+  const Ranking ranking = RankDoubled(pooled);
+  const std::int64_t w_x =
+      std::accumulate(ranking.doubled.begin(),
+                      ranking.doubled.begin() + static_cast<std::ptrdiff_t>(n1), std::int64_t{0});
+  result.u = static_cast<double>(w_x) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
+  const double mean_u = static_cast<double>(n1 * n2) / 2.0;
+  if (n <= EXACT_RANK_SUM_MAX) {
+    // The smaller sample's doubled rank sum deviates from its mean exactly as much as x's does.
+    const bool x_smaller = n1 <= n2;
+    const std::size_t picks = x_smaller ? n1 : n2;
+    const std::int64_t total = static_cast<std::int64_t>(n * (n + 1));
+    const std::int64_t observed = x_smaller ? w_x : total - w_x;
+    const auto expected = static_cast<std::int64_t>(picks * (n + 1));
+    const std::vector<std::uint64_t> counts = RankSumCounts(ranking.doubled, picks);
+    std::uint64_t extreme = 0;
+    std::uint64_t all = 0;
+    for (std::size_t s = 0; s < counts.size(); ++s) {
+      all += counts[s];
+      if (std::abs(static_cast<std::int64_t>(s) - expected) >= std::abs(observed - expected))
+        extreme += counts[s];
+    }
+    result.p_value = static_cast<double>(extreme) / static_cast<double>(all);
+    result.exact = true;
+    return result;
+  }
+  const double nd = static_cast<double>(n);
+  const double variance =
+      static_cast<double>(n1 * n2) / 12.0 * ((nd + 1.0) - ranking.tie_term / (nd * (nd - 1.0)));
+  if (!(variance > 0.0)) return result;
+  const double z = std::max(0.0, std::fabs(result.u - mean_u) - 0.5) / std::sqrt(variance);
+  result.p_value = std::min(1.0, std::erfc(z / std::numbers::sqrt2));
+  return result;
+}
+
+ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y, double target) {
+  const std::size_t n1 = x.size();
+  const std::size_t n2 = y.size();
+  std::vector<double> differences;
+  differences.reserve(n1 * n2);
+  for (const double yj : y) {
+    for (const double xi : x) differences.push_back(yj - xi);
+  }
+  std::sort(differences.begin(), differences.end());
+  const std::size_t m = differences.size();
+  ShiftEstimate result;
+  if (m == 0) return result;
+  result.shift =
+      m % 2 == 1 ? differences[m / 2] : (differences[m / 2 - 1] + differences[m / 2]) / 2.0;
+
+  std::vector<double> exact_tail;
+  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
+  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
+  const auto lower_tail = [&](std::size_t c) {
+    if (!exact_tail.empty()) return exact_tail[c];
+    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+  };
+  const auto coverage = [&](std::size_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
+  const std::size_t k = WidestReach((m + 1) / 2, target, coverage);
+  result.low = differences[k - 1];
+  result.high = differences[m - k];
+  result.confidence = std::max(0.0, coverage(k));
+  return result;
+}
+
+std::vector<double> HolmAdjust(std::span<const double> p_values) {
+  const std::size_t m = p_values.size();
+  std::vector<std::size_t> order(m);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return p_values[a] < p_values[b]; });
+  std::vector<double> adjusted(m);
+  double running = 0.0;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double scaled = std::min(1.0, static_cast<double>(m - i) * p_values[order[i]]);
+    running = std::max(running, scaled);
+    adjusted[order[i]] = running;
+  }
+  return adjusted;
+}
+
+std::optional<Line> TheilSen(std::span<const Point> points) {
+  std::vector<double> slopes;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    for (std::size_t j = i + 1; j < points.size(); ++j) {
+      if (points[i].x == points[j].x) continue;
+      slopes.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
+    }
+  }
+  if (slopes.empty()) return std::nullopt;
+  Line line;
+  line.slope = Median(slopes);
+  std::vector<double> intercepts;
+  intercepts.reserve(points.size());
+  for (const Point& point : points) intercepts.push_back(point.y - line.slope * point.x);
+  line.intercept = Median(intercepts);
+  return line;
+}
+
+std::uint64_t DrawBelow(std::mt19937_64& engine, std::uint64_t bound) {
+  // 2^64 mod bound: the lowest outputs are dropped, so that the rest split evenly into bound.
+  const std::uint64_t threshold = (0 - bound) % bound;
+  while (true) {
+    const std::uint64_t raw = engine();
+    if (raw >= threshold) return raw % bound;
+  }
+}
+
+std::vector<std::size_t> ResampleIndices(std::mt19937_64& engine, std::size_t n) {
+  std::vector<std::size_t> indices(n);
+  for (std::size_t& index : indices) index = static_cast<std::size_t>(DrawBelow(engine, n));
+  return indices;
+}
+
+std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n) {
+  std::mt19937_64 engine(seed);
+  return ResampleIndices(engine, n);
+}
+
+Interval PercentileInterval(std::span<const double> replicates, double confidence) {
+  return {Quantile(replicates, (1.0 - confidence) / 2.0),
+          Quantile(replicates, (1.0 + confidence) / 2.0)};
+}
+
+}  // namespace speedup::stats

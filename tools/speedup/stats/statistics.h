@@ -1,0 +1,139 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <span>
+#include <vector>
+
+#include "base/policy.h"
+
+// Pure statistics: order statistics, rank tests, robust estimates and resampling, each checked
+// against published tables. Every value passed in must be finite.
+namespace speedup::stats {
+
+struct Interval {
+  double low = 0.0;
+  double high = 0.0;
+};
+
+// Order-statistic interval for a median: 1-based ranks into the sorted values and the
+// confidence the interval actually reaches.
+struct RankInterval {
+  std::size_t low_rank = 0;
+  std::size_t high_rank = 0;
+  double confidence = 0.0;
+};
+
+struct MedianInterval {
+  double low = 0.0;   // the low_rank-th smallest value
+  double high = 0.0;  // the high_rank-th smallest value
+  std::size_t low_rank = 0;
+  std::size_t high_rank = 0;
+  double confidence = 0.0;  // coverage reached, which may fall short of the target
+};
+
+struct Correlation {
+  double rho = 0.0;
+  double p_value = 1.0;  // two-sided, for "no correlation"
+  bool exact = false;    // permutation distribution rather than the t approximation
+};
+
+struct RankSumTest {
+  double u = 0.0;        // pairs with x > y, plus half the tied pairs; 0..n1*n2
+  double p_value = 1.0;  // two-sided, for "same distribution"
+  bool exact = false;    // exact permutation distribution rather than the normal approximation
+};
+
+struct ShiftEstimate {
+  double shift = 0.0;  // Hodges-Lehmann estimate of y - x
+  double low = 0.0;
+  double high = 0.0;
+  double confidence = 0.0;  // coverage reached by [low, high]; 0 when there is one pair only
+};
+
+struct Point {
+  double x = 0.0;
+  double y = 0.0;
+};
+
+struct Line {
+  double slope = 0.0;
+  double intercept = 0.0;
+};
+
+// Standard normal P(Z <= z), through std::erfc so that the far tails keep their precision.
+double NormalCdf(double z);
+
+// Regularized incomplete beta I_x(a, b) for a, b > 0 and x in [0, 1]; 0 at x = 0, 1 at x = 1.
+double RegularizedIncompleteBeta(double a, double b, double x);
+
+// Quantile by linear interpolation between order statistics (R type 7, numpy's default):
+// p in [0, 1], `values` not empty; p = 0 and p = 1 give the extremes.
+double Quantile(std::span<const double> values, double p);
+
+// Middle value, or the mean of the two middle values for an even count; `values` not empty.
+double Median(std::span<const double> values);
+
+// Q3 - Q1 with type-7 quartiles; `values` not empty; 0 for a single value.
+double InterquartileRange(std::span<const double> values);
+
+// How many values lie outside [Q1 - 1.5 IQR, Q3 + 1.5 IQR] (type 7); a value on a fence is
+// inside. With most values tied the IQR is 0 and every other value counts. 0 when empty.
+std::size_t CountOutsideTukeyFences(std::span<const double> values);
+
+// Ranks (k, n - k + 1) of the narrowest symmetric order-statistic interval for the median of
+// n values whose coverage 1 - 2 P(Binomial(n, 1/2) <= k - 1) reaches `target` (in (0, 1));
+// if even (1, n) falls short, that one with its own coverage. Empty for n < 2.
+std::optional<RankInterval> MedianRanks(std::size_t n, double target = 0.95);
+
+// Distribution-free interval for the median of `values` from MedianRanks; empty for fewer
+// than 2 values. Ties do not matter: the bounds are values of the sample.
+std::optional<MedianInterval> MedianConfidenceInterval(std::span<const double> values,
+                                                       double target = 0.95);
+
+// Spearman's rho on average ranks with a two-sided p-value: exact over all n! pairings for
+// n <= EXACT_SPEARMAN_MAX (ties included), else t = rho sqrt((n - 2) / (1 - rho^2)) with n - 2
+// degrees of freedom. x and y the same size. Empty when n < 2 or either side is constant.
+std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
+                                               std::span<const double> y);
+
+// Mann-Whitney U of x against y with a two-sided p-value. Exact up to EXACT_RANK_SUM_MAX values
+// in all, over the pooled midranks so ties are exact too (p = P(|W - E W| >= observed));
+// above it, normal with tie and continuity corrections. p = 1 when either sample is empty.
+RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y);
+
+// Hodges-Lehmann shift of y - x (median of the n1*n2 differences y_j - x_i) with Moses'
+// interval: the k-th smallest and k-th largest difference, k the largest whose coverage
+// 1 - 2 P(U <= k - 1) reaches `target` under the tie-free U distribution (exact up to
+// EXACT_RANK_SUM_MAX values, else normal with continuity); if k = 1 falls short, k = 1 and its
+// own coverage. Ties make the coverage approximate; an empty sample gives all zeros. Apply it
+// to log times for a ratio y / x = exp(shift).
+ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y,
+                            double target = 0.95);
+
+// Holm step-down adjusted p-values in input order: sorted ascending, the i-th (from 0) of m is
+// (m - i) p, made non-decreasing along the sort and capped at 1. Empty in, empty out.
+std::vector<double> HolmAdjust(std::span<const double> p_values);
+
+// Theil-Sen line: median slope over all pairs with distinct x, then median of y - slope x.
+// Empty when fewer than two distinct x.
+std::optional<Line> TheilSen(std::span<const Point> points);
+
+// Uniform integer in [0, bound) by rejection on the raw 64-bit output, so that every standard
+// library gives the same draws (std::uniform_int_distribution does not); bound > 0.
+std::uint64_t DrawBelow(std::mt19937_64& engine, std::uint64_t bound);
+
+// n indices in [0, n) drawn with replacement by DrawBelow from `engine`, for a bootstrap
+// replicate over whole runs.
+std::vector<std::size_t> ResampleIndices(std::mt19937_64& engine, std::size_t n);
+
+// ResampleIndices from a fresh std::mt19937_64 seeded with `seed`: the same indices everywhere.
+std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n);
+
+// Percentile bootstrap interval: type-7 quantiles (1 - confidence) / 2 and (1 + confidence) / 2
+// of `replicates`, which must not be empty; confidence in [0, 1].
+Interval PercentileInterval(std::span<const double> replicates, double confidence = 0.95);
+
+}  // namespace speedup::stats
