@@ -1,5 +1,9 @@
 #include "speedup_support.h"
 
+#include <cstdio>
+
+#include "bench/report_texts.h"
+
 namespace speedup {
 
 RunReport ReportWith(double serial, double parallel) {
@@ -11,6 +15,17 @@ RunReport ReportWith(double serial, const std::function<double(int)>& parallel) 
   report.serial_seconds = serial;
   for (int t = 1; t <= MAX_THREADS; ++t) report.parallel_seconds[t - 1] = parallel(t);
   return report;
+}
+
+std::string ReportBytes(const RunReport& report) {
+  char line[256];
+  std::snprintf(line, sizeof line, SERIAL_LINE.bytes, report.serial_seconds);
+  std::string text = line;
+  for (int t = 1; t <= MAX_THREADS; ++t) {
+    std::snprintf(line, sizeof line, PARALLEL_LINE.bytes, t, report.parallel_seconds[t - 1], 1);
+    text += line;
+  }
+  return text + CLOSING_TEXT.bytes;
 }
 
 SessionBuilder& SessionBuilder::Host(const std::string& host) {

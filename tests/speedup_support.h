@@ -16,6 +16,9 @@ RunReport ReportWith(double serial, double parallel);
 // A passing report: serial `serial` seconds, team size t taking `parallel(t)` seconds.
 RunReport ReportWith(double serial, const std::function<double(int)>& parallel);
 
+// The bytes the benchmark would write for `report`, every product verified.
+std::string ReportBytes(const RunReport& report);
+
 // Builds a session step by step, e.g.
 //   SessionBuilder().Processors(2).Runs(10, [](int run) { return ReportWith(0.06, 0.03); }).Build()
 class SessionBuilder {

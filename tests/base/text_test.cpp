@@ -1,0 +1,97 @@
+#include "base/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace speedup {
+namespace {
+
+using namespace std::string_literals;
+
+struct TextCase {
+  std::string input;
+  std::string printable;  // what a terminal may be shown
+  std::string valid;      // what a JSON writer may be given
+};
+
+// Each row is a way hostile bytes could move a cursor, hide text or break a UTF-8 writer.
+TEST(TextTest, HostileBytesAreShownEscapedAndUtf8IsRepaired) {
+  const std::vector<TextCase> cases = {
+      {"plain n1", "plain n1", "plain n1"},
+      {"\x1b]0;title\x07", "\\x1B]0;title\\x07", "\x1b]0;title\x07"},  // terminal title escape
+      {"\x1b[2J", "\\x1B[2J", "\x1b[2J"},                              // clear screen
+      {"a\0b"s, "a\\x00b", "a\0b"s},                                   // NUL hiding the rest
+      {"del\x7f", "del\\x7F", "del\x7f"},
+      {"\xc2\x9b"
+       "31m",
+       "\\x9B31m",
+       "\xc2\x9b"
+       "31m"},                                                 // C1 CSI, encoded as UTF-8
+      {"\xff\xfe", "\\xFF\\xFE", "\\xFF\\xFE"},                // bytes outside UTF-8
+      {"\xc0\xaf", "\\xC0\\xAF", "\\xC0\\xAF"},                // overlong '/'
+      {"\xed\xa0\x80", "\\xED\\xA0\\x80", "\\xED\\xA0\\x80"},  // a surrogate
+      {"\xe2\x82", "\\xE2\\x82", "\\xE2\\x82"},                // a sequence cut short
+      {"узел ×2", "узел ×2", "узел ×2"},                       // well-formed text stays as it is
+  };
+  for (const TextCase& c : cases) {
+    SCOPED_TRACE(Printable(c.input));
+    EXPECT_EQ(Printable(c.input), c.printable);
+    EXPECT_EQ(ValidUtf8(c.input), c.valid);
+    EXPECT_EQ(Quoted(c.input), "\"" + c.printable + "\"");
+  }
+}
+
+TEST(TextTest, CutsByCodePointsNeverInsideACharacter) {
+  struct CutCase {
+    std::string text;
+    std::size_t columns;
+    std::string cut;
+  };
+  const std::vector<CutCase> cases = {
+      {"abcdef", 6, "abcdef"},   {"abcdef", 4, "abc…"},
+      {"ábcdéf", 4, "ábc…"},     {"ab  cdef", 4, "ab…"},  // no space before the ellipsis
+      {"узел-узел", 5, "узел…"},
+  };
+  for (const CutCase& c : cases) {
+    SCOPED_TRACE(c.text + " to " + std::to_string(c.columns));
+    const std::string cut = Cut(c.text, c.columns);
+    EXPECT_EQ(cut, c.cut);
+    EXPECT_LE(Columns(cut), c.columns);
+    EXPECT_EQ(ValidUtf8(cut), cut);
+  }
+}
+
+TEST(TextTest, FittedLinesStayWithinTheirWidthAndCutTheLongestPartFirst) {
+  const std::string line = FitLine({"host n1", std::string(80, 'x'), "kernel 6.1"}, "; ", 40);
+  EXPECT_EQ(Columns(line), 40u);
+  EXPECT_EQ(line.rfind("host n1; x", 0), 0u) << line;
+  EXPECT_NE(line.find("…; kernel 6.1"), std::string::npos) << line;
+  // Many short parts from a hostile file: the whole line is cut.
+  const std::vector<std::string> parts(60, "part");
+  EXPECT_LE(Columns(FitLine(parts, ", ", 100)), 100u);
+}
+
+TEST(TextTest, CountsAndSizesReadAsWords) {
+  EXPECT_EQ(CountText(1, "run", "runs"), "1 run");
+  EXPECT_EQ(CountText(0, "run", "runs"), "0 runs");
+  EXPECT_EQ(ByteCountText(1), "1 byte");
+  EXPECT_EQ(ByteCountText(1000), "1000 bytes");
+  EXPECT_EQ(ByteCountText(std::size_t{1} << 20), "1 MiB");
+  EXPECT_EQ(ByteCountText(1310720), "1280 KiB");
+  EXPECT_EQ(FixedText(std::nullopt, 3), "—");
+  EXPECT_EQ(FixedText(0.0625, 3), "0.062");  // round half to even, as printf does
+  EXPECT_EQ(NumberText(0.1), "0.1");
+  EXPECT_EQ(std::stod(NumberText(1.0 / 3.0)), 1.0 / 3.0);  // reads back exactly
+  EXPECT_EQ(PercentText(0.02), "2.0%");
+}
+
+TEST(TextTest, SplitsLinesWithAnUnfinishedLastOne) {
+  EXPECT_EQ(SplitLines("a\nb\n"), (std::vector<std::string_view>{"a", "b"}));
+  EXPECT_EQ(SplitLines("a\n\nb"), (std::vector<std::string_view>{"a", "", "b"}));
+  EXPECT_TRUE(SplitLines("").empty());
+}
+
+}  // namespace
+}  // namespace speedup

@@ -1,0 +1,194 @@
+#include "measure/session_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <deque>
+#include <functional>
+
+#include "speedup_support.h"
+
+namespace speedup {
+namespace {
+
+// A benchmark scripted run by run, on a clock that moves only by the runs' own wall times.
+class ScriptedExecutor : public Executor {
+ public:
+  // The result of run `index` (from 0); the default is a passing run of `wall` seconds.
+  std::function<ProcessResult(int index)> script = [](int) { return Passing(0.06, 0.03); };
+  std::vector<double> time_limits;  // each run's time limit, as the loop set it
+  double clock = 0.0;
+
+  static ProcessResult Passing(double serial, double parallel, double wall = 2.0) {
+    ProcessResult result;
+    result.started = true;
+    result.exit_status = 0;
+    result.output = ReportBytes(ReportWith(serial, parallel));
+    result.wall_seconds = wall;
+    result.cpu_seconds = wall * 1.9;
+    return result;
+  }
+
+  ProcessResult RunOnce(const ProcessOptions& options,
+                        const std::function<void(std::string_view)>& on_output) override {
+    time_limits.push_back(options.time_limit_seconds);
+    ProcessResult result = script(static_cast<int>(time_limits.size()) - 1);
+    if (!result.output.empty()) on_output(result.output);
+    clock += result.wall_seconds;
+    return result;
+  }
+  double Elapsed() override { return clock; }
+};
+
+Session Measured(const MeasurePlan& plan, ScriptedExecutor& executor,
+                 std::string* error = nullptr) {
+  Session session;
+  session.context.processors = 2;
+  const std::string message = MeasureSession(plan, executor, "bench", std::nullopt, session);
+  if (error != nullptr) *error = message;
+  return session;
+}
+
+TEST(SessionLoopTest, MakesTheRunsAskedForAndKeepsEachWhole) {
+  ScriptedExecutor executor;
+  MeasurePlan plan;
+  plan.runs = 4;
+  const Session session = Measured(plan, executor);
+  ASSERT_EQ(session.runs.size(), 4u);
+  EXPECT_EQ(session.requested_runs, 4);
+  EXPECT_FALSE(session.stopped);
+  EXPECT_EQ(session.runs[3].report.failure, "");
+  EXPECT_EQ(session.runs[3].report.parallel_seconds[19], 0.03);
+  EXPECT_EQ(session.runs[3].wall_seconds, 2.0);
+}
+
+TEST(SessionLoopTest, PrecisionStopsOnceEveryIntervalSettlesButNotBeforeSixRuns) {
+  ScriptedExecutor executor;  // identical runs: every interval has zero width at once
+  MeasurePlan plan;
+  plan.precision = 0.02;
+  plan.max_runs = 50;
+  const Session session = Measured(plan, executor);
+  EXPECT_EQ(session.runs.size(), static_cast<std::size_t>(MIN_RUNS_FOR_95));
+  EXPECT_EQ(session.requested_runs, 50);
+  EXPECT_FALSE(session.stopped);
+}
+
+TEST(SessionLoopTest, PrecisionThatNeverSettlesStopsAtMaxRunsAndSaysSo) {
+  ScriptedExecutor executor;
+  // Speedups alternate between 2 and 1: no interval ever narrows to 2%.
+  executor.script = [](int index) {
+    return ScriptedExecutor::Passing(0.06, index % 2 == 0 ? 0.03 : 0.06);
+  };
+  MeasurePlan plan;
+  plan.precision = 0.02;
+  plan.max_runs = 12;
+  const Session session = Measured(plan, executor);
+  EXPECT_EQ(session.runs.size(), 12u);
+  ASSERT_TRUE(session.stopped);
+  EXPECT_EQ(session.stopped->kind, StopReason::Kind::kMaxRuns);
+  EXPECT_EQ(session.stopped->runs, 12);
+}
+
+TEST(SessionLoopTest, TimeLimitStopsStartingRunsAndKeepsTheFinishedOnes) {
+  ScriptedExecutor executor;  // each run takes 2 s on the scripted clock
+  MeasurePlan plan;
+  plan.runs = 10;
+  plan.time_limit = 5.0;
+  const Session session = Measured(plan, executor);
+  EXPECT_EQ(session.runs.size(), 3u);  // started at 0, 2 and 4 s
+  ASSERT_TRUE(session.stopped);
+  EXPECT_EQ(session.stopped->kind, StopReason::Kind::kTimeLimit);
+  EXPECT_EQ(session.stopped->seconds, 5.0);
+}
+
+TEST(SessionLoopTest, TimeoutIsGenerousFirstThenGrowsWithTheLongestPassedRun) {
+  ScriptedExecutor executor;
+  const std::vector<double> walls = {3.0, 9.0, 4.0, 200.0, 2.0};
+  executor.script = [&walls](int index) {
+    ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03, walls[index]);
+    if (index == 3) result.output = "garbage";  // a failed run does not raise the limit
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 5;
+  Measured(plan, executor);
+  ASSERT_EQ(executor.time_limits.size(), 5u);
+  EXPECT_EQ(executor.time_limits[0], FIRST_RUN_TIMEOUT_SECONDS);
+  EXPECT_EQ(executor.time_limits[1], RUN_TIMEOUT_FLOOR_SECONDS);  // 10 x 3 s is less
+  EXPECT_EQ(executor.time_limits[2], RUN_TIMEOUT_FACTOR * 9.0);   // the longest so far
+  EXPECT_EQ(executor.time_limits[3], RUN_TIMEOUT_FACTOR * 9.0);
+  EXPECT_EQ(executor.time_limits[4], RUN_TIMEOUT_FACTOR * 9.0);  // not the failed 200 s
+  MeasurePlan fixed = plan;
+  fixed.run_timeout = 7.0;
+  ScriptedExecutor given;
+  Measured(fixed, given);
+  for (const double limit : given.time_limits) EXPECT_EQ(limit, 7.0);
+}
+
+TEST(SessionLoopTest, BenchmarkLostAfterTheFirstRunEndsTheSessionWithItsReason) {
+  ScriptedExecutor executor;
+  executor.script = [](int index) {
+    if (index < 2) return ScriptedExecutor::Passing(0.06, 0.03);
+    ProcessResult result;
+    result.start_error = "No such file or directory";
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 10;
+  std::string error;
+  const Session session = Measured(plan, executor, &error);
+  EXPECT_EQ(error, "");
+  EXPECT_EQ(session.runs.size(), 2u);
+  ASSERT_TRUE(session.stopped);
+  EXPECT_EQ(session.stopped->kind, StopReason::Kind::kBenchmarkLost);
+  EXPECT_EQ(session.stopped->detail, "No such file or directory");
+  EXPECT_FALSE(SetByUser(*session.stopped));
+}
+
+TEST(SessionLoopTest, BenchmarkThatNeverStartsIsAnErrorNamingIt) {
+  ScriptedExecutor executor;
+  executor.script = [](int) {
+    ProcessResult result;
+    result.start_error = "Permission denied";
+    return result;
+  };
+  std::string error;
+  const Session session = Measured(MeasurePlan{}, executor, &error);
+  EXPECT_EQ(error, "cannot run the benchmark bench: Permission denied");
+  EXPECT_TRUE(session.runs.empty());
+}
+
+TEST(SessionLoopTest, InterruptEndsTheSessionKeepingTheFinishedRuns) {
+  ScriptedExecutor executor;
+  executor.script = [](int index) {
+    ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03);
+    if (index == 3) result.interrupted = SIGTERM;
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 10;
+  const Session session = Measured(plan, executor);
+  EXPECT_EQ(session.runs.size(), 3u);
+  EXPECT_EQ(session.interrupted, "SIGTERM");
+  EXPECT_FALSE(session.stopped);
+}
+
+TEST(SessionLoopTest, ProcessFailureAndReportFailureAreBothNamed) {
+  ScriptedExecutor executor;
+  executor.script = [](int) {
+    ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03);
+    result.exit_status = 3;
+    result.failure = "exit status 3";
+    result.output = "half a report";
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 1;
+  const Session session = Measured(plan, executor);
+  ASSERT_EQ(session.runs.size(), 1u);
+  EXPECT_EQ(session.runs[0].report.failure.rfind("exit status 3; ", 0), 0u)
+      << session.runs[0].report.failure;
+}
+
+}  // namespace
+}  // namespace speedup

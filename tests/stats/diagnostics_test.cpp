@@ -1,0 +1,114 @@
+#include "stats/diagnostics.h"
+
+#include <gtest/gtest.h>
+
+#include "speedup_support.h"
+
+namespace speedup {
+namespace {
+
+using Kind = Warning::Kind;
+
+std::vector<Kind> Kinds(const std::vector<Warning>& warnings) {
+  std::vector<Kind> kinds;
+  for (const Warning& warning : warnings) kinds.push_back(warning.kind);
+  return kinds;
+}
+
+TEST(DiagnosticsTest, BusyMachineIsWarnedFromHalfAProcessorOfLoad) {
+  struct Case {
+    std::optional<double> load;
+    bool warned;
+  };
+  for (const Case& c :
+       {Case{std::nullopt, false}, Case{0.49, false}, Case{BUSY_LOAD, true}, Case{6.5, true}}) {
+    SCOPED_TRACE(c.load.value_or(-1));
+    Context context;
+    context.load_before = c.load;
+    const std::optional<Warning> warning = LoadWarning(context);
+    EXPECT_EQ(warning.has_value(), c.warned);
+    if (warning) {
+      EXPECT_EQ(warning->kind, Kind::kBusyMachine);
+      EXPECT_EQ(warning->value, *c.load);
+    }
+  }
+}
+
+TEST(DiagnosticsTest, PartialSlurmAllocationNamesWhatTheTaskReceivedOfWhat) {
+  Context context;
+  context.slurm_job_id = "7";
+  context.processors = 1;
+  context.hardware_threads = 4;
+  std::optional<Warning> warning = AllocationWarning(context);
+  ASSERT_TRUE(warning);
+  EXPECT_EQ(warning->kind, Kind::kPartialAllocation);
+  EXPECT_EQ(warning->received, 1);
+  EXPECT_EQ(warning->whole, 4);
+  EXPECT_TRUE(warning->whole_is_node);
+
+  context.hardware_threads = 1;  // the node is whole, but the job was allocated two on it
+  context.slurm_cpus_on_node = 2;
+  warning = AllocationWarning(context);
+  ASSERT_TRUE(warning);
+  EXPECT_EQ(warning->whole, 2);
+  EXPECT_FALSE(warning->whole_is_node);
+
+  context.processors = 2;
+  EXPECT_FALSE(AllocationWarning(context));
+  context.slurm_job_id.reset();  // outside Slurm nothing is said
+  context.processors = 1;
+  EXPECT_FALSE(AllocationWarning(context));
+}
+
+TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
+  const Session session = SessionBuilder()
+                              .Processors(2)
+                              .Setting("OMP_DYNAMIC", " TRUE ")
+                              .Setting("OMP_THREAD_LIMIT", "4")
+                              .Runs(8,
+                                    [](int run) {
+                                      // The serial time rises run by run: drift.
+                                      return ReportWith(0.060 + 0.002 * run, 0.030);
+                                    })
+                              .Build();
+  Session busy = session;
+  busy.context.load_before = 3.0;
+  busy.placement = "spread";
+  busy.placement_honoured = false;
+  for (speedup::Run& run : busy.runs) {
+    run.cpu_seconds = 1.0;
+    run.wall_seconds = 1.0;
+  }
+  const std::vector<Warning> warnings = SessionWarnings(busy, SessionFigures(busy));
+  EXPECT_EQ(Kinds(warnings),
+            (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kBusyMachine,
+                               Kind::kDrift, Kind::kPlacementNotHonoured, Kind::kOneProcessor}));
+  EXPECT_EQ(warnings[0].setting, "OMP_DYNAMIC=true");
+  EXPECT_EQ(warnings[1].setting, "OMP_THREAD_LIMIT=4");
+  EXPECT_GT(warnings[3].value, 0.9);  // rho: the machine got slower
+  EXPECT_LT(warnings[3].p_value, SIGNIFICANCE);
+  EXPECT_EQ(warnings[4].setting, "spread");
+  EXPECT_EQ(warnings[5].value, 1.0);
+
+  Session unchecked = session;
+  unchecked.placement = "close";
+  EXPECT_EQ(Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
+            (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
+                               Kind::kPlacementUnchecked}));
+}
+
+TEST(DiagnosticsTest, AnalysisHoldsWhatTheReportsShowComputedOnce) {
+  Session session = SessionBuilder()
+                        .Processors(2)
+                        .Runs(6, [](int run) { return ReportWith(0.060, run % 2 ? 0.030 : 0.060); })
+                        .Build();
+  session.precision = 0.02;
+  const SessionAnalysis analysis = Analyse(session);
+  EXPECT_EQ(analysis.figures.runs, 6);
+  EXPECT_EQ(analysis.unsettled, UnsettledTeams(analysis.figures, 0.02));
+  EXPECT_EQ(analysis.unsettled.size(), static_cast<std::size_t>(MAX_THREADS));
+  EXPECT_FALSE(analysis.use.cpu_per_wall);  // no run recorded its times
+}
+
+}  // namespace
+}  // namespace speedup
