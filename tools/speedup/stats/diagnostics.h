@@ -22,7 +22,7 @@ struct Warning {
     kOneProcessor,          // the runs used about one processor: `value` CPU s per wall s
   };
   Kind kind;
-  std::string setting;
+  std::string setting{};
   double value = 0.0;
   double p_value = 0.0;
   int received = 0;
