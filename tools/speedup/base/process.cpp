@@ -28,10 +28,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // An interrupt caught by another thread does not wake our poll, so it must return this often.
-constexpr int kPollMilliseconds = 50;
+constexpr int POLL_MILLISECONDS = 50;
 
 // Far beyond any run, and small enough that converting it to clock ticks cannot overflow.
-constexpr double kLongestLimitSeconds = 1e9;
+constexpr double LONGEST_LIMIT_SECONDS = 1e9;
 
 // Linux releases the descriptor even when close reports EINTR or EIO, and a pipe end holds nothing
 // of ours to lose, so there is nothing to retry or report.
@@ -189,7 +189,7 @@ void EndGroup(pid_t child, double grace_seconds, Reaping* reaping) {
   SignalGroup(child, SIGCONT);
   const auto give_up =
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                         std::clamp(grace_seconds, 0.0, kLongestLimitSeconds)));
+                         std::clamp(grace_seconds, 0.0, LONGEST_LIMIT_SECONDS)));
   int pause_milliseconds = 1;
   while (!reaping->reaped && Clock::now() < give_up) {
     if (poll(nullptr, 0, pause_milliseconds) < 0 && errno != EINTR) break;
@@ -230,33 +230,29 @@ int AwaitedInterrupt() {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options,
-                         const std::function<void(std::string_view)>& on_output) {
-  ProcessResult result;
+namespace {
+
+// Why the child cannot be started at all, before anything is made for it; empty when it can.
+std::string StartRefusal(const std::vector<std::string>& argv, const ProcessOptions& options,
+                         int* interrupted) {
   if (const int signal_number = PendingInterrupt()) {
-    result.interrupted = signal_number;
-    result.start_error = result.failure = InterruptText(signal_number);
-    return result;
+    *interrupted = signal_number;
+    return InterruptText(signal_number);
   }
-  if (argv.empty()) {
-    result.start_error = "no program given";
-    return result;
-  }
+  if (argv.empty()) return "no program given";
   if (!options.working_directory.empty()) {
     struct stat info;
     const int error = stat(options.working_directory.c_str(), &info) != 0 ? errno
                       : S_ISDIR(info.st_mode)                             ? 0
                                                                           : ENOTDIR;
-    if (error != 0) {
-      result.start_error =
-          "working directory " + options.working_directory + ": " + std::strerror(error);
-      return result;
-    }
+    if (error != 0)
+      return "working directory " + options.working_directory + ": " + std::strerror(error);
   }
+  return "";
+}
 
-  const bool separate_errors = options.stderr_handling == StderrHandling::kCapture;
-  int output_pipe[2] = {-1, -1};
-  int error_pipe[2] = {-1, -1};
+// The output pipe, and the error pipe when standard error is captured apart; 0 or the error.
+int OpenPipes(bool separate_errors, int output_pipe[2], int error_pipe[2]) {
   int error = OpenPipe(output_pipe);
   if (error == 0 && separate_errors) {
     error = OpenPipe(error_pipe);
@@ -265,13 +261,131 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
       Close(output_pipe[1]);
     }
   }
-  if (error != 0) {
+  return error;
+}
+
+// Reads what is ready on `stream` into the result under its cap, passing standard output on;
+// a closed stream is let go. Returns the tool's own error, or an empty string.
+std::string ReadReady(Stream& stream, const ProcessOptions& options,
+                      const std::function<void(std::string_view)>& on_output,
+                      ProcessResult& result) {
+  char buffer[65536];
+  const ssize_t got = read(stream.fd, buffer, sizeof buffer);
+  if (got < 0) {
+    if (errno != EINTR && errno != EAGAIN) {
+      return std::string("reading its output: ") + std::strerror(errno);
+    }
+    return "";
+  }
+  if (got == 0) {
+    Close(stream.fd);
+    stream.fd = -1;
+    return "";
+  }
+  const std::size_t cap = stream.is_output ? options.max_output_bytes : options.max_error_bytes;
+  std::string& text = stream.is_output ? result.output : result.error_output;
+  const std::string_view piece(buffer, std::min<std::size_t>(got, cap - text.size()));
+  AppendCapped(&text, piece, cap);
+  if (stream.is_output && !piece.empty() && on_output) on_output(piece);
+  if (piece.size() < static_cast<std::size_t>(got)) {
+    (stream.is_output ? result.output_too_large : result.error_output_truncated) = true;
+  }
+  return "";
+}
+
+// Captures the child's streams until it is reaped with both closed, an interrupt comes, the
+// deadline passes, its output grows too large or the tool itself fails (returned).
+std::string Capture(pid_t child, Stream (&streams)[2], const ProcessOptions& options,
+                    const std::function<void(std::string_view)>& on_output, Clock::time_point start,
+                    Reaping& reaping, ProcessResult& result) {
+  const bool limited = options.time_limit_seconds > 0;
+  const auto deadline =
+      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                  std::min(options.time_limit_seconds, LONGEST_LIMIT_SECONDS)));
+  int pause_milliseconds = 1;
+  for (;;) {
+    if (!reaping.reaped) Reap(child, WNOHANG, &reaping);
+    if (reaping.reaped && streams[0].fd < 0 && streams[1].fd < 0) return "";
+    if ((result.interrupted = PendingInterrupt()) != 0) return "";
+    const auto now = Clock::now();
+    if (limited && now >= deadline) {
+      result.timed_out = true;
+      return "";
+    }
+    pollfd polled[2];
+    Stream* polled_streams[2];
+    nfds_t count = 0;
+    for (Stream& stream : streams) {
+      if (stream.fd < 0) continue;
+      polled[count] = {stream.fd, POLLIN, 0};
+      polled_streams[count++] = &stream;
+    }
+    int timeout = POLL_MILLISECONDS;
+    if (count == 0) {
+      // Output ended before the child: it is exiting or has let go of its output, so look often
+      // at first and then less.
+      timeout = pause_milliseconds;
+      pause_milliseconds = std::min(2 * pause_milliseconds, POLL_MILLISECONDS);
+    }
+    if (limited) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+      timeout = static_cast<int>(std::min<decltype(left)>(timeout, left));
+    }
+    if (poll(polled, count, timeout) < 0) {
+      if (errno == EINTR) continue;
+      return std::string("waiting for its output: ") + std::strerror(errno);
+    }
+    for (nfds_t i = 0; i < count; ++i) {
+      if (polled[i].revents == 0) continue;
+      if (std::string error = ReadReady(*polled_streams[i], options, on_output, result);
+          !error.empty()) {
+        return error;
+      }
+      if (result.output_too_large) return "";
+    }
+  }
+}
+
+// How the run failed, first cause first; empty after exit status 0.
+std::string FailureText(const ProcessResult& result, const Reaping& reaping,
+                        const ProcessOptions& options, const std::string& tool_error) {
+  if (result.interrupted != 0) return InterruptText(result.interrupted);
+  if (result.timed_out) {
+    return "timed out after " + SecondsText(options.time_limit_seconds) + " s";
+  }
+  if (result.output_too_large) {
+    return "wrote more than " + ByteCountText(options.max_output_bytes) + " of output";
+  }
+  if (!tool_error.empty()) return tool_error;
+  if (reaping.status_lost) return "its exit status was lost";
+  if (result.exit_status > 0) return "exit status " + std::to_string(result.exit_status);
+  if (result.term_signal != 0) {
+    return "killed by signal " + std::to_string(result.term_signal) + " (" +
+           strsignal(result.term_signal) + ")";
+  }
+  return "";
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOptions& options,
+                         const std::function<void(std::string_view)>& on_output) {
+  ProcessResult result;
+  result.start_error = StartRefusal(argv, options, &result.interrupted);
+  if (!result.start_error.empty()) {
+    if (result.interrupted != 0) result.failure = result.start_error;
+    return result;
+  }
+  const bool separate_errors = options.stderr_handling == StderrHandling::kCapture;
+  int output_pipe[2] = {-1, -1};
+  int error_pipe[2] = {-1, -1};
+  if (const int error = OpenPipes(separate_errors, output_pipe, error_pipe); error != 0) {
     result.start_error = std::strerror(error);
     return result;
   }
   const auto start = Clock::now();
   pid_t child = 0;
-  error = Spawn(argv, options, output_pipe[1], error_pipe[1], &child);
+  const int error = Spawn(argv, options, output_pipe[1], error_pipe[1], &child);
   Close(output_pipe[1]);
   if (separate_errors) Close(error_pipe[1]);
   Stream streams[2] = {{output_pipe[0], true}, {error_pipe[0], false}};
@@ -285,73 +399,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   result.started = true;
   result.pid = child;
 
-  const bool limited = options.time_limit_seconds > 0;
-  const auto deadline =
-      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                  std::min(options.time_limit_seconds, kLongestLimitSeconds)));
   Reaping reaping;
-  std::string tool_error;
-  int pause_milliseconds = 1;
-  char buffer[65536];
-  for (;;) {
-    if (!reaping.reaped) Reap(child, WNOHANG, &reaping);
-    if (reaping.reaped && streams[0].fd < 0 && streams[1].fd < 0) break;
-    if ((result.interrupted = PendingInterrupt()) != 0) break;
-    const auto now = Clock::now();
-    if (limited && now >= deadline) {
-      result.timed_out = true;
-      break;
-    }
-    pollfd polled[2];
-    Stream* polled_streams[2];
-    nfds_t count = 0;
-    for (Stream& stream : streams) {
-      if (stream.fd < 0) continue;
-      polled[count] = {stream.fd, POLLIN, 0};
-      polled_streams[count++] = &stream;
-    }
-    int timeout = kPollMilliseconds;
-    if (count == 0) {
-      // Output ended before the child: it is exiting or has let go of its output, so look often
-      // at first and then less.
-      timeout = pause_milliseconds;
-      pause_milliseconds = std::min(2 * pause_milliseconds, kPollMilliseconds);
-    }
-    if (limited) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-      timeout = static_cast<int>(std::min<decltype(left)>(timeout, left));
-    }
-    if (poll(polled, count, timeout) < 0) {
-      if (errno == EINTR) continue;
-      tool_error = std::string("waiting for its output: ") + std::strerror(errno);
-      break;
-    }
-    for (nfds_t i = 0; i < count && !result.output_too_large && tool_error.empty(); ++i) {
-      if (polled[i].revents == 0) continue;
-      Stream& stream = *polled_streams[i];
-      const ssize_t got = read(stream.fd, buffer, sizeof buffer);
-      if (got < 0) {
-        if (errno != EINTR && errno != EAGAIN) {
-          tool_error = std::string("reading its output: ") + std::strerror(errno);
-        }
-        continue;
-      }
-      if (got == 0) {
-        Close(stream.fd);
-        stream.fd = -1;
-        continue;
-      }
-      const std::size_t cap = stream.is_output ? options.max_output_bytes : options.max_error_bytes;
-      std::string& text = stream.is_output ? result.output : result.error_output;
-      const std::string_view piece(buffer, std::min<std::size_t>(got, cap - text.size()));
-      AppendCapped(&text, piece, cap);
-      if (stream.is_output && !piece.empty() && on_output) on_output(piece);
-      if (piece.size() < static_cast<std::size_t>(got)) {
-        (stream.is_output ? result.output_too_large : result.error_output_truncated) = true;
-      }
-    }
-    if (result.output_too_large || !tool_error.empty()) break;
-  }
+  const std::string tool_error =
+      Capture(child, streams, options, on_output, start, reaping, result);
   if (result.interrupted == 0 && reaping.reaped && !reaping.status_lost &&
       WIFSIGNALED(reaping.status) && IsInterruptSignal(WTERMSIG(reaping.status))) {
     result.interrupted = AwaitedInterrupt();
@@ -373,22 +423,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   } else if (!reaping.status_lost && WIFSIGNALED(reaping.status)) {
     result.term_signal = WTERMSIG(reaping.status);
   }
-  if (result.interrupted != 0) {
-    result.failure = InterruptText(result.interrupted);
-  } else if (result.timed_out) {
-    result.failure = "timed out after " + SecondsText(options.time_limit_seconds) + " s";
-  } else if (result.output_too_large) {
-    result.failure = "wrote more than " + ByteCountText(options.max_output_bytes) + " of output";
-  } else if (!tool_error.empty()) {
-    result.failure = tool_error;
-  } else if (reaping.status_lost) {
-    result.failure = "its exit status was lost";
-  } else if (result.exit_status > 0) {
-    result.failure = "exit status " + std::to_string(result.exit_status);
-  } else if (result.term_signal != 0) {
-    result.failure = "killed by signal " + std::to_string(result.term_signal) + " (" +
-                     strsignal(result.term_signal) + ")";
-  }
+  result.failure = FailureText(result, reaping, options, tool_error);
   return result;
 }
 

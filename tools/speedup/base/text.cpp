@@ -131,7 +131,7 @@ std::string Cut(const std::string& text, std::size_t columns) {
 std::string FitLine(std::vector<std::string> parts, const std::string& separator,
                     std::size_t width) {
   // Cutting a part stops here, so that its label stays readable.
-  constexpr std::size_t kShortestPart = 12;
+  constexpr std::size_t SHORTEST_PART = 12;
   const auto columns_now = [&parts, &separator] {
     std::size_t columns = separator.size() * (parts.size() - 1);
     for (const auto& part : parts) columns += Columns(part);
@@ -142,10 +142,10 @@ std::string FitLine(std::vector<std::string> parts, const std::string& separator
         parts.begin(), parts.end(),
         [](const std::string& a, const std::string& b) { return Columns(a) < Columns(b); });
     const std::size_t longest_columns = Columns(*longest);
-    if (longest_columns <= kShortestPart) break;
+    if (longest_columns <= SHORTEST_PART) break;
     const std::size_t excess = columns - width;
-    *longest = Cut(*longest, excess < longest_columns - kShortestPart ? longest_columns - excess
-                                                                      : kShortestPart);
+    *longest = Cut(*longest, excess < longest_columns - SHORTEST_PART ? longest_columns - excess
+                                                                      : SHORTEST_PART);
   }
   // Only a line of very many parts, as from a hostile file, can still be too wide.
   return Cut(Joined(parts, separator), width);
@@ -177,9 +177,9 @@ std::string Formatted(const char* format, double value) {
 }
 
 std::string ByteCountText(std::size_t bytes) {
-  static constexpr const char* kUnits[] = {"KiB", "MiB", "GiB", "TiB"};
+  static constexpr const char* UNITS[] = {"KiB", "MiB", "GiB", "TiB"};
   const char* unit = nullptr;
-  for (const char* larger : kUnits) {
+  for (const char* larger : UNITS) {
     if (bytes < 1024 || bytes % 1024 != 0) break;
     bytes /= 1024;
     unit = larger;
