@@ -77,93 +77,121 @@ std::string CurveFooter(const Figures& figures) {
 
 }  // namespace
 
-std::string SessionTable(const Session& session, const SessionAnalysis& analysis) {
+namespace {
+
+// The head: how many runs and what confidence, how the session ended, its precision and
+// placement, then the context.
+std::string SessionHead(const Session& session, const SessionAnalysis& analysis) {
   const Figures& figures = analysis.figures;
   const int runs = static_cast<int>(session.runs.size());
-  std::string table = "matbench speedup over " + std::to_string(figures.runs) + " of " +
-                      CountText(runs, "run", "runs");
+  const std::string requested =
+      session.requested_runs ? std::to_string(*session.requested_runs) : "?";
+  std::string head = "matbench speedup over " + std::to_string(figures.runs) + " of " +
+                     CountText(runs, "run", "runs");
   const double confidence = figures.serial.confidence;
   if (figures.runs < 2) {
-    table += "; no interval from a single run\n";
+    head += "; no interval from a single run\n";
   } else if (confidence < CONFIDENCE) {
-    table += "; intervals reach only " + PercentText(confidence) + " confidence (" +
-             std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")\n";
+    head += "; intervals reach only " + PercentText(confidence) + " confidence (" +
+            std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")\n";
   } else {
-    table += "; medians with " + ConfidenceText() + " intervals\n";
+    head += "; medians with " + ConfidenceText() + " intervals\n";
   }
   if (session.interrupted) {
-    table += "interrupted by " + Printable(*session.interrupted) + " after " +
-             std::to_string(runs) + " of " +
-             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") + " runs\n";
+    head += "interrupted by " + Printable(*session.interrupted) + " after " + std::to_string(runs) +
+            " of " + requested + " runs\n";
   }
   if (session.stopped && !session.precision) {
-    table += "stopped after " + std::to_string(runs) + " of " +
-             (session.requested_runs ? std::to_string(*session.requested_runs) : "?") +
-             " runs: " + Printable(StopText(*session.stopped)) + "\n";
+    head += "stopped after " + std::to_string(runs) + " of " + requested +
+            " runs: " + Printable(StopText(*session.stopped)) + "\n";
   }
   if (session.precision) {
     const std::vector<int>& unsettled = analysis.unsettled;
-    table += "precision ±" + PercentText(*session.precision) + ": ";
-    table += unsettled.empty() ? "every speedup settled after " + CountText(runs, "run", "runs")
-                               : "team sizes " + TeamList(unsettled) + " did not settle in " +
-                                     CountText(runs, "run", "runs");
-    if (session.stopped) table += " (" + Printable(StopText(*session.stopped)) + ")";
-    table += "\n";
+    head += "precision ±" + PercentText(*session.precision) + ": ";
+    head += unsettled.empty() ? "every speedup settled after " + CountText(runs, "run", "runs")
+                              : "team sizes " + TeamList(unsettled) + " did not settle in " +
+                                    CountText(runs, "run", "runs");
+    if (session.stopped) head += " (" + Printable(StopText(*session.stopped)) + ")";
+    head += "\n";
   }
   if (session.placement) {
-    table += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
-             (!session.placement_honoured   ? "not checked (no thread affinity shown)"
-              : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
-                                            : "NOT honoured by the runtime") +
-             "\n";
+    head += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
+            (!session.placement_honoured   ? "not checked (no thread affinity shown)"
+             : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
+                                           : "NOT honoured by the runtime") +
+            "\n";
   }
-  for (const std::string& line : ContextLines(session.context)) table += line + "\n";
+  for (const std::string& line : ContextLines(session.context)) head += line + "\n";
+  return head;
+}
 
-  const ParallelUse& use = analysis.use;
-  table += "\nthreads  median s  [" + ConfidenceText() + " interval]   IQR s out  S vs serial [" +
-           ConfidenceText() + "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
-  table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
-           Cell(FixedText(figures.serial.iqr, 3), 7) +
-           Cell(std::to_string(figures.serial.outliers), 4) +
-           (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
-  bool any_oversubscribed = false, any_short = figures.serial_too_short, any_noisy = false;
+// Which marks the rows carry, so that the legend explains just those.
+struct Marks {
+  bool oversubscribed = false, too_short = false, noisy = false;
+};
+
+// The column heads, the serial row and one row per team size with its marks.
+std::string SessionRows(const SessionAnalysis& analysis, Marks& marks) {
+  const Figures& figures = analysis.figures;
+  std::string rows = "\nthreads  median s  [" + ConfidenceText() +
+                     " interval]   IQR s out  S vs serial [" + ConfidenceText() +
+                     "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
+  rows += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
+          Cell(FixedText(figures.serial.iqr, 3), 7) +
+          Cell(std::to_string(figures.serial.outliers), 4) +
+          (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
+  marks.too_short = figures.serial_too_short;
   for (const TeamFigures& team : figures.teams) {
-    std::string marks = std::string(team.oversubscribed ? "*" : "") + (team.too_short ? "~" : "") +
-                        (team.noisy ? "!" : "") + (use.one_processor ? "#" : "");
-    table +=
+    const std::string shown = std::string(team.oversubscribed ? "*" : "") +
+                              (team.too_short ? "~" : "") + (team.noisy ? "!" : "") +
+                              (analysis.use.one_processor ? "#" : "");
+    rows +=
         Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
         Cell(FixedText(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
         WithInterval(team.speedup_vs_serial, 7, 2) +
         WithInterval(team.speedup_vs_one_thread, 8, 2) +
-        Cell(FixedText(team.efficiency.median, 2), 7) + (marks.empty() ? "" : " " + marks) + "\n";
-    any_oversubscribed = any_oversubscribed || team.oversubscribed;
-    any_short = any_short || team.too_short;
-    any_noisy = any_noisy || team.noisy;
+        Cell(FixedText(team.efficiency.median, 2), 7) + (shown.empty() ? "" : " " + shown) + "\n";
+    marks.oversubscribed = marks.oversubscribed || team.oversubscribed;
+    marks.too_short = marks.too_short || team.too_short;
+    marks.noisy = marks.noisy || team.noisy;
   }
+  return rows;
+}
 
-  table +=
+// What the columns mean and each mark the rows carry.
+std::string SessionLegend(const Session& session, const Marks& marks) {
+  std::string legend =
       "\nS: the serial (or one-thread) time / the row's time, within each run; efficiency: "
       "S / threads.\n"
       "[a, b]: distribution-free interval for the median from order statistics; out: times "
       "beyond\nTukey's fences, counted and kept.\n";
   if (!session.context.processors) {
-    table += "processors not recorded: no team size is marked as oversubscribed\n";
-  } else if (any_oversubscribed) {
-    table += "* more threads than the " +
-             CountText(*session.context.processors, "processor", "processors") + " available\n";
+    legend += "processors not recorded: no team size is marked as oversubscribed\n";
+  } else if (marks.oversubscribed) {
+    legend += "* more threads than the " +
+              CountText(*session.context.processors, "processor", "processors") + " available\n";
   }
-  if (any_short) {
-    table += "~ a time below " + Formatted("%g", TOO_SHORT_SECONDS * 1000.0) +
-             " ms: too short for the millisecond clock\n";
+  if (marks.too_short) {
+    legend += "~ a time below " + Formatted("%g", TOO_SHORT_SECONDS * 1000.0) +
+              " ms: too short for the millisecond clock\n";
   }
-  if (any_noisy) {
-    table += "! speedup interval wider than ±" + Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
-             "% of its median, or none\n";
+  if (marks.noisy) {
+    legend += "! speedup interval wider than ±" + Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
+              "% of its median, or none\n";
   }
-  table += CurveFooter(figures);
-  if (use.one_processor) {
+  return legend;
+}
+
+}  // namespace
+
+std::string SessionTable(const Session& session, const SessionAnalysis& analysis) {
+  Marks marks;
+  std::string table = SessionHead(session, analysis);
+  table += SessionRows(analysis, marks);  // before the legend, which explains the marks it set
+  table += SessionLegend(session, marks) + CurveFooter(analysis.figures);
+  if (analysis.use.one_processor) {
     table += "# not a parallel result: the runs used about one processor (" +
-             FixedText(use.cpu_per_wall, 2) + " s of CPU per second)\n";
+             FixedText(analysis.use.cpu_per_wall, 2) + " s of CPU per second)\n";
   }
   return table;
 }
