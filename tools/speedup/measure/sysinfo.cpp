@@ -28,16 +28,9 @@ std::optional<std::string> FirstLine(const char* path) {
   return Trimmed(std::string_view(*text).substr(0, text->find('\n')));
 }
 
-void ReadTopology(Context& context) {
-  hwloc_topology_t topology;
-  if (hwloc_topology_init(&topology) != 0) return;
-  // The whole machine, also where a cgroup or a scheduler hands this process only part of it.
-  if (hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_INCLUDE_DISALLOWED) != 0 ||
-      hwloc_topology_load(topology) != 0) {
-    hwloc_topology_destroy(topology);
-    return;
-  }
-  // -1 means objects of the type at several depths, 0 that hwloc found none: neither is a count.
+// The machine's packages, cores and hardware threads; -1 means objects of the type at several
+// depths, 0 that hwloc found none: neither is a count.
+void ReadCounts(hwloc_topology_t topology, Context& context) {
   const auto count = [topology](hwloc_obj_type_t type) -> std::optional<int> {
     const int objects = hwloc_get_nbobjs_by_type(topology, type);
     if (objects > 0) return objects;
@@ -46,29 +39,34 @@ void ReadTopology(Context& context) {
   context.packages = count(HWLOC_OBJ_PACKAGE);
   context.cores = count(HWLOC_OBJ_CORE);
   context.hardware_threads = count(HWLOC_OBJ_PU);
+}
 
+// The first package's CPU model, as hwloc names it.
+std::optional<std::string> CpuModel(hwloc_topology_t topology) {
   hwloc_obj_t package = nullptr;
   while ((package = hwloc_get_next_obj_by_type(topology, HWLOC_OBJ_PACKAGE, package))) {
     const char* model = hwloc_obj_get_info_by_name(package, "CPUModel");
-    if (model && !Trimmed(model).empty()) {
-      context.cpu_model = Trimmed(model);
-      break;
-    }
+    if (model && !Trimmed(model).empty()) return Trimmed(model);
   }
+  return std::nullopt;
+}
 
+// Data and unified caches of levels 1 to 5; hybrid processors have caches of one level in two
+// sizes, and each size gets its own count.
+Caches ReadCaches(hwloc_topology_t topology) {
   const hwloc_obj_type_t levels[] = {HWLOC_OBJ_L1CACHE, HWLOC_OBJ_L2CACHE, HWLOC_OBJ_L3CACHE,
                                      HWLOC_OBJ_L4CACHE, HWLOC_OBJ_L5CACHE};
-  std::vector<CacheLevel> caches;
+  Caches caches;
   for (int level = 1; level <= 5; ++level) {
     hwloc_obj_t cache = nullptr;
     while ((cache = hwloc_get_next_obj_by_type(topology, levels[level - 1], cache))) {
       const auto& attributes = cache->attr->cache;
       if (attributes.type == HWLOC_OBJ_CACHE_INSTRUCTION || attributes.size == 0) continue;
+      // Appended, not concatenated: GCC 12 warns falsely of overlapping copies otherwise.
       std::string name = "L";
       name += std::to_string(level);
       if (attributes.type == HWLOC_OBJ_CACHE_DATA) name += 'd';
       const auto size = static_cast<long long>(attributes.size);
-      // Hybrid processors have caches of one level in two sizes; each size gets its own count.
       const auto same = std::find_if(caches.begin(), caches.end(), [&](const CacheLevel& c) {
         return c.name == name && c.size_bytes == size;
       });
@@ -79,7 +77,21 @@ void ReadTopology(Context& context) {
       }
     }
   }
-  if (!caches.empty()) context.caches = caches;
+  return caches;
+}
+
+void ReadTopology(Context& context) {
+  hwloc_topology_t topology;
+  if (hwloc_topology_init(&topology) != 0) return;
+  // The whole machine, also where a cgroup or a scheduler hands this process only part of it.
+  if (hwloc_topology_set_flags(topology, HWLOC_TOPOLOGY_FLAG_INCLUDE_DISALLOWED) != 0 ||
+      hwloc_topology_load(topology) != 0) {
+    hwloc_topology_destroy(topology);
+    return;
+  }
+  ReadCounts(topology, context);
+  context.cpu_model = CpuModel(topology);
+  if (Caches caches = ReadCaches(topology); !caches.empty()) context.caches = std::move(caches);
   hwloc_topology_destroy(topology);
 }
 
