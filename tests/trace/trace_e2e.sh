@@ -74,9 +74,11 @@ every_region_and_every_row_is_traced)
   dump "$work/trace.bin" "$work/dump"
   grep -q '^runtime LLVM OMP' "$work/dump" || fail "the trace names no LLVM runtime"
   grep -q '^runtime_library .*llvm-19' "$work/dump" || fail "the runtime is not LLVM 19's"
-  # 20 regions, team sizes 1..20 in order; each team's threads all begin their task; 600
-  # dispatched rows per team of 2 or more, each row exactly once; a team of one has either one
-  # dispatch covering every row, or none (run serialised); nothing lost.
+  grep -qx 'optional_events 7' "$work/dump" || fail "the runtime refused loop, row or wait events"
+  # 20 regions, team sizes 1..20 in order; each team's threads all begin their task and their
+  # loop, and in teams of 2 or more wait at the closing barrier; 600 dispatched rows per team of
+  # 2 or more, each row exactly once; a team of one has either one dispatch covering every row,
+  # or none (run serialised); nothing lost.
   awk '
     function bad(msg) { print "FAIL: " msg > "/dev/stderr"; failed = 1 }
     /^regions / { regions = $2 }
@@ -85,6 +87,7 @@ every_region_and_every_row_is_traced)
     $1 == "event" && $4 == "parallel_begin" { begun++; requested[$5] = $6 }
     $1 == "event" && $4 == "parallel_end" { ended[$5]++ }
     $1 == "event" && $4 == "implicit_task_begin" && $5 > 0 { tasks[$5]++; team[$5] = $7 }
+    $1 == "event" && $4 ~ /^(work|sync_wait)_(begin|end)$/ { seen[$4, $5]++ }
     $1 == "event" && $4 == "dispatch" {
       dispatches[$5]++
       for (row = $6; row < $6 + $7; row++) claimed[$5, row]++
@@ -95,6 +98,10 @@ every_region_and_every_row_is_traced)
         if (requested[r] != r) bad("region " r " asked for " requested[r] " threads")
         if (ended[r] != 1) bad("region " r " ended " ended[r] + 0 " times")
         if (tasks[r] != r || team[r] != r) bad("region " r ": " tasks[r] + 0 " tasks, team " team[r])
+        if (seen["work_begin", r] != r || seen["work_end", r] != r)
+          bad("region " r ": " seen["work_begin", r] + 0 " loops begun, " seen["work_end", r] + 0 " ended")
+        if (r >= 2 && (seen["sync_wait_begin", r] != r || seen["sync_wait_end", r] != r))
+          bad("region " r ": " seen["sync_wait_begin", r] + 0 " barrier waits begun, " seen["sync_wait_end", r] + 0 " ended")
         if (r >= 2 && dispatches[r] != 600) bad("region " r ": " dispatches[r] + 0 " dispatches")
         if (r == 1 && dispatches[r] == 0) continue
         for (row = 0; row < 600; row++)
