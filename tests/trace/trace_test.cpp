@@ -193,8 +193,9 @@ TEST(TraceFileTest, ReadsBackWhatWasWritten) {
     EXPECT_EQ(read.header.event_count, written.count());
     EXPECT_EQ(read.header.lost_events, written.lost());
     ASSERT_EQ(read.events.size(), written.count());
-    EXPECT_EQ(std::memcmp(read.events.data(), written.events(), written.count() * sizeof(Event)),
-              0);
+    for (std::size_t i = 0; i < read.events.size(); ++i) {
+      EXPECT_EQ(std::memcmp(&read.events[i], &written.events()[i], sizeof(Event)), 0) << i;
+    }
   }
   EXPECT_EQ(bytes.size(), sizeof(FileHeader) + 3 * sizeof(matbench::trace::ThreadHeader) +
                               (5 + 0 + 20) * sizeof(Event) + sizeof(matbench::trace::Trailer));

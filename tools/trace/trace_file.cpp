@@ -127,8 +127,10 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
       return "truncated in the events of thread " + std::to_string(i);
     }
     thread.events.resize(thread.header.event_count);
-    std::memcpy(thread.events.data(), bytes.data(), thread.events.size() * sizeof(Event));
-    bytes.remove_prefix(thread.events.size() * sizeof(Event));
+    if (!thread.events.empty()) {  // an empty vector's data may be null, which memcpy forbids
+      std::memcpy(thread.events.data(), bytes.data(), thread.events.size() * sizeof(Event));
+      bytes.remove_prefix(thread.events.size() * sizeof(Event));
+    }
     for (const Event& event : thread.events) {
       if (event.kind == 0 || event.kind > kLastEventKind) {
         return "corrupt: unknown event kind " + std::to_string(event.kind);
