@@ -15,6 +15,11 @@ if [ "$tool" = none ] || [ "$runtime" = none ] || [ ! -e "$runtime" ]; then
   exit 77
 fi
 
+[ -f "$tool" ] && [ -x "$dumper" ] || {
+  echo "FAIL: the trace tool or its dumper is not built: $tool, $dumper" >&2
+  exit 1
+}
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
