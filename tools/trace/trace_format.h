@@ -1,0 +1,124 @@
+// The trace file that libmatbench-trace.so writes once, when the OpenMP runtime finalises it.
+//
+// Layout, every integer in the writer's byte order (byte_order tells a reader which), no padding
+// between the parts:
+//   FileHeader
+//   thread_count times: ThreadHeader, then event_count Events of that thread, in time order
+//   Trailer
+// A reader checks the magic, the version, byte_order and the three record sizes before anything
+// else, then that every count fits the file and that the trailer closes it: a file cut short
+// has no trailer where one is due.
+//
+// Times are nanoseconds of the clock named by clock_id (CLOCK_MONOTONIC), read on each event by
+// the thread the event belongs to. Regions are numbered 1, 2, ... in the order their parallel
+// begin was seen; region 0 is "outside every parallel region".
+#ifndef MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_
+#define MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_
+
+#include <cstdint>
+
+namespace matbench::trace {
+
+inline constexpr char kMagic[8] = {'M', 'B', 'T', 'R', 'A', 'C', 'E', '\0'};
+inline constexpr char kTrailerMagic[8] = {'M', 'B', 'T', 'R', 'E', 'N', 'D', '\0'};
+inline constexpr std::uint32_t kVersion = 1;
+// Written as a native integer: a reader of the other byte order sees 0x04030201.
+inline constexpr std::uint32_t kByteOrderMark = 0x01020304;
+
+// Bounds of the tool's memory: a thread keeps at most kDefaultEventsPerThread events unless
+// MATBENCH_TRACE_EVENTS_PER_THREAD names another number in [kMinEventsPerThread,
+// kMaxEventsPerThread]; at most kMaxThreads threads get a buffer. The benchmark's master thread
+// records about 12,200 events over the 20 regions, the others fewer. Memory is therefore at most
+// kMaxThreads * events per thread * sizeof(Event): 256 * 16,384 * 32 bytes = 128 MiB, and
+// (threads that ran) * 512 KiB in practice. Events beyond a full buffer, and every event of a
+// thread beyond kMaxThreads, are counted in the file's lost counters.
+inline constexpr std::uint32_t kDefaultEventsPerThread = 16384;
+inline constexpr std::uint32_t kMinEventsPerThread = 16;
+inline constexpr std::uint32_t kMaxEventsPerThread = 1u << 20;
+inline constexpr std::uint32_t kMaxThreads = 256;
+inline constexpr std::uint32_t kRuntimeNameSize = 128;
+inline constexpr std::uint32_t kRuntimeLibrarySize = 256;
+
+enum class EventKind : std::uint16_t {
+  kThreadBegin = 1,        // detail: ompt_thread_t (1 initial, 2 worker, 3 other)
+  kThreadEnd = 2,          //
+  kParallelBegin = 3,      // region: the new region; value: requested team size; flags: the
+                           // runtime's ompt_parallel_flag_t bits
+  kParallelEnd = 4,        // region; flags as above
+  kImplicitTaskBegin = 5,  // region; value: the thread's index in the team; count: team size
+                           // actually granted; flags: ompt_task_flag_t bits (1 initial task)
+  kImplicitTaskEnd = 6,    // region; value, count, flags: as the runtime gave them at the end
+  kWorkBegin = 7,          // detail: ompt_work_t; value: the iteration count the runtime gave
+  kWorkEnd = 8,            // detail: ompt_work_t
+  kDispatch = 9,           // detail: ompt_dispatch_t; value: first iteration of the chunk;
+                           // count: its iterations (1 for a single iteration)
+  kSyncWaitBegin = 10,     // detail: ompt_sync_region_t (9: the region's closing barrier,
+                           // 8: a loop's closing barrier)
+  kSyncWaitEnd = 11,       // detail: ompt_sync_region_t
+};
+inline constexpr std::uint16_t kLastEventKind = 11;
+
+// The optional callbacks of the OpenMP tools interface that the tool asks for.
+enum OptionalEvents : std::uint32_t {
+  kWorkEvents = 1,      // kWorkBegin, kWorkEnd
+  kDispatchEvents = 2,  // kDispatch
+  kSyncWaitEvents = 4,  // kSyncWaitBegin, kSyncWaitEnd
+};
+
+// 32 bytes. Fields that a kind does not use are zero.
+struct Event {
+  std::uint64_t time_ns;
+  std::uint64_t value;
+  std::uint32_t region;
+  std::uint32_t count;
+  std::uint32_t flags;
+  std::uint16_t kind;  // an EventKind
+  std::uint16_t detail;
+};
+static_assert(sizeof(Event) == 32);
+
+struct FileHeader {
+  char magic[8];                     // kMagic
+  std::uint32_t version;             // kVersion; a reader refuses a later one
+  std::uint32_t byte_order;          // kByteOrderMark
+  std::uint32_t header_size;         // sizeof(FileHeader)
+  std::uint32_t thread_header_size;  // sizeof(ThreadHeader)
+  std::uint32_t event_size;          // sizeof(Event)
+  std::uint32_t omp_version;  // the OpenMP version the runtime gave ompt_start_tool, e.g. 201611
+  std::uint32_t clock_id;     // the clock_gettime clock of every time (CLOCK_MONOTONIC)
+  std::uint32_t clock_resolution_ns;  // that clock's resolution, as clock_getres gave it
+  std::uint32_t thread_count;         // ThreadHeaders that follow
+  std::uint32_t max_threads;          // threads that could get a buffer (kMaxThreads)
+  std::uint32_t events_per_thread;    // each buffer's capacity
+  std::uint32_t lost_threads;         // threads that got no buffer: beyond max_threads, or the
+                                      // allocation failed
+  std::uint32_t optional_events;      // OptionalEvents bits: which optional callbacks the
+                                      // runtime granted; an absent kind was never recorded
+  std::uint32_t reserved;             // 0
+  std::uint64_t lost_events;          // events of those threads, none of them in the file
+  std::uint64_t region_count;         // parallel regions begun
+  char runtime[kRuntimeNameSize];     // ompt_start_tool's runtime_version, NUL-terminated,
+                                      // cut to fit
+  char runtime_library[kRuntimeLibrarySize];  // the file the runtime was loaded from, links
+                                              // resolved (it names LLVM's release where the
+                                              // version above does not); "" when unknown
+};
+static_assert(sizeof(FileHeader) == 464);
+
+struct ThreadHeader {
+  std::uint32_t slot;         // 0, 1, ... in the order threads began
+  std::uint32_t thread_type;  // ompt_thread_t
+  std::uint64_t event_count;  // Events that follow
+  std::uint64_t lost_events;  // this thread's events that did not fit its buffer
+};
+static_assert(sizeof(ThreadHeader) == 24);
+
+struct Trailer {
+  char magic[8];               // kTrailerMagic
+  std::uint64_t total_events;  // the sum of every thread's event_count
+};
+static_assert(sizeof(Trailer) == 16);
+
+}  // namespace matbench::trace
+
+#endif  // MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_
