@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "present/words.h"
 #include "test_support.h"
 
 namespace speedup {
@@ -133,5 +134,7 @@ NodeInput NodeOf(const std::string& name, const Session& session) {
   node.merged = !PassedReports(session).empty();
   return node;
 }
+
+void PrintTo(const Warning& warning, std::ostream* out) { *out << WarningText(warning); }
 
 }  // namespace speedup

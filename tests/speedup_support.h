@@ -2,10 +2,12 @@
 
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "session/inputs.h"
 #include "session/session.h"
+#include "stats/diagnostics.h"
 
 // The one way the speedup tool's tests build reports, sessions and nodes.
 namespace speedup {
@@ -56,5 +58,8 @@ class SessionBuilder {
 
 // The node a fleet reads from `session`, named `name` and merged when a run passed.
 NodeInput NodeOf(const std::string& name, const Session& session);
+
+// A warning as GoogleTest shows it in a failure: its words.
+void PrintTo(const Warning& warning, std::ostream* out);
 
 }  // namespace speedup
