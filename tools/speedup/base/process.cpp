@@ -66,7 +66,9 @@ std::string SecondsText(double seconds) {
   return error == std::errc() ? std::string(text, end) : std::to_string(seconds);
 }
 
-std::string InterruptText(int signal_number) { return "interrupted by " + SignalName(signal_number); }
+std::string InterruptText(int signal_number) {
+  return "interrupted by " + SignalName(signal_number);
+}
 
 std::string_view NameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 

@@ -30,8 +30,8 @@ bool NameProblems(const Fleet& fleet) {
   bool any = false;
   for (const NodeRow& node : fleet.nodes) {
     if (!node.input.problem) continue;
-    Complain((node.input.merged ? "cut short: " : "failed: ") + Printable(node.input.node) +
-             ": " + Printable(ProblemText(*node.input.problem)));
+    Complain((node.input.merged ? "cut short: " : "failed: ") + Printable(node.input.node) + ": " +
+             Printable(ProblemText(*node.input.problem)));
     any = true;
   }
   return any;

@@ -66,9 +66,8 @@ namespace {
 struct RawOptions {
   std::string runs, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
   bool csv = false, long_csv = false, json = false;
-  CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option,
-      *time_limit_option, *run_timeout_option, *bind_option, *input_option, *processors_option,
-      *plot_option;
+  CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option, *time_limit_option,
+      *run_timeout_option, *bind_option, *input_option, *processors_option, *plot_option;
   CLI::App *compare, *merge;
 };
 
@@ -76,20 +75,19 @@ std::string SecondsText(double seconds) { return Formatted("%g s", seconds); }
 
 // The options of every command, with help texts made from the same constants as the behaviour.
 void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
-  raw.runs_option = app.add_option(
-      "--runs", raw.runs,
-      "runs to make (default " + std::to_string(DEFAULT_RUNS) + "; at least " +
-          std::to_string(MIN_RUNS_FOR_95) + " for a " + Formatted("%g%%", CONFIDENCE * 100.0) +
-          " interval)");
+  raw.runs_option = app.add_option("--runs", raw.runs,
+                                   "runs to make (default " + std::to_string(DEFAULT_RUNS) +
+                                       "; at least " + std::to_string(MIN_RUNS_FOR_95) + " for a " +
+                                       Formatted("%g%%", CONFIDENCE * 100.0) + " interval)");
   raw.bench_option =
       app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)");
-  raw.precision_option = app.add_option(
-      "--precision", raw.precision, "run until every speedup interval is within this, e.g. 2%");
+  raw.precision_option = app.add_option("--precision", raw.precision,
+                                        "run until every speedup interval is within this, e.g. 2%");
   raw.max_runs_option = app.add_option(
       "--max-runs", raw.max_runs,
       "most runs with --precision (default " + std::to_string(DEFAULT_MAX_RUNS) + ")");
-  raw.time_limit_option = app.add_option(
-      "--time-limit", raw.time_limit, "stop starting runs after this long, e.g. 300, 5m, 1h");
+  raw.time_limit_option = app.add_option("--time-limit", raw.time_limit,
+                                         "stop starting runs after this long, e.g. 300, 5m, 1h");
   raw.run_timeout_option = app.add_option(
       "--run-timeout", raw.run_timeout,
       "kill a run that takes longer (default " + SecondsText(FIRST_RUN_TIMEOUT_SECONDS) +
@@ -97,10 +95,10 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
           " x the longest so far, at least " + SecondsText(RUN_TIMEOUT_FLOOR_SECONDS) + ")");
   raw.bind_option = app.add_option("--bind", raw.bind,
                                    "one session per thread placement: any of close,spread,false");
-  raw.input_option = app.add_option(
-      "--input", options.input, "read saved reports or a session JSON (- for standard input)");
-  raw.processors_option = app.add_option(
-      "--processors", raw.processors, "processor count of the machine that wrote saved reports");
+  raw.input_option = app.add_option("--input", options.input,
+                                    "read saved reports or a session JSON (- for standard input)");
+  raw.processors_option = app.add_option("--processors", raw.processors,
+                                         "processor count of the machine that wrote saved reports");
   CLI::Option* csv_option = app.add_flag("--csv", raw.csv, "print the figures as CSV");
   CLI::Option* long_csv_option = app.add_flag(
       "--long-csv", raw.long_csv, "print every run's times as CSV (run,threads,seconds,passed)");

@@ -136,7 +136,8 @@ std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const st
     if (kept.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
     session.runs.push_back(std::move(kept));
     if (Settled(plan, session, fewest_runs, widest)) break;
-    if (plan.show_progress && !widest.empty()) ShowProgress("after run " + std::to_string(run) + widest);
+    if (plan.show_progress && !widest.empty())
+      ShowProgress("after run " + std::to_string(run) + widest);
   }
   if (plan.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= most_runs) {

@@ -15,13 +15,13 @@ namespace speedup {
 
 // How many runs a session makes and for how long.
 struct MeasurePlan {
-  int runs = DEFAULT_RUNS;                // runs to make; with precision, the fewest when given
-  bool runs_given = false;                // runs was asked for, not the default
-  std::optional<double> precision;        // sought half-width of every speedup interval
-  int max_runs = DEFAULT_MAX_RUNS;        // most runs with precision
-  std::optional<double> time_limit;       // seconds for the whole session
-  std::optional<double> run_timeout;      // seconds for one run; empty: RunTimeout
-  bool show_progress = false;             // a progress line on standard error
+  int runs = DEFAULT_RUNS;            // runs to make; with precision, the fewest when given
+  bool runs_given = false;            // runs was asked for, not the default
+  std::optional<double> precision;    // sought half-width of every speedup interval
+  int max_runs = DEFAULT_MAX_RUNS;    // most runs with precision
+  std::optional<double> time_limit;   // seconds for the whole session
+  std::optional<double> run_timeout;  // seconds for one run; empty: RunTimeout
+  bool show_progress = false;         // a progress line on standard error
 };
 
 // The world as the loop sees it: one run of the benchmark, and the clock. The real one starts a

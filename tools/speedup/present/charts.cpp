@@ -61,8 +61,10 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
        true});
   for (const NodeRow* node : merged) {
     if (JudgedApart(node->verdict) && request.curves.size() < MAX_NODE_CURVES) {
-      request.curves.push_back(
-          {node->input.node + ", " + NodeVerdictText(*node).substr(0, 6), &node->figures, {}, false});
+      request.curves.push_back({node->input.node + ", " + NodeVerdictText(*node).substr(0, 6),
+                                &node->figures,
+                                {},
+                                false});
     }
   }
   return request;

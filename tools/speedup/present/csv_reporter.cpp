@@ -76,8 +76,9 @@ std::string FleetCsv(const Fleet& fleet) {
     return value ? NumberText(*value) : std::string();
   };
   for (const NodeRow& node : fleet.nodes) {
-    csv += field(node.input.node) + "," + field(node.input.job.value_or("")) + "," + field(node.input.file) + "," +
-           (node.input.merged ? "true" : "false") + "," + field(node.input.problem ? ProblemText(*node.input.problem) : "") + "," +
+    csv += field(node.input.node) + "," + field(node.input.job.value_or("")) + "," +
+           field(node.input.file) + "," + (node.input.merged ? "true" : "false") + "," +
+           field(node.input.problem ? ProblemText(*node.input.problem) : "") + "," +
            std::to_string(node.figures.runs) + ",";
     if (node.input.merged && node.figures.runs > 0) {
       const Estimate& s = node.figures.teams[node.team - 1].speedup_vs_serial;

@@ -104,11 +104,12 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
   for (const NodeRow& node : fleet.nodes) {
     nlohmann::ordered_json entry = {
         {"node", node.input.node},
-        {"job", node.input.job ? nlohmann::ordered_json(*node.input.job) : nlohmann::ordered_json(nullptr)},
+        {"job", node.input.job ? nlohmann::ordered_json(*node.input.job)
+                               : nlohmann::ordered_json(nullptr)},
         {"file", node.input.file},
         {"merged", node.input.merged},
-        {"problem",
-         node.input.problem ? nlohmann::ordered_json(ProblemText(*node.input.problem)) : nlohmann::ordered_json(nullptr)}};
+        {"problem", node.input.problem ? nlohmann::ordered_json(ProblemText(*node.input.problem))
+                                       : nlohmann::ordered_json(nullptr)}};
     if (node.input.merged && node.figures.runs > 0) {
       entry["runs"] = node.figures.runs;
       entry["team"] = node.team;
@@ -123,12 +124,12 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
     return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
   };
   return {{"fleet",
-                                        {{"serial_median_s", number(fleet.serial_median)},
-                                         {"serial_min_s", number(fleet.serial_min)},
-                                         {"serial_max_s", number(fleet.serial_max)},
-                                         {"speedup_median", number(fleet.speedup_median)},
-                                         {"speedup_min", number(fleet.speedup_min)},
-                                         {"speedup_max", number(fleet.speedup_max)}}},
+           {{"serial_median_s", number(fleet.serial_median)},
+            {"serial_min_s", number(fleet.serial_min)},
+            {"serial_max_s", number(fleet.serial_max)},
+            {"speedup_median", number(fleet.speedup_median)},
+            {"speedup_min", number(fleet.speedup_min)},
+            {"speedup_max", number(fleet.speedup_max)}}},
           {"warnings", FleetWarnings(fleet)},
           {"nodes", nodes}};
 }

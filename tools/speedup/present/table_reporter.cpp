@@ -1,3 +1,5 @@
+#include "present/table_reporter.h"
+
 #include <cstdio>
 
 #include "base/policy.h"
@@ -5,7 +7,6 @@
 #include "bench/sweep.h"
 #include "present/context_lines.h"
 #include "present/reporter.h"
-#include "present/table_reporter.h"
 #include "present/words.h"
 
 namespace speedup {
@@ -53,11 +54,11 @@ std::string CurveFooter(const Figures& figures) {
   if (on_line != 0) footer += "\n";
   const AmdahlFit& fit = figures.amdahl;
   if (!fit.a) return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
-  footer +=
-      "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
-      (fit.team_sizes < 3 ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
-                          : "") +
-      ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
+  footer += "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
+            (fit.team_sizes < 3
+                 ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
+                 : "") +
+            ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
   footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4) + " [" +
             FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], speedup limit 1/f " +
             (fit.limit ? FixedText(fit.limit, 1) : "none") + "\n  (interval from " +
@@ -119,9 +120,8 @@ std::string SessionTable(const Session& session, const SessionAnalysis& analysis
   for (const std::string& line : ContextLines(session.context)) table += line + "\n";
 
   const ParallelUse& use = analysis.use;
-  table +=
-      "\nthreads  median s  [" + ConfidenceText() + " interval]   IQR s out  S vs serial [" +
-      ConfidenceText() + "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
+  table += "\nthreads  median s  [" + ConfidenceText() + " interval]   IQR s out  S vs serial [" +
+           ConfidenceText() + "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
   table += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
            Cell(FixedText(figures.serial.iqr, 3), 7) +
            Cell(std::to_string(figures.serial.outliers), 4) +
@@ -169,7 +169,7 @@ std::string SessionTable(const Session& session, const SessionAnalysis& analysis
 }
 
 std::string ComparisonTable(const Comparison& comparison, const std::string& base_name,
-                                  const std::string& new_name) {
+                            const std::string& new_name) {
   std::string table = "matbench comparison: NEW " + Printable(new_name) + " (" +
                       std::to_string(comparison.new_runs) + " runs) against BASE " +
                       Printable(base_name) + " (" + std::to_string(comparison.base_runs) +
@@ -198,9 +198,8 @@ std::string FleetTable(const Fleet& fleet) {
   for (const NodeRow& node : fleet.nodes) merged += node.input.merged ? 1 : 0;
   std::string table = "matbench fleet: " + std::to_string(merged) + " of " +
                       std::to_string(fleet.nodes.size()) + " sessions merged\n\n";
-  table +=
-      "node             CPU             procs runs  serial s [" + ConfidenceText() +
-      "]        S@p [" + ConfidenceText() + "]            eff.\n";
+  table += "node             CPU             procs runs  serial s [" + ConfidenceText() +
+           "]        S@p [" + ConfidenceText() + "]            eff.\n";
   for (const NodeRow& node : fleet.nodes) {
     if (!node.input.merged) continue;
     const Context& context = node.input.session.context;
@@ -218,7 +217,8 @@ std::string FleetTable(const Fleet& fleet) {
                   FixedText(s.median, 2).c_str(), FixedText(s.low, 2).c_str(),
                   FixedText(s.high, 2).c_str(), FixedText(team.efficiency.median, 2).c_str());
     table += line;
-    table += "                 " + (node.input.job ? "Slurm job " + Printable(*node.input.job) + ": " : "") +
+    table += "                 " +
+             (node.input.job ? "Slurm job " + Printable(*node.input.job) + ": " : "") +
              NodeVerdictText(node) + "\n";
   }
   table += "\nfleet: serial median " + FixedText(fleet.serial_median, 3) + " s (nodes " +

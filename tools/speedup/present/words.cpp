@@ -10,16 +10,17 @@ namespace speedup {
 std::string WarningText(const Warning& warning) {
   switch (warning.kind) {
     case Warning::Kind::kTeamsMayShrink:
-      return Printable(warning.setting) + " lets the runtime run smaller teams than the report's team sizes say";
+      return Printable(warning.setting) +
+             " lets the runtime run smaller teams than the report's team sizes say";
     case Warning::Kind::kBusyMachine:
       return "load average " + LoadText(warning.value) +
              " over the minute before the runs: other work may have slowed them";
     case Warning::Kind::kPartialAllocation:
-      return "the Slurm task received " +
-             CountText(warning.received, "processor", "processors") + " of " +
-             (warning.whole_is_node ? "the node's " + std::to_string(warning.whole)
-                                    : "the " + std::to_string(warning.whole) +
-                                          " allocated on the node") +
+      return "the Slurm task received " + CountText(warning.received, "processor", "processors") +
+             " of " +
+             (warning.whole_is_node
+                  ? "the node's " + std::to_string(warning.whole)
+                  : "the " + std::to_string(warning.whole) + " allocated on the node") +
              ": speedups beyond " + std::to_string(warning.received) +
              " threads describe the allocation, not the node";
     case Warning::Kind::kDrift: {

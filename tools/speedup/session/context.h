@@ -19,8 +19,8 @@ struct CacheLevel {
   bool operator==(const CacheLevel&) const = default;
 };
 
-using Caches = std::vector<CacheLevel>;                  // L1 to L5, smallest level first
-using Settings = std::map<std::string, std::string>;     // NAME -> value
+using Caches = std::vector<CacheLevel>;               // L1 to L5, smallest level first
+using Settings = std::map<std::string, std::string>;  // NAME -> value
 
 // Every field of the context, once: its type and its name, which is also its JSON key, in the
 // order they are saved. The struct, the JSON writer and reader and the UTF-8 repair are made
@@ -33,30 +33,30 @@ using Settings = std::map<std::string, std::string>;     // NAME -> value
 //   kernel: uname release; compiler .. version: the benchmark's build
 //   omp_settings: the OMP_*, GOMP_* and KMP_* variables set; date_utc: "2026-12-09T10:40:00Z"
 //   slurm_*: SLURM_JOB_ID, SLURMD_NODENAME, SLURM_JOB_NODELIST and SLURM_CPUS_ON_NODE
-#define MATBENCH_CONTEXT_FIELDS(FIELD) \
-  FIELD(std::string, host)             \
-  FIELD(std::string, cpu_model)        \
-  FIELD(int, packages)                 \
-  FIELD(int, cores)                    \
-  FIELD(int, hardware_threads)         \
-  FIELD(Caches, caches)                \
-  FIELD(std::string, affinity)         \
-  FIELD(int, processors)               \
-  FIELD(double, load_before)           \
-  FIELD(double, load_after)            \
-  FIELD(std::string, governor)         \
+#define MATBENCH_CONTEXT_FIELDS(FIELD)      \
+  FIELD(std::string, host)                  \
+  FIELD(std::string, cpu_model)             \
+  FIELD(int, packages)                      \
+  FIELD(int, cores)                         \
+  FIELD(int, hardware_threads)              \
+  FIELD(Caches, caches)                     \
+  FIELD(std::string, affinity)              \
+  FIELD(int, processors)                    \
+  FIELD(double, load_before)                \
+  FIELD(double, load_after)                 \
+  FIELD(std::string, governor)              \
   FIELD(std::string, transparent_hugepages) \
-  FIELD(std::string, kernel)           \
-  FIELD(std::string, compiler)         \
-  FIELD(std::string, build_type)       \
-  FIELD(std::string, build_flags)      \
-  FIELD(std::string, openmp_runtime)   \
-  FIELD(std::string, version)          \
-  FIELD(Settings, omp_settings)        \
-  FIELD(std::string, date_utc)         \
-  FIELD(std::string, slurm_job_id)     \
-  FIELD(std::string, slurm_node)       \
-  FIELD(std::string, slurm_nodelist)   \
+  FIELD(std::string, kernel)                \
+  FIELD(std::string, compiler)              \
+  FIELD(std::string, build_type)            \
+  FIELD(std::string, build_flags)           \
+  FIELD(std::string, openmp_runtime)        \
+  FIELD(std::string, version)               \
+  FIELD(Settings, omp_settings)             \
+  FIELD(std::string, date_utc)              \
+  FIELD(std::string, slurm_job_id)          \
+  FIELD(std::string, slurm_node)            \
+  FIELD(std::string, slurm_nodelist)        \
   FIELD(int, slurm_cpus_on_node)
 
 // Every field is optional: absent means not recorded.

@@ -43,7 +43,9 @@ T ReadInteger(const json& value, const std::string& key) {
   WrongType(value, key, "an integer from " + std::to_string(low) + " to " + std::to_string(high));
 }
 
-void Read(const json& value, const std::string& key, int& out) { out = ReadInteger<int>(value, key); }
+void Read(const json& value, const std::string& key, int& out) {
+  out = ReadInteger<int>(value, key);
+}
 
 void Read(const json& value, const std::string& key, double& out) {
   if (!value.is_number()) WrongType(value, key, "a number");

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
-#include "bench/report_texts.h"
 #include "base/text.h"
+#include "bench/report_texts.h"
 
 namespace speedup {
 

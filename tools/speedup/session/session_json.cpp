@@ -110,12 +110,14 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
 ReadError ReadSession(const nlohmann::json& json, Session& session) {
   using Kind = ReadError::Kind;
   const auto format = json.is_object() ? json.find("format") : json.end();
-  if (format == json.end() || *format != FORMAT_NAME) return {Kind::kNotASession, "not a matbench-speedup session JSON"};
+  if (format == json.end() || *format != FORMAT_NAME)
+    return {Kind::kNotASession, "not a matbench-speedup session JSON"};
   const auto version = json.find("format_version");
-  if (version == json.end() || !version->is_number_integer()) return {Kind::kNotASession, "no format version"};
+  if (version == json.end() || !version->is_number_integer())
+    return {Kind::kNotASession, "no format version"};
   if (*version != SESSION_FORMAT_VERSION) {
     return {Kind::kVersion, "format version " + version->dump() + ", but this tool reads version " +
-                               std::to_string(SESSION_FORMAT_VERSION)};
+                                std::to_string(SESSION_FORMAT_VERSION)};
   }
   Session read;
   try {
@@ -138,9 +140,9 @@ ReadError ReadSession(const nlohmann::json& json, Session& session) {
       run.report.serial_seconds = Seconds(entry.at("serial_s"), where + "'s serial time");
       const nlohmann::json& parallel = entry.at("parallel_s");
       if (!parallel.is_array() || parallel.size() != MAX_THREADS) {
-        return {Kind::kMalformed,
-                where + " has " + std::to_string(parallel.is_array() ? parallel.size() : 0) +
-                    " team sizes, not " + std::to_string(MAX_THREADS)};
+        return {Kind::kMalformed, where + " has " +
+                                      std::to_string(parallel.is_array() ? parallel.size() : 0) +
+                                      " team sizes, not " + std::to_string(MAX_THREADS)};
       }
       for (int t = 0; t < MAX_THREADS; ++t) {
         run.report.parallel_seconds[t] =

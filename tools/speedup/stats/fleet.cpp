@@ -116,8 +116,8 @@ void JudgeFleet(Fleet& fleet) {
   MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
   for (NodeRow* node : judged) {
     if (node == judged.front()) continue;
-    for (std::string& difference : ContextDifferences(judged.front()->input.session.context,
-                                                       node->input.session.context)) {
+    for (std::string& difference :
+         ContextDifferences(judged.front()->input.session.context, node->input.session.context)) {
       fleet.differences.push_back(
           {node->input.node, judged.front()->input.node, std::move(difference)});
     }
@@ -140,8 +140,7 @@ Figures FleetBand(const Fleet& fleet) {
     team.threads = threads;
     MedianAndRange(speedups, team.speedup_vs_serial.median, team.speedup_vs_serial.low,
                    team.speedup_vs_serial.high);
-    MedianAndRange(efficiencies, team.efficiency.median, team.efficiency.low,
-                   team.efficiency.high);
+    MedianAndRange(efficiencies, team.efficiency.median, team.efficiency.low, team.efficiency.high);
     band.teams.push_back(team);
   }
   return band;
