@@ -106,14 +106,14 @@ ParallelUse CheckParallelUse(const Session& session) {
 
 std::optional<Warning> LoadWarning(const Context& context) {
   if (!context.load_before || !(*context.load_before >= BUSY_LOAD)) return std::nullopt;
-  Warning warning{Warning::Kind::kBusyMachine};
+  Warning warning{Warning::Kind::kBusyMachine, {}};
   warning.value = *context.load_before;
   return warning;
 }
 
 std::optional<Warning> AllocationWarning(const Context& context) {
   if (!context.slurm_job_id || !context.processors) return std::nullopt;
-  Warning warning{Warning::Kind::kPartialAllocation};
+  Warning warning{Warning::Kind::kPartialAllocation, {}};
   warning.received = *context.processors;
   if (context.hardware_threads && warning.received < *context.hardware_threads) {
     warning.whole = *context.hardware_threads;
@@ -133,7 +133,7 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     warnings.push_back(*allocation);
   }
   if (figures.drift.warn) {
-    Warning drift{Warning::Kind::kDrift};
+    Warning drift{Warning::Kind::kDrift, {}};
     drift.value = *figures.drift.rho;
     drift.p_value = *figures.drift.p_value;
     warnings.push_back(drift);
@@ -144,7 +144,7 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     warnings.push_back({Warning::Kind::kPlacementNotHonoured, *session.placement});
   }
   if (const ParallelUse use = CheckParallelUse(session); use.one_processor) {
-    Warning one{Warning::Kind::kOneProcessor};
+    Warning one{Warning::Kind::kOneProcessor, {}};
     one.value = *use.cpu_per_wall;
     warnings.push_back(one);
   }

@@ -1,4 +1,4 @@
-#include "plot.h"
+#include "present/chart.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -14,6 +14,11 @@
 #include <string>
 #include <vector>
 
+#include "present/charts.h"
+#include "speedup_support.h"
+#include "stats/fleet.h"
+
+namespace speedup {
 namespace {
 
 namespace fs = std::filesystem;
@@ -89,6 +94,7 @@ TEST(PlotScriptTest, HostileTextCannotLeaveItsQuotesOrBreakItsLine) {
                        "title 'x\\x0Asystem \"touch PWNED\"\\x0A`touch PWNED`''\"\\x0D\\x09@x "
                        "-e' noenhanced"));
   for (const std::string& line : Lines(script)) {
+    SCOPED_TRACE(line);
     const std::vector<bool> inside = InsideQuotes(line);
     EXPECT_FALSE(inside.back()) << "unclosed quote: " << line;
     for (std::size_t at = 0; at < line.size(); ++at) {
@@ -127,6 +133,7 @@ TEST(PlotScriptTest, IdealLineStopsRisingAtTheProcessorCountWhereOneIsRecorded) 
   EXPECT_TRUE(Contains(script, "set arrow 1 from 8, graph 0 to 8, graph 1 nohead dashtype 2"));
   EXPECT_TRUE(Contains(script, "median of 7 runs with 95% intervals, 8 processors' noenhanced"));
   for (const std::optional<int> processors : {std::optional<int>(), std::optional<int>(0)}) {
+    SCOPED_TRACE(processors ? "0 processors" : "processors not recorded");
     request.processors = processors;
     script = PlotScript(request, "chart.svg");
     EXPECT_TRUE(Contains(script, "\n19 19\n20 20\nEOD\n"));
@@ -278,4 +285,52 @@ TEST_F(WritePlotTest, MissingGnuplotKeepsASelfContainedScriptAndSaysHowToDrawIt)
   EXPECT_EQ(ReadFile(folder / "chart.svg").rfind("<?xml", 0), 0u);
 }
 
+// "n1", "n2", ...; appended, as GCC 12 warns wrongly about "n" + text in a loop.
+std::string Numbered(int i) {
+  std::string name = "n";
+  name += std::to_string(i);
+  return name;
+}
+
+TEST(FleetChartTest, ChartDrawsEachNodeUpToEightThenTheFleetBandAndTheNamedNodes) {
+  std::vector<NodeInput> eight;
+  for (int i = 1; i <= 8; ++i) {
+    eight.push_back(NodeOf(
+        Numbered(i), SessionBuilder().Host(Numbered(i)).Processors(2).TimedRuns(10, 1.0).Build()));
+  }
+  const Fleet alike = BuildFleet(eight);
+  const Figures band = FleetBand(alike);
+  const PlotRequest few = FleetChart("fleet.svg", alike, band);
+  ASSERT_EQ(few.curves.size(), 8u);
+  EXPECT_FALSE(few.curves[0].band);
+  EXPECT_EQ(few.curves[0].figures, &alike.nodes[0].figures);
+
+  std::vector<NodeInput> twelve;
+  for (int i = 1; i <= 12; ++i) {
+    const double scale = i == 5 ? 1.5 : 1.0 + 0.001 * i;
+    twelve.push_back(
+        NodeOf(Numbered(i),
+               SessionBuilder().Host(Numbered(i)).Processors(2).TimedRuns(10, scale).Build()));
+  }
+  const Fleet fleet = BuildFleet(twelve);
+  const Figures wide = FleetBand(fleet);
+  const PlotRequest many = FleetChart("fleet.svg", fleet, wide);
+  ASSERT_EQ(many.curves.size(), 2u);
+  EXPECT_TRUE(many.curves[0].band);
+  EXPECT_EQ(many.curves[0].figures, &wide);
+  EXPECT_EQ(many.curves[1].name, "n5, slower");
+  EXPECT_EQ(many.curves[1].figures, &fleet.nodes[4].figures);
+  // The node's speedup is like the others', so the band is a point at every team size.
+  ASSERT_EQ(wide.teams.size(), static_cast<std::size_t>(MAX_THREADS));
+  for (const TeamFigures& team : wide.teams) {
+    SCOPED_TRACE(team.threads);
+    const Estimate& speedup = team.speedup_vs_serial;
+    EXPECT_TRUE(speedup.median && speedup.low && speedup.high);
+    if (!speedup.median || !speedup.low || !speedup.high) continue;
+    EXPECT_NEAR(*speedup.median, std::min(team.threads, 2), 1e-9);
+    EXPECT_NEAR(*speedup.high - *speedup.low, 0.0, 1e-9);
+  }
+}
+
 }  // namespace
+}  // namespace speedup

@@ -1,4 +1,4 @@
-#include "process.h"
+#include "base/process.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -14,9 +14,12 @@
 #include <string>
 #include <thread>
 
-using namespace std::chrono_literals;
+#include "base/interrupts.h"
 
+namespace speedup {
 namespace {
+
+using namespace std::chrono_literals;
 
 ProcessOptions Limited(double seconds, double grace_seconds = 1) {
   ProcessOptions options;
@@ -41,8 +44,6 @@ bool GoneSoon(pid_t pid) {
   }
   return false;
 }
-
-}  // namespace
 
 TEST(RunProcess, SleeperPastItsTimeLimitIsKilledAndNamedPromptly) {
   const ProcessResult result = Sh("sleep 10", Limited(0.3));
@@ -252,3 +253,6 @@ TEST(RunProcess, PendingInterruptKeepsTheChildFromStarting) {
   EXPECT_EQ(result.interrupted, SIGINT);
   EXPECT_EQ(result.failure, "interrupted by SIGINT");
 }
+
+}  // namespace
+}  // namespace speedup

@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "present/reporter.h"
+#include "speedup_support.h"
+#include "stats/diagnostics.h"
+
+namespace speedup {
+namespace {
+
+// The session file the tool writes for `session`.
+std::string SessionFile(const Session& session) {
+  return MakeReporter(OutputFormat::kJson)->SessionReport(session, Analyse(session));
+}
+
+TEST(ReportersTest, CsvReadsBackToTheSameFigures) {
+  auto reports = ParseReports(ReportText() + ReportText() + ReportText());
+  ASSERT_EQ(reports.size(), 3u);
+  reports[1].parallel_seconds[2] = 0.1;
+  SessionBuilder builder;
+  builder.Processors(2);
+  for (const RunReport& report : reports) builder.Run(report);
+  const Session session = builder.Build();
+  const SessionAnalysis analysis = Analyse(session);
+  std::istringstream csv(MakeReporter(OutputFormat::kCsv)->SessionReport(session, analysis));
+  std::string line;
+  std::getline(csv, line);
+  std::getline(csv, line);
+  EXPECT_EQ(line.rfind("serial,0.06,0.06,0.06,", 0), 0u) << line;
+  for (const TeamFigures& team : analysis.figures.teams) {
+    SCOPED_TRACE(team.threads);
+    const bool read = static_cast<bool>(std::getline(csv, line));
+    EXPECT_TRUE(read) << "a team size missing";
+    if (!read) break;
+    std::vector<std::string> fields;
+    std::istringstream row(line);
+    for (std::string field; std::getline(row, field, ',');) fields.push_back(field);
+    EXPECT_EQ(fields.size(), 19u) << line;
+    if (fields.size() != 19u) continue;
+    EXPECT_EQ(std::stoi(fields[0]), team.threads);
+    EXPECT_EQ(std::stod(fields[1]), team.seconds.median);
+    EXPECT_EQ(std::stod(fields[3]), team.seconds.high);
+    EXPECT_EQ(std::stod(fields[6]), *team.speedup_vs_serial.median);
+    EXPECT_EQ(std::stod(fields[8]), *team.speedup_vs_serial.high);
+    EXPECT_EQ(std::stod(fields[12]), *team.efficiency.median);
+    EXPECT_EQ(fields[16], team.oversubscribed ? "true" : "false");
+  }
+}
+
+TEST(ReportersTest, ZeroTimesAreNeverShownAsZeroInfOrNaN) {
+  const struct {
+    const char* name;
+    RunReport report;
+  } cases[] = {
+      {"zero serial time", ReportWith(0.0, [](int t) { return t == 2 ? 0.010 : 0.0; })},
+      {"zero parallel time", ReportWith(0.060, [](int t) { return t == 3 ? 0.0 : 0.030; })},
+  };
+  for (const auto& c : cases) {
+    const Session session = SessionBuilder().Processors(2).Run(c.report).Build();
+    const SessionAnalysis analysis = Analyse(session);
+    for (const OutputFormat format :
+         {OutputFormat::kTable, OutputFormat::kCsv, OutputFormat::kJson}) {
+      SCOPED_TRACE(std::string(c.name) + ", format " + std::to_string(static_cast<int>(format)));
+      const std::string text = MakeReporter(format)->SessionReport(session, analysis);
+      EXPECT_EQ(text.find("inf"), std::string::npos) << text;
+      EXPECT_EQ(text.find("nan"), std::string::npos) << text;
+      EXPECT_EQ(text.find(" 0.00 "), std::string::npos) << text;
+    }
+  }
+}
+
+TEST(ReportersTest, FleetReportsNameEachNodesSlurmJob) {
+  std::string refusal;
+  const NodeInput slurm = ReadNode("a.json",
+                                   SessionFile(SessionBuilder()
+                                                   .Host("host-a")
+                                                   .Processors(2)
+                                                   .TimedRuns(4, 1.0)
+                                                   .Slurm("4242", "n2")
+                                                   .Build()),
+                                   refusal);
+  const NodeInput plain =
+      ReadNode("b.json",
+               SessionFile(SessionBuilder().Host("host-b").Processors(2).TimedRuns(4, 1.0).Build()),
+               refusal);
+  ASSERT_TRUE(refusal.empty()) << refusal;
+  const Fleet fleet = BuildFleet({slurm, plain});
+  const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(fleet);
+  EXPECT_NE(table.find("Slurm job 4242: "), std::string::npos) << table;
+  const std::string csv = MakeReporter(OutputFormat::kCsv)->FleetReport(fleet);
+  EXPECT_NE(csv.find("\"n2\",\"4242\",\"a.json\""), std::string::npos) << csv;
+}
+
+}  // namespace
+}  // namespace speedup

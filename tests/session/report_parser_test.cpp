@@ -1,0 +1,97 @@
+#include "session/report_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "speedup_support.h"
+#include "test_support.h"
+
+namespace speedup {
+namespace {
+
+std::string Replaced(std::string text, const std::string& from_utf8, const std::string& to_utf8) {
+  const std::string from = Cp1251(from_utf8);
+  return text.replace(text.find(from), from.size(), Cp1251(to_utf8));
+}
+
+TEST(ReportParserTest, ReadsEveryFigureOfAWholeReportWithAnyLineEnd) {
+  for (const char* line_end : {"\n", "\r\n"}) {
+    SCOPED_TRACE(line_end[0] == '\r' ? "CR LF" : "LF");
+    const auto reports = ParseReports(ReportText(line_end));
+    EXPECT_EQ(reports.size(), 1u);
+    if (reports.size() != 1) continue;
+    EXPECT_EQ(reports[0].failure, "");
+    EXPECT_EQ(reports[0].serial_seconds, 0.060);
+    EXPECT_EQ(reports[0].parallel_seconds[0], 0.031);
+    EXPECT_EQ(reports[0].parallel_seconds[19], 0.050);
+  }
+}
+
+TEST(ReportParserTest, ReadsConcatenatedReportsSeparately) {
+  const auto reports = ParseReports(ReportText() + ReportText() + "\n");
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1].failure, "");
+}
+
+struct BrokenReport {
+  const char* name;
+  std::string text;
+  const char* failure;  // expected at the start of the failure message
+};
+
+TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
+  const std::string whole = ReportText();
+  const BrokenReport cases[] = {
+      {"failed verification", Replaced(whole, "0.037000  Тест 1", "0.037000  Тест 0"),
+       "line 9: parallel product differs from the serial one: \"ParallelMulti ( 7 потоков ) = "
+       "0.037000  Тест 0 \""},
+      {"repeated team size", Replaced(whole, "( 8 потоков", "( 7 потоков"),
+       "line 10: team size repeated: \"ParallelMulti ( 7 потоков"},
+      {"team size out of range", Replaced(whole, "( 20 потоков", "( 21 потоков"),
+       "line 22: team size out of range"},
+      {"seconds not in six decimals", Replaced(whole, "0.033000", "0.033"),
+       "line 5: malformed line: \"ParallelMulti ( 3 потоков ) = 0.033  Тест 1 \""},
+      {"truncated in a line", whole.substr(0, whole.find(Cp1251("( 5 "))),
+       "line 7: report truncated in this line: \"ParallelMulti \""},
+      {"no closing text", whole.substr(0, whole.rfind('\n')),
+       "line 23: report truncated: no closing text"},
+      {"negative time", Replaced(whole, "= 0.034000", "= -0.034000"),
+       "line 6: malformed line: a negative time"},
+      {"control bytes", Replaced(whole, "( 3 потоков ) = 0.033000", "( 3 \x1b[2J\x07 ) = 0.033000"),
+       "line 5: malformed line: \"ParallelMulti ( 3 \\x1B[2J\\x07 ) = 0.033000"},
+      {"converted to UTF-8",
+       whole.substr(0, whole.find('\n') + 3) + "ParallelMulti ( 1 потоков ) = 0.031000  Тест 1 \n",
+       "line 3: this looks like a report converted to UTF-8; give the original bytes"},
+      {"a team size missing",
+       Replaced(whole, "ParallelMulti ( 12 потоков ) = 0.042000  Тест 1 \n", ""),
+       "line 22: team size 12 missing"},
+  };
+  for (const BrokenReport& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto reports = ParseReports(c.text);
+    EXPECT_EQ(reports.size(), 1u);
+    if (reports.size() != 1) continue;
+    EXPECT_EQ(reports[0].failure.rfind(c.failure, 0), 0u) << reports[0].failure;
+  }
+}
+
+TEST(ReportParserTest, OneRunsOutputTellsJunkFromASecondReport) {
+  EXPECT_EQ(ParseOneReport(ReportText() + "\n").failure, "");
+  EXPECT_EQ(ParseOneReport("").failure, "empty report");
+  EXPECT_EQ(ParseOneReport(ReportText() + ReportText()).failure, "more than one report");
+  EXPECT_EQ(ParseOneReport(ReportText() + "\nleftover\n")
+                .failure.rfind("text after the closing text: line 25: malformed line", 0),
+            0u);
+}
+
+TEST(ReportParserTest, FindsNoReportInEmptyOrForeignText) {
+  EXPECT_TRUE(ParseReports("").empty());
+  EXPECT_TRUE(ParseReports("\n\r\n").empty());
+  const auto foreign = ParseReports("hello\n");
+  ASSERT_EQ(foreign.size(), 1u);
+  EXPECT_NE(foreign[0].failure, "");
+}
+
+}  // namespace
+}  // namespace speedup

@@ -1,0 +1,114 @@
+#include "stats/fleet.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "present/reporter.h"
+#include "present/words.h"
+#include "speedup_support.h"
+
+namespace speedup {
+namespace {
+
+TEST(FleetTest, NamesTheOneSlowNodeAndOnlyIt) {
+  const Fleet fleet = BuildFleet(
+      {NodeOf("n1", SessionBuilder().Host("n1").Processors(2).TimedRuns(10, 1.0).Build()),
+       NodeOf("n2", SessionBuilder().Host("n2").Processors(2).TimedRuns(10, 1.5).Build()),
+       NodeOf("n3", SessionBuilder().Host("n3").Processors(2).TimedRuns(10, 1.0).Build())});
+  ASSERT_EQ(fleet.nodes.size(), 3u);
+  EXPECT_EQ(fleet.nodes[0].verdict.kind, NodeVerdict::Kind::kLikeFleet);
+  EXPECT_EQ(fleet.nodes[1].verdict.kind, NodeVerdict::Kind::kSlower);
+  EXPECT_EQ(fleet.nodes[1].verdict.basis, NodeVerdict::Basis::kSerial);
+  EXPECT_EQ(NodeVerdictText(fleet.nodes[1]).rfind("slower: serial ×1.5", 0), 0u)
+      << NodeVerdictText(fleet.nodes[1]);
+  EXPECT_LT(fleet.nodes[1].serial.p_holm, 0.05);
+  EXPECT_EQ(fleet.nodes[2].verdict.kind, NodeVerdict::Kind::kLikeFleet);
+  EXPECT_EQ(NodeVerdictText(fleet.nodes[2]), "like the fleet");
+  ASSERT_TRUE(fleet.serial_median && fleet.serial_min && fleet.serial_max);
+  EXPECT_NEAR(*fleet.serial_median, 0.0606, 0.001);
+  EXPECT_NEAR(*fleet.serial_max / *fleet.serial_min, 1.5, 0.05);
+  EXPECT_TRUE(fleet.differences.empty());
+  EXPECT_TRUE(FleetWarnings(fleet).empty());
+}
+
+TEST(FleetTest, FailedNodesStayNamedAndOutOfTheFigures) {
+  // n4's session was cut off while writing its file.
+  const Session written = SessionBuilder().Host("n4").Processors(2).TimedRuns(3, 1.0).Build();
+  const std::string file =
+      MakeReporter(OutputFormat::kJson)->SessionReport(written, Analyse(written));
+  std::string refusal;
+  const NodeInput cut_off = ReadNode("n4.json", file.substr(0, file.size() / 2), refusal);
+  ASSERT_TRUE(refusal.empty()) << refusal;
+  const Fleet fleet = BuildFleet(
+      {NodeOf("n1", SessionBuilder().Host("n1").Processors(2).TimedRuns(10, 1.0).Build()), cut_off,
+       NodeOf("n3", SessionBuilder().Host("n3").Processors(2).TimedRuns(10, 1.0).Build())});
+  ASSERT_EQ(fleet.nodes.size(), 3u);
+  EXPECT_EQ(fleet.nodes[0].verdict.kind, NodeVerdict::Kind::kLikeFleet);
+  EXPECT_EQ(fleet.nodes[1].verdict.kind, NodeVerdict::Kind::kNotJudged);
+  EXPECT_EQ(NodeVerdictText(fleet.nodes[1]), "");
+  EXPECT_EQ(fleet.nodes[1].figures.runs, 0) << "a failed node's runs counted";
+  const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(fleet);
+  EXPECT_NE(table.find("2 of 3 sessions merged"), std::string::npos) << table;
+  EXPECT_NE(table.find("failed: n4.json: not valid JSON"), std::string::npos) << table;
+}
+
+TEST(FleetTest, WarnsWhenTheFleetIsNotAlikeAndShowsHostileNamesEscaped) {
+  const Fleet fleet = BuildFleet(
+      {NodeOf("n1",
+              SessionBuilder().Processors(2).CpuModel("AMD EPYC 7B13").TimedRuns(10, 1.0).Build()),
+       NodeOf(
+           "n2\x1b[2J",
+           SessionBuilder().Processors(2).CpuModel("AMD EPYC 9B14").TimedRuns(10, 1.0).Build())});
+  ASSERT_EQ(fleet.differences.size(), 1u);
+  EXPECT_EQ(fleet.differences[0].difference.rfind("CPU model", 0), 0u)
+      << fleet.differences[0].difference;
+  const std::vector<std::string> warnings = FleetWarnings(fleet);
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find("CPU model"), std::string::npos) << warnings[0];
+  for (const OutputFormat format :
+       {OutputFormat::kTable, OutputFormat::kCsv, OutputFormat::kJson}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    EXPECT_EQ(MakeReporter(format)->FleetReport(fleet).find('\x1b'), std::string::npos)
+        << "a control byte shown raw";
+  }
+  EXPECT_EQ(warnings[0].find('\x1b'), std::string::npos) << "a control byte shown raw";
+}
+
+TEST(FleetTest, BandIsTheRangeOverTheNodesMedians) {
+  // Unjudged nodes whose speedup at two threads is 2, 1 and 1.6; the third is not merged.
+  Fleet fleet;
+  const struct {
+    const char* name;
+    double factor;
+  } nodes[] = {{"n1", 1.0}, {"n2", 0.5}, {"n3", 0.8}};
+  for (const auto& [name, factor] : nodes) {
+    const Session session = SessionBuilder()
+                                .Processors(2)
+                                .Runs(10,
+                                      [factor](int) {
+                                        return ReportWith(0.060, [factor](int t) {
+                                          return 0.060 / std::min(t, 2) / factor;
+                                        });
+                                      })
+                                .Build();
+    NodeRow& node = fleet.nodes.emplace_back();
+    node.input = NodeOf(name, session);
+    node.figures = SessionFigures(session);
+  }
+  fleet.nodes[2].input.merged = false;
+  const Figures band = FleetBand(fleet);
+  EXPECT_EQ(FleetBandNodes(fleet), 2u);
+  ASSERT_EQ(band.teams.size(), 20u);
+  const TeamFigures& two = band.teams[1];
+  ASSERT_TRUE(two.speedup_vs_serial.median && two.speedup_vs_serial.low &&
+              two.speedup_vs_serial.high);
+  EXPECT_NEAR(*two.speedup_vs_serial.median, 1.5, 1e-9);  // of 2 and 1, the third left out
+  EXPECT_NEAR(*two.speedup_vs_serial.low, 1.0, 1e-9);
+  EXPECT_NEAR(*two.speedup_vs_serial.high, 2.0, 1e-9);
+}
+
+}  // namespace
+}  // namespace speedup

@@ -1,0 +1,129 @@
+// The warnings of a session, checked by kind and values; their words through WarningText.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "present/words.h"
+#include "speedup_support.h"
+#include "stats/diagnostics.h"
+
+namespace speedup {
+namespace {
+
+// The warnings of `session` of kind `kind`, in order.
+std::vector<Warning> WarningsOf(const Session& session, Warning::Kind kind) {
+  std::vector<Warning> found;
+  for (const Warning& warning : Analyse(session).warnings) {
+    if (warning.kind == kind) found.push_back(warning);
+  }
+  return found;
+}
+
+TEST(WarningsTest, WarnsOnlyAboutSettingsThatCanShrinkTeams) {
+  const struct {
+    const char* name;
+    const char* value;
+    const char* shrinks;  // the setting named in the warning; empty: no warning
+  } cases[] = {{"OMP_DYNAMIC", "true", "OMP_DYNAMIC=true"},
+               {"OMP_DYNAMIC", "FALSE", ""},
+               {"OMP_THREAD_LIMIT", "4", "OMP_THREAD_LIMIT=4"},
+               {"OMP_THREAD_LIMIT", "100", ""},
+               {"OMP_MAX_ACTIVE_LEVELS", "0", "OMP_MAX_ACTIVE_LEVELS=0"},
+               {"OMP_PROC_BIND", "true", ""}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + "=" + c.value);
+    const Session session =
+        SessionBuilder().Processors(2).Setting(c.name, c.value).TimedRuns(8, 1.0).Build();
+    const std::vector<Warning> shrinking = WarningsOf(session, Warning::Kind::kTeamsMayShrink);
+    std::vector<Warning> expected;
+    if (*c.shrinks != '\0') expected.push_back({Warning::Kind::kTeamsMayShrink, c.shrinks});
+    EXPECT_EQ(shrinking, expected);
+    for (const Warning& warning : shrinking) {
+      EXPECT_NE(WarningText(warning).find("smaller teams"), std::string::npos)
+          << WarningText(warning);
+      EXPECT_EQ(WarningText(warning).rfind(c.shrinks, 0), 0u) << WarningText(warning);
+    }
+  }
+}
+
+TEST(WarningsTest, RunsOnOneProcessorAreNotCalledParallel) {
+  // Eight runs on `processors` processors, each taking `cpu_seconds` of CPU a wall second.
+  const auto session = [](int processors, double cpu_seconds) {
+    SessionBuilder builder;
+    builder.Processors(processors);
+    for (int run = 0; run < 8; ++run) builder.Run(ReportWith(0.060, 0.031), cpu_seconds, 1.0);
+    return builder.Build();
+  };
+  const Session parallel = session(2, 1.8);
+  EXPECT_FALSE(CheckParallelUse(parallel).one_processor);
+  EXPECT_TRUE(WarningsOf(parallel, Warning::Kind::kOneProcessor).empty());
+
+  const Session serial = session(2, 1.02);
+  EXPECT_TRUE(CheckParallelUse(serial).one_processor);
+  const std::vector<Warning> one = WarningsOf(serial, Warning::Kind::kOneProcessor);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_DOUBLE_EQ(one[0].value, 1.02);
+  EXPECT_NE(WarningText(one[0]).find("about one processor (1.02 s of CPU"), std::string::npos)
+      << WarningText(one[0]);
+
+  const Session alone = session(1, 1.02);
+  EXPECT_FALSE(CheckParallelUse(alone).one_processor) << "one processor is all there was";
+  EXPECT_TRUE(WarningsOf(alone, Warning::Kind::kOneProcessor).empty());
+}
+
+TEST(WarningsTest, LoadWarningFromHalfAProcessorBusy) {
+  Context context;
+  EXPECT_EQ(LoadWarning(context), std::nullopt);
+  context.load_before = 0.49;
+  EXPECT_EQ(LoadWarning(context), std::nullopt);
+  context.load_before = 0.5;
+  const std::optional<Warning> busy = LoadWarning(context);
+  ASSERT_NE(busy, std::nullopt);
+  EXPECT_EQ(busy->kind, Warning::Kind::kBusyMachine);
+  EXPECT_EQ(busy->value, 0.5);
+  EXPECT_NE(WarningText(*busy).find("0.50"), std::string::npos) << WarningText(*busy);
+}
+
+TEST(WarningsTest, AllocationWarningWhenTheTaskGotLessThanTheNodeOrItsAllocation) {
+  struct Case {
+    std::optional<int> processors, hardware_threads, cpus_on_node;
+    bool slurm;
+    std::optional<int> received, whole;  // of the warning; empty: none
+    bool whole_is_node;
+    const char* words;  // part of the warning's words
+  };
+  const Case cases[] = {
+      {2, 2, 2, true, std::nullopt, std::nullopt, false, ""},
+      {1, 2, 2, true, 1, 2, true, "received 1 processor of the node's 2"},
+      {2, 4, 2, true, 2, 4, true, "received 2 processors of the node's 4"},
+      {2, std::nullopt, 4, true, 2, 4, false,
+       "received 2 processors of the 4 allocated on the node"},
+      {1, 2, 1, false, std::nullopt, std::nullopt, false, ""},  // outside Slurm the
+                                                                // one-processor check speaks
+      {std::nullopt, 2, 2, true, std::nullopt, std::nullopt, false, ""},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(i);
+    const Case& c = cases[i];
+    Context context;
+    context.processors = c.processors;
+    context.hardware_threads = c.hardware_threads;
+    context.slurm_cpus_on_node = c.cpus_on_node;
+    if (c.slurm) context.slurm_job_id = "7";
+    const std::optional<Warning> warning = AllocationWarning(context);
+    EXPECT_EQ(warning.has_value(), c.received.has_value())
+        << (warning ? WarningText(*warning) : "");
+    if (!warning || !c.received) continue;
+    EXPECT_EQ(warning->kind, Warning::Kind::kPartialAllocation);
+    EXPECT_EQ(warning->received, *c.received);
+    EXPECT_EQ(warning->whole, *c.whole);
+    EXPECT_EQ(warning->whole_is_node, c.whole_is_node);
+    EXPECT_NE(WarningText(*warning).find(c.words), std::string::npos) << WarningText(*warning);
+  }
+}
+
+}  // namespace
+}  // namespace speedup
