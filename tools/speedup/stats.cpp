@@ -1,8 +1,10 @@
 #include "stats.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
 #include <numbers>
 #include <numeric>
 
@@ -129,6 +131,100 @@ std::size_t WidestReach(std::size_t limit, double target, Coverage coverage) {
   std::size_t k = 1;
   while (k + 1 <= limit && coverage(k + 1) >= target) ++k;
   return k;
+}
+
+// Two-sided p of U for n1 against n2 values by the normal approximation, with the tie correction
+// from `tie_term` (sum of t^3 - t over the pooled ties) and a continuity correction.
+double NormalRankSumP(std::size_t n1, std::size_t n2, double u, double tie_term) {
+  const double mean_u = static_cast<double>(n1 * n2) / 2.0;
+  const double nd = static_cast<double>(n1 + n2);
+  const double variance =
+      static_cast<double>(n1 * n2) / 12.0 * ((nd + 1.0) - tie_term / (nd * (nd - 1.0)));
+  if (!(variance > 0.0)) return 1.0;
+  const double z = std::max(0.0, std::fabs(u - mean_u) - 0.5) / std::sqrt(variance);
+  return std::min(1.0, std::erfc(z / std::numbers::sqrt2));
+}
+
+// Largest k in 1 .. limit whose coverage(k) reaches target, or 1 when none does, for a coverage
+// that does not grow with k: the same k as WidestReach in about log2(limit) steps.
+template <typename Coverage>
+std::size_t WidestReachBisected(std::size_t limit, double target, Coverage coverage) {
+  std::size_t reached = 1;  // coverage(k) >= target for every k <= reached, or reached = 1
+  std::size_t beyond = limit + 1;
+  while (beyond - reached > 1) {
+    const std::size_t middle = reached + (beyond - reached) / 2;
+    if (coverage(middle) >= target) {
+      reached = middle;
+    } else {
+      beyond = middle;
+    }
+  }
+  return reached;
+}
+
+// Doubles as unsigned integers in the same order (-0 just below +0), so that a bisection can run
+// over every double between two finite ones.
+std::uint64_t OrderKey(double value) {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  return bits >> 63 != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+double FromOrderKey(std::uint64_t key) {
+  return std::bit_cast<double>(key >> 63 != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+}
+
+// The k-th smallest (from 1) of values never listed, known only by how many of them lie at or
+// below any v: the least double v with at_most(v) >= k, found by bisection over the doubles in
+// [low, high], where low is at most the least value and at_most(high) >= k. That least double is
+// one of the values, as the count only steps at them; at most 64 counts.
+template <typename AtMost>
+double SelectKth(std::uint64_t k, double low, double high, AtMost at_most) {
+  std::uint64_t below = OrderKey(low);
+  std::uint64_t above = OrderKey(high);
+  while (below < above) {
+    const std::uint64_t middle = below + (above - below) / 2;
+    if (at_most(FromOrderKey(middle)) >= k) {
+      above = middle;
+    } else {
+      below = middle + 1;
+    }
+  }
+  return FromOrderKey(below) + 0.0;  // + 0.0: a zero difference is +0, as x - x is
+}
+
+// Pairs with y[j] - x[i] <= v, both ascending, by two pointers in O(n1 + n2): rounding keeps
+// y[j] - x[i] ordered like the exact difference, so each row's pairs are a suffix of x that
+// starts no earlier in the next row.
+std::uint64_t PairsAtMost(std::span<const double> x, std::span<const double> y, double v) {
+  std::uint64_t count = 0;
+  std::size_t first = 0;
+  for (const double yj : y) {
+    while (first < x.size() && yj - x[first] > v) ++first;
+    count += x.size() - first;
+  }
+  return count;
+}
+
+// The Hodges-Lehmann estimate and Moses interval of n1 x n2 differences (both at least 1),
+// given kth(k): the k-th smallest difference from 1.
+template <typename Kth>
+ShiftEstimate ShiftBySelection(std::size_t n1, std::size_t n2, double target, Kth kth) {
+  const std::uint64_t m = std::uint64_t{n1} * n2;
+  ShiftEstimate result;
+  result.shift = m % 2 == 1 ? kth(m / 2 + 1) : (kth(m / 2) + kth(m / 2 + 1)) / 2.0;
+  std::vector<double> exact_tail;
+  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
+  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
+  const auto lower_tail = [&](std::uint64_t c) {
+    if (!exact_tail.empty()) return exact_tail[c];
+    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+  };
+  const auto coverage = [&](std::uint64_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
+  const std::uint64_t k = WidestReachBisected((m + 1) / 2, target, coverage);
+  result.low = kth(k);
+  result.high = kth(m - k + 1);
+  result.confidence = std::max(0.0, coverage(k));
+  return result;
 }
 
 }  // namespace
@@ -276,7 +372,6 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
       std::accumulate(ranking.doubled.begin(),
                       ranking.doubled.begin() + static_cast<std::ptrdiff_t>(n1), std::int64_t{0});
   result.u = static_cast<double>(w_x) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
-  const double mean_u = static_cast<double>(n1 * n2) / 2.0;
   if (n <= EXACT_RANK_SUM_MAX) {
     // The smaller sample's doubled rank sum deviates from its mean exactly as much as x's does.
     const bool x_smaller = n1 <= n2;
@@ -296,43 +391,111 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
     result.exact = true;
     return result;
   }
-  const double nd = static_cast<double>(n);
-  const double variance =
-      static_cast<double>(n1 * n2) / 12.0 * ((nd + 1.0) - ranking.tie_term / (nd * (nd - 1.0)));
-  if (!(variance > 0.0)) return result;
-  const double z = std::max(0.0, std::fabs(result.u - mean_u) - 0.5) / std::sqrt(variance);
-  result.p_value = std::min(1.0, std::erfc(z / std::numbers::sqrt2));
+  result.p_value = NormalRankSumP(n1, n2, result.u, ranking.tie_term);
   return result;
 }
 
 ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y, double target) {
-  const std::size_t n1 = x.size();
-  const std::size_t n2 = y.size();
-  std::vector<double> differences;
-  differences.reserve(n1 * n2);
-  for (const double yj : y) {
-    for (const double xi : x) differences.push_back(yj - xi);
-  }
-  std::sort(differences.begin(), differences.end());
-  const std::size_t m = differences.size();
-  ShiftEstimate result;
-  if (m == 0) return result;
-  result.shift =
-      m % 2 == 1 ? differences[m / 2] : (differences[m / 2 - 1] + differences[m / 2]) / 2.0;
+  std::vector<double> xs(x.begin(), x.end());
+  std::vector<double> ys(y.begin(), y.end());
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
+  if (xs.empty() || ys.empty()) return {};
+  const auto pairs_at_most = [&](double v) { return PairsAtMost(xs, ys, v); };
+  return ShiftBySelection(xs.size(), ys.size(), target, [&](std::uint64_t k) {
+    return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), pairs_at_most);
+  });
+}
 
-  std::vector<double> exact_tail;
-  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
-  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
-  const auto lower_tail = [&](std::size_t c) {
-    if (!exact_tail.empty()) return exact_tail[c];
-    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+Pool MakePool(std::span<const double> values) {
+  Pool pool;
+  pool.sorted.assign(values.begin(), values.end());
+  std::sort(pool.sorted.begin(), pool.sorted.end());
+  // Groups in ascending order, as RankDoubled sums them, so that the sum rounds the same way.
+  for (auto first = pool.sorted.begin(); first != pool.sorted.end();) {
+    const auto end = std::upper_bound(first, pool.sorted.end(), *first);
+    const auto t = static_cast<double>(end - first);
+    pool.tie_term += t * t * t - t;
+    first = end;
+  }
+  return pool;
+}
+
+namespace {
+
+// The pool without one copy of each of part's values, ascending.
+std::vector<double> Rest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  std::vector<double> rest;
+  std::set_difference(pool.sorted.begin(), pool.sorted.end(), sorted_part.begin(),
+                      sorted_part.end(), std::back_inserter(rest));
+  return rest;
+}
+
+// Values of the ascending `sorted` at or below v.
+std::uint64_t AtMost(const std::vector<double>& sorted, double v) {
+  return static_cast<std::uint64_t>(std::upper_bound(sorted.begin(), sorted.end(), v) -
+                                    sorted.begin());
+}
+
+}  // namespace
+
+double MedianOfRest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  const std::uint64_t r = pool.sorted.size() - sorted_part.size();
+  const auto kth = [&](std::uint64_t k) {
+    return SelectKth(k, pool.sorted.front(), pool.sorted.back(),
+                     [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); });
   };
-  const auto coverage = [&](std::size_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
-  const std::size_t k = WidestReach((m + 1) / 2, target, coverage);
-  result.low = differences[k - 1];
-  result.high = differences[m - k];
-  result.confidence = std::max(0.0, coverage(k));
+  // As Median: the middle value, or the mean of the two middle values.
+  return r % 2 == 1 ? kth(r / 2 + 1) : (kth(r / 2) + kth(r / 2 + 1)) / 2.0;
+}
+
+RankSumTest MannWhitneyAgainstRest(const Pool& pool, std::span<const double> part) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return MannWhitney(Rest(pool, part), part);
+  const std::size_t n1 = n - part.size();
+  const std::size_t n2 = part.size();
+  RankSumTest result;
+  if (n1 == 0 || n2 == 0) return result;
+  // Midranks in the pool do not depend on how it splits: the rest's rank sum is the total less
+  // the part's, all doubled so that they stay whole.
+  std::int64_t w_part = 0;
+  for (const double value : part) {
+    const auto [first, end] = std::equal_range(pool.sorted.begin(), pool.sorted.end(), value);
+    w_part += (first - pool.sorted.begin()) + 1 + (end - pool.sorted.begin());
+  }
+  const std::int64_t w_rest = static_cast<std::int64_t>(n * (n + 1)) - w_part;
+  result.u = static_cast<double>(w_rest) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
+  result.p_value = NormalRankSumP(n1, n2, result.u, pool.tie_term);
   return result;
+}
+
+ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double> part,
+                                       double target) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return HodgesLehmann(Rest(pool, part), part, target);
+  const std::size_t n1 = n - part.size();
+  if (n1 == 0 || part.empty()) return {};
+  std::vector<double> ys(part.begin(), part.end());
+  std::sort(ys.begin(), ys.end());
+  // Pairs with the rest: pairs with the whole pool less the part's pairs with itself. Each of
+  // y's pool pairs at or below v is a suffix of the pool, found by bisection.
+  const auto pairs_at_most = [&](double v) {
+    std::uint64_t count = 0;
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > v; });
+      count += static_cast<std::uint64_t>(pool.sorted.end() - first);
+    }
+    return count - PairsAtMost(ys, ys, v);
+  };
+  return ShiftBySelection(n1, ys.size(), target, [&](std::uint64_t k) {
+    return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(),
+                     pairs_at_most);
+  });
 }
 
 std::vector<double> HolmAdjust(std::span<const double> p_values) {
