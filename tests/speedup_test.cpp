@@ -114,6 +114,31 @@ TEST(ReportParserTest, FindsNoReportInEmptyOrForeignText) {
   EXPECT_NE(foreign[0].failure, "");
 }
 
+TEST(ReportParserTest, MebibytesOfCarriageReturnsParseInOnePass) {
+  // Catches a search for the next line feed from every byte skipped: quadratic, it took minutes
+  // on these few MiB (and hours on 64 MiB), where one pass takes milliseconds.
+  const std::string returns(std::size_t{4} << 20, '\r');
+  EXPECT_TRUE(ParseReports(returns).empty());
+  EXPECT_EQ(ParseOneReport(returns).failure, "empty report");
+  const auto trailing = ParseReports(returns + "x");
+  ASSERT_EQ(trailing.size(), 1u);
+  EXPECT_EQ(trailing[0].failure, "line 1: report truncated in this line: \"x\"");
+  const auto report = ParseReports(returns + ReportText() + returns + "\n");
+  ASSERT_EQ(report.size(), 1u);
+  EXPECT_EQ(report[0].failure, "");
+}
+
+TEST(ReportParserTest, TeamNumberBeyondIntIsOutOfRange) {
+  // Catches converting a team number of 1e20 to int, which is undefined (UBSan names it).
+  for (const char* team : {"100000000000000000000", "-100000000000000000000", "2147483648", "0"}) {
+    const auto reports =
+        ParseReports(Replaced(ReportText(), "( 20 потоков", std::string("( ") + team + " потоков"));
+    ASSERT_EQ(reports.size(), 1u) << team;
+    EXPECT_EQ(reports[0].failure.rfind("line 22: team size out of range", 0), 0u)
+        << team << ": " << reports[0].failure;
+  }
+}
+
 TEST(FiguresTest, MedianOfOddAndEvenCounts) {
   EXPECT_EQ(Estimated({3.0, 1.0, 2.0}).median, 2.0);
   EXPECT_EQ(Estimated({4.0, 1.0, 3.0, 2.0}).median, 2.5);
@@ -221,6 +246,44 @@ Session SavedSession() {
   session.context.host = "node\x07one";
   session.context.omp_settings = std::map<std::string, std::string>{{"OMP_DYNAMIC", "true"}};
   return session;
+}
+
+TEST(ReportParserTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {
+  // Catches a parser that takes times the session reader refuses (1e9 s and more: the saved
+  // session is lost) and a time beyond a double's range read as 0 and counted as passed.
+  const std::string huge = "1" + std::string(400, '0') + ".000000";
+  const struct {
+    const char* name;
+    std::string from, to;
+    const char* failure;  // expected start; empty for a report that passes
+  } cases[] = {
+      {"serial just below 1e9 s", "SerialMulti =  0.060000", "SerialMulti =  999999999.999999", ""},
+      {"serial of 1e9 s", "SerialMulti =  0.060000", "SerialMulti =  1000000000.000000",
+       "line 1: malformed line: not a time"},
+      {"serial beyond a double", "SerialMulti =  0.060000", "SerialMulti =  " + huge,
+       "line 1: malformed line: not a time"},
+      {"parallel of 1e11 s", "= 0.034000", "= 100000000000.000000",
+       "line 6: malformed line: not a time"},
+      {"parallel beyond a double", "= 0.034000", "= " + huge, "line 6: malformed line: not a time"},
+      {"negative beyond a double", "= 0.034000", "= -" + huge,
+       "line 6: malformed line: a negative time"},
+  };
+  for (const auto& c : cases) {
+    const RunReport parsed = ParseOneReport(Replaced(ReportText(), c.from, c.to));
+    EXPECT_EQ(parsed.failure.rfind(c.failure, 0), 0u) << c.name << ": " << parsed.failure;
+    EXPECT_EQ(parsed.failure.empty(), std::string(c.failure).empty()) << c.name;
+    EXPECT_TRUE(IsTime(parsed.serial_seconds)) << c.name;
+    for (const double seconds : parsed.parallel_seconds) EXPECT_TRUE(IsTime(seconds)) << c.name;
+
+    Session session = SavedSession();
+    session.runs.push_back(::Run{parsed, std::nullopt, std::nullopt});
+    const std::string json = FormatJson(session, SessionFigures(session));
+    Session read;
+    ASSERT_EQ(ReadSession(nlohmann::json::parse(json), read), "") << c.name;
+    ASSERT_EQ(read.runs.size(), session.runs.size()) << c.name;
+    EXPECT_EQ(read.runs.back().report.failure, parsed.failure) << c.name;
+    EXPECT_EQ(read.runs.back().report.serial_seconds, parsed.serial_seconds) << c.name;
+  }
 }
 
 TEST(SessionTest, SavedJsonReadsBackToIdenticalOutput) {

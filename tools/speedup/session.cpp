@@ -73,10 +73,10 @@ void ReadOptional(const nlohmann::json& object, const char* key, std::optional<V
   if (found != object.end() && !found->is_null()) value = found->get<Value>();
 }
 
-// A time as the report printed it: finite and not negative.
+// A time by the report parser's own rule, so that whatever it took reads back.
 double Seconds(const nlohmann::json& value, const std::string& where) {
   const double seconds = value.get<double>();
-  if (!(seconds >= 0.0 && seconds < 1e9)) throw std::invalid_argument(where + " is not a time");
+  if (!IsTime(seconds)) throw std::invalid_argument(where + " is not a time");
   return seconds;
 }
 
