@@ -318,13 +318,22 @@ TEST(SessionTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
                                {"19 team sizes", whole, "run 2 has 19 team sizes"},
                                {"negative time", whole, "run 1's serial time is not a time"},
                                {"no runs", whole, "no runs"},
-                               {"time as text", whole, "malformed session"}};
+                               {"time as text", whole, "malformed session"},
+                               {"requested runs 1e300", whole, "requested_runs 1e+300 is not"},
+                               {"requested runs 2.5", whole, "requested_runs 2.5 is not"},
+                               {"requested runs beyond int", whole, "requested_runs 2147483648"},
+                               {"requested runs negative", whole, "requested_runs -3 is not"}};
   cases[0].json["format"] = "something else";
   cases[1].json["format_version"] = 99;
   cases[2].json["runs"][1]["parallel_s"].erase(0);
   cases[3].json["runs"][0]["serial_s"] = -0.5;
   cases[4].json["runs"] = nlohmann::json::array();
   cases[5].json["runs"][0]["serial_s"] = "0.06";
+  // Converted to int as they stood, 1e300 was undefined and 2.5 became 2.
+  cases[6].json["session"]["requested_runs"] = 1e300;
+  cases[7].json["session"]["requested_runs"] = 2.5;
+  cases[8].json["session"]["requested_runs"] = 2147483648u;
+  cases[9].json["session"]["requested_runs"] = -3;
   for (const Broken& c : cases) {
     Session read;
     const std::string error = ReadSession(c.json, read);
@@ -375,6 +384,25 @@ TEST(MeasureTest, PlacementIsHonouredOnlyWhenEveryThreadIsBoundAsAsked) {
   EXPECT_EQ(PlacementHonoured(llvm_unbound, "false", 2), true);
   EXPECT_EQ(PlacementHonoured(llvm_bound + llvm_unbound, "spread", 2), false);
   EXPECT_EQ(PlacementHonoured("libgomp: Invalid value\n", "close", 2), std::nullopt);
+}
+
+TEST(MeasureTest, AffinityListsBeyondIntAreUnboundThreads) {
+  // Catches counting "0-2147483647" in int (undefined: it wrapped negative, so an unbound thread
+  // read as bound and "close" as honoured) and a number too long for any integer read as one.
+  const struct {
+    const char* line;
+    bool honoured_close;  // whether "close" reads as honoured on 2 processors
+  } cases[] = {{"level 1 thread 0x7f01 affinity 0-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 1-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 0-4294967297\n", false},
+               {"level 1 thread 0x7f01 affinity 0,2147483646-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 0-99999999999999999999999\n", false},
+               {"OMP: pid 7 tid 7 thread 0 bound to OS proc set {0-2147483647}\n", false},
+               {"level 1 thread 0x7f01 affinity 2147483647\n", true}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(PlacementHonoured(c.line, "close", 2), c.honoured_close) << c.line;
+    EXPECT_EQ(PlacementHonoured(c.line, "false", 2), !c.honoured_close) << c.line;
+  }
 }
 
 TEST(MeasureTest, LlvmAffinityLinesAreTakenOutOfTheReport) {

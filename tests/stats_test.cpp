@@ -201,6 +201,38 @@ TEST(SpearmanTest, LargerSamplesUseTheTApproximation) {
   }
 }
 
+TEST(SpearmanTest, ManyRunsKeepTheSignAndSizeOfTheirDrift) {
+  // Catches the n * sum of squared ranks overflowing 64 bits from about 51,000 runs (undefined;
+  // at 80,000 the drift's sign came out reversed). The reference is Pearson's r on the average
+  // ranks in long double, where these sums are exact.
+  const struct {
+    std::size_t n;
+    int slope;   // of y against x
+    int wobble;  // y's period of noise around the slope
+  } cases[] = {{60000, 1, 7}, {80000, 1, 7}, {80000, -1, 5}, {120000, 1, 1000}, {200000, -1, 3}};
+  for (const auto& c : cases) {
+    Values x, y;
+    for (std::size_t i = 0; i < c.n; ++i) {
+      x.push_back(static_cast<double>(i));
+      y.push_back(c.slope * static_cast<double>(i) + static_cast<double>(i * 7919 % c.wobble));
+    }
+    const Values a = AverageRanks(x), b = AverageRanks(y);
+    long double mean_a = 0, mean_b = 0;
+    for (std::size_t i = 0; i < c.n; ++i) mean_a += a[i], mean_b += b[i];
+    mean_a /= c.n, mean_b /= c.n;
+    long double ab = 0, aa = 0, bb = 0;
+    for (std::size_t i = 0; i < c.n; ++i) {
+      ab += (a[i] - mean_a) * (b[i] - mean_b);
+      aa += (a[i] - mean_a) * (a[i] - mean_a);
+      bb += (b[i] - mean_b) * (b[i] - mean_b);
+    }
+    const auto rho = SpearmanCorrelation(x, y);
+    ASSERT_TRUE(rho) << c.n;
+    EXPECT_NEAR(rho->rho, static_cast<double>(ab / std::sqrt(aa * bb)), 1e-9) << c.n;
+    EXPECT_LT(rho->p_value, 1e-6) << c.n;
+  }
+}
+
 TEST(MannWhitneyTest, ExactPValuesMatchPublishedAndEnumerated) {
   // TERM vs EARLY: two-sided is twice R's 0.1272, 764/3003 by enumerating C(15, 5) in Python;
   // the tied cases enumerate the pooled midranks the same way.
