@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <random>
 
 namespace {
 
@@ -28,6 +29,86 @@ NodeRow Node(const std::string& host, int runs, double scale) {
   node.figures = SessionFigures(node.session);
   node.team = 2;
   return node;
+}
+
+// A node of `runs` runs with times drawn from `engine` around `scale`, on a millisecond clock
+// when `ticks` (so that runs tie), some teams' times 0 (no speedup), judged at team size `team`.
+NodeRow DrawnNode(std::mt19937_64& engine, const std::string& host, int runs, double scale,
+                  bool ticks, int team) {
+  NodeRow node = Node(host, runs, scale);
+  std::lognormal_distribution<double> spread(0.0, 0.05);
+  const auto time = [&](double seconds) {
+    const double drawn = seconds * spread(engine);
+    return ticks ? std::round(drawn * 1000.0) / 1000.0 : drawn;
+  };
+  for (::Run& run : node.session.runs) {
+    run.report.serial_seconds = time(0.060 * scale);
+    for (int t = 1; t <= MAX_THREADS; ++t) {
+      run.report.parallel_seconds[t - 1] = engine() % 9 == 0 ? 0.0 : time(0.060 * scale / t);
+    }
+  }
+  node.figures = SessionFigures(node.session);
+  node.team = team;
+  return node;
+}
+
+// Each node judged as merge first did it: against a pool of the other nodes' runs built afresh.
+void JudgeByPoolingTheOthers(Fleet& fleet) {
+  const auto log_speedups = [](const std::vector<RunReport>& reports, int team) {
+    std::vector<double> logs;
+    for (const RunReport& report : reports) {
+      if (const auto s = Ratio(report.serial_seconds, report.parallel_seconds[team - 1]))
+        logs.push_back(std::log(*s));
+    }
+    return logs;
+  };
+  for (NodeRow& node : fleet.nodes) {
+    std::vector<RunReport> others;
+    for (const NodeRow& other : fleet.nodes) {
+      if (&other == &node) continue;
+      const std::vector<RunReport> theirs = PassedReports(other.session);
+      others.insert(others.end(), theirs.begin(), theirs.end());
+    }
+    const std::vector<RunReport> mine = PassedReports(node.session);
+    node.serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
+    node.speedup = CompareLogs(log_speedups(others, node.team), log_speedups(mine, node.team));
+  }
+}
+
+TEST(MergeTest, RankingTheFleetOnceJudgesEachNodeAsPoolingTheOthersDid) {
+  // Catches a node's own runs counted among the others, ties ranked unlike a fresh pool of the
+  // others, and one team size's pool used for a node judged at another.
+  const struct {
+    int nodes, runs;
+    bool ticks;
+  } cases[] = {{2, 5, false},   {3, 10, true}, {5, 10, false}, {8, 10, true},
+               {30, 10, false}, {30, 7, true}, {120, 10, true}};
+  std::mt19937_64 engine(2024);
+  for (const auto& c : cases) {
+    Fleet fleet;
+    for (int n = 0; n < c.nodes; ++n) {
+      const double scale = n % 7 == 3 ? 1.3 : 1.0;
+      fleet.nodes.push_back(
+          DrawnNode(engine, "n" + std::to_string(n), c.runs, scale, c.ticks, n % 3 == 0 ? 4 : 2));
+    }
+    Fleet expected = fleet;
+    JudgeByPoolingTheOthers(expected);
+    JudgeFleet(fleet);
+    for (std::size_t i = 0; i < fleet.nodes.size(); ++i) {
+      for (const auto& [row, reference] :
+           {std::pair{&fleet.nodes[i].serial, &expected.nodes[i].serial},
+            std::pair{&fleet.nodes[i].speedup, &expected.nodes[i].speedup}}) {
+        const std::string where = std::to_string(c.nodes) + " nodes, node " + std::to_string(i);
+        EXPECT_EQ(row->base_median, reference->base_median) << where;
+        EXPECT_EQ(row->new_median, reference->new_median) << where;
+        EXPECT_EQ(row->ratio, reference->ratio) << where;
+        EXPECT_EQ(row->ratio_low, reference->ratio_low) << where;
+        EXPECT_EQ(row->ratio_high, reference->ratio_high) << where;
+        EXPECT_EQ(row->confidence, reference->confidence) << where;
+        EXPECT_EQ(row->p_value, reference->p_value) << where;
+      }
+    }
+  }
 }
 
 TEST(MergeTest, NamesTheOneSlowNodeAndOnlyIt) {

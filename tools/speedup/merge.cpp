@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "io.h"
 #include "output.h"
@@ -44,17 +45,33 @@ void JudgeFleet(Fleet& fleet) {
   for (NodeRow& node : fleet.nodes) {
     if (node.merged && node.figures.runs > 0) judged.push_back(&node);
   }
-  std::vector<double> serial_medians, speedup_medians, serial_p, speedup_p;
-  for (NodeRow* node : judged) {
-    const std::vector<RunReport> mine = PassedReports(node->session);
-    std::vector<RunReport> others;
-    for (NodeRow* other : judged) {
-      if (other == node) continue;
-      const std::vector<RunReport> theirs = PassedReports(other->session);
-      others.insert(others.end(), theirs.begin(), theirs.end());
+  // The whole fleet is pooled and sorted once (once per team size judged, for the speedups);
+  // each node is then set against the pool less its own runs, not against a fresh pool of the
+  // others, which made a fleet's judging quadratic.
+  std::vector<std::vector<RunReport>> passed;
+  for (NodeRow* node : judged) passed.push_back(PassedReports(node->session));
+  const auto pooled = [&](auto values_of) {
+    std::vector<double> all;
+    for (const std::vector<RunReport>& reports : passed) {
+      const std::vector<double> values = values_of(reports);
+      all.insert(all.end(), values.begin(), values.end());
     }
-    node->serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
-    node->speedup = CompareLogs(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
+    return stats::MakePool(all);
+  };
+  const stats::Pool serial_pool =
+      pooled([](const std::vector<RunReport>& reports) { return LogTimes(reports, 0); });
+  std::map<int, stats::Pool> speedup_pools;
+  for (NodeRow* node : judged) {
+    if (speedup_pools.count(node->team) > 0) continue;
+    speedup_pools[node->team] = pooled(
+        [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
+  }
+  std::vector<double> serial_medians, speedup_medians, serial_p, speedup_p;
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    NodeRow* node = judged[i];
+    node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0));
+    node->speedup =
+        CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
     serial_p.push_back(node->serial.p_value);
     speedup_p.push_back(node->speedup.p_value);
     serial_medians.push_back(*node->figures.serial.median);
@@ -363,11 +380,12 @@ int MergeCommand(const Options& options) {
       return 2;
     }
   }
-  // Two sessions from one node stay apart, told by their files.
+  // Two sessions from one node stay apart, told by their files; counted once, as counting the
+  // whole fleet again for each node made a large fleet quadratic.
+  std::map<std::string, int> sessions_of;
+  for (const NodeRow& node : fleet.nodes) ++sessions_of[node.node];
   for (NodeRow& node : fleet.nodes) {
-    const auto same = std::count_if(fleet.nodes.begin(), fleet.nodes.end(),
-                                    [&](const NodeRow& other) { return other.node == node.node; });
-    if (same > 1 && node.node != node.file) node.node += " (" + node.file + ")";
+    if (sessions_of[node.node] > 1 && node.node != node.file) node.node += " (" + node.file + ")";
   }
   JudgeFleet(fleet);
   for (const std::string& warning : fleet.warnings) Complain("warning: " + warning);
