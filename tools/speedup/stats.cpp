@@ -1,10 +1,12 @@
 #include "stats.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
 #include <iterator>
+#include <limits>
 #include <numbers>
 #include <numeric>
 
@@ -173,23 +175,39 @@ double FromOrderKey(std::uint64_t key) {
   return std::bit_cast<double>(key >> 63 != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
 }
 
-// The k-th smallest (from 1) of values never listed, known only by how many of them lie at or
-// below any v: the least double v with at_most(v) >= k, found by bisection over the doubles in
-// [low, high], where low is at most the least value and at_most(high) >= k. That least double is
-// one of the values, as the count only steps at them; at most 64 counts.
-template <typename AtMost>
-double SelectKth(std::uint64_t k, double low, double high, AtMost at_most) {
-  std::uint64_t below = OrderKey(low);
-  std::uint64_t above = OrderKey(high);
-  while (below < above) {
-    const std::uint64_t middle = below + (above - below) / 2;
-    if (at_most(FromOrderKey(middle)) >= k) {
+// The k-th smallest (from 1) of values never listed whole, known by how many lie at or below any
+// v (at_most) and by list(low, high, out), which appends those in (low, high]. Bisects over the
+// doubles between `low`, at most the least value, and `high`, with at_most(high) >= k, until at
+// most `few` values lie in the bracket, then lists and picks among them. The answer is a value
+// itself: the count only steps at them. At most 64 counts.
+template <typename AtMost, typename List>
+double SelectKth(std::uint64_t k, double low, double high, std::uint64_t few, AtMost at_most,
+                 List list) {
+  // below: a double with fewer than k values at or below it; above: one with k or more.
+  double below = std::nextafter(low, -std::numeric_limits<double>::infinity());
+  double above = high;
+  std::uint64_t count_below = 0;
+  std::uint64_t count_above = at_most(high);
+  while (OrderKey(above) - OrderKey(below) > 1) {
+    if (count_above - count_below <= few) {
+      std::vector<double> between;
+      list(below, above, between);
+      const auto pick = between.begin() + static_cast<std::ptrdiff_t>(k - count_below - 1);
+      std::nth_element(between.begin(), pick, between.end());
+      return *pick + 0.0;  // + 0.0: a zero difference is +0, as x - x is
+    }
+    const std::uint64_t middle_key = OrderKey(below) + (OrderKey(above) - OrderKey(below)) / 2;
+    const double middle = FromOrderKey(middle_key);
+    const std::uint64_t count = at_most(middle);
+    if (count >= k) {
       above = middle;
+      count_above = count;
     } else {
-      below = middle + 1;
+      below = middle;
+      count_below = count;
     }
   }
-  return FromOrderKey(below) + 0.0;  // + 0.0: a zero difference is +0, as x - x is
+  return above + 0.0;
 }
 
 // Pairs with y[j] - x[i] <= v, both ascending, by two pointers in O(n1 + n2): rounding keeps
@@ -203,6 +221,19 @@ std::uint64_t PairsAtMost(std::span<const double> x, std::span<const double> y, 
     count += x.size() - first;
   }
   return count;
+}
+
+// Appends y[j] - x[i] in (low, high] for x and y ascending: in each row a run of x whose ends,
+// like PairsAtMost's pointer, never move back.
+void ListPairsBetween(std::span<const double> x, std::span<const double> y, double low, double high,
+                      std::vector<double>& out) {
+  std::size_t from = 0;  // first i with y[j] - x[i] <= high
+  std::size_t to = 0;    // first i with y[j] - x[i] <= low
+  for (const double yj : y) {
+    while (from < x.size() && yj - x[from] > high) ++from;
+    while (to < x.size() && yj - x[to] > low) ++to;
+    for (std::size_t i = from; i < to; ++i) out.push_back(yj - x[i]);
+  }
 }
 
 // The Hodges-Lehmann estimate and Moses interval of n1 x n2 differences (both at least 1),
@@ -254,11 +285,23 @@ double Quantile(std::span<const double> values, double p) {
 }
 
 double Median(std::span<const double> values) {
-  std::vector<double> copy(values.begin(), values.end());
-  const auto middle = copy.begin() + static_cast<std::ptrdiff_t>(copy.size() / 2);
-  std::nth_element(copy.begin(), middle, copy.end());
-  if (copy.size() % 2 == 1) return *middle;
-  return (*std::max_element(copy.begin(), middle) + *middle) / 2.0;
+  // A few values (a node's runs, over and over in the bootstrap) are copied onto the stack:
+  // allocating for each took a fleet's merge as long as the medians themselves.
+  constexpr std::size_t FEW = 32;
+  std::array<double, FEW> few{};
+  std::vector<double> many;
+  double* first = few.data();
+  if (values.size() > FEW) {
+    many.assign(values.begin(), values.end());
+    first = many.data();
+  } else {
+    std::copy(values.begin(), values.end(), first);
+  }
+  double* const last = first + values.size();
+  double* const middle = first + values.size() / 2;
+  std::nth_element(first, middle, last);
+  if (values.size() % 2 == 1) return *middle;
+  return (*std::max_element(first, middle) + *middle) / 2.0;
 }
 
 double InterquartileRange(std::span<const double> values) {
@@ -405,8 +448,13 @@ ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y
   std::sort(ys.begin(), ys.end());
   if (xs.empty() || ys.empty()) return {};
   const auto pairs_at_most = [&](double v) { return PairsAtMost(xs, ys, v); };
+  const auto list = [&](double low, double high, std::vector<double>& out) {
+    ListPairsBetween(xs, ys, low, high, out);
+  };
+  // Listing costs a count's time once the bracket holds a few pairs per value.
+  const std::uint64_t few = 4 * (xs.size() + ys.size());
   return ShiftBySelection(xs.size(), ys.size(), target, [&](std::uint64_t k) {
-    return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), pairs_at_most);
+    return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), few, pairs_at_most, list);
   });
 }
 
@@ -448,9 +496,11 @@ double MedianOfRest(const Pool& pool, std::span<const double> part) {
   std::vector<double> sorted_part(part.begin(), part.end());
   std::sort(sorted_part.begin(), sorted_part.end());
   const std::uint64_t r = pool.sorted.size() - sorted_part.size();
+  const auto at_most = [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); };
   const auto kth = [&](std::uint64_t k) {
-    return SelectKth(k, pool.sorted.front(), pool.sorted.back(),
-                     [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); });
+    // Never listed: each count is a bisection already.
+    return SelectKth(k, pool.sorted.front(), pool.sorted.back(), 0, at_most,
+                     [](double, double, std::vector<double>&) {});
   };
   // As Median: the middle value, or the mean of the two middle values.
   return r % 2 == 1 ? kth(r / 2 + 1) : (kth(r / 2) + kth(r / 2 + 1)) / 2.0;
@@ -495,9 +545,29 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
     }
     return count - PairsAtMost(ys, ys, v);
   };
+  // The rest's pairs in (low, high]: the pool's, less one copy of each of the part's own.
+  const auto list = [&](double low, double high, std::vector<double>& out) {
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > high; });
+      const auto end =
+          std::partition_point(first, pool.sorted.end(), [&](double p) { return yj - p > low; });
+      for (auto p = first; p != end; ++p) out.push_back(yj - *p);
+    }
+    std::vector<double> own;
+    ListPairsBetween(ys, ys, low, high, own);
+    std::sort(out.begin(), out.end());
+    std::sort(own.begin(), own.end());
+    std::vector<double> rest;
+    std::set_difference(out.begin(), out.end(), own.begin(), own.end(), std::back_inserter(rest));
+    out.swap(rest);
+  };
+  // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
+  // the part costs about as much.
+  const std::uint64_t few = 64 * ys.size();
   return ShiftBySelection(n1, ys.size(), target, [&](std::uint64_t k) {
-    return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(),
-                     pairs_at_most);
+    return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
+                     pairs_at_most, list);
   });
 }
 
