@@ -39,5 +39,25 @@ TEST(PlacementTest, LlvmAffinityLinesAreTakenOutOfTheReport) {
   EXPECT_EQ(ParseOneReport(kept).failure, "");
 }
 
+TEST(PlacementTest, AffinityListsBeyondIntAreUnboundThreads) {
+  // Catches counting "0-2147483647" in int (undefined: it wrapped negative, so an unbound thread
+  // read as bound and "close" as honoured) and a number too long for any integer read as one.
+  const struct {
+    const char* line;
+    bool honoured_close;  // whether "close" reads as honoured on 2 processors
+  } cases[] = {{"level 1 thread 0x7f01 affinity 0-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 1-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 0-4294967297\n", false},
+               {"level 1 thread 0x7f01 affinity 0,2147483646-2147483647\n", false},
+               {"level 1 thread 0x7f01 affinity 0-99999999999999999999999\n", false},
+               {"OMP: pid 7 tid 7 thread 0 bound to OS proc set {0-2147483647}\n", false},
+               {"level 1 thread 0x7f01 affinity 2147483647\n", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    EXPECT_EQ(PlacementHonoured(c.line, "close", 2), c.honoured_close);
+    EXPECT_EQ(PlacementHonoured(c.line, "false", 2), !c.honoured_close);
+  }
+}
+
 }  // namespace
 }  // namespace speedup

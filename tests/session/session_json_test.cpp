@@ -9,6 +9,7 @@
 #include "present/reporter.h"
 #include "speedup_support.h"
 #include "stats/diagnostics.h"
+#include "test_support.h"
 
 namespace speedup {
 namespace {
@@ -68,13 +69,22 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
       {"19 team sizes", whole, Kind::kMalformed, "run 2 has 19 team sizes"},
       {"negative time", whole, Kind::kMalformed, "run 1's serial time is not a time"},
       {"no runs", whole, Kind::kMalformed, "no runs"},
-      {"time as text", whole, Kind::kMalformed, "malformed session"}};
+      {"time as text", whole, Kind::kMalformed, "malformed session"},
+      {"requested runs 1e300", whole, Kind::kMalformed, "requested_runs 1e+300 is not"},
+      {"requested runs 2.5", whole, Kind::kMalformed, "requested_runs 2.5 is not"},
+      {"requested runs beyond int", whole, Kind::kMalformed, "requested_runs 2147483648"},
+      {"requested runs negative", whole, Kind::kMalformed, "requested_runs -3 is not"}};
   cases[0].json["format"] = "something else";
   cases[1].json["format_version"] = 99;
   cases[2].json["runs"][1]["parallel_s"].erase(0);
   cases[3].json["runs"][0]["serial_s"] = -0.5;
   cases[4].json["runs"] = nlohmann::json::array();
   cases[5].json["runs"][0]["serial_s"] = "0.06";
+  // Converted to int as they stood, 1e300 was undefined and 2.5 became 2.
+  cases[6].json["session"]["requested_runs"] = 1e300;
+  cases[7].json["session"]["requested_runs"] = 2.5;
+  cases[8].json["session"]["requested_runs"] = 2147483648u;
+  cases[9].json["session"]["requested_runs"] = -3;
   for (const Broken& c : cases) {
     SCOPED_TRACE(c.name);
     Session read;
@@ -85,6 +95,48 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   }
   Session read;
   EXPECT_FALSE(ReadSession(whole, read)) << "the unbroken session is refused as well";
+}
+
+TEST(SessionJsonTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {
+  // Catches a parser that takes times the session reader refuses (1e9 s and more: the saved
+  // session is lost) and a time beyond a double's range read as 0 and counted as passed.
+  const std::string huge = "1" + std::string(400, '0') + ".000000";
+  const struct {
+    const char* name;
+    std::string from, to;
+    const char* failure;  // expected start; empty for a report that passes
+  } cases[] = {
+      {"serial just below 1e9 s", "SerialMulti =  0.060000", "SerialMulti =  999999999.999999", ""},
+      {"serial of 1e9 s", "SerialMulti =  0.060000", "SerialMulti =  1000000000.000000",
+       "line 1: malformed line: not a time"},
+      {"serial beyond a double", "SerialMulti =  0.060000", "SerialMulti =  " + huge,
+       "line 1: malformed line: not a time"},
+      {"parallel of 1e11 s", "= 0.034000", "= 100000000000.000000",
+       "line 6: malformed line: not a time"},
+      {"parallel beyond a double", "= 0.034000", "= " + huge, "line 6: malformed line: not a time"},
+      {"negative beyond a double", "= 0.034000", "= -" + huge,
+       "line 6: malformed line: a negative time"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = ReportText();
+    const std::string from = Cp1251(c.from);
+    text.replace(text.find(from), from.size(), Cp1251(c.to));
+    const RunReport parsed = ParseOneReport(text);
+    EXPECT_EQ(parsed.failure.rfind(c.failure, 0), 0u) << parsed.failure;
+    EXPECT_EQ(parsed.failure.empty(), std::string(c.failure).empty());
+    EXPECT_TRUE(IsTime(parsed.serial_seconds));
+    for (const double seconds : parsed.parallel_seconds) EXPECT_TRUE(IsTime(seconds));
+
+    const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Run(parsed).Build();
+    Session read;
+    const ReadError error =
+        ReadSession(nlohmann::json::parse(SessionFile(session, Analyse(session))), read);
+    EXPECT_FALSE(error) << error.message;
+    if (error || read.runs.size() != session.runs.size()) continue;
+    EXPECT_EQ(read.runs.back().report.failure, parsed.failure);
+    EXPECT_EQ(read.runs.back().report.serial_seconds, parsed.serial_seconds);
+  }
 }
 
 }  // namespace

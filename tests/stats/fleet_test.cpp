@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,97 @@ TEST(FleetTest, BandIsTheRangeOverTheNodesMedians) {
   EXPECT_NEAR(*two.speedup_vs_serial.median, 1.5, 1e-9);  // of 2 and 1, the third left out
   EXPECT_NEAR(*two.speedup_vs_serial.low, 1.0, 1e-9);
   EXPECT_NEAR(*two.speedup_vs_serial.high, 2.0, 1e-9);
+}
+
+// `prefix` and `number` as one name; appended, as GCC 12 warns falsely of a literal + string.
+std::string Named(const char* prefix, int number) {
+  std::string name = prefix;
+  name += std::to_string(number);
+  return name;
+}
+
+// A merged node of `runs` runs with times drawn from `engine` around `scale`, on a millisecond
+// clock when `ticks` (so that runs tie), some teams' times 0 (no speedup), judged at `team`.
+NodeRow DrawnNode(std::mt19937_64& engine, const std::string& host, int runs, double scale,
+                  bool ticks, int team) {
+  std::lognormal_distribution<double> spread(0.0, 0.05);
+  const auto time = [&](double seconds) {
+    const double drawn = seconds * spread(engine);
+    return ticks ? std::round(drawn * 1000.0) / 1000.0 : drawn;
+  };
+  SessionBuilder builder;
+  builder.Host(host).Processors(2);
+  for (int run = 0; run < runs; ++run) {
+    const double serial = time(0.060 * scale);
+    builder.Run(ReportWith(
+        serial, [&](int t) { return engine() % 9 == 0 ? 0.0 : time(0.060 * scale / t); }));
+  }
+  NodeRow node;
+  node.input = NodeOf(host, builder.Build());
+  node.figures = SessionFigures(node.input.session);
+  node.team = team;
+  return node;
+}
+
+// Each node judged as merge first did it: against a pool of the other nodes' runs built afresh.
+void JudgeByPoolingTheOthers(Fleet& fleet) {
+  const auto log_speedups = [](const std::vector<RunReport>& reports, int team) {
+    std::vector<double> logs;
+    for (const RunReport& report : reports) {
+      if (const auto s = Ratio(report.serial_seconds, report.parallel_seconds[team - 1])) {
+        logs.push_back(std::log(*s));
+      }
+    }
+    return logs;
+  };
+  for (NodeRow& node : fleet.nodes) {
+    std::vector<RunReport> others;
+    for (const NodeRow& other : fleet.nodes) {
+      if (&other == &node) continue;
+      const std::vector<RunReport> theirs = PassedReports(other.input.session);
+      others.insert(others.end(), theirs.begin(), theirs.end());
+    }
+    const std::vector<RunReport> mine = PassedReports(node.input.session);
+    node.serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
+    node.speedup = CompareLogs(log_speedups(others, node.team), log_speedups(mine, node.team));
+  }
+}
+
+TEST(FleetTest, RankingTheFleetOnceJudgesEachNodeAsPoolingTheOthersDid) {
+  // Catches a node's own runs counted among the others, ties ranked unlike a fresh pool of the
+  // others, and one team size's pool used for a node judged at another.
+  const struct {
+    int nodes, runs;
+    bool ticks;
+  } cases[] = {{2, 5, false},   {3, 10, true}, {5, 10, false}, {8, 10, true},
+               {30, 10, false}, {30, 7, true}, {120, 10, true}};
+  std::mt19937_64 engine(2024);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Named("nodes: ", c.nodes));
+    Fleet fleet;
+    for (int n = 0; n < c.nodes; ++n) {
+      const double scale = n % 7 == 3 ? 1.3 : 1.0;
+      fleet.nodes.push_back(
+          DrawnNode(engine, Named("n", n), c.runs, scale, c.ticks, n % 3 == 0 ? 4 : 2));
+    }
+    Fleet expected = fleet;
+    JudgeByPoolingTheOthers(expected);
+    JudgeFleet(fleet);
+    for (std::size_t i = 0; i < fleet.nodes.size(); ++i) {
+      for (const auto& [row, reference] :
+           {std::pair{&fleet.nodes[i].serial, &expected.nodes[i].serial},
+            std::pair{&fleet.nodes[i].speedup, &expected.nodes[i].speedup}}) {
+        SCOPED_TRACE(Named("node ", static_cast<int>(i)));
+        EXPECT_EQ(row->base_median, reference->base_median);
+        EXPECT_EQ(row->new_median, reference->new_median);
+        EXPECT_EQ(row->ratio, reference->ratio);
+        EXPECT_EQ(row->ratio_low, reference->ratio_low);
+        EXPECT_EQ(row->ratio_high, reference->ratio_high);
+        EXPECT_EQ(row->confidence, reference->confidence);
+        EXPECT_EQ(row->p_value, reference->p_value);
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
+#include <random>
 #include <vector>
 
 namespace speedup::stats {
@@ -27,6 +29,67 @@ Values Ramp(double slope, double offset) {
 double TCdf(double t, double df) {
   const double tail = 0.5 * RegularizedIncompleteBeta(df / 2.0, 0.5, df / (df + t * t));
   return t > 0 ? 1.0 - tail : tail;
+}
+
+// The Hodges-Lehmann estimate as it was first written: every difference listed and sorted, the
+// U distribution counted by recursion, k stepped up one at a time.
+ShiftEstimate BruteForceHodgesLehmann(const Values& x, const Values& y, double target = 0.95) {
+  Values d;
+  for (const double yj : y) {
+    for (const double xi : x) d.push_back(yj - xi);
+  }
+  std::sort(d.begin(), d.end());
+  const std::size_t n1 = x.size(), n2 = y.size(), m = d.size();
+  ShiftEstimate result;
+  if (m == 0) return result;
+  result.shift = m % 2 == 1 ? d[m / 2] : (d[m / 2 - 1] + d[m / 2]) / 2.0;
+  // ways[a][b][u]: orderings of a x's and b y's with U = u; the last value is an x or a y.
+  std::vector<double> tail;
+  if (n1 + n2 <= EXACT_RANK_SUM_MAX) {
+    std::vector<std::vector<std::vector<double>>> ways(
+        n1 + 1, std::vector<std::vector<double>>(n2 + 1, Values(m + 1, 0.0)));
+    for (std::size_t a = 0; a <= n1; ++a) {
+      for (std::size_t b = 0; b <= n2; ++b) {
+        for (std::size_t u = 0; u <= a * b; ++u) {
+          if (a == 0 || b == 0) {
+            ways[a][b][u] = u == 0 ? 1.0 : 0.0;
+            continue;
+          }
+          ways[a][b][u] = (u >= b ? ways[a - 1][b][u - b] : 0.0) + ways[a][b - 1][u];
+        }
+      }
+    }
+    double total = 0.0;
+    for (std::size_t u = 0; u <= m; ++u) total += ways[n1][n2][u];
+    double sum = 0.0;
+    for (std::size_t u = 0; u <= m; ++u) tail.push_back((sum += ways[n1][n2][u]) / total);
+  }
+  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
+  const auto coverage = [&](std::size_t k) {
+    const double lower =
+        !tail.empty()
+            ? tail[k - 1]
+            : NormalCdf((static_cast<double>(k - 1) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+    return 1.0 - 2.0 * lower;
+  };
+  std::size_t k = 1;
+  while (k + 1 <= (m + 1) / 2 && coverage(k + 1) >= target) ++k;
+  result.low = d[k - 1];
+  result.high = d[m - k];
+  result.confidence = std::max(0.0, coverage(k));
+  return result;
+}
+
+// n values drawn from `engine`: continuous when `levels` is 0, else from that many values only,
+// so that many differences tie.
+Values Drawn(std::mt19937_64& engine, std::size_t n, int levels, double shift) {
+  Values values;
+  std::normal_distribution<double> normal(shift, 1.0);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double value = normal(engine);
+    values.push_back(levels == 0 ? value : std::round(value * levels / 4.0) / levels);
+  }
+  return values;
 }
 
 TEST(SummaryTest, QuantileIsType7AndMedianAveragesTheMiddlePair) {
@@ -161,6 +224,57 @@ TEST(SpearmanTest, LargerSamplesUseTheTApproximation) {
   }
 }
 
+// 1-based average ranks in input order, ties sharing the mean of the ranks they span: the
+// reference the tool's own integer ranking is checked against.
+Values AverageRanks(const Values& values) {
+  std::vector<std::size_t> order(values.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(),
+            [&](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+  Values ranks(values.size());
+  for (std::size_t first = 0; first < order.size();) {
+    std::size_t last = first;
+    while (last + 1 < order.size() && values[order[last + 1]] == values[order[first]]) ++last;
+    for (std::size_t i = first; i <= last; ++i) ranks[order[i]] = (first + last) / 2.0 + 1.0;
+    first = last + 1;
+  }
+  return ranks;
+}
+
+TEST(SpearmanTest, ManyRunsKeepTheSignAndSizeOfTheirDrift) {
+  // Catches the n * sum of squared ranks overflowing 64 bits from about 51,000 runs (undefined;
+  // at 80,000 the drift's sign came out reversed). The reference is Pearson's r on the average
+  // ranks in long double, where these sums are exact.
+  const struct {
+    std::size_t n;
+    int slope;   // of y against x
+    int wobble;  // y's period of noise around the slope
+  } cases[] = {{60000, 1, 7}, {80000, 1, 7}, {80000, -1, 5}, {120000, 1, 1000}, {200000, -1, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.n);
+    Values x, y;
+    for (std::size_t i = 0; i < c.n; ++i) {
+      x.push_back(static_cast<double>(i));
+      y.push_back(c.slope * static_cast<double>(i) + static_cast<double>(i * 7919 % c.wobble));
+    }
+    const Values a = AverageRanks(x), b = AverageRanks(y);
+    long double mean_a = 0, mean_b = 0;
+    for (std::size_t i = 0; i < c.n; ++i) mean_a += a[i], mean_b += b[i];
+    mean_a /= c.n, mean_b /= c.n;
+    long double ab = 0, aa = 0, bb = 0;
+    for (std::size_t i = 0; i < c.n; ++i) {
+      ab += (a[i] - mean_a) * (b[i] - mean_b);
+      aa += (a[i] - mean_a) * (a[i] - mean_a);
+      bb += (b[i] - mean_b) * (b[i] - mean_b);
+    }
+    const auto rho = SpearmanCorrelation(x, y);
+    EXPECT_TRUE(rho);
+    if (!rho) continue;
+    EXPECT_NEAR(rho->rho, static_cast<double>(ab / std::sqrt(aa * bb)), 1e-9);
+    EXPECT_LT(rho->p_value, 1e-6);
+  }
+}
+
 TEST(MannWhitneyTest, ExactPValuesMatchPublishedAndEnumerated) {
   // TERM vs EARLY: two-sided is twice R's 0.1272, 764/3003 by enumerating C(15, 5) in Python;
   // the tied cases enumerate the pooled midranks the same way.
@@ -218,6 +332,98 @@ TEST(HodgesLehmannTest, MosesIntervalUsesTheUCriticalValue) {
     EXPECT_NEAR(e.low, c.low, 1e-12);
     EXPECT_NEAR(e.high, c.high, 1e-12);
     EXPECT_NEAR(e.confidence, c.confidence, 1e-15);
+  }
+}
+
+TEST(HodgesLehmannTest, SelectionGivesWhatSortingAllDifferencesGave) {
+  // Catches a selection that picks a neighbour of the k-th difference (an off-by-one in the
+  // bisection or the pair count), a wrong k for the interval, or ties counted twice or not at all.
+  const struct {
+    std::size_t n1, n2;
+    int levels;
+    double shift;
+  } cases[] = {{1, 1, 0, 0.0},   {1, 7, 0, 1.0},     {5, 5, 0, 0.5},      {12, 30, 0, -2.0},
+               {25, 25, 0, 0.1}, {9, 14, 3, 0.0},    {20, 20, 1, 0.0},    {40, 33, 0, 0.3},
+               {60, 90, 2, 0.2}, {200, 150, 0, 0.0}, {120, 130, 8, -0.1}, {7, 300, 0, 5.0}};
+  std::mt19937_64 engine(18);
+  for (const auto& c : cases) {
+    for (int draw = 0; draw < 3; ++draw) {
+      const Values x = Drawn(engine, c.n1, c.levels, 0.0);
+      const Values y = Drawn(engine, c.n2, c.levels, c.shift);
+      const ShiftEstimate expected = BruteForceHodgesLehmann(x, y);
+      const ShiftEstimate e = HodgesLehmann(x, y);
+      EXPECT_EQ(e.shift, expected.shift) << c.n1 << " x " << c.n2 << " levels " << c.levels;
+      EXPECT_EQ(e.low, expected.low) << c.n1 << " x " << c.n2 << " levels " << c.levels;
+      EXPECT_EQ(e.high, expected.high) << c.n1 << " x " << c.n2 << " levels " << c.levels;
+      EXPECT_EQ(e.confidence, expected.confidence) << c.n1 << " x " << c.n2;
+    }
+  }
+}
+
+TEST(HodgesLehmannTest, SixtyThousandRunsASideNeedNoListOfAllPairs) {
+  // Catches listing all 3.6e9 differences (29 GB: std::bad_alloc). On two ramps a step apart
+  // the difference j - i + shift comes n - |j - i| times, so its k-th smallest is known.
+  const std::size_t n = 60000;
+  const double shift = 7.0;
+  Values x, y;
+  for (std::size_t i = 0; i < n; ++i) {
+    x.push_back(static_cast<double>(i));
+    y.push_back(static_cast<double>(i) + shift);
+  }
+  ShiftEstimate e;
+  ASSERT_NO_THROW(e = HodgesLehmann(x, y));
+  EXPECT_EQ(e.shift, shift);
+  EXPECT_EQ(e.low + e.high, 2.0 * shift) << "the interval of a symmetric case is symmetric";
+  // The lower end is the k-th smallest difference, k from the normal approximation.
+  const double m = static_cast<double>(n) * static_cast<double>(n);
+  const double sigma = std::sqrt(m * (2.0 * n + 1.0) / 12.0);
+  const auto coverage = [&](double k) {
+    return 1.0 - 2.0 * NormalCdf((k - 0.5 - m / 2.0) / sigma);
+  };
+  double below = 0.0;  // differences below e.low
+  for (double d = -static_cast<double>(n) + 1 + shift; d < e.low; ++d)
+    below += static_cast<double>(n) - std::fabs(d - shift);
+  const double at_or_below = below + static_cast<double>(n) - std::fabs(e.low - shift);
+  // k lies in (below, at_or_below]; the largest k reaching 95% is in there.
+  double k = std::floor(m / 2.0 - 1.959963984540054 * sigma);
+  while (coverage(k + 1) >= 0.95) ++k;
+  while (coverage(k) < 0.95) --k;
+  EXPECT_GT(k, below);
+  EXPECT_LE(k, at_or_below);
+  EXPECT_EQ(e.confidence, coverage(k));
+}
+
+TEST(HodgesLehmannTest, RestOfAPoolGivesWhatTheListedRestGives) {
+  // Catches a node's own runs left in "the others", ties split between the node and the rest
+  // unlike a fresh ranking, or pair counts off by the part's pairs with itself.
+  const struct {
+    std::size_t pool, part;
+    int levels;
+  } cases[] = {{12, 4, 0},  {50, 10, 0},   {51, 10, 0},   {300, 10, 0}, {300, 10, 2},
+               {400, 1, 3}, {1000, 10, 0}, {200, 199, 0}, {60, 10, 1}};
+  std::mt19937_64 engine(3);
+  for (const auto& c : cases) {
+    const Values values = Drawn(engine, c.pool, c.levels, 0.0);
+    std::vector<std::size_t> order(values.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), engine);
+    Values part, rest;
+    for (std::size_t i = 0; i < order.size(); ++i)
+      (i < c.part ? part : rest).push_back(values[order[i]] + (i < c.part ? 0.25 : 0.0));
+    Values all = rest;
+    all.insert(all.end(), part.begin(), part.end());
+    const Pool pool = MakePool(all);
+    const ShiftEstimate expected = BruteForceHodgesLehmann(rest, part);
+    const ShiftEstimate e = HodgesLehmannAgainstRest(pool, part);
+    EXPECT_EQ(e.shift, expected.shift) << c.pool << " " << c.part << " " << c.levels;
+    EXPECT_EQ(e.low, expected.low) << c.pool << " " << c.part << " " << c.levels;
+    EXPECT_EQ(e.high, expected.high) << c.pool << " " << c.part << " " << c.levels;
+    EXPECT_EQ(e.confidence, expected.confidence) << c.pool << " " << c.part;
+    const RankSumTest test = MannWhitney(rest, part);
+    const RankSumTest from_pool = MannWhitneyAgainstRest(pool, part);
+    EXPECT_EQ(from_pool.u, test.u) << c.pool << " " << c.part << " " << c.levels;
+    EXPECT_EQ(from_pool.p_value, test.p_value) << c.pool << " " << c.part << " " << c.levels;
+    EXPECT_EQ(MedianOfRest(pool, part), Median(rest)) << c.pool << " " << c.part;
   }
 }
 

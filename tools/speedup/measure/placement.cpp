@@ -2,32 +2,42 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
+#include <limits>
 
 namespace speedup {
 
 namespace {
 
-// How many processors a list such as "0-1,4" or "{0,1}" names; 0 when it names none.
+// How many processors a list such as "0-1,4" or "{0,1}" names; 0 when it names none. Counted
+// 64 bits wide and capped at int's maximum: "0-2147483647" names more than int holds, and a
+// number too long for 64 bits names more processors than any machine has.
 int ProcessorCount(std::string_view list) {
-  int count = 0;
+  constexpr std::uint64_t most = std::numeric_limits<int>::max();
+  const auto number = [&](std::size_t& at) {
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(list.data() + at, list.data() + list.size(), value);
+    at = static_cast<std::size_t>(end - list.data());
+    return error == std::errc::result_out_of_range ? std::numeric_limits<std::uint64_t>::max()
+                                                   : value;
+  };
+  std::uint64_t count = 0;
   std::size_t at = 0;
   while (at < list.size()) {
     if (list[at] < '0' || list[at] > '9') {
       ++at;
       continue;
     }
-    int first = 0, last = 0;
-    const auto [end, error] = std::from_chars(list.data() + at, list.data() + list.size(), first);
-    last = first;
-    at = end - list.data();
-    if (error == std::errc() && at < list.size() && list[at] == '-') {
-      const auto [range_end, range_error] =
-          std::from_chars(list.data() + at + 1, list.data() + list.size(), last);
-      if (range_error == std::errc()) at = range_end - list.data();
+    const std::uint64_t first = number(at);
+    std::uint64_t last = first;
+    if (at + 1 < list.size() && list[at] == '-' && list[at + 1] >= '0' && list[at + 1] <= '9') {
+      ++at;
+      last = number(at);
     }
-    count += last >= first ? last - first + 1 : 0;
+    if (last >= first) count += std::min(last - first, most) + 1;
+    count = std::min(count, most);
   }
-  return count;
+  return static_cast<int>(count);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "base/text.h"
 #include "bench/report_texts.h"
@@ -27,13 +28,35 @@ std::size_t NumberLength(std::string_view text, std::size_t at, bool fixed) {
   return end + 1 - at;
 }
 
-// The report line around `pos`, without its line end.
-std::string_view LineAt(std::string_view text, std::size_t pos) {
-  const std::size_t end = std::min(text.find('\n', pos), text.size());
+// The report line from `pos` to `end` (its line feed or the end of the text), without its line
+// end.
+std::string_view LineAt(std::string_view text, std::size_t pos, std::size_t end) {
   std::string_view line = text.substr(pos, end - pos);
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   return line;
 }
+
+// Where the line at a position ends, for positions that never go back: each search starts past
+// the last line feed found, so a whole parse searches every byte once, however many bytes it
+// skips one by one (a text of carriage returns alone searched to its end for each).
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text) : text_(text) {}
+
+  // The first line feed at or after `pos`, or the text's size when there is none.
+  std::size_t At(std::size_t pos) {
+    if (!found_ || (end_ < pos && end_ < text_.size())) {
+      end_ = std::min(text_.find('\n', pos), text_.size());
+      found_ = true;
+    }
+    return end_;
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t end_ = 0;
+  bool found_ = false;
+};
 
 // The benchmark writes its Russian words in Windows-1251; these are their UTF-8 forms.
 bool LooksConvertedToUtf8(std::string_view line) {
@@ -50,6 +73,8 @@ const char* const CONVERTED_TO_UTF8 =
 
 }  // namespace
 
+bool IsTime(double seconds) { return seconds >= 0.0 && seconds < MAX_SECONDS; }
+
 bool MatchFormat(std::string_view format, std::string_view text, std::size_t& pos,
                  std::vector<double>& values) {
   std::size_t at = pos;
@@ -60,7 +85,12 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
       const std::size_t length = NumberLength(text, at, format[++f] == 'f');
       if (length == 0) return false;
       double value = 0.0;
-      std::from_chars(text.data() + at, text.data() + at + length, value);
+      const auto [end, error] = std::from_chars(text.data() + at, text.data() + at + length, value);
+      // Beyond a double's range from_chars leaves the value alone: 0 would pass for a time.
+      if (error == std::errc::result_out_of_range) {
+        value = text[at] == '-' ? -std::numeric_limits<double>::infinity()
+                                : std::numeric_limits<double>::infinity();
+      }
       found.push_back(value);
       at += length;
     } else if (format[f] == '\n' && at + 1 < text.size() && text[at] == '\r' &&
@@ -100,28 +130,39 @@ std::vector<RunReport> ParseReports(std::string_view text) {
     for (std::size_t i = from; i < to; ++i) line_number += text[i] == '\n';
   };
 
+  // A time that is none fails its report and is kept out of it, as 0, so that a saved session of
+  // the failed run still reads back.
+  auto time = [&](double seconds, std::string_view line) {
+    if (IsTime(seconds)) return seconds;
+    fail(seconds < 0.0 ? "malformed line: a negative time"
+                       : "malformed line: not a time (1e9 s or more)",
+         line);
+    return 0.0;
+  };
+
+  LineEnds line_ends(text);
   while (pos < text.size()) {
     const std::size_t start = pos;
-    const std::string_view line = LineAt(text, pos);
+    const std::size_t line_end = line_ends.At(pos);
+    const std::string_view line = LineAt(text, pos, line_end);
     std::vector<double> values;
     if (MatchFormat(SERIAL_LINE.bytes, text, pos, values)) {
       if (open) fail("report truncated: no closing text", "");
       reports.emplace_back();
-      reports.back().serial_seconds = values[0];
       open = true;
       seen = {};
-      if (values[0] < 0.0) fail("malformed line: a negative time", line);
+      reports.back().serial_seconds = time(values[0], line);
     } else if (MatchFormat(PARALLEL_LINE.bytes, text, pos, values)) {
-      const int threads = static_cast<int>(values[0]);
+      // Compared as a double: a team number beyond int's range has no int to convert to.
+      const double team = values[0];
       if (!open) {
         fail("no SerialMulti line before it", line);
-      } else if (threads < 1 || threads > MAX_THREADS) {
+      } else if (!(team >= 1.0 && team <= MAX_THREADS)) {
         fail("team size out of range", line);
-      } else if (seen[threads - 1]++ > 0) {
+      } else if (const int threads = static_cast<int>(team); seen[threads - 1]++ > 0) {
         fail("team size repeated", line);
       } else {
-        reports.back().parallel_seconds[threads - 1] = values[1];
-        if (values[1] < 0.0) fail("malformed line: a negative time", line);
+        reports.back().parallel_seconds[threads - 1] = time(values[1], line);
         if (values[2] != 1.0) fail("parallel product differs from the serial one", line);
       }
     } else if (MatchFormat(CLOSING_TEXT.bytes, text, pos, values)) {
@@ -133,11 +174,11 @@ std::vector<RunReport> ParseReports(std::string_view text) {
       ++pos;
     } else {
       // An unfinished last line is where the output stopped, not a line of another shape.
-      fail(LooksConvertedToUtf8(line)          ? CONVERTED_TO_UTF8
-           : text.find('\n', pos) == text.npos ? "report truncated in this line"
-                                               : "malformed line",
+      fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
+           : line_end == text.size()  ? "report truncated in this line"
+                                      : "malformed line",
            line);
-      pos = std::min(text.find('\n', pos), text.size());
+      pos = line_end;
     }
     count_lines(start, pos);
   }

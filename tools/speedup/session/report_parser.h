@@ -19,16 +19,26 @@ struct RunReport {
   bool stray = false;   // made of lines that belong to no report
 };
 
+// Times of this many seconds or more (31 years) are no measurement.
+inline constexpr double MAX_SECONDS = 1e9;
+
+// What a time is, in a report and in a saved session alike: seconds, not negative and below
+// MAX_SECONDS (so never NaN or infinite). One rule, so that whatever a report gives, a saved
+// session keeps and reads back.
+bool IsTime(double seconds);
+
 // Matches `format`, a printf format with only %d and %f, against `text` at `pos`, as printf
 // would have written it (%f: six decimals). A line feed in the format also matches CR LF. On a
-// match advances `pos` and appends the numbers to `values`; otherwise leaves `pos` alone.
+// match advances `pos` and appends the numbers to `values` (one beyond a double's range as an
+// infinity of its sign); otherwise leaves `pos` alone.
 bool MatchFormat(std::string_view format, std::string_view text, std::size_t& pos,
                  std::vector<double>& values);
 
 // Every report in `text`, in order (saved reports may be concatenated). A report with a
-// verification failure, a missing, repeated or out-of-range team size, a negative time, a
-// malformed line or no closing text carries a failure naming the line and quoting it Printable.
-// Empty when `text` holds no report at all.
+// verification failure, a missing, repeated or out-of-range team size, a time that is not IsTime
+// (kept out of the report as 0), a malformed line or no closing text carries a failure naming the
+// line and quoting it Printable. Empty when `text` holds no report at all. Linear in the size of
+// `text`.
 std::vector<RunReport> ParseReports(std::string_view text);
 
 // The one report a run wrote; "empty report", "more than one report" or text after the

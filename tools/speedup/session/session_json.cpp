@@ -1,6 +1,7 @@
 #include "session/session_json.h"
 
 #include <cstdio>
+#include <limits>
 
 #include "bench/sweep.h"
 
@@ -20,10 +21,26 @@ void ReadOptional(const nlohmann::json& object, const char* key, std::optional<V
   if (found != object.end() && !found->is_null()) value = found->get<Value>();
 }
 
-// A time as the report printed it: finite and not negative.
+// How many runs were asked for: an integer from 1 up, within int. Read as int by nlohmann, 1e300
+// would be converted as it stands (undefined) and 2.5 cut to 2.
+std::optional<int> RunCount(const nlohmann::json& object, const char* key) {
+  const auto found = object.find(key);
+  if (found == object.end() || found->is_null()) return std::nullopt;
+  constexpr auto most = static_cast<std::uint64_t>(std::numeric_limits<int>::max());
+  if (found->is_number_unsigned()) {
+    const auto count = found->get<std::uint64_t>();
+    if (count >= 1 && count <= most) return static_cast<int>(count);
+  } else if (found->is_number_integer()) {
+    const auto count = found->get<std::int64_t>();
+    if (count >= 1 && static_cast<std::uint64_t>(count) <= most) return static_cast<int>(count);
+  }
+  throw std::invalid_argument(std::string(key) + " " + found->dump() + " is not a number of runs");
+}
+
+// A time by the report parser's own rule, so that whatever it took reads back.
 double Seconds(const nlohmann::json& value, const std::string& where) {
   const double seconds = value.get<double>();
-  if (!(seconds >= 0.0 && seconds < 1e9)) throw std::invalid_argument(where + " is not a time");
+  if (!IsTime(seconds)) throw std::invalid_argument(where + " is not a time");
   return seconds;
 }
 
@@ -122,7 +139,7 @@ ReadError ReadSession(const nlohmann::json& json, Session& session) {
   Session read;
   try {
     const nlohmann::json& how = json.at("session");
-    ReadOptional(how, "requested_runs", read.requested_runs);
+    read.requested_runs = RunCount(how, "requested_runs");
     ReadOptional(how, "precision", read.precision);
     ReadOptional(how, "placement", read.placement);
     ReadOptional(how, "placement_honoured", read.placement_honoured);

@@ -33,6 +33,21 @@ RowComparison CompareLogs(const std::vector<double>& base, const std::vector<dou
   return row;
 }
 
+RowComparison CompareLogsAgainstRest(const stats::Pool& pool,
+                                     const std::vector<double>& candidate) {
+  RowComparison row;
+  if (pool.sorted.size() <= candidate.size() || candidate.empty()) return row;
+  row.base_median = std::exp(stats::MedianOfRest(pool, candidate));
+  row.new_median = std::exp(stats::Median(candidate));
+  const stats::ShiftEstimate shift = stats::HodgesLehmannAgainstRest(pool, candidate, CONFIDENCE);
+  row.ratio = std::exp(shift.shift);
+  row.ratio_low = std::exp(shift.low);
+  row.ratio_high = std::exp(shift.high);
+  row.confidence = shift.confidence;
+  row.p_value = stats::MannWhitneyAgainstRest(pool, candidate).p_value;
+  return row;
+}
+
 Verdict Judge(double p_holm, double ratio_low, double ratio_high) {
   if (!(p_holm < SIGNIFICANCE)) return Verdict::kNoClearDifference;
   if (ratio_low > 1.0 + NEGLIGIBLE_CHANGE) return Verdict::kSlower;

@@ -5,6 +5,7 @@
 
 #include "base/policy.h"
 #include "session/session.h"
+#include "stats/statistics.h"
 
 // One session against another, row by row: the ratio of times with its interval, a rank test,
 // Holm's correction over the rows, and a verdict.
@@ -39,6 +40,11 @@ std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads)
 // ratio with its interval and the Mann-Whitney p; p_holm and verdict are left for the caller.
 // Either sample empty: a row of ratio 1 and p 1.
 RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate);
+
+// CompareLogs(rest, candidate) where rest is `pool` less one copy of each of candidate's values
+// (all in the pool), found without listing, ranking or pairing the rest: a fleet's node against
+// the others in O(|candidate| log |pool|) steps.
+RowComparison CompareLogsAgainstRest(const stats::Pool& pool, const std::vector<double>& candidate);
 
 // Faster or slower only when the corrected p is below SIGNIFICANCE and the whole interval lies
 // beyond NEGLIGIBLE_CHANGE; otherwise no clear difference.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include "bench/sweep.h"
 #include "stats/diagnostics.h"
@@ -71,12 +72,12 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
     const std::optional<int> cores = context.cores ? context.cores : context.processors;
     node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
   }
-  // Two sessions from one node stay apart, told by their files.
+  // Two sessions from one node stay apart, told by their files; counted once, as counting the
+  // whole fleet again for each node made a large fleet quadratic.
+  std::map<std::string, int> sessions_of;
+  for (const NodeRow& node : fleet.nodes) ++sessions_of[node.input.node];
   for (NodeRow& node : fleet.nodes) {
-    const auto same = std::count_if(fleet.nodes.begin(), fleet.nodes.end(), [&](const NodeRow& o) {
-      return o.input.node == node.input.node;
-    });
-    if (same > 1 && node.input.node != node.input.file) {
+    if (sessions_of[node.input.node] > 1 && node.input.node != node.input.file) {
       node.input.node += " (" + node.input.file + ")";
     }
   }
@@ -89,18 +90,34 @@ void JudgeFleet(Fleet& fleet) {
   for (NodeRow& node : fleet.nodes) {
     if (node.input.merged && node.figures.runs > 0) judged.push_back(&node);
   }
+  // The whole fleet is pooled and sorted once (once per team size judged, for the speedups);
+  // each node is then set against the pool less its own runs, not against a fresh pool of the
+  // others, which made a fleet's judging quadratic.
+  std::vector<std::vector<RunReport>> passed;
+  for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
+  const auto pooled = [&](auto values_of) {
+    std::vector<double> all;
+    for (const std::vector<RunReport>& reports : passed) {
+      const std::vector<double> values = values_of(reports);
+      all.insert(all.end(), values.begin(), values.end());
+    }
+    return stats::MakePool(all);
+  };
+  const stats::Pool serial_pool =
+      pooled([](const std::vector<RunReport>& reports) { return LogTimes(reports, 0); });
+  std::map<int, stats::Pool> speedup_pools;
+  for (NodeRow* node : judged) {
+    if (speedup_pools.count(node->team) > 0) continue;
+    speedup_pools[node->team] = pooled(
+        [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
+  }
   std::vector<double> serial_medians, speedup_medians;
   std::vector<RowComparison*> serial_rows, speedup_rows;
-  for (NodeRow* node : judged) {
-    const std::vector<RunReport> mine = PassedReports(node->input.session);
-    std::vector<RunReport> others;
-    for (NodeRow* other : judged) {
-      if (other == node) continue;
-      const std::vector<RunReport> theirs = PassedReports(other->input.session);
-      others.insert(others.end(), theirs.begin(), theirs.end());
-    }
-    node->serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
-    node->speedup = CompareLogs(LogSpeedups(others, node->team), LogSpeedups(mine, node->team));
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    NodeRow* node = judged[i];
+    node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0));
+    node->speedup =
+        CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
     serial_rows.push_back(&node->serial);
     speedup_rows.push_back(&node->speedup);
     serial_medians.push_back(*node->figures.serial.median);

@@ -1,8 +1,12 @@
 #include "stats/statistics.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <iterator>
+#include <limits>
 #include <numbers>
 #include <numeric>
 
@@ -131,6 +135,129 @@ std::size_t WidestReach(std::size_t limit, double target, Coverage coverage) {
   return k;
 }
 
+// Two-sided p of U for n1 against n2 values by the normal approximation, with the tie correction
+// from `tie_term` (sum of t^3 - t over the pooled ties) and a continuity correction.
+double NormalRankSumP(std::size_t n1, std::size_t n2, double u, double tie_term) {
+  const double mean_u = static_cast<double>(n1 * n2) / 2.0;
+  const double nd = static_cast<double>(n1 + n2);
+  const double variance =
+      static_cast<double>(n1 * n2) / 12.0 * ((nd + 1.0) - tie_term / (nd * (nd - 1.0)));
+  if (!(variance > 0.0)) return 1.0;
+  const double z = std::max(0.0, std::fabs(u - mean_u) - 0.5) / std::sqrt(variance);
+  return std::min(1.0, std::erfc(z / std::numbers::sqrt2));
+}
+
+// Largest k in 1 .. limit whose coverage(k) reaches target, or 1 when none does, for a coverage
+// that does not grow with k: the same k as WidestReach in about log2(limit) steps.
+template <typename Coverage>
+std::size_t WidestReachBisected(std::size_t limit, double target, Coverage coverage) {
+  std::size_t reached = 1;  // coverage(k) >= target for every k <= reached, or reached = 1
+  std::size_t beyond = limit + 1;
+  while (beyond - reached > 1) {
+    const std::size_t middle = reached + (beyond - reached) / 2;
+    if (coverage(middle) >= target) {
+      reached = middle;
+    } else {
+      beyond = middle;
+    }
+  }
+  return reached;
+}
+
+// Doubles as unsigned integers in the same order (-0 just below +0), so that a bisection can run
+// over every double between two finite ones.
+std::uint64_t OrderKey(double value) {
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  return bits >> 63 != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+}
+
+double FromOrderKey(std::uint64_t key) {
+  return std::bit_cast<double>(key >> 63 != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+}
+
+// The k-th smallest (from 1) of values never listed whole, known by how many lie at or below any
+// v (at_most) and by list(low, high, out), which appends those in (low, high]. Bisects over the
+// doubles between `low`, at most the least value, and `high`, with at_most(high) >= k, until at
+// most `few` values lie in the bracket, then lists and picks among them. The answer is a value
+// itself: the count only steps at them. At most 64 counts.
+template <typename AtMost, typename List>
+double SelectKth(std::uint64_t k, double low, double high, std::uint64_t few, AtMost at_most,
+                 List list) {
+  // below: a double with fewer than k values at or below it; above: one with k or more.
+  double below = std::nextafter(low, -std::numeric_limits<double>::infinity());
+  double above = high;
+  std::uint64_t count_below = 0;
+  std::uint64_t count_above = at_most(high);
+  while (OrderKey(above) - OrderKey(below) > 1) {
+    if (count_above - count_below <= few) {
+      std::vector<double> between;
+      list(below, above, between);
+      const auto pick = between.begin() + static_cast<std::ptrdiff_t>(k - count_below - 1);
+      std::nth_element(between.begin(), pick, between.end());
+      return *pick + 0.0;  // + 0.0: a zero difference is +0, as x - x is
+    }
+    const std::uint64_t middle_key = OrderKey(below) + (OrderKey(above) - OrderKey(below)) / 2;
+    const double middle = FromOrderKey(middle_key);
+    const std::uint64_t count = at_most(middle);
+    if (count >= k) {
+      above = middle;
+      count_above = count;
+    } else {
+      below = middle;
+      count_below = count;
+    }
+  }
+  return above + 0.0;
+}
+
+// Pairs with y[j] - x[i] <= v, both ascending, by two pointers in O(n1 + n2): rounding keeps
+// y[j] - x[i] ordered like the exact difference, so each row's pairs are a suffix of x that
+// starts no earlier in the next row.
+std::uint64_t PairsAtMost(std::span<const double> x, std::span<const double> y, double v) {
+  std::uint64_t count = 0;
+  std::size_t first = 0;
+  for (const double yj : y) {
+    while (first < x.size() && yj - x[first] > v) ++first;
+    count += x.size() - first;
+  }
+  return count;
+}
+
+// Appends y[j] - x[i] in (low, high] for x and y ascending: in each row a run of x whose ends,
+// like PairsAtMost's pointer, never move back.
+void ListPairsBetween(std::span<const double> x, std::span<const double> y, double low, double high,
+                      std::vector<double>& out) {
+  std::size_t from = 0;  // first i with y[j] - x[i] <= high
+  std::size_t to = 0;    // first i with y[j] - x[i] <= low
+  for (const double yj : y) {
+    while (from < x.size() && yj - x[from] > high) ++from;
+    while (to < x.size() && yj - x[to] > low) ++to;
+    for (std::size_t i = from; i < to; ++i) out.push_back(yj - x[i]);
+  }
+}
+
+// The Hodges-Lehmann estimate and Moses interval of n1 x n2 differences (both at least 1),
+// given kth(k): the k-th smallest difference from 1.
+template <typename Kth>
+ShiftEstimate ShiftBySelection(std::size_t n1, std::size_t n2, double target, Kth kth) {
+  const std::uint64_t m = std::uint64_t{n1} * n2;
+  ShiftEstimate result;
+  result.shift = m % 2 == 1 ? kth(m / 2 + 1) : (kth(m / 2) + kth(m / 2 + 1)) / 2.0;
+  std::vector<double> exact_tail;
+  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
+  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
+  const auto lower_tail = [&](std::uint64_t c) {
+    if (!exact_tail.empty()) return exact_tail[c];
+    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+  };
+  const auto coverage = [&](std::uint64_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
+  const std::uint64_t k = WidestReachBisected((m + 1) / 2, target, coverage);
+  result.low = kth(k);
+  result.high = kth(m - k + 1);
+  result.confidence = std::max(0.0, coverage(k));
+  return result;
+}
+
 }  // namespace
 
 double NormalCdf(double z) { return 0.5 * std::erfc(-z / std::numbers::sqrt2); }
@@ -150,11 +277,23 @@ double Quantile(std::span<const double> values, double p) {
 }
 
 double Median(std::span<const double> values) {
-  std::vector<double> copy(values.begin(), values.end());
-  const auto middle = copy.begin() + static_cast<std::ptrdiff_t>(copy.size() / 2);
-  std::nth_element(copy.begin(), middle, copy.end());
-  if (copy.size() % 2 == 1) return *middle;
-  return (*std::max_element(copy.begin(), middle) + *middle) / 2.0;
+  // A few values (a node's runs, over and over in the bootstrap) are copied onto the stack:
+  // allocating for each took a fleet's merge as long as the medians themselves.
+  constexpr std::size_t FEW = 32;
+  std::array<double, FEW> few{};
+  std::vector<double> many;
+  double* first = few.data();
+  if (values.size() > FEW) {
+    many.assign(values.begin(), values.end());
+    first = many.data();
+  } else {
+    std::copy(values.begin(), values.end(), first);
+  }
+  double* const last = first + values.size();
+  double* const middle = first + values.size() / 2;
+  std::nth_element(first, middle, last);
+  if (values.size() % 2 == 1) return *middle;
+  return (*std::max_element(first, middle) + *middle) / 2.0;
 }
 
 double InterquartileRange(std::span<const double> values) {
@@ -204,7 +343,9 @@ std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
   if (n < 2 || y.size() != n) return std::nullopt;
   const std::vector<std::int64_t> a = RankDoubled(x).doubled;
   const std::vector<std::int64_t> b = RankDoubled(y).doubled;
-  // Integer moments times n keep the exact path free of rounding.
+  // Integer moments times n keep the exact path free of rounding. They grow as n^4 (2^63 at
+  // about 51,000 values), so the products are taken 128 bits wide; the sums stay within 64.
+  __extension__ using Wide = __int128;
   const auto count = static_cast<std::int64_t>(n);
   const std::int64_t sum_a = std::accumulate(a.begin(), a.end(), std::int64_t{0});
   const std::int64_t sum_b = std::accumulate(b.begin(), b.end(), std::int64_t{0});
@@ -216,11 +357,11 @@ std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
     sum_bb += b[i] * b[i];
     sum_ab += a[i] * b[i];
   }
-  const std::int64_t var_a = count * sum_aa - sum_a * sum_a;
-  const std::int64_t var_b = count * sum_bb - sum_b * sum_b;
+  const Wide var_a = Wide{count} * sum_aa - Wide{sum_a} * sum_a;
+  const Wide var_b = Wide{count} * sum_bb - Wide{sum_b} * sum_b;
   if (var_a == 0 || var_b == 0) return std::nullopt;
-  const std::int64_t centre = sum_a * sum_b;
-  const std::int64_t observed = count * sum_ab - centre;
+  const Wide centre = Wide{sum_a} * sum_b;
+  const Wide observed = Wide{count} * sum_ab - centre;
   Correlation result;
   result.rho = std::clamp(static_cast<double>(observed) /
                               std::sqrt(static_cast<double>(var_a) * static_cast<double>(var_b)),
@@ -231,10 +372,11 @@ std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::uint64_t extreme = 0;
     std::uint64_t total = 0;
+    const auto magnitude = [](Wide value) { return value < 0 ? -value : value; };
     do {
       std::int64_t sum = 0;
       for (std::size_t i = 0; i < n; ++i) sum += a[i] * b[order[i]];
-      if (std::abs(count * sum - centre) >= std::abs(observed)) ++extreme;
+      if (magnitude(count * sum - centre) >= magnitude(observed)) ++extreme;
       ++total;
     } while (std::next_permutation(order.begin(), order.end()));
     result.p_value = static_cast<double>(extreme) / static_cast<double>(total);
@@ -260,7 +402,6 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
       std::accumulate(ranking.doubled.begin(),
                       ranking.doubled.begin() + static_cast<std::ptrdiff_t>(n1), std::int64_t{0});
   result.u = static_cast<double>(w_x) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
-  const double mean_u = static_cast<double>(n1 * n2) / 2.0;
   if (n <= EXACT_RANK_SUM_MAX) {
     // The smaller sample's doubled rank sum deviates from its mean exactly as much as x's does.
     const bool x_smaller = n1 <= n2;
@@ -280,43 +421,138 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
     result.exact = true;
     return result;
   }
-  const double nd = static_cast<double>(n);
-  const double variance =
-      static_cast<double>(n1 * n2) / 12.0 * ((nd + 1.0) - ranking.tie_term / (nd * (nd - 1.0)));
-  if (!(variance > 0.0)) return result;
-  const double z = std::max(0.0, std::fabs(result.u - mean_u) - 0.5) / std::sqrt(variance);
-  result.p_value = std::min(1.0, std::erfc(z / std::numbers::sqrt2));
+  result.p_value = NormalRankSumP(n1, n2, result.u, ranking.tie_term);
   return result;
 }
 
 ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y, double target) {
-  const std::size_t n1 = x.size();
-  const std::size_t n2 = y.size();
-  std::vector<double> differences;
-  differences.reserve(n1 * n2);
-  for (const double yj : y) {
-    for (const double xi : x) differences.push_back(yj - xi);
-  }
-  std::sort(differences.begin(), differences.end());
-  const std::size_t m = differences.size();
-  ShiftEstimate result;
-  if (m == 0) return result;
-  result.shift =
-      m % 2 == 1 ? differences[m / 2] : (differences[m / 2 - 1] + differences[m / 2]) / 2.0;
-
-  std::vector<double> exact_tail;
-  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
-  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
-  const auto lower_tail = [&](std::size_t c) {
-    if (!exact_tail.empty()) return exact_tail[c];
-    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
+  std::vector<double> xs(x.begin(), x.end());
+  std::vector<double> ys(y.begin(), y.end());
+  std::sort(xs.begin(), xs.end());
+  std::sort(ys.begin(), ys.end());
+  if (xs.empty() || ys.empty()) return {};
+  const auto pairs_at_most = [&](double v) { return PairsAtMost(xs, ys, v); };
+  const auto list = [&](double low, double high, std::vector<double>& out) {
+    ListPairsBetween(xs, ys, low, high, out);
   };
-  const auto coverage = [&](std::size_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
-  const std::size_t k = WidestReach((m + 1) / 2, target, coverage);
-  result.low = differences[k - 1];
-  result.high = differences[m - k];
-  result.confidence = std::max(0.0, coverage(k));
+  // Listing costs a count's time once the bracket holds a few pairs per value.
+  const std::uint64_t few = 4 * (xs.size() + ys.size());
+  return ShiftBySelection(xs.size(), ys.size(), target, [&](std::uint64_t k) {
+    return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), few, pairs_at_most, list);
+  });
+}
+
+Pool MakePool(std::span<const double> values) {
+  Pool pool;
+  pool.sorted.assign(values.begin(), values.end());
+  std::sort(pool.sorted.begin(), pool.sorted.end());
+  // Groups in ascending order, as RankDoubled sums them, so that the sum rounds the same way.
+  for (auto first = pool.sorted.begin(); first != pool.sorted.end();) {
+    const auto end = std::upper_bound(first, pool.sorted.end(), *first);
+    const auto t = static_cast<double>(end - first);
+    pool.tie_term += t * t * t - t;
+    first = end;
+  }
+  return pool;
+}
+
+namespace {
+
+// The pool without one copy of each of part's values, ascending.
+std::vector<double> Rest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  std::vector<double> rest;
+  std::set_difference(pool.sorted.begin(), pool.sorted.end(), sorted_part.begin(),
+                      sorted_part.end(), std::back_inserter(rest));
+  return rest;
+}
+
+// Values of the ascending `sorted` at or below v.
+std::uint64_t AtMost(const std::vector<double>& sorted, double v) {
+  return static_cast<std::uint64_t>(std::upper_bound(sorted.begin(), sorted.end(), v) -
+                                    sorted.begin());
+}
+
+}  // namespace
+
+double MedianOfRest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  const std::uint64_t r = pool.sorted.size() - sorted_part.size();
+  const auto at_most = [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); };
+  const auto kth = [&](std::uint64_t k) {
+    // Never listed: each count is a bisection already.
+    return SelectKth(k, pool.sorted.front(), pool.sorted.back(), 0, at_most,
+                     [](double, double, std::vector<double>&) {});
+  };
+  // As Median: the middle value, or the mean of the two middle values.
+  return r % 2 == 1 ? kth(r / 2 + 1) : (kth(r / 2) + kth(r / 2 + 1)) / 2.0;
+}
+
+RankSumTest MannWhitneyAgainstRest(const Pool& pool, std::span<const double> part) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return MannWhitney(Rest(pool, part), part);
+  const std::size_t n1 = n - part.size();
+  const std::size_t n2 = part.size();
+  RankSumTest result;
+  if (n1 == 0 || n2 == 0) return result;
+  // Midranks in the pool do not depend on how it splits: the rest's rank sum is the total less
+  // the part's, all doubled so that they stay whole.
+  std::int64_t w_part = 0;
+  for (const double value : part) {
+    const auto [first, end] = std::equal_range(pool.sorted.begin(), pool.sorted.end(), value);
+    w_part += (first - pool.sorted.begin()) + 1 + (end - pool.sorted.begin());
+  }
+  const std::int64_t w_rest = static_cast<std::int64_t>(n * (n + 1)) - w_part;
+  result.u = static_cast<double>(w_rest) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
+  result.p_value = NormalRankSumP(n1, n2, result.u, pool.tie_term);
   return result;
+}
+
+ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double> part,
+                                       double target) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return HodgesLehmann(Rest(pool, part), part, target);
+  const std::size_t n1 = n - part.size();
+  if (n1 == 0 || part.empty()) return {};
+  std::vector<double> ys(part.begin(), part.end());
+  std::sort(ys.begin(), ys.end());
+  // Pairs with the rest: pairs with the whole pool less the part's pairs with itself. Each of
+  // y's pool pairs at or below v is a suffix of the pool, found by bisection.
+  const auto pairs_at_most = [&](double v) {
+    std::uint64_t count = 0;
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > v; });
+      count += static_cast<std::uint64_t>(pool.sorted.end() - first);
+    }
+    return count - PairsAtMost(ys, ys, v);
+  };
+  // The rest's pairs in (low, high]: the pool's, less one copy of each of the part's own.
+  const auto list = [&](double low, double high, std::vector<double>& out) {
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > high; });
+      const auto end =
+          std::partition_point(first, pool.sorted.end(), [&](double p) { return yj - p > low; });
+      for (auto p = first; p != end; ++p) out.push_back(yj - *p);
+    }
+    std::vector<double> own;
+    ListPairsBetween(ys, ys, low, high, own);
+    std::sort(out.begin(), out.end());
+    std::sort(own.begin(), own.end());
+    std::vector<double> rest;
+    std::set_difference(out.begin(), out.end(), own.begin(), own.end(), std::back_inserter(rest));
+    out.swap(rest);
+  };
+  // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
+  // the part costs about as much.
+  const std::uint64_t few = 64 * ys.size();
+  return ShiftBySelection(n1, ys.size(), target, [&](std::uint64_t k) {
+    return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
+                     pairs_at_most, list);
+  });
 }
 
 std::vector<double> HolmAdjust(std::span<const double> p_values) {

@@ -109,9 +109,34 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y);
 // 1 - 2 P(U <= k - 1) reaches `target` under the tie-free U distribution (exact up to
 // EXACT_RANK_SUM_MAX values, else normal with continuity); if k = 1 falls short, k = 1 and its
 // own coverage. Ties make the coverage approximate; an empty sample gives all zeros. Apply it
-// to log times for a ratio y / x = exp(shift).
+// to log times for a ratio y / x = exp(shift). The differences are never listed: each is selected
+// by bisection over counts of pairs, in O((n1 + n2) log) time and O(n1 + n2) memory.
 ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y,
                             double target = 0.95);
+
+// A pooled sample sorted once, so that each part of it (a node's runs in a fleet) can be set
+// against the rest of the pool without pooling, ranking or pairing the rest again.
+struct Pool {
+  std::vector<double> sorted;  // every value, ascending
+  double tie_term = 0.0;       // sum of t^3 - t over groups of t tied values
+};
+
+Pool MakePool(std::span<const double> values);
+
+// The "AgainstRest" functions give exactly what the plain ones give for (rest, part), where rest
+// is `pool` less one copy of each value of `part`; every value of `part` must be in the pool.
+
+// Median of the rest, which must not be empty; O(|part| log |pool|) steps per value bisected.
+double MedianOfRest(const Pool& pool, std::span<const double> part);
+
+// MannWhitney(rest, part), from the pool's midranks: O(|part| log |pool|) above
+// EXACT_RANK_SUM_MAX pooled values.
+RankSumTest MannWhitneyAgainstRest(const Pool& pool, std::span<const double> part);
+
+// HodgesLehmann(rest, part, target): O(|part| log |pool|) per count, 64 counts per difference
+// selected.
+ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double> part,
+                                       double target = 0.95);
 
 // Holm step-down adjusted p-values in input order: sorted ascending, the i-th (from 0) of m is
 // (m - i) p, made non-decreasing along the sort and capped at 1. Empty in, empty out.
