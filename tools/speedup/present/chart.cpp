@@ -309,14 +309,22 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
   return script + "unset multiplot\nunset output\n";
 }
 
+std::string ChartFileName(const std::string& path) {
+  return path.ends_with(".svg") ? "chart.svg" : "chart.png";
+}
+
 PlotResult WritePlot(const PlotRequest& request) {
-  const std::string output_name = request.path.ends_with(".svg") ? "chart.svg" : "chart.png";
+  return DrawChart(request.path, PlotScript(request, ChartFileName(request.path)));
+}
+
+PlotResult DrawChart(const std::string& path, const std::string& script) {
+  const std::string output_name = ChartFileName(path);
   const TemporaryFolder folder = MakeTemporaryFolder();
   if (folder.path.empty()) return {true, folder.error};
   const std::string script_path = folder.path + "/" + SCRIPT_NAME;
 
   const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (script_fd < 0 || !WriteAllAndClose(script_fd, PlotScript(request, output_name))) {
+  if (script_fd < 0 || !WriteAllAndClose(script_fd, script)) {
     const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
     RemoveFolder(folder.path);
     return {true, message};
@@ -350,9 +358,9 @@ PlotResult WritePlot(const PlotRequest& request) {
   if (!read || chart.empty()) {
     return {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
   }
-  const int chart_fd = open(request.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int chart_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (chart_fd < 0 || !WriteAllAndClose(chart_fd, chart)) {
-    return {true, "cannot write the chart to " + Quoted(request.path) + ": " + ErrnoText()};
+    return {true, "cannot write the chart to " + Quoted(path) + ": " + ErrnoText()};
   }
   return {};
 }

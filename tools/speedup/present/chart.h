@@ -43,4 +43,12 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
 // is missing the folder is kept with the script, and the message says how to draw it there.
 PlotResult WritePlot(const PlotRequest& request);
 
+// The file name a chart for `path` is drawn under in its private folder: "chart.svg" for a
+// path ending in .svg, else "chart.png". Scripts for DrawChart write to it.
+std::string ChartFileName(const std::string& path);
+
+// Runs gnuplot on `script` (which must draw ChartFileName(path) in its working folder) in a
+// private temporary folder, and copies the chart to `path`; as WritePlot otherwise.
+PlotResult DrawChart(const std::string& path, const std::string& script);
+
 }  // namespace speedup
