@@ -236,13 +236,6 @@ std::string WithGnuplotMessage(const std::string& what, const std::string& outpu
   return line.empty() ? what : what + ": " + Printable(line);
 }
 
-// The one way text enters a script: backquotes and @ are literal inside single quotes.
-std::string GnuplotString(std::string_view text) {
-  std::string quoted = "'";
-  for (const char c : Printable(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-  return quoted + "'";
-}
-
 struct TemporaryFolder {
   std::string path;   // empty when it could not be made
   std::string error;  // why not
@@ -311,6 +304,12 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
 
 std::string ChartFileName(const std::string& path) {
   return path.ends_with(".svg") ? "chart.svg" : "chart.png";
+}
+
+std::string GnuplotString(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : Printable(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  return quoted + "'";
 }
 
 PlotResult WritePlot(const PlotRequest& request) {

@@ -31,6 +31,10 @@ struct PlotResult {
   std::string message;  // one line for the user when no chart was written; empty when it was
 };
 
+// `text` as a gnuplot single-quoted string, the one way text enters a script: shown Printable,
+// quotes doubled; backquotes and @ are literal inside single quotes.
+std::string GnuplotString(std::string_view text);
+
 // `text` as a gnuplot single-quoted string taken literally: control characters and bytes outside
 // UTF-8 shown as \xHH, quotes doubled, followed by `noenhanced` so no character is markup.
 std::string GnuplotText(std::string_view text);

@@ -1,0 +1,137 @@
+#include "measure/trace_loop.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/interrupts.h"
+#include "base/io.h"
+#include "base/text.h"
+
+namespace speedup {
+namespace {
+
+// The options of one run: on the runtime the plan names, with or without the tool.
+ProcessOptions PairOptions(const TracePlan& plan, const std::string& trace_path, bool traced) {
+  ProcessOptions options;
+  options.max_output_bytes = MAX_REPORT_BYTES;
+  if (plan.preload) options.extra_environment.push_back("LD_PRELOAD=" + *plan.preload);
+  if (traced) {
+    // The tool says on standard error why it could not trace; that becomes the run's reason.
+    options.stderr_handling = StderrHandling::kCapture;
+    options.extra_environment.push_back("OMP_TOOL_LIBRARIES=" + plan.tool);
+    options.extra_environment.push_back("MATBENCH_TRACE_FILE=" + trace_path);
+  } else {
+    options.extra_environment.push_back("OMP_TOOL_LIBRARIES");
+    options.extra_environment.push_back("MATBENCH_TRACE_FILE");
+  }
+  return options;
+}
+
+Run RunOf(const ProcessResult& result) {
+  Run run;
+  run.report = ParseOneReport(result.output);
+  if (!result.failure.empty()) {
+    const bool own_words_only =
+        result.timed_out || result.output_too_large || run.report.failure.empty();
+    run.report.failure = result.failure + (own_words_only ? "" : "; " + run.report.failure);
+  }
+  run.cpu_seconds = result.cpu_seconds;
+  run.wall_seconds = result.wall_seconds;
+  return run;
+}
+
+// What the tool said on standard error, made printable; empty when it said nothing. The
+// benchmark's and the runtime's own lines are passed on, shown escaped.
+std::string ToolMessage(const std::string& error_output) {
+  constexpr std::string_view prefix = "matbench-trace: ";
+  std::string message;
+  for (const std::string_view line : SplitLines(error_output)) {
+    if (line.starts_with(prefix) && message.empty()) {
+      message = Printable(line.substr(prefix.size()));
+    } else if (!line.starts_with(prefix)) {
+      std::fprintf(stderr, "%s\n", Printable(line).c_str());
+    }
+  }
+  return message;
+}
+
+// The trace at `path`; sets `reason` when there is none, from what the tool said if anything.
+std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& tool_message,
+                                    std::string& reason) {
+  const std::optional<std::string> bytes = ReadWholeFile(path);
+  if (!bytes) {
+    reason = tool_message.empty() ? "no trace was written" : "the trace tool: " + tool_message;
+    return std::nullopt;
+  }
+  std::string error;
+  RunTrace trace = ReadRunTrace(*bytes, error);
+  if (!error.empty()) {
+    reason = "its trace is unusable: " + error;
+    return std::nullopt;
+  }
+  return trace;
+}
+
+}  // namespace
+
+std::string MeasureTraceSession(const TracePlan& plan, Executor& executor,
+                                const std::string& bench, TraceSession& session) {
+  session.traced.requested_runs = session.untraced.requested_runs = plan.runs;
+  double longest = 0.0;
+  for (int pair = 1; pair <= plan.runs; ++pair) {
+    const std::string file = TraceFileName(pair);
+    const std::string path = plan.folder + "/" + file;
+    // Untraced first in odd pairs, traced first in even ones.
+    for (const bool traced : pair % 2 == 1 ? std::vector{false, true} : std::vector{true, false}) {
+      if (plan.show_progress) {
+        std::fprintf(stderr, "\r%-70s\rpair %d of %d: %s run", "", pair, plan.runs,
+                     traced ? "traced" : "untraced");
+      }
+      ProcessOptions options = PairOptions(plan, path, traced);
+      options.time_limit_seconds =
+          longest > 0.0 ? RunTimeout(longest) : FIRST_RUN_TIMEOUT_SECONDS;
+      if (traced) static_cast<void>(unlink(path.c_str()));  // no trace of an earlier session
+      const ProcessResult result = executor.RunOnce(options, {});
+      if (result.interrupted != 0) {
+        session.traced.interrupted = session.untraced.interrupted = SignalName(result.interrupted);
+        if (plan.show_progress) std::fprintf(stderr, "\r%-70s\r", "");
+        return "";
+      }
+      if (!result.started) {
+        if (session.traced.runs.empty() && session.untraced.runs.empty()) {
+          return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+        }
+        const StopReason lost{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
+        session.traced.stopped = session.untraced.stopped = lost;
+        return "";
+      }
+      Run run = RunOf(result);
+      if (run.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+      if (!traced) {
+        session.untraced.runs.push_back(std::move(run));
+        continue;
+      }
+      std::string reason;
+      const std::string tool_message = ToolMessage(result.error_output);
+      std::optional<RunTrace> trace = ReadTraceAt(path, tool_message, reason);
+      const bool first_passed = run.report.failure.empty() &&
+                                std::none_of(session.traces.begin(), session.traces.end(),
+                                             [](const auto& t) { return t.has_value(); });
+      if (!trace && first_passed && tool_message.empty() && !result.output.empty()) {
+        return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
+               " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
+               "was traced";
+      }
+      session.traced.runs.push_back(std::move(run));
+      session.trace_files.push_back(trace ? file : "");
+      session.untraced_reasons.push_back(reason);
+      session.traces.push_back(std::move(trace));
+    }
+  }
+  if (plan.show_progress) std::fprintf(stderr, "\r%-70s\r", "");
+  return "";
+}
+
+}  // namespace speedup

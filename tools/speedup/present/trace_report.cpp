@@ -1,0 +1,239 @@
+#include "present/trace_report.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "base/text.h"
+#include "present/chart.h"
+#include "present/context_lines.h"
+#include "present/table_reporter.h"
+#include "present/words.h"
+
+namespace speedup {
+namespace {
+
+std::string Cell(const std::string& text, std::size_t width) {
+  const std::size_t shown = Columns(text);
+  return std::string(width > shown ? width - shown : 0, ' ') + text;
+}
+
+std::string WithInterval(const Estimate& estimate, int decimals) {
+  const bool interval = estimate.median && estimate.low && estimate.high;
+  return FixedText(estimate.median, decimals) + " [" +
+         (interval ? FixedText(estimate.low, decimals) : "—") + ", " +
+         (interval ? FixedText(estimate.high, decimals) : "—") + "]";
+}
+
+std::string Share(const Estimate& share) {
+  return share.median ? Formatted("%.1f%%", *share.median * 100.0) : "—";
+}
+
+std::string RowsText(const TeamTrace& team) {
+  if (!team.rows_median) return "not traced";
+  return FixedText(team.rows_min, 0) + "/" + FixedText(team.rows_median, 0) + "/" +
+         FixedText(team.rows_max, 0);
+}
+
+std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
+
+// The runtime named by the first usable trace, as every traced figure must say.
+std::string TracedRuntime(const TraceSession& session) {
+  for (const std::optional<RunTrace>& trace : session.traces) {
+    if (trace) return Printable(RuntimeText(*trace));
+  }
+  return "no run was traced";
+}
+
+std::string SplitRows(const TraceFigures& figures) {
+  std::string rows = "threads  region ms [" + ConfidenceText() +
+                     " interval]  report ms   fork   work  sched  imbal   join  rows min/med/max "
+                     "idle\n";
+  for (const TeamTrace& team : figures.teams) {
+    rows += Cell(std::to_string(team.threads), 7) + Cell(WithInterval(team.region_ms, 3), 27) +
+            Cell(FixedText(team.report_ms.median, 0), 11) + Cell(Share(team.fork), 7) +
+            Cell(Share(team.work), 7) + Cell(Share(team.scheduling), 7) +
+            Cell(Share(team.imbalance), 7) + Cell(Share(team.join), 7) +
+            Cell(RowsText(team), 17) + Cell(std::to_string(team.idle_threads), 5) + "\n";
+  }
+  return rows;
+}
+
+std::string SpeedupRows(const TraceFigures& figures) {
+  std::string rows = "\nthreads  S traced vs 1 thread [" + ConfidenceText() +
+                     "]   S report vs 1 thread [" + ConfidenceText() + "]\n";
+  for (const TeamTrace& team : figures.teams) {
+    rows += Cell(std::to_string(team.threads), 7) +
+            Cell(WithInterval(team.traced_speedup, 3), 31) +
+            Cell(WithInterval(team.report_speedup, 2), 29) + "\n";
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::string TraceTable(const TraceSession& session, const TraceFigures& figures) {
+  const int runs = static_cast<int>(session.traced.runs.size());
+  std::string table = "matbench trace over " + std::to_string(figures.traced_runs) + " of " +
+                      CountText(runs, "traced run", "traced runs") + " and " +
+                      CountText(static_cast<long long>(session.untraced.runs.size()),
+                                "untraced run", "untraced runs") +
+                      "; medians with intervals\n";
+  table += "runtime: " + TracedRuntime(session) + "; " + Printable(session.runtime) + "\n";
+  if (session.traced.interrupted) {
+    table += "interrupted by " + Printable(*session.traced.interrupted) + "\n";
+  }
+  for (const std::string& line : ContextLines(session.traced.context)) table += line + "\n";
+  table += "\n" + SplitRows(figures) + SpeedupRows(figures);
+  table +=
+      "\nregion: the parallel region on the trace's nanosecond clock; report: the benchmark's own\n"
+      "millisecond time of the same runs, which also holds clearing the product before the "
+      "region.\n"
+      "fork, work, sched(uling), imbal(ance), join: the team's average share of the region in "
+      "each\nstate, medians over the runs (so they need not add up to 100%); scheduling is "
+      "estimated:\nevery claim of a row costs what each thread's first claim cost. rows: per "
+      "thread, least,\nmedian and most; idle: threads that got no row.\n";
+  table += figures.lost_events == 0
+               ? std::string("every event was kept\n")
+               : "events lost in full buffers: " + std::to_string(figures.lost_events) +
+                     " (their regions' figures are incomplete)\n";
+  if (!figures.overhead.rows.empty()) {
+    table += "\nThe tool's cost: the traced runs' report times against the untraced runs' on the "
+             "same runtime,\ninterleaved.\n";
+    table += ComparisonTable(figures.overhead, "untraced", "traced");
+  }
+  return table;
+}
+
+nlohmann::ordered_json TraceFiguresJson(const TraceSession& session,
+                                        const TraceFigures& figures) {
+  const auto estimate = [](const Estimate& e) {
+    const auto number = [](const std::optional<double>& v) {
+      return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
+    };
+    return nlohmann::ordered_json{{"median", number(e.median)},
+                                  {"low", number(e.low)},
+                                  {"high", number(e.high)},
+                                  {"confidence", e.confidence}};
+  };
+  nlohmann::ordered_json teams = nlohmann::ordered_json::array();
+  for (const TeamTrace& team : figures.teams) {
+    teams.push_back({{"threads", team.threads},
+                     {"runs", team.runs},
+                     {"region_ms", estimate(team.region_ms)},
+                     {"report_ms", estimate(team.report_ms)},
+                     {"fork", estimate(team.fork)},
+                     {"work", estimate(team.work)},
+                     {"scheduling", estimate(team.scheduling)},
+                     {"imbalance", estimate(team.imbalance)},
+                     {"join", estimate(team.join)},
+                     {"rows_min", team.rows_min.value_or(-1)},
+                     {"rows_median", team.rows_median.value_or(-1)},
+                     {"rows_max", team.rows_max.value_or(-1)},
+                     {"idle_threads", team.idle_threads},
+                     {"threads_seen", team.threads_seen},
+                     {"traced_speedup", estimate(team.traced_speedup)},
+                     {"report_speedup", estimate(team.report_speedup)}});
+  }
+  nlohmann::ordered_json json = TraceIndexRecord(session);
+  json["traced_runtime"] = ValidUtf8(TracedRuntime(session));
+  json["traced_runs"] = figures.traced_runs;
+  json["lost_events"] = figures.lost_events;
+  json["teams"] = teams;
+  return json;
+}
+
+std::string SplitChartScript(const TraceSession& session, const TraceFigures& figures,
+                             const std::string& output_name) {
+  const bool svg = output_name.ends_with(".svg");
+  std::string script = "set encoding utf8\n";
+  script += svg ? "set terminal svg size 1000,520 dynamic font 'sans,11' noenhanced\n"
+                : "set terminal pngcairo size 1000,520 font 'sans,10' noenhanced\n";
+  script += "set output " + GnuplotString(output_name) + "\n";
+  script += "$split << EOD\n";
+  for (const TeamTrace& team : figures.teams) {
+    script += std::to_string(team.threads);
+    for (const Estimate* share :
+         {&team.fork, &team.work, &team.scheduling, &team.imbalance, &team.join}) {
+      script += ' ';
+      script += share->median ? NumberText(*share->median * 100.0) : std::string("0");
+    }
+    script += "\n";
+  }
+  script += "EOD\n";
+  script += "set title " +
+            GnuplotText("matbench trace: where each team's region time went, medians over " +
+                        std::to_string(figures.traced_runs) + " runs (" + TracedRuntime(session) +
+                        ")") +
+            "\n";
+  script +=
+      "set style data histograms\nset style histogram rowstacked\nset style fill solid 0.85 "
+      "border -1\nset boxwidth 0.8\nset yrange [0:105]\nset ylabel 'share of the region (%)'\n"
+      "set xlabel 'threads'\nset key outside right top vertical\nset grid ytics\n";
+  script +=
+      "plot $split using 2:xtic(1) title 'fork' linecolor rgb '#9467bd', '' using 3 title 'work' "
+      "linecolor rgb '#2ca02c', '' using 4 title 'scheduling' linecolor rgb '#ff7f0e', '' using "
+      "5 title 'imbalance' linecolor rgb '#d62728', '' using 6 title 'join' linecolor rgb "
+      "'#1f77b4'\n";
+  return script + "unset output\n";
+}
+
+std::string TimelineScript(const RunTrace& trace, int team, const std::string& run_name,
+                           const std::string& output_name) {
+  const auto region = std::find_if(trace.regions.begin(), trace.regions.end(),
+                                   [team](const RegionTrace& r) {
+                                     return r.requested_team == static_cast<std::uint32_t>(team);
+                                   });
+  if (region == trace.regions.end()) return "";
+  const auto ms = [&](std::uint64_t ns) {
+    return NumberText((static_cast<double>(ns) - static_cast<double>(region->begin_ns)) / 1e6);
+  };
+  const bool svg = output_name.ends_with(".svg");
+  const int lanes = static_cast<int>(region->threads.size());
+  std::string script = "set encoding utf8\n";
+  script += (svg ? "set terminal svg size 1200," : "set terminal pngcairo size 1200,") +
+            std::to_string(200 + 40 * lanes) +
+            (svg ? " dynamic font 'sans,11' noenhanced\n" : " font 'sans,10' noenhanced\n");
+  script += "set output " + GnuplotString(output_name) + "\n";
+  // Rows alternate between two shades so that neighbours stay apart; x1 x2 lane kind.
+  script += "$boxes << EOD\n";
+  for (const ThreadInRegion& thread : region->threads) {
+    const std::string lane = std::to_string(thread.index);
+    const std::uint64_t loop_end = thread.loop_end_ns.value_or(region->end_ns);
+    for (std::size_t i = 0; i < thread.claims.size(); ++i) {
+      const std::uint64_t end = i + 1 < thread.claims.size() ? thread.claims[i + 1].at_ns
+                                                             : loop_end;
+      script += ms(thread.claims[i].at_ns) + " " + ms(end) + " " + lane + " " +
+                std::to_string(i % 2) + "\n";
+    }
+    for (const BarrierWait& wait : thread.waits) {
+      const std::uint64_t end = std::min(wait.end_ns, region->end_ns);
+      script += ms(wait.begin_ns) + " " + ms(std::max(end, wait.begin_ns)) + " " + lane + " 2\n";
+    }
+    if (thread.task_begin_ns && *thread.task_begin_ns > region->begin_ns) {
+      script += ms(region->begin_ns) + " " + ms(*thread.task_begin_ns) + " " + lane + " 3\n";
+    }
+  }
+  script += "EOD\n";
+  script += "set title " +
+            GnuplotText("matbench trace: team of " + std::to_string(team) + ", " + run_name +
+                        " (" + RuntimeText(trace) + "): one lane per thread, one box per row") +
+            "\n";
+  script += "set xlabel 'ms from the region''s begin'\nset ylabel 'thread'\n";
+  script += "set yrange [-0.6:" + std::to_string(lanes) + "-0.4]\nset ytics 1\n";
+  script += "set xrange [0:" + ms(region->end_ns) + "]\nset grid xtics\n";
+  script += "set key outside right top vertical\nset style fill solid 1.0 noborder\n";
+  script +=
+      "plot $boxes using (($1+$2)/2):3:(($2-$1)/2):(0.35):($4 == 0 ? 1/0 : 1/0) with boxxyerror "
+      "notitle, \\\n"
+      "     '' using (($1+$2)/2):($4 == 0 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
+      "linecolor rgb '#2ca02c' title 'row', \\\n"
+      "     '' using (($1+$2)/2):($4 == 1 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
+      "linecolor rgb '#98df8a' title 'row (next)', \\\n"
+      "     '' using (($1+$2)/2):($4 == 2 ? $3 : 1/0):(($2-$1)/2):(0.2) with boxxyerror "
+      "linecolor rgb '#d62728' title 'barrier wait', \\\n"
+      "     '' using (($1+$2)/2):($4 == 3 ? $3 : 1/0):(($2-$1)/2):(0.2) with boxxyerror "
+      "linecolor rgb '#9467bd' title 'fork: not yet started'\n";
+  return script + "unset output\n";
+}
+
+}  // namespace speedup

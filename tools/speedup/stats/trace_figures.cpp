@@ -1,0 +1,105 @@
+#include "stats/trace_figures.h"
+
+#include <algorithm>
+
+#include "bench/sweep.h"
+#include "stats/statistics.h"
+
+namespace speedup {
+namespace {
+
+// One team size's values over the runs, gathered before they are summarised.
+struct Gathered {
+  std::vector<std::optional<double>> region_ms, report_ms, fork, work, scheduling, imbalance,
+      join, traced_speedup, report_speedup;
+  std::vector<double> rows_min, rows_median, rows_max;
+};
+
+void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
+            const std::optional<RegionSplit>& one_thread, int threads, TeamTrace& figures) {
+  const double report_seconds = report.parallel_seconds[threads - 1];
+  team.region_ms.push_back(split.seconds * 1e3);
+  team.report_ms.push_back(report_seconds * 1e3);
+  const auto share = [&split](double seconds) -> std::optional<double> {
+    return split.seconds > 0.0 ? std::optional(seconds / split.seconds) : std::nullopt;
+  };
+  team.fork.push_back(share(split.fork));
+  team.work.push_back(share(split.work));
+  team.scheduling.push_back(share(split.scheduling));
+  team.imbalance.push_back(share(split.imbalance));
+  team.join.push_back(share(split.join));
+  team.traced_speedup.push_back(one_thread ? Ratio(one_thread->seconds, split.seconds)
+                                           : std::nullopt);
+  team.report_speedup.push_back(Ratio(report.parallel_seconds[0], report_seconds));
+  if (!split.rows.empty()) {
+    std::vector<double> rows(split.rows.begin(), split.rows.end());
+    team.rows_min.push_back(*std::min_element(rows.begin(), rows.end()));
+    team.rows_median.push_back(stats::Median(rows));
+    team.rows_max.push_back(*std::max_element(rows.begin(), rows.end()));
+  }
+  figures.idle_threads = std::max(figures.idle_threads, split.idle_threads);
+  figures.threads_seen = std::max(figures.threads_seen, split.threads);
+  figures.claims_seen = figures.claims_seen || split.claims_seen;
+  ++figures.runs;
+}
+
+std::optional<double> MedianOf(const std::vector<double>& values) {
+  if (values.empty()) return std::nullopt;
+  return stats::Median(values);
+}
+
+}  // namespace
+
+std::vector<std::optional<RegionSplit>> SplitsByTeam(const RunTrace& run) {
+  std::vector<std::optional<RegionSplit>> splits(MAX_THREADS);
+  for (const RegionTrace& region : run.regions) {
+    const std::uint32_t team = region.requested_team;
+    if (team >= 1 && team <= MAX_THREADS && !splits[team - 1]) {
+      splits[team - 1] = SplitRegion(region);
+    }
+  }
+  return splits;
+}
+
+TraceFigures ComputeTraceFigures(const TraceSession& session) {
+  TraceFigures figures;
+  std::vector<Gathered> gathered(MAX_THREADS);
+  std::vector<TeamTrace> teams(MAX_THREADS);
+  for (std::size_t i = 0; i < session.traced.runs.size() && i < session.traces.size(); ++i) {
+    const Run& run = session.traced.runs[i];
+    if (!run.report.failure.empty() || !session.traces[i]) continue;
+    ++figures.traced_runs;
+    figures.lost_events += session.traces[i]->lost_events;
+    const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
+    for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+      if (!splits[threads - 1]) continue;
+      Gather(gathered[threads - 1], *splits[threads - 1], run.report, splits[0], threads,
+             teams[threads - 1]);
+    }
+  }
+  for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+    TeamTrace& team = teams[threads - 1];
+    const Gathered& values = gathered[threads - 1];
+    if (team.runs == 0) continue;
+    team.threads = threads;
+    team.region_ms = Estimated(values.region_ms);
+    team.report_ms = Estimated(values.report_ms);
+    team.fork = Estimated(values.fork);
+    team.work = Estimated(values.work);
+    team.scheduling = Estimated(values.scheduling);
+    team.imbalance = Estimated(values.imbalance);
+    team.join = Estimated(values.join);
+    team.traced_speedup = Estimated(values.traced_speedup);
+    team.report_speedup = Estimated(values.report_speedup);
+    team.rows_min = MedianOf(values.rows_min);
+    team.rows_median = MedianOf(values.rows_median);
+    team.rows_max = MedianOf(values.rows_max);
+    figures.teams.push_back(team);
+  }
+  if (!PassedReports(session.traced).empty() && !PassedReports(session.untraced).empty()) {
+    figures.overhead = CompareSessions(session.untraced, session.traced);
+  }
+  return figures;
+}
+
+}  // namespace speedup

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "session/trace_session.h"
+#include "stats/comparison.h"
+#include "stats/figures.h"
+#include "stats/trace_split.h"
+
+// The figures of a traced session, per team size over the traced runs: the region's time at
+// the trace's resolution beside the report's millisecond time of the same runs, where it went,
+// how the rows were shared, and speedups from both clocks; and what the tool cost.
+namespace speedup {
+
+struct TeamTrace {
+  int threads = 0;         // the team size asked for
+  int runs = 0;            // traced runs that hold this region
+  Estimate region_ms;      // the parallel region, begin to end, in milliseconds
+  Estimate report_ms;      // the report's time of the same runs: it also holds clearing the
+                           // product and setting the team size, outside the region
+  // Shares of the region's time, each a fraction; their medians need not add up to 1.
+  Estimate fork, work, scheduling, imbalance, join;
+  // Rows per thread: the median over the runs of each run's least, median and most.
+  std::optional<double> rows_min, rows_median, rows_max;
+  std::uint32_t idle_threads = 0;  // the most threads that got no row, in any run
+  std::uint32_t threads_seen = 0;  // the most threads seen in the team
+  bool claims_seen = false;        // some run traced the rows' hand-out
+  Estimate traced_speedup;         // region(1) / region(threads), within each run
+  Estimate report_speedup;         // report T(1) / T(threads), within the same runs
+};
+
+struct TraceFigures {
+  int traced_runs = 0;           // runs with a usable trace
+  std::uint64_t lost_events = 0;  // over every trace
+  std::vector<TeamTrace> teams;  // team sizes 1..MAX_THREADS that some trace holds
+  // The traced runs' report times (NEW) against the untraced ones (BASE), row by row; empty
+  // rows when either side has no passed run.
+  Comparison overhead;
+};
+
+// The figures over the session's passed traced runs that have a trace.
+TraceFigures ComputeTraceFigures(const TraceSession& session);
+
+// The splits of every region of `run`'s trace by team size: [t - 1] holds team size t, empty
+// where the trace has no such region.
+std::vector<std::optional<RegionSplit>> SplitsByTeam(const RunTrace& run);
+
+}  // namespace speedup
