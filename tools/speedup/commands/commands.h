@@ -16,4 +16,7 @@ int CompareCommand(const Options& options);
 // Merges the session files named in `options` into a fleet.
 int MergeCommand(const Options& options);
 
+// Runs a traced session into its folder, or reads one back, and reports where the time went.
+int TraceCommand(const Options& options);
+
 }  // namespace speedup

@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
   if (!options.help_text.empty()) return WriteOut(options.help_text) ? 0 : 1;
   if (options.command == Command::kCompare) return CompareCommand(options);
   if (options.command == Command::kMerge) return MergeCommand(options);
+  if (options.command == Command::kTrace) return TraceCommand(options);
   return SessionCommand(options);
 }

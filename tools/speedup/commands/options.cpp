@@ -68,7 +68,7 @@ struct RawOptions {
   bool csv = false, long_csv = false, json = false;
   CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option, *time_limit_option,
       *run_timeout_option, *bind_option, *input_option, *processors_option, *plot_option;
-  CLI::App *compare, *merge;
+  CLI::App *compare, *merge, *trace;
 };
 
 std::string SecondsText(double seconds) { return Formatted("%g s", seconds); }
@@ -128,10 +128,20 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
       app.add_subcommand("merge", "merge the session JSON files of many machines into one report");
   raw.merge->add_option("SESSIONS", options.merged, "session files, one or more per machine");
   raw.merge->fallthrough();
+  raw.trace = AddTraceCommand(app, options.trace);
 }
 
 // compare and merge read saved sessions: no option of a measuring session applies to them.
 std::string CheckSubcommand(const RawOptions& raw, Options& options) {
+  if (raw.trace->parsed()) {
+    options.command = Command::kTrace;
+    for (CLI::Option* measuring : {raw.precision_option, raw.max_runs_option, raw.time_limit_option,
+                                   raw.bind_option, raw.input_option}) {
+      if (measuring->count() > 0) return "trace: " + measuring->get_name() + " does not apply";
+    }
+    if (raw.csv || raw.long_csv) return "trace prints a table or --json";
+    return CheckTraceOptions(options.trace, *raw.trace);
+  }
   if (!raw.compare->parsed() && !raw.merge->parsed()) return "";
   options.command = raw.compare->parsed() ? Command::kCompare : Command::kMerge;
   const std::string what =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,19 @@ enum class Command {
   kSession,  // run the benchmark, or read saved runs, and report the figures
   kCompare,  // compare two saved sessions
   kMerge,    // merge the sessions of many machines into one fleet report
+  kTrace,    // run the benchmark under the OpenMP trace tool, or read a traced session back
+};
+
+// The trace command's own options.
+struct TraceOptions {
+  std::string folder = "matbench-trace";  // where the sessions and raw traces are kept
+  std::string input;                      // a trace folder to read back instead of running
+  std::string tool;     // the trace tool's library; empty: the one built or installed beside
+  std::string runtime;  // LLVM's OpenMP runtime to preload; empty: as the benchmark's build needs
+  std::optional<int> team;  // team size of the timeline and the exports; empty: processors
+  std::string timeline;     // timeline chart, .svg or .png
+  std::string chrome;       // Chrome trace-event JSON of one run
+  std::string otf2;         // OTF2 archive folder of one run
 };
 
 struct Options {
@@ -28,13 +42,20 @@ struct Options {
   std::vector<std::string> merged;       // session files of a fleet
   std::optional<double> fail_if_slower;  // a fraction
   OutputFormat format = OutputFormat::kTable;
-  std::string plot;       // chart to draw, .svg or .png; empty: none
+  std::string plot;  // chart to draw, .svg or .png; empty: none
+  TraceOptions trace;
   std::string help_text;  // set when help was asked for; then nothing else is done
 };
 
 // Reads the arguments after the program name into `options`. Returns a one-line message naming
 // what was wrong, or an empty string.
 std::string ParseOptions(const std::vector<std::string>& args, Options& options);
+
+// Adds the trace subcommand and its options to `app`, reading into `trace`.
+CLI::App* AddTraceCommand(CLI::App& app, TraceOptions& trace);
+
+// The trace options' own checks, once parsed; a one-line message or an empty string.
+std::string CheckTraceOptions(const TraceOptions& trace, const CLI::App& command);
 
 // "2%" or "0.02" as the fraction 0.02; empty unless strictly between 0 and 1.
 std::optional<double> ParseFraction(const std::string& text);

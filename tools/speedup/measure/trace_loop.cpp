@@ -76,8 +76,8 @@ std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& 
 
 }  // namespace
 
-std::string MeasureTraceSession(const TracePlan& plan, Executor& executor,
-                                const std::string& bench, TraceSession& session) {
+std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
+                                TraceSession& session) {
   session.traced.requested_runs = session.untraced.requested_runs = plan.runs;
   double longest = 0.0;
   for (int pair = 1; pair <= plan.runs; ++pair) {
@@ -90,8 +90,7 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor,
                      traced ? "traced" : "untraced");
       }
       ProcessOptions options = PairOptions(plan, path, traced);
-      options.time_limit_seconds =
-          longest > 0.0 ? RunTimeout(longest) : FIRST_RUN_TIMEOUT_SECONDS;
+      options.time_limit_seconds = longest > 0.0 ? RunTimeout(longest) : FIRST_RUN_TIMEOUT_SECONDS;
       if (traced) static_cast<void>(unlink(path.c_str()));  // no trace of an earlier session
       const ProcessResult result = executor.RunOnce(options, {});
       if (result.interrupted != 0) {
@@ -116,9 +115,9 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor,
       std::string reason;
       const std::string tool_message = ToolMessage(result.error_output);
       std::optional<RunTrace> trace = ReadTraceAt(path, tool_message, reason);
-      const bool first_passed = run.report.failure.empty() &&
-                                std::none_of(session.traces.begin(), session.traces.end(),
-                                             [](const auto& t) { return t.has_value(); });
+      const bool first_passed =
+          run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
+                                                     [](const auto& t) { return t.has_value(); });
       if (!trace && first_passed && tool_message.empty() && !result.output.empty()) {
         return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
                " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "

@@ -23,7 +23,7 @@ struct TracePlan {
 // read back. Stops early at an interrupt, keeping every finished run. Returns a message, with
 // nothing measured, when the benchmark cannot be started or the first traced run that passed
 // left no trace (a runtime without the tools interface, or one that did not load the tool).
-std::string MeasureTraceSession(const TracePlan& plan, Executor& executor,
-                                const std::string& bench, TraceSession& session);
+std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
+                                TraceSession& session);
 
 }  // namespace speedup

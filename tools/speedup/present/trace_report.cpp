@@ -24,8 +24,9 @@ std::string WithInterval(const Estimate& estimate, int decimals) {
          (interval ? FixedText(estimate.high, decimals) : "—") + "]";
 }
 
-std::string Share(const Estimate& share) {
-  return share.median ? Formatted("%.1f%%", *share.median * 100.0) : "—";
+// A state's share of the typical run's region.
+std::string Share(const RegionSplit& split, double seconds) {
+  return split.seconds > 0.0 ? Formatted("%.1f%%", seconds / split.seconds * 100.0) : "—";
 }
 
 std::string RowsText(const TeamTrace& team) {
@@ -36,6 +37,17 @@ std::string RowsText(const TeamTrace& team) {
 
 std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
 
+// What the intervals reach, said as the session table says it.
+std::string IntervalWords(const TraceFigures& figures) {
+  const double reached = figures.teams.empty() ? 0.0 : figures.teams.front().region_ms.confidence;
+  if (figures.traced_runs < 2) return "no interval from a single run";
+  if (reached < CONFIDENCE) {
+    return "intervals reach only " + PercentText(reached) + " confidence (" +
+           std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")";
+  }
+  return "medians with " + ConfidenceText() + " intervals";
+}
+
 // The runtime named by the first usable trace, as every traced figure must say.
 std::string TracedRuntime(const TraceSession& session) {
   for (const std::optional<RunTrace>& trace : session.traces) {
@@ -45,25 +57,28 @@ std::string TracedRuntime(const TraceSession& session) {
 }
 
 std::string SplitRows(const TraceFigures& figures) {
-  std::string rows = "threads  region ms [" + ConfidenceText() +
-                     " interval]  report ms   fork   work  sched  imbal   join  rows min/med/max "
-                     "idle\n";
+  std::string rows =
+      "threads  region ms [interval]      report ms   fork   work  sched  imbal   join  rows "
+      "min/med/max "
+      "idle\n";
   for (const TeamTrace& team : figures.teams) {
     rows += Cell(std::to_string(team.threads), 7) + Cell(WithInterval(team.region_ms, 3), 27) +
-            Cell(FixedText(team.report_ms.median, 0), 11) + Cell(Share(team.fork), 7) +
-            Cell(Share(team.work), 7) + Cell(Share(team.scheduling), 7) +
-            Cell(Share(team.imbalance), 7) + Cell(Share(team.join), 7) +
-            Cell(RowsText(team), 17) + Cell(std::to_string(team.idle_threads), 5) + "\n";
+            Cell(FixedText(team.report_ms.median, 0), 11) +
+            Cell(Share(team.typical, team.typical.fork), 7) +
+            Cell(Share(team.typical, team.typical.work), 7) +
+            Cell(Share(team.typical, team.typical.scheduling), 7) +
+            Cell(Share(team.typical, team.typical.imbalance), 7) +
+            Cell(Share(team.typical, team.typical.join), 7) + Cell(RowsText(team), 17) +
+            Cell(std::to_string(team.idle_threads), 5) + "\n";
   }
   return rows;
 }
 
 std::string SpeedupRows(const TraceFigures& figures) {
-  std::string rows = "\nthreads  S traced vs 1 thread [" + ConfidenceText() +
-                     "]   S report vs 1 thread [" + ConfidenceText() + "]\n";
+  std::string rows =
+      "\nthreads  S traced vs 1 thread [interval]   S report vs 1 thread [interval]\n";
   for (const TeamTrace& team : figures.teams) {
-    rows += Cell(std::to_string(team.threads), 7) +
-            Cell(WithInterval(team.traced_speedup, 3), 31) +
+    rows += Cell(std::to_string(team.threads), 7) + Cell(WithInterval(team.traced_speedup, 3), 31) +
             Cell(WithInterval(team.report_speedup, 2), 29) + "\n";
   }
   return rows;
@@ -77,8 +92,8 @@ std::string TraceTable(const TraceSession& session, const TraceFigures& figures)
                       CountText(runs, "traced run", "traced runs") + " and " +
                       CountText(static_cast<long long>(session.untraced.runs.size()),
                                 "untraced run", "untraced runs") +
-                      "; medians with intervals\n";
-  table += "runtime: " + TracedRuntime(session) + "; " + Printable(session.runtime) + "\n";
+                      "; " + IntervalWords(figures) + "\n";
+  table += "runtime: " + TracedRuntime(session) + "\n         " + Printable(session.runtime) + "\n";
   if (session.traced.interrupted) {
     table += "interrupted by " + Printable(*session.traced.interrupted) + "\n";
   }
@@ -89,23 +104,23 @@ std::string TraceTable(const TraceSession& session, const TraceFigures& figures)
       "millisecond time of the same runs, which also holds clearing the product before the "
       "region.\n"
       "fork, work, sched(uling), imbal(ance), join: the team's average share of the region in "
-      "each\nstate, medians over the runs (so they need not add up to 100%); scheduling is "
+      "each\nstate, in the run whose region took the median time (so they add up); scheduling is "
       "estimated:\nevery claim of a row costs what each thread's first claim cost. rows: per "
-      "thread, least,\nmedian and most; idle: threads that got no row.\n";
+      "thread, least,\nmedian and most, medians over the runs; idle: threads that got no row.\n";
   table += figures.lost_events == 0
                ? std::string("every event was kept\n")
                : "events lost in full buffers: " + std::to_string(figures.lost_events) +
                      " (their regions' figures are incomplete)\n";
   if (!figures.overhead.rows.empty()) {
-    table += "\nThe tool's cost: the traced runs' report times against the untraced runs' on the "
-             "same runtime,\ninterleaved.\n";
+    table +=
+        "\nThe tool's cost: the traced runs' report times against the untraced runs' on the "
+        "same runtime,\ninterleaved.\n";
     table += ComparisonTable(figures.overhead, "untraced", "traced");
   }
   return table;
 }
 
-nlohmann::ordered_json TraceFiguresJson(const TraceSession& session,
-                                        const TraceFigures& figures) {
+nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const TraceFigures& figures) {
   const auto estimate = [](const Estimate& e) {
     const auto number = [](const std::optional<double>& v) {
       return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
@@ -152,19 +167,20 @@ std::string SplitChartScript(const TraceSession& session, const TraceFigures& fi
   script += "$split << EOD\n";
   for (const TeamTrace& team : figures.teams) {
     script += std::to_string(team.threads);
-    for (const Estimate* share :
-         {&team.fork, &team.work, &team.scheduling, &team.imbalance, &team.join}) {
+    const RegionSplit& split = team.typical;
+    for (const double seconds :
+         {split.fork, split.work, split.scheduling, split.imbalance, split.join}) {
       script += ' ';
-      script += share->median ? NumberText(*share->median * 100.0) : std::string("0");
+      script += split.seconds > 0.0 ? NumberText(seconds / split.seconds * 100.0) : "0";
     }
     script += "\n";
   }
   script += "EOD\n";
-  script += "set title " +
-            GnuplotText("matbench trace: where each team's region time went, medians over " +
-                        std::to_string(figures.traced_runs) + " runs (" + TracedRuntime(session) +
-                        ")") +
-            "\n";
+  script +=
+      "set title " +
+      GnuplotText("matbench trace: where each team's region time went, in its median run of " +
+                  std::to_string(figures.traced_runs) + " (" + TracedRuntime(session) + ")") +
+      "\n";
   script +=
       "set style data histograms\nset style histogram rowstacked\nset style fill solid 0.85 "
       "border -1\nset boxwidth 0.8\nset yrange [0:105]\nset ylabel 'share of the region (%)'\n"
@@ -179,10 +195,10 @@ std::string SplitChartScript(const TraceSession& session, const TraceFigures& fi
 
 std::string TimelineScript(const RunTrace& trace, int team, const std::string& run_name,
                            const std::string& output_name) {
-  const auto region = std::find_if(trace.regions.begin(), trace.regions.end(),
-                                   [team](const RegionTrace& r) {
-                                     return r.requested_team == static_cast<std::uint32_t>(team);
-                                   });
+  const auto region =
+      std::find_if(trace.regions.begin(), trace.regions.end(), [team](const RegionTrace& r) {
+        return r.requested_team == static_cast<std::uint32_t>(team);
+      });
   if (region == trace.regions.end()) return "";
   const auto ms = [&](std::uint64_t ns) {
     return NumberText((static_cast<double>(ns) - static_cast<double>(region->begin_ns)) / 1e6);
@@ -200,8 +216,8 @@ std::string TimelineScript(const RunTrace& trace, int team, const std::string& r
     const std::string lane = std::to_string(thread.index);
     const std::uint64_t loop_end = thread.loop_end_ns.value_or(region->end_ns);
     for (std::size_t i = 0; i < thread.claims.size(); ++i) {
-      const std::uint64_t end = i + 1 < thread.claims.size() ? thread.claims[i + 1].at_ns
-                                                             : loop_end;
+      const std::uint64_t end =
+          i + 1 < thread.claims.size() ? thread.claims[i + 1].at_ns : loop_end;
       script += ms(thread.claims[i].at_ns) + " " + ms(end) + " " + lane + " " +
                 std::to_string(i % 2) + "\n";
     }
@@ -215,17 +231,15 @@ std::string TimelineScript(const RunTrace& trace, int team, const std::string& r
   }
   script += "EOD\n";
   script += "set title " +
-            GnuplotText("matbench trace: team of " + std::to_string(team) + ", " + run_name +
-                        " (" + RuntimeText(trace) + "): one lane per thread, one box per row") +
+            GnuplotText("matbench trace: team of " + std::to_string(team) + ", " + run_name + " (" +
+                        RuntimeText(trace) + "): one lane per thread, one box per row") +
             "\n";
   script += "set xlabel 'ms from the region''s begin'\nset ylabel 'thread'\n";
   script += "set yrange [-0.6:" + std::to_string(lanes) + "-0.4]\nset ytics 1\n";
   script += "set xrange [0:" + ms(region->end_ns) + "]\nset grid xtics\n";
   script += "set key outside right top vertical\nset style fill solid 1.0 noborder\n";
   script +=
-      "plot $boxes using (($1+$2)/2):3:(($2-$1)/2):(0.35):($4 == 0 ? 1/0 : 1/0) with boxxyerror "
-      "notitle, \\\n"
-      "     '' using (($1+$2)/2):($4 == 0 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
+      "plot $boxes using (($1+$2)/2):($4 == 0 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
       "linecolor rgb '#2ca02c' title 'row', \\\n"
       "     '' using (($1+$2)/2):($4 == 1 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
       "linecolor rgb '#98df8a' title 'row (next)', \\\n"

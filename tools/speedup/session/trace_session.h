@@ -24,8 +24,8 @@ inline constexpr const char* UNTRACED_SESSION_FILE = "untraced.json";
 inline constexpr int TRACE_FORMAT_VERSION = 1;
 
 struct TraceSession {
-  Session traced;    // runs under the tool, in order
-  Session untraced;  // runs on the same runtime without it, interleaved with those
+  Session traced;       // runs under the tool, in order
+  Session untraced;     // runs on the same runtime without it, interleaved with those
   std::string runtime;  // how the runtime was brought in, e.g. "LLVM's libomp.so.5, preloaded"
   // For each traced run: its raw trace's file name in the folder (empty when it has none), the
   // trace read from it, or why there is none.

@@ -10,15 +10,17 @@ namespace {
 
 // One team size's values over the runs, gathered before they are summarised.
 struct Gathered {
-  std::vector<std::optional<double>> region_ms, report_ms, fork, work, scheduling, imbalance,
-      join, traced_speedup, report_speedup;
+  std::vector<std::optional<double>> region_ms, report_ms, fork, work, scheduling, imbalance, join,
+      traced_speedup, report_speedup;
   std::vector<double> rows_min, rows_median, rows_max;
+  std::vector<RegionSplit> splits;
 };
 
 void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
             const std::optional<RegionSplit>& one_thread, int threads, TeamTrace& figures) {
   const double report_seconds = report.parallel_seconds[threads - 1];
   team.region_ms.push_back(split.seconds * 1e3);
+  team.splits.push_back(split);
   team.report_ms.push_back(report_seconds * 1e3);
   const auto share = [&split](double seconds) -> std::optional<double> {
     return split.seconds > 0.0 ? std::optional(seconds / split.seconds) : std::nullopt;
@@ -94,6 +96,10 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
     team.rows_min = MedianOf(values.rows_min);
     team.rows_median = MedianOf(values.rows_median);
     team.rows_max = MedianOf(values.rows_max);
+    std::vector<RegionSplit> by_time = values.splits;
+    std::sort(by_time.begin(), by_time.end(),
+              [](const RegionSplit& a, const RegionSplit& b) { return a.seconds < b.seconds; });
+    team.typical = by_time[(by_time.size() - 1) / 2];
     figures.teams.push_back(team);
   }
   if (!PassedReports(session.traced).empty() && !PassedReports(session.untraced).empty()) {

@@ -15,13 +15,15 @@
 namespace speedup {
 
 struct TeamTrace {
-  int threads = 0;         // the team size asked for
-  int runs = 0;            // traced runs that hold this region
-  Estimate region_ms;      // the parallel region, begin to end, in milliseconds
-  Estimate report_ms;      // the report's time of the same runs: it also holds clearing the
-                           // product and setting the team size, outside the region
-  // Shares of the region's time, each a fraction; their medians need not add up to 1.
+  int threads = 0;     // the team size asked for
+  int runs = 0;        // traced runs that hold this region
+  Estimate region_ms;  // the parallel region, begin to end, in milliseconds
+  Estimate report_ms;  // the report's time of the same runs: it also holds clearing the
+                       // product and setting the team size, outside the region
+  // Shares of the region's time, each a fraction over the runs; their medians need not add up
+  // to 1, so `typical` holds the whole split of the run whose region took the median time.
   Estimate fork, work, scheduling, imbalance, join;
+  RegionSplit typical;
   // Rows per thread: the median over the runs of each run's least, median and most.
   std::optional<double> rows_min, rows_median, rows_max;
   std::uint32_t idle_threads = 0;  // the most threads that got no row, in any run
@@ -32,9 +34,9 @@ struct TeamTrace {
 };
 
 struct TraceFigures {
-  int traced_runs = 0;           // runs with a usable trace
+  int traced_runs = 0;            // runs with a usable trace
   std::uint64_t lost_events = 0;  // over every trace
-  std::vector<TeamTrace> teams;  // team sizes 1..MAX_THREADS that some trace holds
+  std::vector<TeamTrace> teams;   // team sizes 1..MAX_THREADS that some trace holds
   // The traced runs' report times (NEW) against the untraced ones (BASE), row by row; empty
   // rows when either side has no passed run.
   Comparison overhead;

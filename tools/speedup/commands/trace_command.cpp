@@ -1,0 +1,293 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/interrupts.h"
+#include "base/io.h"
+#include "base/text.h"
+#include "commands/commands.h"
+#include "commands/output.h"
+#include "measure/sysinfo.h"
+#include "measure/trace_loop.h"
+#include "present/chart.h"
+#include "present/reporter.h"
+#include "present/trace_export.h"
+#include "present/trace_report.h"
+#include "session/inputs.h"
+#include "stats/diagnostics.h"
+#include "stats/trace_figures.h"
+
+namespace speedup {
+namespace {
+
+// This program's folder, with a trailing slash.
+std::string ProgramFolder() {
+  std::string self(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
+  self.resize(length > 0 ? length : 0);
+  return self.substr(0, self.rfind('/') + 1);
+}
+
+bool Readable(const std::string& path) { return !path.empty() && access(path.c_str(), R_OK) == 0; }
+
+// The trace tool: as given, else from MATBENCH_TRACE_TOOL, else built or installed beside us.
+std::string FindTool(const TraceOptions& trace) {
+  if (!trace.tool.empty()) return trace.tool;
+  if (const char* named = std::getenv("MATBENCH_TRACE_TOOL"); named != nullptr && *named) {
+    return named;
+  }
+  const std::string folder = ProgramFolder();
+  for (const std::string& candidate : {folder + "tools/trace/libmatbench-trace.so",
+                                       folder + "../lib/matbench/libmatbench-trace.so"}) {
+    if (Readable(candidate)) return candidate;
+  }
+  return "";
+}
+
+// LLVM's runtime to preload, when the benchmark beside us runs on libgomp, which has no tools
+// interface; sets `error` when one is needed and none is known.
+std::optional<std::string> Preload(const Options& options, std::string& runtime_words,
+                                   std::string& error) {
+  if (!options.trace.runtime.empty()) {
+    runtime_words = "LLVM's OpenMP runtime " + options.trace.runtime + ", preloaded";
+    return options.trace.runtime;
+  }
+  Context build;
+  AddBuildInfo(build);
+  if (!options.bench.empty() || build.openmp_runtime != "libgomp") {
+    runtime_words = "the benchmark's own OpenMP runtime";
+    return std::nullopt;
+  }
+#ifdef MATBENCH_LLVM_OMP_RUNTIME
+  if (Readable(MATBENCH_LLVM_OMP_RUNTIME)) {
+    runtime_words = std::string("a GCC build on LLVM's ") + MATBENCH_LLVM_OMP_RUNTIME +
+                    ", preloaded (libgomp has no tools interface)";
+    return std::string(MATBENCH_LLVM_OMP_RUNTIME);
+  }
+#endif
+  error =
+      "the benchmark runs on GCC's libgomp, which has no OpenMP tools interface, and LLVM's "
+      "runtime was not found: give it with --runtime (Debian: libomp-19-dev)";
+  return std::nullopt;
+}
+
+// Makes `folder` when it is missing; false, with a message, when it cannot be had.
+bool MakeFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
+    struct stat status;
+    if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return true;
+    Complain(Quoted(folder) + " is not a folder");
+    return false;
+  }
+  Complain("cannot make the folder " + Quoted(folder) + ": " + std::strerror(errno));
+  return false;
+}
+
+// Writes `text` to `path`, false with a message.
+bool WriteFile(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0 || !WriteAllAndClose(fd, text)) {
+    Complain("cannot write " + Quoted(path) + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// The session files and the index with its figures, in the trace folder.
+bool SaveTraceSession(const std::string& folder, const TraceSession& session,
+                      const TraceFigures& figures) {
+  const std::unique_ptr<Reporter> json = MakeReporter(OutputFormat::kJson);
+  bool saved = true;
+  for (const auto& [name, part] : {std::pair{TRACED_SESSION_FILE, &session.traced},
+                                   std::pair{UNTRACED_SESSION_FILE, &session.untraced}}) {
+    if (PassedReports(*part).empty()) continue;  // no figures to save beside the runs
+    saved = WriteFile(folder + "/" + name, json->SessionReport(*part, Analyse(*part))) && saved;
+  }
+  const std::string index = TraceFiguresJson(session, figures)
+                                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                            "\n";
+  return WriteFile(folder + "/" + TRACE_INDEX_FILE, index) && saved;
+}
+
+// Reads a trace folder back: the index, both sessions and every raw trace it names.
+bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
+  std::string text;
+  if (!ReadInput(folder + "/" + TRACE_INDEX_FILE, text)) return false;
+  const nlohmann::json index = nlohmann::json::parse(text, nullptr, false);
+  if (index.is_discarded()) {
+    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + " is not valid JSON");
+    return false;
+  }
+  if (const ReadError error = ReadTraceIndex(index, session)) {
+    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + ": " + error.message);
+    return false;
+  }
+  if (!ReadSessionFile(folder + "/" + TRACED_SESSION_FILE, std::nullopt, session.traced) ||
+      !ReadSessionFile(folder + "/" + UNTRACED_SESSION_FILE, std::nullopt, session.untraced)) {
+    return false;
+  }
+  if (session.trace_files.size() != session.traced.runs.size()) {
+    Complain(Quoted(folder) + ": the index names " + std::to_string(session.trace_files.size()) +
+             " traced runs, the session holds " + std::to_string(session.traced.runs.size()));
+    return false;
+  }
+  for (std::size_t i = 0; i < session.trace_files.size(); ++i) {
+    if (session.trace_files[i].empty()) continue;
+    const std::string path = folder + "/" + session.trace_files[i];
+    std::string bytes, error;
+    if (!ReadInput(path, bytes)) return false;
+    session.traces[i] = ReadRunTrace(bytes, error);
+    if (!error.empty()) {
+      Complain(Quoted(path) + ": " + error);
+      return false;
+    }
+  }
+  return true;
+}
+
+// The traced run whose region at `team` took the median time, for the timeline and the exports.
+std::optional<std::size_t> MedianRun(const TraceSession& session, int team) {
+  std::vector<std::pair<double, std::size_t>> times;
+  for (std::size_t i = 0; i < session.traces.size(); ++i) {
+    if (!session.traces[i]) continue;
+    const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
+    if (splits[team - 1]) times.push_back({splits[team - 1]->seconds, i});
+  }
+  if (times.empty()) return std::nullopt;
+  std::sort(times.begin(), times.end());
+  return times[(times.size() - 1) / 2].second;
+}
+
+// The timeline chart and the exports of the median run at the chosen team size.
+bool WriteOneRun(const Options& options, const TraceSession& session) {
+  const TraceOptions& trace = options.trace;
+  if (trace.timeline.empty() && trace.chrome.empty() && trace.otf2.empty()) return true;
+  const int team = trace.team.value_or(
+      std::clamp(session.traced.context.processors.value_or(2), 1, MAX_THREADS));
+  const std::optional<std::size_t> run = MedianRun(session, team);
+  if (!run) {
+    Complain("no trace holds a team of " + std::to_string(team) + ": no timeline or export");
+    return false;
+  }
+  const RunTrace& chosen = *session.traces[*run];
+  const std::string name = "run " + std::to_string(*run + 1) + " (median region time)";
+  bool written = true;
+  if (!trace.timeline.empty()) {
+    const PlotResult plot = DrawChart(
+        trace.timeline, TimelineScript(chosen, team, name, ChartFileName(trace.timeline)));
+    if (!plot.message.empty()) Complain(plot.message);
+    written = !plot.failed && written;
+  }
+  if (!trace.chrome.empty()) written = WriteFile(trace.chrome, ChromeTraceJson(chosen)) && written;
+  if (!trace.otf2.empty()) {
+    if (const std::string error = WriteOtf2(chosen, trace.otf2, "matbench"); !error.empty()) {
+      Complain("cannot write the OTF2 archive: " + error);
+      written = false;
+    }
+  }
+  return written;
+}
+
+// Names each traced run that failed or has no trace; true when there was none.
+bool NameUntracedRuns(const TraceSession& session) {
+  bool whole = true;
+  for (std::size_t i = 0; i < session.traced.runs.size(); ++i) {
+    const std::string& failure = session.traced.runs[i].report.failure;
+    if (!failure.empty()) {
+      Complain("traced run " + std::to_string(i + 1) + " failed: " + Printable(failure));
+      whole = false;
+    } else if (i < session.untraced_reasons.size() && !session.untraced_reasons[i].empty()) {
+      Complain("traced run " + std::to_string(i + 1) +
+               " is untraced: " + Printable(session.untraced_reasons[i]));
+      whole = false;
+    }
+  }
+  for (std::size_t i = 0; i < session.untraced.runs.size(); ++i) {
+    if (!session.untraced.runs[i].report.failure.empty()) {
+      Complain("untraced run " + std::to_string(i + 1) +
+               " failed: " + Printable(session.untraced.runs[i].report.failure));
+      whole = false;
+    }
+  }
+  return whole;
+}
+
+// Runs the traced session into the plan's folder; false, with a message, when it cannot start.
+bool MeasureTrace(const Options& options, TraceSession& session) {
+  const std::string tool = FindTool(options.trace);
+  if (!Readable(tool)) {
+    Complain(tool.empty() ? std::string("the trace tool libmatbench-trace.so was not found; "
+                                        "give it with --tool (it is built with LLVM 19's "
+                                        "OpenMP headers, Debian libomp-19-dev)")
+                          : "cannot read the trace tool " + Quoted(tool));
+    return false;
+  }
+  std::string error;
+  TracePlan plan;
+  plan.preload = Preload(options, session.runtime, error);
+  if (!error.empty()) {
+    Complain(error);
+    return false;
+  }
+  if (!MakeFolder(options.trace.folder)) return false;
+  plan.runs = options.plan.runs;
+  plan.tool = tool;
+  plan.folder = options.trace.folder;
+  plan.show_progress = isatty(STDERR_FILENO) != 0;
+  const std::string bench = options.bench.empty() ? ProgramFolder() + "matbench" : options.bench;
+  session.traced.context = ReadMachineContext();
+  if (options.bench.empty()) AddBuildInfo(session.traced.context);
+  ProcessExecutor executor(bench);
+  error = MeasureTraceSession(plan, executor, bench, session);
+  if (!error.empty()) {
+    Complain(error);
+    return false;
+  }
+  session.traced.context.load_after = ReadLoadAverage();
+  session.untraced.context = session.traced.context;
+  return true;
+}
+
+}  // namespace
+
+int TraceCommand(const Options& options) {
+  TraceSession session;
+  const bool reading = !options.trace.input.empty();
+  if (reading ? !ReadTraceFolder(options.trace.input, session) : !MeasureTrace(options, session)) {
+    return 2;
+  }
+  bool failed = !NameUntracedRuns(session);
+  const TraceFigures figures = ComputeTraceFigures(session);
+  if (figures.traced_runs == 0) {
+    Complain("no traced run passed with a usable trace: no figures");
+    failed = true;
+  }
+  if (!reading) failed = !SaveTraceSession(options.trace.folder, session, figures) || failed;
+  if (figures.traced_runs > 0) {
+    const std::string text =
+        options.format == OutputFormat::kJson
+            ? TraceFiguresJson(session, figures)
+                      .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                  "\n"
+            : TraceTable(session, figures);
+    failed = !WriteOut(text) || failed;
+    if (!options.plot.empty()) {
+      const PlotResult plot =
+          DrawChart(options.plot, SplitChartScript(session, figures, ChartFileName(options.plot)));
+      if (!plot.message.empty()) Complain(plot.message);
+      failed = plot.failed || failed;
+    }
+    failed = !WriteOneRun(options, session) || failed;
+  }
+  if (session.traced.interrupted) {
+    Complain("interrupted by " + *session.traced.interrupted + " after " +
+             std::to_string(session.traced.runs.size()) + " traced runs");
+    return 128 + PendingInterrupt();
+  }
+  return failed ? 1 : 0;
+}
+
+}  // namespace speedup
