@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The speedup tool's trace command on the real benchmark: speedup_trace.sh TOOL TRACE_TOOL CASE
+# TRACE_TOOL is libmatbench-trace.so, or "none" where it was not built (then the case is skipped).
+set -u
+speedup=$1
+trace_tool=$2
+case_name=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+[ "$trace_tool" != none ] && [ -f "$trace_tool" ] || {
+  echo "SKIP: the trace tool is not built (it needs LLVM 19's OpenMP headers, Debian libomp-19-dev)"
+  exit 77
+}
+
+# A traced session of two pairs of runs into $work/t, its JSON in $work/first.json.
+traced_session() {
+  "$speedup" trace --runs 2 --tool "$trace_tool" --out "$work/t" --json >"$work/first.json" \
+    2>"$work/err" || fail "trace exited $?: $(cat "$work/err")"
+}
+
+case $case_name in
+  session_traces_every_team_and_reads_back)
+    traced_session
+    python3 - "$work/first.json" <<'PY' || fail "the traced figures are not whole"
+import json, sys
+d = json.load(open(sys.argv[1]))
+assert d["format"] == "matbench-speedup trace", d["format"]
+assert d["traced_runs"] == 2, d["traced_runs"]
+assert "libomp" in d["traced_runtime"], d["traced_runtime"]
+teams = d["teams"]
+assert [t["threads"] for t in teams] == list(range(1, 21)), [t["threads"] for t in teams]
+for t in teams[1:]:
+    # Every row is claimed by some thread: the median thread's rows times the team is about 600.
+    assert t["rows_min"] * t["threads_seen"] <= 600 <= t["rows_max"] * t["threads_seen"], t
+    shares = [t[k]["median"] for k in ("fork", "work", "scheduling", "imbalance", "join")]
+    assert all(s is not None and 0 <= s <= 1 for s in shares), shares
+    assert t["region_ms"]["median"] > 0 and t["report_ms"]["median"] > 0, t
+assert all(r["trace"] for r in d["runs"]), d["runs"]
+PY
+    for file in trace.json traced.json untraced.json run-001.trace run-002.trace; do
+      [ -s "$work/t/$file" ] || fail "the folder lacks $file"
+    done
+    # Read back, the folder gives the same figures, to the byte.
+    "$speedup" trace --input "$work/t" --json >"$work/again.json" 2>"$work/err" ||
+      fail "trace --input exited $?: $(cat "$work/err")"
+    cmp -s "$work/first.json" "$work/again.json" || fail "the folder reads back to other figures"
+    # The untraced and traced sessions are ordinary session files that compare reads.
+    "$speedup" compare "$work/t/untraced.json" "$work/t/traced.json" >"$work/compare.out" \
+      2>/dev/null
+    grep -q "matbench comparison" "$work/compare.out" || fail "compare cannot read the sessions"
+    ;;
+  exports_open_in_their_readers)
+    traced_session
+    "$speedup" trace --input "$work/t" --team 2 --chrome "$work/c.json" --otf2 "$work/o" \
+      --timeline "$work/timeline.svg" --plot "$work/split.svg" >/dev/null 2>"$work/err" ||
+      fail "the exports failed: $(cat "$work/err")"
+    rows=$(python3 -c '
+import json, sys
+d = json.load(open(sys.argv[1]))
+print(sum(1 for e in d["traceEvents"] if e.get("cat") == "row"))' "$work/c.json") ||
+      fail "the Chrome trace is not JSON"
+    [ "$rows" -ge $((19 * 600)) ] || fail "the Chrome trace holds $rows rows"
+    if command -v otf2-print >/dev/null; then
+      otf2_rows=$(otf2-print "$work/o/matbench.otf2" | grep -c '^ENTER .*"row"')
+      [ "$otf2_rows" -eq "$rows" ] || fail "OTF2 holds $otf2_rows rows, Chrome $rows"
+    fi
+    if command -v gnuplot >/dev/null; then
+      for chart in timeline split; do
+        grep -q '</svg>' "$work/$chart.svg" || fail "the $chart chart is not a whole SVG"
+      done
+    fi
+    ;;
+  runtime_without_tools_interface_is_refused)
+    gomp=$(ldconfig -p | sed -n 's/.*libgomp.so.1 .*=> //p' | head -1)
+    [ -n "$gomp" ] || {
+      echo "SKIP: no libgomp to stand for a runtime without the tools interface"
+      exit 77
+    }
+    "$speedup" trace --runs 2 --tool "$trace_tool" --runtime "$gomp" --out "$work/t" \
+      >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" -ne 0 ] || fail "exit status 0 under a runtime that cannot trace"
+    grep -q "did not load the trace tool" "$work/err" || fail "not said: $(cat "$work/err")"
+    [ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line: $(cat "$work/err")"
+    [ ! -s "$work/out" ] && [ ! -e "$work/t/traced.json" ] || fail "something was half-traced"
+    ;;
+  damaged_folders_are_named)
+    traced_session
+    cp -r "$work/t" "$work/cut"
+    head -c 1000 "$work/t/run-002.trace" >"$work/cut/run-002.trace"
+    "$speedup" trace --input "$work/cut" >"$work/out" 2>"$work/err" && fail "a cut trace was read"
+    grep -q "run-002.trace.*truncated" "$work/err" || fail "the cut trace is not named: $(cat "$work/err")"
+    [ ! -s "$work/out" ] || fail "figures were shown from a damaged folder"
+    printf '{"format": "matbench-speedup trace", "format_version": 9}' >"$work/cut/trace.json"
+    "$speedup" trace --input "$work/cut" >/dev/null 2>"$work/err" && fail "a later version was read"
+    grep -q "format version 9" "$work/err" || fail "the version is not named: $(cat "$work/err")"
+    "$speedup" trace --runs 1 --tool "$trace_tool" --out /proc/version/t >/dev/null 2>"$work/err" &&
+      fail "an unwritable folder was taken"
+    grep -q "cannot make the folder" "$work/err" || fail "not said: $(cat "$work/err")"
+    ;;
+  *)
+    fail "unknown case $case_name"
+    ;;
+esac
+echo "PASS: $case_name"
