@@ -59,8 +59,9 @@ std::string ToolMessage(const std::string& error_output) {
 
 // The trace at `path`; sets `reason` when there is none, from what the tool said if anything.
 std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& tool_message,
-                                    std::string& reason) {
+                                    std::string& reason, bool& written) {
   const std::optional<std::string> bytes = ReadWholeFile(path);
+  written = bytes.has_value();
   if (!bytes) {
     reason = tool_message.empty() ? "no trace was written" : "the trace tool: " + tool_message;
     return std::nullopt;
@@ -114,11 +115,13 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
       }
       std::string reason;
       const std::string tool_message = ToolMessage(result.error_output);
-      std::optional<RunTrace> trace = ReadTraceAt(path, tool_message, reason);
+      bool written = false;
+      std::optional<RunTrace> trace = ReadTraceAt(path, tool_message, reason, written);
       const bool first_passed =
           run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
                                                      [](const auto& t) { return t.has_value(); });
-      if (!trace && first_passed && tool_message.empty() && !result.output.empty()) {
+      // No file and no word from the tool: the runtime never loaded it.
+      if (!written && first_passed && tool_message.empty()) {
         return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
                " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
                "was traced";
