@@ -19,6 +19,13 @@ done
 "$work/prefix/bin/matbench-speedup" --runs 1 --json >"$work/session.json" 2>/dev/null ||
   fail "the installed tool could not run the installed benchmark"
 grep -q '"serial_s"' "$work/session.json" || fail "no run in the installed tool's session"
+# Where the trace tool was built, the installed speedup tool finds the installed trace tool.
+if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
+  [ -f "$work/prefix/lib/matbench/libmatbench-trace.so" ] || fail "the trace tool is not installed"
+  "$work/prefix/bin/matbench-speedup" trace --runs 1 --out "$work/trace" >/dev/null 2>"$work/err" ||
+    fail "the installed tool could not trace: $(cat "$work/err")"
+  [ -s "$work/trace/run-001.trace" ] || fail "the installed trace tool wrote no trace"
+fi
 
 command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing, no package check"; exit 77; }
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null || fail "cpack failed"
@@ -27,5 +34,9 @@ contents=$(dpkg-deb -c "$deb")
 for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
   grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
 done
+if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
+  grep -q "usr/lib/matbench/libmatbench-trace.so\$" <<<"$contents" ||
+    fail "the trace tool is missing from the package"
+fi
 dpkg-deb -f "$deb" Depends | grep -q libhwloc || fail "the package does not depend on hwloc"
 echo "PASS: installed and packed"
