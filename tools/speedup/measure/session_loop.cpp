@@ -41,16 +41,7 @@ Run KeptRun(const ProcessResult& result, const std::optional<std::string>& place
   display = result.error_output;
   const std::string report =
       placement ? WithoutAffinityLines(result.output, display) : result.output;
-  Run kept;
-  kept.report = ParseOneReport(report);
-  if (!result.failure.empty()) {
-    const bool own_words_only =
-        result.timed_out || result.output_too_large || kept.report.failure.empty();
-    kept.report.failure = result.failure + (own_words_only ? "" : "; " + kept.report.failure);
-  }
-  kept.cpu_seconds = result.cpu_seconds;
-  kept.wall_seconds = result.wall_seconds;
-  return kept;
+  return RunOfProcess(result, report);
 }
 
 // Whether a --precision session has settled; sets `widest` for the progress line.
@@ -78,6 +69,19 @@ ProcessResult ProcessExecutor::RunOnce(const ProcessOptions& options,
 }
 
 double ProcessExecutor::Elapsed() { return SteadySeconds() - start_; }
+
+Run RunOfProcess(const ProcessResult& result, std::string_view report) {
+  Run run;
+  run.report = ParseOneReport(report);
+  if (!result.failure.empty()) {
+    const bool own_words_only =
+        result.timed_out || result.output_too_large || run.report.failure.empty();
+    run.report.failure = result.failure + (own_words_only ? "" : "; " + run.report.failure);
+  }
+  run.cpu_seconds = result.cpu_seconds;
+  run.wall_seconds = result.wall_seconds;
+  return run;
+}
 
 double RunTimeout(double longest) {
   return std::max(RUN_TIMEOUT_FLOOR_SECONDS, RUN_TIMEOUT_FACTOR * longest);

@@ -49,6 +49,10 @@ class ProcessExecutor : public Executor {
   double start_;
 };
 
+// The run kept from a finished process whose report is `report`: the report's failure, led by
+// the process's own when it failed (alone when it timed out or wrote too much), and its times.
+Run RunOfProcess(const ProcessResult& result, std::string_view report);
+
 // Time limit for a run after `longest` seconds, the longest run so far: RUN_TIMEOUT_FACTOR
 // times it, at least RUN_TIMEOUT_FLOOR_SECONDS.
 double RunTimeout(double longest);

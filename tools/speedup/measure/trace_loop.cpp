@@ -29,19 +29,6 @@ ProcessOptions PairOptions(const TracePlan& plan, const std::string& trace_path,
   return options;
 }
 
-Run RunOf(const ProcessResult& result) {
-  Run run;
-  run.report = ParseOneReport(result.output);
-  if (!result.failure.empty()) {
-    const bool own_words_only =
-        result.timed_out || result.output_too_large || run.report.failure.empty();
-    run.report.failure = result.failure + (own_words_only ? "" : "; " + run.report.failure);
-  }
-  run.cpu_seconds = result.cpu_seconds;
-  run.wall_seconds = result.wall_seconds;
-  return run;
-}
-
 // What the tool said on standard error, made printable; empty when it said nothing. The
 // benchmark's and the runtime's own lines are passed on, shown escaped.
 std::string ToolMessage(const std::string& error_output) {
@@ -107,7 +94,7 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
         session.traced.stopped = session.untraced.stopped = lost;
         return "";
       }
-      Run run = RunOf(result);
+      Run run = RunOfProcess(result, result.output);
       if (run.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
       if (!traced) {
         session.untraced.runs.push_back(std::move(run));
