@@ -173,12 +173,21 @@ struct Step {
 
 // `spans` of one location as Enters and Leaves in time order, nested: at one time an outer span
 // opens first, and a span that outlasts the one around it is cut at that one's end.
-std::vector<Step> NestedSteps(std::vector<Span> spans) {
-  std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
+std::vector<Step> NestedSteps(std::vector<Span> unordered) {
+  // Sorted through their indices, ties in input order, as a stable sort would keep them.
+  std::vector<std::size_t> order(unordered.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::sort(order.begin(), order.end(), [&unordered](std::size_t i, std::size_t j) {
+    const Span& a = unordered[i];
+    const Span& b = unordered[j];
     if (a.begin_ns != b.begin_ns) return a.begin_ns < b.begin_ns;
     if (a.kind != b.kind) return a.kind < b.kind;
-    return a.end_ns > b.end_ns;
+    if (a.end_ns != b.end_ns) return a.end_ns > b.end_ns;
+    return i < j;
   });
+  std::vector<Span> spans;
+  spans.reserve(unordered.size());
+  for (const std::size_t i : order) spans.push_back(unordered[i]);
   std::vector<Step> steps;
   steps.reserve(spans.size() * 2);
   std::vector<Step> open;  // the Leaves still due, the innermost last

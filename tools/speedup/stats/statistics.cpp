@@ -24,8 +24,11 @@ Ranking RankDoubled(std::span<const double> values) {
   const std::size_t n = values.size();
   std::vector<std::size_t> order(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return values[a] < values[b]; });
+  // Ties keep their input order, as a stable sort would (std::stable_sort's temporary buffer is
+  // deprecated under Clang 19 with this standard library).
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return values[a] < values[b] || (values[a] == values[b] && a < b);
+  });
   Ranking ranking;
   ranking.doubled.resize(n);
   for (std::size_t first = 0; first < n;) {
@@ -559,8 +562,9 @@ std::vector<double> HolmAdjust(std::span<const double> p_values) {
   const std::size_t m = p_values.size();
   std::vector<std::size_t> order(m);
   std::iota(order.begin(), order.end(), std::size_t{0});
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return p_values[a] < p_values[b]; });
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return p_values[a] < p_values[b] || (p_values[a] == p_values[b] && a < b);
+  });
   std::vector<double> adjusted(m);
   double running = 0.0;
   for (std::size_t i = 0; i < m; ++i) {
