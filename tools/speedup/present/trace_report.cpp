@@ -240,9 +240,9 @@ std::string TimelineScript(const RunTrace& trace, int team, const std::string& r
   script += "set key outside right top vertical\nset style fill solid 1.0 noborder\n";
   script +=
       "plot $boxes using (($1+$2)/2):($4 == 0 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
-      "linecolor rgb '#2ca02c' title 'row', \\\n"
+      "linecolor rgb '#2ca02c' title 'rows, in alternating shades', \\\n"
       "     '' using (($1+$2)/2):($4 == 1 ? $3 : 1/0):(($2-$1)/2):(0.35) with boxxyerror "
-      "linecolor rgb '#98df8a' title 'row (next)', \\\n"
+      "linecolor rgb '#98df8a' notitle, \\\n"
       "     '' using (($1+$2)/2):($4 == 2 ? $3 : 1/0):(($2-$1)/2):(0.2) with boxxyerror "
       "linecolor rgb '#d62728' title 'barrier wait', \\\n"
       "     '' using (($1+$2)/2):($4 == 3 ? $3 : 1/0):(($2-$1)/2):(0.2) with boxxyerror "
