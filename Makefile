@@ -1,29 +1,38 @@
-# Thin driver over CMake: `make run` builds and runs the benchmark, `make test` every test.
-# Both first install the Debian packages the build needs, when some are missing.
-BUILD_DIR := build
+# Thin driver over CMake: `make run` builds the programs and runs the benchmark, `make test`
+# builds the rest and runs every test. Both first install the Debian packages the build needs,
+# when some are missing (for CXX=clang++-19, Clang 19 and LLVM's OpenMP too).
+#
+# One build folder per compiler: build/ for the default, build-clang/ when CXX names Clang; a
+# folder configured for another compiler is refused in one line (scripts/build).
+CHOSEN_CXX := $(if $(filter default undefined,$(origin CXX)),,$(CXX))
+BUILD_DIR ?= $(if $(findstring clang,$(notdir $(CHOSEN_CXX))),build-clang,build)
 
-.PHONY: all deps build run test package clean
+.PHONY: all deps programs build run test package clean
 
 all: build
 
 deps:
-	@bash scripts/install-deps
+	@CXX='$(CHOSEN_CXX)' bash scripts/install-deps
+
+# The programs alone: the benchmark, the speedup tool and, where LLVM's header is, the trace tool.
+programs: deps
+	@CXX='$(CHOSEN_CXX)' bash scripts/build $(BUILD_DIR) programs
 
 build: deps
-	cmake -S . -B $(BUILD_DIR)
-	cmake --build $(BUILD_DIR) --parallel
+	@CXX='$(CHOSEN_CXX)' bash scripts/build $(BUILD_DIR)
 
-run: build
-	$(BUILD_DIR)/matbench
+# The report is shown converted on a UTF-8 terminal; the program's own bytes are unchanged.
+run: programs
+	@bash scripts/run-benchmark $(BUILD_DIR)/matbench
 
 # The tests also start a Slurm cluster on this machine, from packages installed when possible.
 test: build
-	@bash scripts/install-deps --slurm
-	ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error
+	@CXX='$(CHOSEN_CXX)' bash scripts/install-deps --slurm
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error --progress
 
 # A Debian package of the benchmark and the speedup tool, in the build folder.
 package: build
-	cd $(BUILD_DIR) && cpack
+	@cd $(BUILD_DIR) && cpack
 
 clean:
 	rm -rf $(BUILD_DIR)

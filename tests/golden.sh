@@ -3,6 +3,7 @@
 #   golden.sh TOOL CASE           passes when standard output, standard error and the exit status
 #                                 are those in tests/golden/CASE.txt, to the byte
 #   golden.sh TOOL CASE --update  records them anew, on purpose (MATBENCH_UPDATE_GOLDEN=1 too)
+# An argument EXPORT stands for a file the tool writes; its contents are recorded too.
 # Runs in the inputs folder, so the file names in the outputs are short and the same everywhere.
 set -u
 tool=$(realpath "$1")
@@ -35,6 +36,8 @@ case $case_name in
   merge_json) args=(merge "${fleet[@]}" --json) ;;
   refuses_foreign_json) args=(--input foreign.json) ;;
   refuses_future_version) args=(compare base.json future.json) ;;
+  session_markdown) args=(--input base.json --export-markdown EXPORT) ;;
+  few_runs_markdown) args=(--input few.json --csv --export-markdown EXPORT) ;;
   help) args=(--help) ;;
   *)
     echo "unknown case $case_name" >&2
@@ -43,7 +46,7 @@ case $case_name in
 esac
 
 cd "$here/golden/inputs" || exit 1
-"$tool" "${args[@]}" >"$work/out" 2>"$work/err" </dev/null
+"$tool" "${args[@]/#EXPORT/$work/export}" >"$work/out" 2>"$work/err" </dev/null
 status=$?
 # One file per case: the command, standard output, standard error and the exit status, each
 # marked where it does not end in a line feed so that no byte is hidden.
@@ -56,6 +59,7 @@ section() {
   printf -- '-- matbench-speedup %s\n' "${args[*]}"
   section stdout "$work/out"
   section stderr "$work/err"
+  [[ " ${args[*]} " != *" EXPORT "* ]] || section EXPORT "$work/export"
   printf -- '-- exit status %d\n' "$status"
 } >"$work/actual"
 

@@ -15,6 +15,20 @@ cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --ins
 for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
   [ -x "$work/prefix/$program" ] || fail "$program not installed"
 done
+# What a user of the package looks for: manual pages, completion, the README and the copyright.
+documents=(share/man/man1/matbench.1 share/bash-completion/completions/matbench-speedup
+  share/doc/matbench/README.md share/doc/matbench/copyright)
+command -v help2man >/dev/null && documents+=(share/man/man1/matbench-speedup.1)
+for document in "${documents[@]}"; do
+  [ -s "$work/prefix/$document" ] || fail "$document not installed"
+done
+if command -v man >/dev/null && [ -f "$work/prefix/share/man/man1/matbench-speedup.1" ]; then
+  MANWIDTH=200 man -l "$work/prefix/share/man/man1/matbench-speedup.1" 2>/dev/null |
+    grep -q -e '--export-markdown' || fail "the tool's manual page lacks its options"
+  MANWIDTH=200 man -l "$work/prefix/share/man/man1/matbench-speedup.1" 2>/dev/null |
+    grep -q "matbench-speedup $("$work/prefix/bin/matbench-speedup" --version | cut -d' ' -f2)" ||
+    fail "the tool's manual page does not carry its version"
+fi
 # The installed tool must find the installed benchmark, not the one in the build folder.
 "$work/prefix/bin/matbench-speedup" --runs 1 --json >"$work/session.json" 2>/dev/null ||
   fail "the installed tool could not run the installed benchmark"
@@ -31,7 +45,7 @@ command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing, no package che
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null || fail "cpack failed"
 deb=$(ls "$work"/package/*.deb) || fail "no Debian package made"
 contents=$(dpkg-deb -c "$deb")
-for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
+for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch "${documents[@]}"; do
   grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
 done
 if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then

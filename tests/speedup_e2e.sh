@@ -55,9 +55,9 @@ within_1gb() {
   fi
 }
 
-# Passes when standard error holds nothing but warnings.
+# Passes when standard error holds nothing but warnings and the progress lines of the runs.
 only_warnings_on_stderr() {
-  ! grep -v '^matbench-speedup: warning: ' "$work/err" | grep -q . ||
+  ! grep -v -E '^matbench-speedup: (warning: |run [0-9]+ of )' "$work/err" | grep -q . ||
     fail "standard error holds more than warnings: $(cat "$work/err")"
 }
 
@@ -67,6 +67,11 @@ table_from_real_runs)
   [ "$(grep -c -E '^ +[0-9]+ +[0-9.]+ \[' "$work/out")" -eq 20 ] || fail "not 20 team rows: $(cat "$work/out")"
   grep -q -E '^ serial ' "$work/out" || fail "no serial row"
   grep -q 'over 2 of 2 runs' "$work/out" || fail "run count not shown"
+  # Standard error is a file here: one plain line per run, the first with the time left.
+  grep -q -E '^matbench-speedup: run 1 of 2: passed in [0-9.]+ s; about [0-9]+ s left$' "$work/err" ||
+    fail "no progress line for run 1: $(cat "$work/err")"
+  grep -q -E '^matbench-speedup: run 2 of 2: passed in [0-9.]+ s$' "$work/err" ||
+    fail "no progress line for run 2: $(cat "$work/err")"
   only_warnings_on_stderr
   ;;
 default_session_has_intervals_context_and_marks)
@@ -128,6 +133,12 @@ precision_runs_until_every_interval_settles)
   "$tool" --bench "$work/noisy" --precision 1% --max-runs 8 >"$work/out" 2>"$work/err" || fail "exit status $?"
   grep -q -E 'team sizes [0-9, ]+ did not settle in 8 runs \(--max-runs 8 reached\)' "$work/out" ||
     fail "unsettled team sizes not named: $(head -3 "$work/out")"
+  # Opted in, a session that did not settle fails, after its whole report.
+  "$tool" --bench "$work/noisy" --precision 1% --max-runs 6 --fail-if-unsettled >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "exit status $? for an unsettled session under --fail-if-unsettled"
+  grep -q -E 'team sizes [0-9, ]+ did not settle within ±1.0% \(--fail-if-unsettled\)' "$work/err" ||
+    fail "unsettled session not named: $(cat "$work/err")"
+  grep -q 'did not settle in 6 runs' "$work/out" || fail "no report before the failure"
   noisy_bench 0.1 0.4
   "$tool" --bench "$work/noisy" --runs 50 --time-limit 1 >"$work/out" 2>"$work/err" || fail "exit status $?"
   grep -q -E '^stopped after [1-4] of 50 runs: --time-limit 1 s reached' "$work/out" ||
@@ -212,9 +223,38 @@ failed_writes_are_reported)
     [ $? -eq 1 ] || fail "exit status $? with standard output closed"
     grep -q 'cannot write standard output' "$work/err" || fail "no message for a closed standard output"
   done
+  # An export that cannot be written is named in one line; the table still comes out whole.
+  "$tool" --input "$work/report.txt" >"$work/table" 2>/dev/null || fail "exit status $?"
+  "$tool" --input "$work/report.txt" --export-json "$work/none/session.json" >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] || fail "exit status $? for an export into a missing folder"
+  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot write .*none/session.json: No such file" "$work/err" ||
+    fail "not one line naming the export: $(cat "$work/err")"
+  cmp -s "$work/out" "$work/table" || fail "the table was cut by the failed export"
   "$tool" --input "$work/report.txt" --long-csv 2>"$work/err" | { exec <&-; sleep 1; }
   status=${PIPESTATUS[0]}
   [ "$status" -eq 1 ] || fail "exit status $status when the reader goes away (141 is death by SIGPIPE)"
+  ;;
+exports_are_written_while_the_table_shows)
+  noisy_bench 0.2
+  "$tool" --bench "$work/noisy" --runs 3 --export-json "$work/s.json" --export-csv "$work/s.csv" \
+    --export-long-csv "$work/l.csv" --export-markdown "$work/s.md" >"$work/out" 2>"$work/err" ||
+    fail "exit status $?: $(cat "$work/err")"
+  grep -q 'matbench speedup over 3 of 3 runs' "$work/out" || fail "no table on standard output"
+  # The exported session reads back to the very table, and every other export is its format.
+  "$tool" --input "$work/s.json" >"$work/again" 2>/dev/null || fail "the exported JSON does not read back"
+  cmp -s "$work/out" "$work/again" || fail "the exported JSON gives another table"
+  for format in csv long-csv json markdown; do
+    case $format in
+      csv) file=s.csv ;; long-csv) file=l.csv ;; json) file=s.json ;; markdown) file=s.md ;;
+    esac
+    if [ $format = markdown ]; then
+      "$tool" --input "$work/s.json" --export-markdown "$work/expected" >/dev/null 2>&1
+    else
+      "$tool" --input "$work/s.json" --$format >"$work/expected" 2>/dev/null
+    fi
+    cmp -s "$work/expected" "$work/$file" || fail "the $format export differs from --$format"
+  done
+  [ "$(grep -c '^| [0-9]' "$work/s.md")" -eq 20 ] || fail "the Markdown table lacks team sizes"
   ;;
 runaway_benchmarks_are_stopped)
   printf '#!/bin/sh\nexec yes\n' >"$work/flooder"

@@ -44,6 +44,18 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
       {{"--input", "saved.txt", "--runs", "2"}, "--input"},
       {{"--plot", "chart.pdf"}, ".svg or .png"},
       {{"extra"}, "\"extra\""},
+      {{"--export-json"}, "--export-json needs a value"},
+      {{"--export-csv", "a.csv", "--export-markdown", "a.csv"}, "another export writes"},
+      {{"compare", "a.json", "b.json", "--export-json", "c.json"}, "does not apply"},
+      {{"merge", "a.json", "--export-markdown", "c.md"}, "does not apply"},
+      {{"--bind", "close,spread", "--export-csv", "c.csv"}, "--bind"},
+      {{"--fail-if-unsettled"}, "--precision"},
+      {{"--precision", "2%", "--fail-if-unsettled"}, ""},
+      {{"compare", "a.json", "b.json", "--plot", "c.svg", "--csv"}, ""},
+      {{"merge", "a.json", "b.json", "--json", "--plot=f.png"}, ""},
+      {{"merge", "a.json", "--csv", "--json"}, "excludes"},
+      {{"compare", "a.json", "b.json", "--plot", "c.pdf"}, ".svg or .png"},
+      {{"merge", "a.json", "--long-csv"}, "no --long-csv"},
   };
   for (const OptionsCase& c : cases) {
     std::string shown;
@@ -56,6 +68,76 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
     } else {
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
+  }
+}
+
+// Each export lands in Options with its format, in the order of the formats: the session command
+// writes exactly these files.
+TEST(OptionsTest, EveryExportOptionNamesItsFormatAndFile) {
+  Options options;
+  ASSERT_EQ(ParseOptions({"--export-markdown", "m.md", "--export-long-csv", "l.csv", "--json",
+                          "--export-csv", "c.csv", "--export-json", "j.json"},
+                         options),
+            "");
+  EXPECT_EQ(options.format, OutputFormat::kJson);  // standard output keeps its own format
+  const std::pair<OutputFormat, const char*> expected[] = {{OutputFormat::kJson, "j.json"},
+                                                           {OutputFormat::kCsv, "c.csv"},
+                                                           {OutputFormat::kLongCsv, "l.csv"},
+                                                           {OutputFormat::kMarkdown, "m.md"}};
+  ASSERT_EQ(options.exports.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    SCOPED_TRACE(expected[i].second);
+    EXPECT_EQ(options.exports[i].format, expected[i].first);
+    EXPECT_EQ(options.exports[i].path, expected[i].second);
+  }
+}
+
+// compare and merge take the report options into the same values as a session does.
+TEST(OptionsTest, CompareAndMergeTakeTheReportFormatsAndThePlot) {
+  const std::pair<std::vector<std::string>, OutputFormat> cases[] = {
+      {{"compare", "a.json", "b.json", "--csv", "--plot", "c.svg"}, OutputFormat::kCsv},
+      {{"merge", "a.json", "--json", "--plot", "c.svg"}, OutputFormat::kJson},
+      {{"--json", "merge", "a.json", "--plot", "c.svg"}, OutputFormat::kJson},
+  };
+  for (const auto& [args, format] : cases) {
+    SCOPED_TRACE(args[0] + " " + args[2]);
+    Options options;
+    EXPECT_EQ(ParseOptions(args, options), "");
+    EXPECT_EQ(options.format, format);
+    EXPECT_EQ(options.plot, "c.svg");
+  }
+}
+
+TEST(OptionsTest, VersionNamesTheToolAndItsVersion) {
+  Options options;
+  ASSERT_EQ(ParseOptions({"--version"}, options), "");
+  EXPECT_EQ(options.help_text.rfind("matbench-speedup ", 0), 0u) << options.help_text;
+  EXPECT_EQ(options.help_text.back(), '\n');
+}
+
+// A value shown as TEXT says nothing of what it takes; compare and merge list their formats.
+TEST(OptionsTest, HelpNamesWhatEveryValueTakesAndEveryFormatThatWorks) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, {"compare", "--help"}, {"merge", "--help"}}) {
+    SCOPED_TRACE(args.front());
+    Options options;
+    ASSERT_EQ(ParseOptions(args, options), "");
+    EXPECT_EQ(options.help_text.find(" TEXT"), std::string::npos) << options.help_text;
+    for (const char* format : {"--csv", "--json", "--plot FILE"}) {
+      EXPECT_NE(options.help_text.find(format), std::string::npos) << format;
+    }
+  }
+  Options options;
+  ASSERT_EQ(ParseOptions({"--help"}, options), "");
+  // The first run's limit as the session loop applies it.
+  const std::string first_timeout = "(default " +
+                                    std::to_string(static_cast<int>(FIRST_RUN_TIMEOUT_SECONDS)) +
+                                    " s for the first";
+  for (const std::string& named :
+       {std::string("--runs N"), std::string("--precision FRACTION"),
+        std::string("--time-limit DURATION"), std::string("--run-timeout DURATION"),
+        std::string("--input FILE"), std::string("--export-markdown FILE"), first_timeout}) {
+    EXPECT_NE(options.help_text.find(named), std::string::npos) << named;
   }
 }
 

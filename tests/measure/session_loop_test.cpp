@@ -38,6 +38,11 @@ class ScriptedExecutor : public Executor {
     return result;
   }
   double Elapsed() override { return clock; }
+  void ShowProgress(const std::string& text, bool overwrite) override {
+    (overwrite ? rewritten : lines).push_back(text);
+  }
+  std::vector<std::string> rewritten;  // progress on a terminal's one line, in order
+  std::vector<std::string> lines;      // progress as lines of their own
 };
 
 Session Measured(const MeasurePlan& plan, ScriptedExecutor& executor,
@@ -188,6 +193,85 @@ TEST(SessionLoopTest, ProcessFailureAndReportFailureAreBothNamed) {
   ASSERT_EQ(session.runs.size(), 1u);
   EXPECT_EQ(session.runs[0].report.failure.rfind("exit status 3; ", 0), 0u)
       << session.runs[0].report.failure;
+}
+
+// Without a line per run, a batch log shows nothing of where a long session is.
+TEST(SessionLoopTest, PlainProgressIsOneLinePerRunWithTheTimeLeft) {
+  ScriptedExecutor executor;  // each run takes 2 s
+  executor.script = [](int index) {
+    ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03, index == 0 ? 4.0 : 2.0);
+    if (index == 1) result.output = "garbage";
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 3;
+  plan.progress = Progress::kLines;
+  Measured(plan, executor);
+  EXPECT_TRUE(executor.rewritten.empty());
+  const std::vector<std::string> expected = {
+      "run 1 of 3: passed in 4.0 s; about 8 s left",  // two more runs as long as the first
+      "run 2 of 3: failed after 2.0 s; about 3 s left", "run 3 of 3: passed in 2.0 s"};
+  EXPECT_EQ(executor.lines, expected);
+}
+
+// The estimate comes from the finished runs; the first run has none to go by.
+TEST(SessionLoopTest, TerminalProgressEstimatesTheTimeLeftFromTheFinishedRuns) {
+  ScriptedExecutor executor;
+  MeasurePlan plan;
+  plan.runs = 3;
+  plan.progress = Progress::kTerminal;
+  Measured(plan, executor);
+  EXPECT_TRUE(executor.lines.empty());
+  ASSERT_GE(executor.rewritten.size(), 4u);
+  EXPECT_EQ(executor.rewritten[0].find("left"), std::string::npos) << executor.rewritten[0];
+  EXPECT_NE(executor.rewritten[1].find("run 2 of 3: "), std::string::npos);
+  EXPECT_NE(executor.rewritten[1].find("; about 4 s left"), std::string::npos)
+      << executor.rewritten[1];
+  EXPECT_NE(executor.rewritten[2].find("; about 2 s left"), std::string::npos)
+      << executor.rewritten[2];
+  EXPECT_EQ(executor.rewritten.back(), "");  // the line is cleared at the end
+}
+
+TEST(SessionLoopTest, NoProgressUnlessAsked) {
+  ScriptedExecutor executor;
+  MeasurePlan plan;
+  plan.runs = 2;
+  Measured(plan, executor);
+  EXPECT_TRUE(executor.lines.empty());
+  EXPECT_TRUE(executor.rewritten.empty());
+}
+
+TEST(SessionLoopTest, TimeLeftIsTheMeanRunTimesTheRunsLeftWithinTheLimit) {
+  struct Case {
+    std::vector<double> walls;
+    int runs_left;
+    std::optional<double> time_left;
+    std::optional<double> expected;
+  };
+  const Case cases[] = {
+      {{}, 5, std::nullopt, std::nullopt},  // nothing to go by yet
+      {{2.0, 4.0}, 5, std::nullopt, 15.0},
+      {{2.0, 4.0}, 5, 7.0, 7.0},  // the time limit ends the session sooner
+      {{2.0}, 0, std::nullopt, 0.0},
+      {{2.0}, 3, -1.0, 0.0},  // a limit already passed leaves nothing
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.walls.size()) + " runs, " + std::to_string(c.runs_left) +
+                 " left");
+    EXPECT_EQ(SecondsLeft(c.walls, c.runs_left, c.time_left), c.expected);
+  }
+}
+
+TEST(SessionLoopTest, WaitTextRoundsToWhatAPersonWaitsBy) {
+  const std::pair<double, const char*> cases[] = {
+      {0.4, "0 s"},          {44.6, "45 s"},          {60.0, "1 min"},
+      {80.2, "1 min 20 s"},  {3599.0, "59 min 59 s"}, {3600.0, "1 h"},
+      {7500.0, "2 h 5 min"}, {-3.0, "0 s"},
+  };
+  for (const auto& [seconds, text] : cases) {
+    SCOPED_TRACE(seconds);
+    EXPECT_EQ(WaitText(seconds), text);
+  }
 }
 
 }  // namespace

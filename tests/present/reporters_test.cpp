@@ -94,5 +94,56 @@ TEST(ReportersTest, FleetReportsNameEachNodesSlurmJob) {
   EXPECT_NE(csv.find("\"n2\",\"4242\",\"a.json\""), std::string::npos) << csv;
 }
 
+// Rows of a Markdown table that start with "| " and have `cells` cells.
+std::vector<std::string> TableRows(const std::string& text, std::size_t cells) {
+  std::vector<std::string> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    std::size_t pipes = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '|' && (i == 0 || line[i - 1] != '\\')) ++pipes;
+    }
+    if (line.rfind("| ", 0) == 0 && pipes == cells + 1) rows.push_back(line);
+  }
+  return rows;
+}
+
+// A wiki renders a table only when every row has the header's cells; a stray pipe in a name
+// would split a cell.
+TEST(ReportersTest, MarkdownTablesHaveARowPerFigureAndEscapeEveryPipe) {
+  const Session session = SessionBuilder().Host("a|b").Processors(2).TimedRuns(6, 1.0).Build();
+  const SessionAnalysis analysis = Analyse(session);
+  const std::string markdown =
+      MakeReporter(OutputFormat::kMarkdown)->SessionReport(session, analysis);
+  // Header, rule, serial and 20 team sizes, each of 6 cells.
+  const std::vector<std::string> rows = TableRows(markdown, 6);
+  ASSERT_EQ(rows.size(), 23u) << markdown;
+  EXPECT_EQ(rows[1], "| --- | ---: | ---: | ---: | ---: | ---: |");
+  EXPECT_EQ(rows[2].rfind("| serial | 0.06", 0), 0u) << rows[2];
+  EXPECT_EQ(rows[4].rfind("| 2 | 0.03", 0), 0u) << rows[4];
+  EXPECT_NE(rows[5].find(" \\* |"), std::string::npos) << "3 threads on 2 processors: " << rows[5];
+  EXPECT_NE(markdown.find("a\\|b"), std::string::npos) << markdown;
+
+  std::string refusal;
+  const auto node = [&](const char* file, const char* host) {
+    return ReadNode(
+        file, SessionFile(SessionBuilder().Host(host).Processors(2).TimedRuns(4, 1.0).Build()),
+        refusal);
+  };
+  const Fleet fleet = BuildFleet({node("a.json", "n|1"), node("b.json", "n2")});
+  ASSERT_TRUE(refusal.empty()) << refusal;
+  const std::vector<std::string> nodes =
+      TableRows(MakeReporter(OutputFormat::kMarkdown)->FleetReport(fleet), 7);
+  ASSERT_EQ(nodes.size(), 4u);
+  EXPECT_EQ(nodes[2].rfind("| n\\|1 |", 0), 0u) << nodes[2];
+
+  const Comparison comparison = CompareSessions(session, session);
+  EXPECT_EQ(TableRows(MakeReporter(OutputFormat::kMarkdown)
+                          ->ComparisonReport(comparison, "base|x.json", "new.json"),
+                      7)
+                .size(),
+            2u + 21u);
+}
+
 }  // namespace
 }  // namespace speedup

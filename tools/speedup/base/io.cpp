@@ -54,6 +54,15 @@ bool WriteOut(const std::string& text) {
   return true;
 }
 
+bool WriteFileOut(const std::string& path, const std::string& text) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0 || !WriteAllAndClose(fd, text)) {
+    Complain("cannot write " + Printable(path) + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 std::optional<std::string> ReadWholeFile(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;

@@ -15,6 +15,10 @@ void Complain(const std::string& message);
 // Writes all of `text` to standard output; false, with a message, when it cannot.
 bool WriteOut(const std::string& text);
 
+// Writes all of `text` to the file `path`, created or emptied; false, with a one-line message
+// naming the file, when it cannot.
+bool WriteFileOut(const std::string& path, const std::string& text);
+
 // The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; false, with a message.
 bool ReadInput(const std::string& path, std::string& text);
 

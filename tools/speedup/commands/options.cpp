@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "base/text.h"
+#include "measure/sysinfo.h"
 
 namespace speedup {
 
@@ -66,48 +67,103 @@ namespace {
 struct RawOptions {
   std::string runs, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
   bool csv = false, long_csv = false, json = false;
+  // The files of --export-json, --export-csv, --export-long-csv and --export-markdown.
+  std::string export_json, export_csv, export_long_csv, export_markdown;
   CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option, *time_limit_option,
-      *run_timeout_option, *bind_option, *input_option, *processors_option, *plot_option;
+      *run_timeout_option, *bind_option, *input_option, *processors_option, *unsettled_option;
+  std::vector<CLI::Option*> plot_options;    // --plot of the session, compare and merge
+  std::vector<CLI::Option*> export_options;  // the --export-* options
   CLI::App *compare, *merge, *trace;
 };
 
 std::string SecondsText(double seconds) { return Formatted("%g s", seconds); }
+
+// The report formats of `app`: --csv, --long-csv where `every_run` and --json, exclusive, and
+// --plot. compare and merge take them too, into the same values, so their help lists them.
+void DefineReportOptions(CLI::App& app, Options& options, RawOptions& raw, bool every_run) {
+  CLI::Option* csv_option = app.add_flag("--csv", raw.csv, "print the figures as CSV");
+  CLI::Option* long_csv_option = nullptr;
+  if (every_run) {
+    long_csv_option = app.add_flag("--long-csv", raw.long_csv,
+                                   "print every run's times as CSV (run,threads,seconds,passed)");
+  }
+  CLI::Option* json_option = app.add_flag(
+      "--json", raw.json,
+      every_run ? "print every run, the figures and the context as JSON" : "print it as JSON");
+  raw.plot_options.push_back(
+      app.add_option("--plot", options.plot, "draw the chart into this .svg or .png file")
+          ->type_name("FILE"));
+  csv_option->excludes(json_option);
+  if (long_csv_option != nullptr) {
+    csv_option->excludes(long_csv_option);
+    json_option->excludes(long_csv_option);
+  }
+}
+
+// --export-json FILE and the like: a session's report in that format to a file, besides the one
+// on standard output.
+void DefineExportOptions(CLI::App& app, RawOptions& raw) {
+  for (auto [name, target, what] :
+       {std::tuple{"--export-json", &raw.export_json, "the whole session as JSON"},
+        std::tuple{"--export-csv", &raw.export_csv, "the figures as CSV"},
+        std::tuple{"--export-long-csv", &raw.export_long_csv, "every run's times as CSV"},
+        std::tuple{"--export-markdown", &raw.export_markdown, "the figures as a Markdown table"}}) {
+    raw.export_options.push_back(
+        app.add_option(name, *target, std::string("also write ") + what + " to this file")
+            ->type_name("FILE"));
+  }
+}
 
 // The options of every command, with help texts made from the same constants as the behaviour.
 void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.runs_option = app.add_option("--runs", raw.runs,
                                    "runs to make (default " + std::to_string(DEFAULT_RUNS) +
                                        "; at least " + std::to_string(MIN_RUNS_FOR_95) + " for a " +
-                                       Formatted("%g%%", CONFIDENCE * 100.0) + " interval)");
+                                       Formatted("%g%%", CONFIDENCE * 100.0) + " interval)")
+                        ->type_name("N");
   raw.bench_option =
-      app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)");
-  raw.precision_option = app.add_option("--precision", raw.precision,
-                                        "run until every speedup interval is within this, e.g. 2%");
-  raw.max_runs_option = app.add_option(
-      "--max-runs", raw.max_runs,
-      "most runs with --precision (default " + std::to_string(DEFAULT_MAX_RUNS) + ")");
+      app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)")
+          ->type_name("FILE");
+  raw.precision_option =
+      app.add_option("--precision", raw.precision,
+                     "run until every speedup interval is within this fraction of its median, "
+                     "e.g. 2% or 0.02 (at least " +
+                         std::to_string(MIN_RUNS_FOR_95) + " runs)")
+          ->type_name("FRACTION");
+  raw.max_runs_option =
+      app.add_option("--max-runs", raw.max_runs,
+                     "most runs with --precision (default " + std::to_string(DEFAULT_MAX_RUNS) +
+                         ", at most " + std::to_string(MAX_RUNS) + ")")
+          ->type_name("N");
+  raw.unsettled_option =
+      app.add_flag("--fail-if-unsettled", options.fail_if_unsettled,
+                   "exit status 1 when --precision stopped before every speedup settled");
   raw.time_limit_option = app.add_option("--time-limit", raw.time_limit,
-                                         "stop starting runs after this long, e.g. 300, 5m, 1h");
-  raw.run_timeout_option = app.add_option(
-      "--run-timeout", raw.run_timeout,
-      "kill a run that takes longer (default " + SecondsText(FIRST_RUN_TIMEOUT_SECONDS) +
-          " for the first, then " + Formatted("%g", RUN_TIMEOUT_FACTOR) +
-          " x the longest so far, at least " + SecondsText(RUN_TIMEOUT_FLOOR_SECONDS) + ")");
+                                         "stop starting runs after this long, e.g. 300, 5m, 1h")
+                              ->type_name("DURATION");
+  raw.run_timeout_option =
+      app.add_option("--run-timeout", raw.run_timeout,
+                     "kill a run that takes longer (default " +
+                         SecondsText(FIRST_RUN_TIMEOUT_SECONDS) + " for the first, then " +
+                         Formatted("%g", RUN_TIMEOUT_FACTOR) + " x the longest so far, at least " +
+                         SecondsText(RUN_TIMEOUT_FLOOR_SECONDS) + ")")
+          ->type_name("DURATION");
   raw.bind_option = app.add_option("--bind", raw.bind,
-                                   "one session per thread placement: any of close,spread,false");
+                                   "one session per thread placement: any of close,spread,false")
+                        ->type_name("PLACEMENTS");
   raw.input_option = app.add_option("--input", options.input,
-                                    "read saved reports or a session JSON (- for standard input)");
+                                    "read saved reports or a session JSON (- for standard input; "
+                                    "at most " +
+                                        ByteCountText(MAX_INPUT_BYTES) + ")")
+                         ->type_name("FILE");
   raw.processors_option = app.add_option("--processors", raw.processors,
-                                         "processor count of the machine that wrote saved reports");
-  CLI::Option* csv_option = app.add_flag("--csv", raw.csv, "print the figures as CSV");
-  CLI::Option* long_csv_option = app.add_flag(
-      "--long-csv", raw.long_csv, "print every run's times as CSV (run,threads,seconds,passed)");
-  CLI::Option* json_option =
-      app.add_flag("--json", raw.json, "print every run, the figures and the context as JSON");
-  raw.plot_option =
-      app.add_option("--plot", options.plot, "draw the speedups into this .svg or .png");
-  csv_option->excludes(json_option)->excludes(long_csv_option);
-  json_option->excludes(long_csv_option);
+                                         "processor count of the machine that wrote saved reports")
+                              ->type_name("N");
+  DefineReportOptions(app, options, raw, true);
+  DefineExportOptions(app, raw);
+  app.set_version_flag(
+      "--version", [] { return "matbench-speedup " + ToolVersion(); },
+      "print the version and exit");
   for (CLI::Option* measuring :
        {raw.runs_option, raw.bench_option, raw.precision_option, raw.max_runs_option,
         raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
@@ -115,18 +171,25 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   }
   raw.processors_option->needs(raw.input_option);
   raw.max_runs_option->needs(raw.precision_option);
+  raw.unsettled_option->needs(raw.precision_option);
 
   raw.compare = app.add_subcommand("compare", "compare two saved session JSON files");
   raw.compare->add_option("BASE_AND_NEW", options.compared, "the two session files")
+      ->type_name("FILE")
       ->expected(2)
       ->required();
-  raw.compare->add_option(
-      "--fail-if-slower", raw.slower,
-      "exit status 1 when a row is significantly slower by more than this, e.g. 5%");
+  raw.compare
+      ->add_option("--fail-if-slower", raw.slower,
+                   "exit status 1 when a row is significantly slower by more than this fraction, "
+                   "e.g. 5% or 0.05")
+      ->type_name("FRACTION");
+  DefineReportOptions(*raw.compare, options, raw, false);
   raw.compare->fallthrough();
   raw.merge =
       app.add_subcommand("merge", "merge the session JSON files of many machines into one report");
-  raw.merge->add_option("SESSIONS", options.merged, "session files, one or more per machine");
+  raw.merge->add_option("SESSIONS", options.merged, "session files, one or more per machine")
+      ->type_name("FILE");
+  DefineReportOptions(*raw.merge, options, raw, false);
   raw.merge->fallthrough();
   raw.trace = AddTraceCommand(app, options.trace);
 }
@@ -135,9 +198,12 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
 std::string CheckSubcommand(const RawOptions& raw, Options& options) {
   if (raw.trace->parsed()) {
     options.command = Command::kTrace;
-    for (CLI::Option* measuring : {raw.precision_option, raw.max_runs_option, raw.time_limit_option,
-                                   raw.bind_option, raw.input_option}) {
-      if (measuring->count() > 0) return "trace: " + measuring->get_name() + " does not apply";
+    std::vector<CLI::Option*> not_for_trace = {raw.precision_option,  raw.max_runs_option,
+                                               raw.time_limit_option, raw.bind_option,
+                                               raw.input_option,      raw.unsettled_option};
+    not_for_trace.insert(not_for_trace.end(), raw.export_options.begin(), raw.export_options.end());
+    for (CLI::Option* option : not_for_trace) {
+      if (option->count() > 0) return "trace: " + option->get_name() + " does not apply";
     }
     if (raw.csv || raw.long_csv) return "trace prints a table or --json";
     return CheckTraceOptions(options.trace, *raw.trace);
@@ -146,9 +212,11 @@ std::string CheckSubcommand(const RawOptions& raw, Options& options) {
   options.command = raw.compare->parsed() ? Command::kCompare : Command::kMerge;
   const std::string what =
       raw.compare->parsed() ? "compare reads two saved sessions: " : "merge reads saved sessions: ";
-  for (CLI::Option* measuring :
-       {raw.runs_option, raw.bench_option, raw.precision_option, raw.time_limit_option,
-        raw.run_timeout_option, raw.bind_option, raw.input_option}) {
+  std::vector<CLI::Option*> session_only = {
+      raw.runs_option,        raw.bench_option, raw.precision_option, raw.time_limit_option,
+      raw.run_timeout_option, raw.bind_option,  raw.input_option};
+  session_only.insert(session_only.end(), raw.export_options.begin(), raw.export_options.end());
+  for (CLI::Option* measuring : session_only) {
     if (measuring->count() > 0) return what + measuring->get_name() + " does not apply";
   }
   if (raw.long_csv) {
@@ -233,14 +301,33 @@ std::string CheckOutputs(const RawOptions& raw, Options& options) {
   if (!options.plot.empty() && !EndsWith(options.plot, ".svg") && !EndsWith(options.plot, ".png")) {
     return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
   }
-  if (raw.plot_option->count() > 0 && options.plot.empty()) return "--plot needs a value";
-  if (!options.placements.empty() && (raw.csv || raw.long_csv)) {
+  for (const CLI::Option* plot : raw.plot_options) {
+    if (plot->count() > 0 && options.plot.empty()) return "--plot needs a value";
+  }
+  const bool csv_export = !raw.export_csv.empty() || !raw.export_long_csv.empty();
+  if (!options.placements.empty() && (raw.csv || raw.long_csv || csv_export)) {
     return "--bind prints a table or --json; read the saved placements back for CSV";
   }
   options.format = raw.csv        ? OutputFormat::kCsv
                    : raw.long_csv ? OutputFormat::kLongCsv
                    : raw.json     ? OutputFormat::kJson
                                   : OutputFormat::kTable;
+  const std::pair<OutputFormat, const std::string*> exports[] = {
+      {OutputFormat::kJson, &raw.export_json},
+      {OutputFormat::kCsv, &raw.export_csv},
+      {OutputFormat::kLongCsv, &raw.export_long_csv},
+      {OutputFormat::kMarkdown, &raw.export_markdown}};
+  for (std::size_t i = 0; i < raw.export_options.size(); ++i) {
+    if (raw.export_options[i]->count() == 0) continue;
+    if (exports[i].second->empty()) return raw.export_options[i]->get_name() + " needs a value";
+    for (const Export& earlier : options.exports) {
+      if (earlier.path == *exports[i].second) {
+        return raw.export_options[i]->get_name() + " names the file " + Quoted(*exports[i].second) +
+               " that another export writes";
+      }
+    }
+    options.exports.push_back({exports[i].first, *exports[i].second});
+  }
   return "";
 }
 
@@ -259,6 +346,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     options.help_text = app.help();
+    return "";
+  } catch (const CLI::CallForVersion& version) {
+    options.help_text = version.what() + std::string("\n");
     return "";
   } catch (const CLI::ParseError& error) {
     return Explained(error);

@@ -31,6 +31,12 @@ struct TraceOptions {
   std::string otf2;         // OTF2 archive folder of one run
 };
 
+// A report written to a file while another goes to standard output.
+struct Export {
+  OutputFormat format = OutputFormat::kTable;
+  std::string path;
+};
+
 struct Options {
   Command command = Command::kSession;
   std::string bench;  // benchmark to run; empty: the matbench beside this tool
@@ -41,10 +47,12 @@ struct Options {
   std::vector<std::string> compared;     // BASE and NEW session files
   std::vector<std::string> merged;       // session files of a fleet
   std::optional<double> fail_if_slower;  // a fraction
+  bool fail_if_unsettled = false;        // a --precision session that did not settle fails
   OutputFormat format = OutputFormat::kTable;
-  std::string plot;  // chart to draw, .svg or .png; empty: none
+  std::vector<Export> exports;  // reports to files, in the order JSON, CSV, long CSV, Markdown
+  std::string plot;             // chart to draw, .svg or .png; empty: none
   TraceOptions trace;
-  std::string help_text;  // set when help was asked for; then nothing else is done
+  std::string help_text;  // set when help or the version was asked for; then nothing else is done
 };
 
 // Reads the arguments after the program name into `options`. Returns a one-line message naming

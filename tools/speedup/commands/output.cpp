@@ -14,4 +14,13 @@ bool Deliver(const std::string& text, const PlotRequest* chart) {
   return delivered;
 }
 
+bool WriteExports(const std::vector<Export>& exports,
+                  const std::function<std::string(const Reporter&)>& report) {
+  bool written = true;
+  for (const Export& file : exports) {
+    written = WriteFileOut(file.path, report(*MakeReporter(file.format))) && written;
+  }
+  return written;
+}
+
 }  // namespace speedup

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "commands/options.h"
 #include "present/chart.h"
+#include "present/reporter.h"
 
 // Where every command's results go: the report to standard output, messages to standard error,
 // the chart to its file.
@@ -11,5 +15,10 @@ namespace speedup {
 // Writes `text` to standard output and draws `chart` when it has a path and curves; false, with
 // a message, when either failed. A missing gnuplot is said but is no failure.
 bool Deliver(const std::string& text, const PlotRequest* chart);
+
+// Writes each export's report, made by `report` from the reporter of its format, to its file;
+// false, with a one-line message for each file that could not be written.
+bool WriteExports(const std::vector<Export>& exports,
+                  const std::function<std::string(const Reporter&)>& report);
 
 }  // namespace speedup

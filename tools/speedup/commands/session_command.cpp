@@ -41,6 +41,28 @@ std::string PlacementName(const Session& session) {
   return session.placement ? "OMP_PROC_BIND=" + *session.placement : "";
 }
 
+// Whether every --precision session settled; says which did not. Sessions without a precision
+// count as settled.
+bool Settled(const std::vector<const Session*>& sessions,
+             const std::vector<SessionAnalysis>& analyses) {
+  bool settled = true;
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    if (!sessions[i]->precision || analyses[i].unsettled.empty()) continue;
+    std::string message = PlacementName(*sessions[i]);
+    if (!message.empty()) message += ": ";
+    message += "team sizes";
+    for (const int threads : analyses[i].unsettled) {
+      message += (threads == analyses[i].unsettled.front() ? " " : ", ");
+      message += std::to_string(threads);
+    }
+    message += " did not settle within ±";
+    message += PercentText(*sessions[i]->precision);
+    Complain(message + " (--fail-if-unsettled)");
+    settled = false;
+  }
+  return settled;
+}
+
 // Reports the sessions of one command: failed runs, warnings, the figures, for a placement
 // study the comparison of each placement with the first, and the chart. Returns the exit
 // status: 0, or 1 when a run failed, no run passed or an output could not be written.
@@ -75,10 +97,10 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
   }
   const std::unique_ptr<Reporter> reporter = MakeReporter(options.format);
   std::string text;
+  std::vector<Comparison> comparisons;
   if (options.placements.empty()) {
     text = reporter->SessionReport(*reported.front(), analyses.front());
   } else {
-    std::vector<Comparison> comparisons;
     for (std::size_t i = 1; i < reported.size(); ++i) {
       comparisons.push_back(CompareSessions(*reported[0], *reported[i]));
     }
@@ -86,6 +108,12 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
   }
   const PlotRequest chart = SessionsChart(options.plot, named);
   failed = !Deliver(text, &chart) || failed;
+  const bool exported = WriteExports(options.exports, [&](const Reporter& format) {
+    if (!options.placements.empty()) return format.StudyReport(named, comparisons);
+    return format.SessionReport(*reported.front(), analyses.front());
+  });
+  failed = !exported || failed;
+  if (options.fail_if_unsettled && !Settled(reported, analyses)) failed = true;
   return failed ? 1 : 0;
 }
 
@@ -97,7 +125,7 @@ std::vector<Session> MeasureSessions(const Options& options, std::string& error)
                                                      options.placements.end());
   if (placements.empty()) placements.push_back(std::nullopt);
   MeasurePlan plan = options.plan;
-  plan.show_progress = isatty(STDERR_FILENO) != 0;
+  plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
   std::vector<Session> sessions;
   for (const std::optional<std::string>& placement : placements) {
     Session& session = sessions.emplace_back();

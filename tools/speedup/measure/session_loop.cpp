@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 
 #include "base/interrupts.h"
@@ -16,9 +17,10 @@ double SteadySeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// One line of progress on a terminal, overwritten by the next.
-void ShowProgress(const std::string& text) {
-  std::fprintf(stderr, "\r%-70s\r%s", "", text.c_str());
+// "; about 1 min left", "; at most 3 min left" for a --precision session, or nothing.
+std::string LeftText(const std::optional<double>& seconds, bool at_most) {
+  if (!seconds) return "";
+  return (at_most ? "; at most " : "; about ") + WaitText(*seconds) + " left";
 }
 
 // The process options of every run: the output cap and, for a placement, its settings with the
@@ -63,6 +65,14 @@ bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
 ProcessExecutor::ProcessExecutor(std::string bench)
     : bench_(std::move(bench)), start_(SteadySeconds()) {}
 
+void Executor::ShowProgress(const std::string& text, bool overwrite) {
+  if (overwrite) {
+    std::fprintf(stderr, "\r%-78s\r%s", "", text.c_str());
+  } else {
+    std::fprintf(stderr, "matbench-speedup: %s\n", text.c_str());
+  }
+}
+
 ProcessResult ProcessExecutor::RunOnce(const ProcessOptions& options,
                                        const std::function<void(std::string_view)>& on_output) {
   return RunProcess({bench_}, options, on_output);
@@ -83,6 +93,32 @@ Run RunOfProcess(const ProcessResult& result, std::string_view report) {
   return run;
 }
 
+std::optional<double> SecondsLeft(const std::vector<double>& walls, int runs_left,
+                                  std::optional<double> time_left) {
+  if (walls.empty()) return std::nullopt;
+  double total = 0.0;
+  for (const double wall : walls) total += wall;
+  double left = total / static_cast<double>(walls.size()) * std::max(runs_left, 0);
+  if (time_left) left = std::min(left, std::max(*time_left, 0.0));
+  return left;
+}
+
+std::string WaitText(double seconds) {
+  const long long whole = std::llround(std::max(seconds, 0.0));
+  if (whole < 60) return std::to_string(whole) + " s";
+  // Minutes and seconds below an hour, hours and minutes above.
+  const bool hours = whole >= 3600;
+  const long long rounded = hours ? (whole + 30) / 60 : whole;
+  std::string text = std::to_string(rounded / 60);
+  text += hours ? " h" : " min";
+  if (rounded % 60 != 0) {
+    text += ' ';
+    text += std::to_string(rounded % 60);
+    text += hours ? " min" : " s";
+  }
+  return text;
+}
+
 double RunTimeout(double longest) {
   return std::max(RUN_TIMEOUT_FLOOR_SECONDS, RUN_TIMEOUT_FACTOR * longest);
 }
@@ -98,7 +134,17 @@ std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const st
 
   ProcessOptions process = RunOptions(placement);
   double longest = 0.0;
-  std::string widest;  // the widest speedup interval so far, for the progress line
+  std::string widest;         // the widest speedup interval so far, for the progress line
+  std::vector<double> walls;  // every finished run's wall time, for the time left
+  const bool at_most = plan.precision.has_value();
+  const std::string of =
+      " of " + std::string(at_most ? "at most " : "") + std::to_string(most_runs);
+  // The time the runs from `first` on should take, within what is left of the time limit.
+  const auto left = [&](int first) {
+    const std::optional<double> time_left =
+        plan.time_limit ? std::optional(*plan.time_limit - executor.Elapsed()) : std::nullopt;
+    return SecondsLeft(walls, most_runs - first + 1, time_left);
+  };
   while (static_cast<int>(session.runs.size()) < most_runs) {
     const int run = static_cast<int>(session.runs.size()) + 1;
     if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
@@ -109,11 +155,13 @@ std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const st
                                  : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
                                                   : RunTimeout(longest);
     int lines = 0;
+    const std::string time_left = LeftText(left(run), at_most);
     auto progress = [&](std::string_view output) {
       lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
-      if (plan.show_progress) {
-        ShowProgress("run " + std::to_string(run) + " of " + (plan.precision ? "at most " : "") +
-                     std::to_string(most_runs) + ": " + std::to_string(lines) + " lines" + widest);
+      if (plan.progress == Progress::kTerminal) {
+        executor.ShowProgress("run " + std::to_string(run) + of + ": " + std::to_string(lines) +
+                                  " lines" + widest + time_left,
+                              true);
       }
     };
     const ProcessResult result = executor.RunOnce(process, progress);
@@ -138,10 +186,21 @@ std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const st
       }
     }
     if (kept.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+    const bool passed = kept.report.failure.empty();
     session.runs.push_back(std::move(kept));
-    if (Settled(plan, session, fewest_runs, widest)) break;
-    if (plan.show_progress && !widest.empty())
-      ShowProgress("after run " + std::to_string(run) + widest);
+    walls.push_back(result.wall_seconds);
+    const bool settled = Settled(plan, session, fewest_runs, widest);
+    if (plan.progress == Progress::kLines) {
+      executor.ShowProgress(
+          "run " + std::to_string(run) + of + ": " + (passed ? "passed in " : "failed after ") +
+              Formatted("%.1f s", result.wall_seconds) + widest +
+              (settled || run == most_runs ? "" : LeftText(left(run + 1), at_most)),
+          false);
+    }
+    if (settled) break;
+    if (plan.progress == Progress::kTerminal && !widest.empty()) {
+      executor.ShowProgress("after run " + std::to_string(run) + widest, true);
+    }
   }
   if (plan.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= most_runs) {
@@ -150,7 +209,7 @@ std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const st
       session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, most_runs, ""};
     }
   }
-  if (plan.show_progress) ShowProgress("");
+  if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
   return "";
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/policy.h"
 #include "base/process.h"
@@ -13,6 +14,13 @@
 // are made, --precision settles, a limit is reached or an interrupt comes.
 namespace speedup {
 
+// How a session shows its progress on standard error.
+enum class Progress {
+  kNone,
+  kTerminal,  // one line, rewritten as the run goes, with an estimate of the time left
+  kLines,     // one plain line per finished run, for a log
+};
+
 // How many runs a session makes and for how long.
 struct MeasurePlan {
   int runs = DEFAULT_RUNS;            // runs to make; with precision, the fewest when given
@@ -21,7 +29,7 @@ struct MeasurePlan {
   int max_runs = DEFAULT_MAX_RUNS;    // most runs with precision
   std::optional<double> time_limit;   // seconds for the whole session
   std::optional<double> run_timeout;  // seconds for one run; empty: RunTimeout
-  bool show_progress = false;         // a progress line on standard error
+  Progress progress = Progress::kNone;
 };
 
 // The world as the loop sees it: one run of the benchmark, and the clock. The real one starts a
@@ -34,6 +42,9 @@ class Executor {
                                 const std::function<void(std::string_view)>& on_output) = 0;
   // Seconds since the session began.
   virtual double Elapsed() = 0;
+  // Shows `text` as progress on standard error: on a terminal's line that the next one
+  // `overwrite`s (an empty text clears it), or else as a line of its own.
+  virtual void ShowProgress(const std::string& text, bool overwrite);
 };
 
 // Runs `bench` as a child process, on the steady clock.
@@ -52,6 +63,15 @@ class ProcessExecutor : public Executor {
 // The run kept from a finished process whose report is `report`: the report's failure, led by
 // the process's own when it failed (alone when it timed out or wrote too much), and its times.
 Run RunOfProcess(const ProcessResult& result, std::string_view report);
+
+// Seconds the rest of a session should take: `runs_left` more runs as long as the mean of
+// `walls`, the finished runs' wall times, and no more than `time_left` when a limit is set;
+// empty before any run has finished.
+std::optional<double> SecondsLeft(const std::vector<double>& walls, int runs_left,
+                                  std::optional<double> time_left);
+
+// "45 s", "1 min 20 s", "2 h 5 min": a duration rounded to what a person waits by.
+std::string WaitText(double seconds);
 
 // Time limit for a run after `longest` seconds, the longest run so far: RUN_TIMEOUT_FACTOR
 // times it, at least RUN_TIMEOUT_FLOOR_SECONDS.

@@ -252,4 +252,16 @@ void AddBuildInfo(Context& context) {
   (void)context;  // unused where the build passes none of the above
 }
 
+std::string ToolVersion() {
+#ifdef MATBENCH_PROJECT_VERSION
+  std::string version = MATBENCH_PROJECT_VERSION;
+#else
+  std::string version = "unknown";
+#endif
+#ifdef MATBENCH_VERSION
+  version += std::string(" (") + MATBENCH_VERSION + ")";
+#endif
+  return version;
+}
+
 }  // namespace speedup

@@ -23,6 +23,10 @@ std::optional<double> ReadLoadAverage();
 // Sets compiler, build type, build flags, OpenMP runtime and version of the benchmark build.
 void AddBuildInfo(Context& context);
 
+// This tool's version: the project's version and what git described at the build, e.g.
+// "0.5.0 (b54b747-dirty)".
+std::string ToolVersion();
+
 // `cpus` as ranges in increasing order, e.g. "0-3,6,8-9"; repeats are ignored, none gives "".
 std::string CpuList(std::vector<int> cpus);
 

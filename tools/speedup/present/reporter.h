@@ -14,7 +14,7 @@
 // ran.
 namespace speedup {
 
-enum class OutputFormat { kTable, kCsv, kLongCsv, kJson };
+enum class OutputFormat { kTable, kCsv, kLongCsv, kJson, kMarkdown };
 
 // One session of a placement study, with the name it is shown under.
 struct NamedSession {
@@ -44,7 +44,7 @@ class Reporter {
 };
 
 // The reporter of `format`; the long CSV reports sessions alone, as every run's times, and
-// gives the plain CSV of a comparison or a fleet.
+// gives the plain CSV of a comparison or a fleet. Markdown gives the figures' tables.
 std::unique_ptr<Reporter> MakeReporter(OutputFormat format);
 
 }  // namespace speedup

@@ -6,6 +6,7 @@ namespace speedup {
 // Defined beside their formats.
 std::unique_ptr<Reporter> MakeCsvReporter(bool every_run);
 std::unique_ptr<Reporter> MakeJsonReporter();
+std::unique_ptr<Reporter> MakeMarkdownReporter();
 
 namespace {
 
@@ -36,6 +37,8 @@ std::unique_ptr<Reporter> MakeReporter(OutputFormat format) {
       return MakeCsvReporter(true);
     case OutputFormat::kJson:
       return MakeJsonReporter();
+    case OutputFormat::kMarkdown:
+      return MakeMarkdownReporter();
     case OutputFormat::kTable:
       break;
   }

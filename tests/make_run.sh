@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# What `make run` shows a person, and how the build folders follow the compiler:
+# make_run.sh SOURCE_DIR BENCHMARK CASE
+set -u
+root=$1
+program=$2
+case_name=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+runner=$root/scripts/run-benchmark
+closing_utf8=$(printf ' Завершено')
+closing_cp1251=$(printf ' Завершено' | iconv -f UTF-8 -t CP1251)
+
+case $case_name in
+report_is_readable_on_a_utf8_terminal)
+  LC_ALL=C.UTF-8 "$runner" "$program" </dev/null >"$work/out" 2>"$work/err"
+  [ $? -eq 0 ] || fail "exit status $?"
+  grep -q -F "ParallelMulti ( 20 потоков )" "$work/out" || fail "not converted: $(head -3 "$work/out")"
+  grep -q -F "$closing_utf8" "$work/out" || fail "closing text not converted"
+  # The conversion is iconv's, byte for byte.
+  "$program" </dev/null | iconv -f CP1251 -t UTF-8 >"$work/iconv"
+  [ "$(sed 's/= *[0-9.]*/= T/' "$work/out")" = "$(sed 's/= *[0-9.]*/= T/' "$work/iconv")" ] ||
+    fail "the conversion differs from iconv's"
+  ;;
+bytes_are_the_programs_elsewhere)
+  LC_ALL=C "$runner" "$program" </dev/null >"$work/out" 2>/dev/null || fail "exit status $?"
+  grep -q -F "$closing_cp1251" "$work/out" || fail "the program's bytes were changed outside UTF-8"
+  ;;
+says_that_it_waits_for_enter)
+  LC_ALL=C.UTF-8 "$runner" "$program" </dev/null >/dev/null 2>"$work/err" || fail "exit status $?"
+  grep -q 'waits for Enter' "$work/err" || fail "no word of the wait: $(cat "$work/err")"
+  ;;
+closing_text_is_visible_before_the_wait)
+  # The program reads a fifo that stays open, so it waits; its output goes through a pipe.
+  mkfifo "$work/keys"
+  exec 3<>"$work/keys"
+  LC_ALL=C.UTF-8 "$runner" "$program" <"$work/keys" 2>/dev/null | cat >"$work/out" &
+  for _ in $(seq 600); do
+    grep -q -F "$closing_utf8" "$work/out" && break
+    sleep 0.1
+  done
+  grep -q -F "$closing_utf8" "$work/out" || fail "closing text not shown while the program waits"
+  echo >&3
+  wait
+  ;;
+closed_stdin_and_exit_status_pass_through)
+  LC_ALL=C.UTF-8 "$runner" "$program" <&- >"$work/out" 2>/dev/null
+  [ $? -eq 0 ] || fail "exit status $? with standard input closed"
+  grep -q -F "$closing_utf8" "$work/out" || fail "report cut with standard input closed"
+  # "Тест" in Windows-1251, then a failure.
+  printf '#!/bin/sh\nprintf "\\322\\345\\361\\362\\n"\nexit 3\n' >"$work/failing"
+  chmod +x "$work/failing"
+  LC_ALL=C.UTF-8 "$runner" "$work/failing" </dev/null >"$work/out" 2>/dev/null
+  [ $? -eq 3 ] || fail "the program's exit status 3 was lost"
+  [ "$(cat "$work/out")" = "Тест" ] || fail "not converted: $(cat "$work/out")"
+  ;;
+build_folder_follows_the_compiler)
+  # make chooses the folder by the compiler and shows what it would do without doing it.
+  make -s -n -C "$root" run | grep -q 'scripts/build build programs' || fail "default not in build/"
+  CXX=clang++-19 make -s -n -C "$root" run | grep -q 'scripts/build build-clang programs' ||
+    fail "CXX=clang++-19 not in build-clang/"
+  make -s -n -C "$root" run CXX=clang++-19 | grep -q 'scripts/build build-clang programs' ||
+    fail "make CXX=clang++-19 not in build-clang/"
+  ;;
+folder_of_another_compiler_is_refused)
+  # A folder whose cache names another compiler is said in one line and never reused.
+  mkdir "$work/build"
+  printf 'CMAKE_CXX_COMPILER:FILEPATH=/usr/bin/true\n' >"$work/build/CMakeCache.txt"
+  (cd "$root" && CXX= bash scripts/build "$work/build" programs) >"$work/out" 2>"$work/err"
+  [ $? -ne 0 ] || fail "a folder configured for another compiler was reused"
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "not one line: $(cat "$work/err")"
+  grep -q "was configured with /usr/bin/true, not the default compiler" "$work/err" ||
+    fail "the compilers are not named: $(cat "$work/err")"
+  [ "$(cat "$work/build/CMakeCache.txt")" = "CMAKE_CXX_COMPILER:FILEPATH=/usr/bin/true" ] ||
+    fail "the folder was touched"
+  (cd "$root" && CXX=no-such-compiler bash scripts/build "$work/other" programs) 2>"$work/err"
+  [ $? -ne 0 ] && grep -q "compiler no-such-compiler not found" "$work/err" ||
+    fail "a missing compiler is not named: $(cat "$work/err")"
+  ;;
+*)
+  echo "unknown case $case_name" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,160 @@
+#include "base/policy.h"
+#include "base/text.h"
+#include "present/context_lines.h"
+#include "present/reporter.h"
+#include "present/words.h"
+
+// Markdown tables, for a wiki page or a pull request: the figures a reader compares, with the
+// context lines above them. The table's marks and legends are the plain table's.
+namespace speedup {
+namespace {
+
+// The confidence sought, as the column headers name it: "95%".
+std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
+
+// `text` safe inside a table cell: printable, with its pipes escaped.
+std::string CellText(std::string_view text) {
+  std::string cell;
+  for (const char c : Printable(text)) {
+    if (c == '|') cell += '\\';
+    cell += c;
+  }
+  return cell;
+}
+
+// One row of cells.
+std::string Row(const std::vector<std::string>& cells) {
+  std::string row = "|";
+  for (const std::string& cell : cells) {
+    row += ' ';
+    row += cell;
+    row += " |";
+  }
+  return row + "\n";
+}
+
+// The header row and its rule; every column but the first is right-aligned.
+std::string Header(const std::vector<std::string>& names) {
+  std::string rule = "|";
+  for (std::size_t i = 0; i < names.size(); ++i) rule += i == 0 ? " --- |" : " ---: |";
+  return Row(names) + rule + "\n";
+}
+
+// "1.94 [1.90, 1.97]", or "—" for what is undefined.
+std::string WithInterval(const Estimate& estimate, int decimals) {
+  std::string text = FixedText(estimate.median, decimals);
+  if (estimate.median && estimate.low && estimate.high) {
+    text += " [";
+    text += FixedText(estimate.low, decimals);
+    text += ", ";
+    text += FixedText(estimate.high, decimals);
+    text += "]";
+  }
+  return text;
+}
+
+// The context lines as a bulleted list.
+std::string ContextList(const Context& context) {
+  std::string list;
+  for (const std::string& line : ContextLines(context)) list += "- " + CellText(line) + "\n";
+  return list;
+}
+
+std::string SessionMarkdown(const Session& session, const SessionAnalysis& analysis) {
+  const Figures& figures = analysis.figures;
+  std::string text = "## matbench speedup over " + std::to_string(figures.runs) + " of " +
+                     CountText(static_cast<long long>(session.runs.size()), "run", "runs") + "\n\n";
+  text += ContextList(session.context) + "\n";
+  const std::string interval = " [" + ConfidenceText() + "]";
+  text += Header({"threads", "median s" + interval, "S vs serial" + interval,
+                  "S vs 1 thread" + interval, "efficiency", "marks"});
+  text += Row(
+      {"serial", WithInterval(figures.serial, 3), "", "", "", figures.serial_too_short ? "~" : ""});
+  for (const TeamFigures& team : figures.teams) {
+    const std::string marks = std::string(team.oversubscribed ? "\\*" : "") +
+                              (team.too_short ? "~" : "") + (team.noisy ? "!" : "") +
+                              (analysis.use.one_processor ? "#" : "");
+    text +=
+        Row({std::to_string(team.threads), WithInterval(team.seconds, 3),
+             WithInterval(team.speedup_vs_serial, 2), WithInterval(team.speedup_vs_one_thread, 2),
+             FixedText(team.efficiency.median, 2), marks});
+  }
+  text += "\nS: the serial (or one-thread) time / the row's time, within each run. ";
+  text += "Marks: \\* more threads than processors, ~ a time below " +
+          Formatted("%g", TOO_SHORT_SECONDS * 1000.0) + " ms, ! interval wider than ±" +
+          Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
+          "% of its median, # the runs used about one processor.\n";
+  return text;
+}
+
+std::string ComparisonMarkdown(const Comparison& comparison, const std::string& base_name,
+                               const std::string& new_name) {
+  std::string text = "## matbench comparison: NEW " + CellText(new_name) + " (" +
+                     CountText(comparison.new_runs, "run", "runs") + ") against BASE " +
+                     CellText(base_name) + " (" + CountText(comparison.base_runs, "run", "runs") +
+                     ")\n\n";
+  text += Header({"threads", "BASE s", "NEW s", "NEW/BASE [" + ConfidenceText() + "]", "p",
+                  "Holm p", "verdict"});
+  for (const RowComparison& row : comparison.rows) {
+    text += Row({RowLabel(row.threads), FixedText(row.base_median, 3), FixedText(row.new_median, 3),
+                 FixedText(row.ratio, 3) + " [" + FixedText(row.ratio_low, 3) + ", " +
+                     FixedText(row.ratio_high, 3) + "]",
+                 PValueText(row.p_value), PValueText(row.p_holm), VerdictText(row.verdict)});
+  }
+  return text;
+}
+
+std::string FleetMarkdown(const Fleet& fleet) {
+  std::string text = "## matbench fleet\n\n";
+  text += Header({"node", "CPU", "processors", "runs", "serial s [" + ConfidenceText() + "]",
+                  "S at p [" + ConfidenceText() + "]", "verdict"});
+  for (const NodeRow& node : fleet.nodes) {
+    const Context& context = node.input.session.context;
+    const bool figures = node.input.merged && node.figures.runs > 0;
+    text += Row(
+        {CellText(node.input.node), CellText(context.cpu_model.value_or("")),
+         context.processors ? std::to_string(*context.processors) : "",
+         std::to_string(node.figures.runs), figures ? WithInterval(node.figures.serial, 3) : "",
+         figures ? std::to_string(node.team) + ": " +
+                       WithInterval(node.figures.teams[node.team - 1].speedup_vs_serial, 2)
+                 : "",
+         CellText(node.input.problem ? ProblemText(*node.input.problem) : NodeVerdictText(node))});
+  }
+  return text;
+}
+
+class MarkdownReporter : public Reporter {
+ public:
+  std::string SessionReport(const Session& session,
+                            const SessionAnalysis& analysis) const override {
+    return SessionMarkdown(session, analysis);
+  }
+  std::string ComparisonReport(const Comparison& comparison, const std::string& base_name,
+                               const std::string& new_name) const override {
+    return ComparisonMarkdown(comparison, base_name, new_name);
+  }
+  std::string FleetReport(const Fleet& fleet) const override { return FleetMarkdown(fleet); }
+  // Each placement's table, then each placement against the first.
+  std::string StudyReport(const std::vector<NamedSession>& sessions,
+                          const std::vector<Comparison>& comparisons) const override {
+    std::string text;
+    for (const NamedSession& named : sessions) {
+      if (!text.empty()) text += '\n';
+      text += "# ";
+      text += CellText(named.name);
+      text += "\n\n";
+      text += SessionMarkdown(*named.session, *named.analysis);
+    }
+    for (std::size_t i = 0; i < comparisons.size() && i + 1 < sessions.size(); ++i) {
+      text += '\n';
+      text += ComparisonMarkdown(comparisons[i], sessions.front().name, sessions[i + 1].name);
+    }
+    return text;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Reporter> MakeMarkdownReporter() { return std::make_unique<MarkdownReporter>(); }
+
+}  // namespace speedup
