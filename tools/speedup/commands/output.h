@@ -9,7 +9,9 @@
 namespace speedup {
 
 // Writes `text` to standard output and draws `chart` when it has a path and curves; false, with
-// a message, when either failed. A missing gnuplot is said but is no failure.
-bool Deliver(const std::string& text, const PlotRequest* chart);
+// a message, when either failed. A missing gnuplot is said but is no failure. Writes nothing once
+// an interrupt is pending, unless `despite_interrupt` (the finished runs of an interrupted
+// session are its results): an interrupted command leaves no output behind.
+bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_interrupt = false);
 
 }  // namespace speedup
