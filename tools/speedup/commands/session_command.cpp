@@ -53,7 +53,7 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
   analyses.reserve(sessions.size());
   for (const Session& session : sessions) {
     const std::string name = PlacementName(session);
-    if (!name.empty()) Complain(name + ":");
+    if (!name.empty()) Complain(Printable(name) + ":");
     failed = !NameFailedRuns(session) || failed;
     if (PassedReports(session).empty()) {
       Complain(session.runs.empty() ? std::string("no figures: no run finished")

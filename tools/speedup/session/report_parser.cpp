@@ -214,6 +214,11 @@ RunReport ParseOneReport(std::string_view text) {
   return report;
 }
 
+bool EndsWithClosingText(std::string_view output) {
+  const std::size_t end = output.find_last_not_of(" \t\r\n");
+  return end != output.npos && output.substr(0, end + 1).ends_with(CLOSING_TEXT.bytes);
+}
+
 std::string Cp1251ToUtf8(std::string_view text) {
   std::string utf8;
   for (const char c : text) {

@@ -49,6 +49,10 @@ std::vector<RunReport> ParseReports(std::string_view text,
 // closing text make it a failed one.
 RunReport ParseOneReport(std::string_view text);
 
+// Whether a run's `output` ends as a report does, with the closing text (white space after it
+// aside): all that a benchmark writes has been written.
+bool EndsWithClosingText(std::string_view output);
+
 // Windows-1251 text as UTF-8, for quoting report lines in messages; control bytes stay as
 // they are (Printable shows them).
 std::string Cp1251ToUtf8(std::string_view text);
