@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupts.h"
 #include "present/charts.h"
 #include "speedup_support.h"
 #include "stats/fleet.h"
@@ -355,6 +357,33 @@ TEST(ChartTest, OnlyAWholeChartCountsAsDrawn) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(ChartIsWhole(c.chart, c.svg), c.whole);
+  }
+}
+
+TEST_F(WritePlotTest, InterruptWhileDrawingLeavesNoChart) {
+  // An interrupt while gnuplot drew was recorded and ignored: the chart was copied all the same.
+  ASSERT_TRUE(InstallInterruptHandlers());
+  const struct {
+    const char* name;
+    std::string gnuplot;
+  } cases[] = {
+      {"during the drawing", "printf '<svg></svg>' > chart.svg; kill -TERM $PPID; sleep 10\n"},
+      {"after the drawing, before the copy",
+       "printf '<svg></svg>' > chart.svg; kill -TERM $PPID\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeGnuplot(c.gnuplot);
+    const auto start = std::chrono::steady_clock::now();
+    const PlotResult result = WritePlot(request_);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ResetInterruptForTesting();
+    EXPECT_TRUE(result.failed);
+    EXPECT_TRUE(Contains(result.message, "interrupted by SIGTERM")) << result.message;
+    EXPECT_LT(seconds, 5);
+    EXPECT_FALSE(fs::exists(request_.path)) << "a chart was written after the interrupt";
+    EXPECT_TRUE(Entries(root_ / "out").empty()) << "something was left beside the chart";
   }
 }
 
