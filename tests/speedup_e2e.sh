@@ -55,6 +55,48 @@ within_1gb() {
   fi
 }
 
+# Runs the command with at most `mb` megabytes of address space (not under AddressSanitizer).
+within_mb() {
+  local mb=$1
+  shift
+  if grep -q -a AddressSanitizer "$tool"; then
+    "$@"
+  else
+    (ulimit -v $((mb * 1000)) && exec "$@")
+  fi
+}
+
+# A session JSON of `runs` runs, each failed with `failure`, from the saved report's session.
+big_session() {
+  python3 - "$work/session.json" "$1" "$2" <<'PY'
+import json, sys
+session = json.load(open(sys.argv[1]))
+run = dict(session["runs"][0], failure=sys.argv[3] or None)
+session["runs"] = [run] * int(sys.argv[2])
+json.dump(session, sys.stdout)
+PY
+}
+
+# Sends `signal` to the command after `delay` seconds; passes when it ended within `within`
+# seconds of the signal with status 128 + the signal and wrote nothing to standard output.
+expect_prompt_interrupt() {
+  local signal=$1 delay=$2 within=$3
+  shift 3
+  "$@" >"$work/out" 2>"$work/err" &
+  local pid=$!
+  sleep "$delay"
+  kill -0 "$pid" 2>/dev/null || fail "ended before SIG$signal came, after ${delay} s: $*"
+  local sent=$SECONDS
+  kill -s "$signal" "$pid"
+  wait "$pid"
+  local status=$?
+  local expected=$((128 + $(kill -l "$signal")))
+  [ "$status" -eq "$expected" ] || fail "exit status $status after SIG$signal, not $expected: $* $(head -c 500 "$work/err")"
+  [ $((SECONDS - sent)) -le "$within" ] || fail "took $((SECONDS - sent)) s to end after SIG$signal: $*"
+  [ ! -s "$work/out" ] || fail "output written after SIG$signal: $*"
+  grep -q "interrupted by SIG$signal" "$work/err" || fail "no word of SIG$signal: $(head -c 500 "$work/err")"
+}
+
 # Passes when standard error holds nothing but warnings and the progress lines of the runs.
 only_warnings_on_stderr() {
   ! grep -v -E '^matbench-speedup: (warning: |run [0-9]+ of )' "$work/err" | grep -q . ||
@@ -230,8 +272,13 @@ failed_writes_are_reported)
   [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot write .*none/session.json: No such file" "$work/err" ||
     fail "not one line naming the export: $(cat "$work/err")"
   cmp -s "$work/out" "$work/table" || fail "the table was cut by the failed export"
-  "$tool" --input "$work/report.txt" --long-csv 2>"$work/err" | { exec <&-; sleep 1; }
-  status=${PIPESTATUS[0]}
+  # The reader is gone before the tool starts: a reader that closed only as the tool began raced
+  # with its first write, which then fitted in the pipe and succeeded.
+  python3 -c 'import os, subprocess, sys
+r, w = os.pipe()
+os.close(r)
+sys.exit(subprocess.run(sys.argv[1:], stdout=w).returncode)' "$tool" --input "$work/report.txt" --long-csv 2>"$work/err"
+  status=$?
   [ "$status" -eq 1 ] || fail "exit status $status when the reader goes away (141 is death by SIGPIPE)"
   ;;
 exports_are_written_while_the_table_shows)
@@ -391,6 +438,83 @@ compare_judges_a_slowed_build_slower)
   expect_refusal "holds raw reports" "$tool" compare "$work/a.json" "$work/report.txt"
   sed 's/"format_version": 1/"format_version": 7/' "$work/b.json" >"$work/v7.json"
   expect_refusal "format version 7" "$tool" compare "$work/a.json" "$work/v7.json"
+  ;;
+interrupt_ends_merge_compare_and_parsing_promptly)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  big_session 100000 "" >"$work/big.json"
+  python3 -c 'import sys; sys.stdout.buffer.write(open(sys.argv[1], "rb").read() * 60000)' "$work/report.txt" >"$work/reports.txt"
+  expect_prompt_interrupt INT 0.3 3 "$tool" merge "$work/big.json" "$work/big.json" "$work/big.json" "$work/big.json"
+  expect_prompt_interrupt TERM 0.3 3 "$tool" compare "$work/big.json" "$work/big.json" --plot "$work/c.svg"
+  expect_prompt_interrupt HUP 0.3 3 "$tool" --input "$work/reports.txt" --plot "$work/r.svg"
+  [ ! -e "$work/c.svg" ] && [ ! -e "$work/r.svg" ] || fail "a chart was written after the interrupt"
+  ! ls "$work"/*.partial-* >/dev/null 2>&1 || fail "a half-written chart was left behind"
+  ;;
+memory_stays_within_a_small_multiple_of_the_input)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  # 64 MiB of serial lines took 2.2 GB; a 64 MiB session of failed runs 1.24 GB, and merge kept
+  # about 190 MB of each such file.
+  python3 -c 'import sys; sys.stdout.buffer.write(b"SerialMulti =  0.060000 \n \n" * (64 * 1024 * 1024 // 27))' >"$work/serial.txt"
+  big_session 150000 "line 3: malformed line: a failure long enough to be kept on the heap" >"$work/failed.json"
+  big_session 90000 "line 3: malformed line: a failure long enough to be kept on the heap" >"$work/failed90k.json"
+  expect_refusal "more than 100000 reports" within_mb 400 "$tool" --input "$work/serial.txt"
+  expect_refusal "more than 100000 runs" within_mb 400 "$tool" --input "$work/failed.json"
+  within_mb 400 "$tool" --input "$work/failed90k.json" >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] || fail "exit status $status for a session of failed runs: $(tail -c 300 "$work/err")"
+  grep -q 'no figures: none of the 90000 runs passed' "$work/err" || fail "not named: $(tail -c 300 "$work/err")"
+  within_mb 400 "$tool" merge "$work/failed90k.json" "$work/failed90k.json" "$work/failed90k.json" \
+    "$work/failed90k.json" "$work/failed90k.json" "$work/failed90k.json" "$work/session.json" >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] || fail "exit status $status for a merge of failed sessions: $(tail -c 300 "$work/err")"
+  [ "$(grep -c '^matbench-speedup: failed: ' "$work/err")" -eq 6 ] || fail "the failed nodes not named: $(tail -c 500 "$work/err")"
+  ;;
+chart_cut_short_is_not_drawn)
+  saved_report
+  mkdir "$work/bin"
+  for kind in svg png; do
+    # gnuplot exits 0 though the disk filled: the chart it leaves is cut short.
+    if [ "$kind" = svg ]; then
+      printf '#!/bin/sh\nprintf "<svg>\\n<g>" >chart.svg\n' >"$work/bin/gnuplot"
+    else
+      printf '#!/bin/sh\nprintf "\\211PNG\\r\\n\\032\\nIHDR" >chart.png\n' >"$work/bin/gnuplot"
+    fi
+    chmod +x "$work/bin/gnuplot"
+    PATH=$work/bin:$PATH "$tool" --input "$work/report.txt" --plot "$work/chart.$kind" >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" -eq 1 ] || fail "exit status $status for a $kind chart cut short"
+    grep -q "chart is cut short" "$work/err" || fail "not named: $(cat "$work/err")"
+    [ ! -e "$work/chart.$kind" ] || fail "the $kind chart cut short was copied"
+  done
+  ;;
+benchmark_lost_after_a_run_fails_the_session)
+  saved_report
+  # The benchmark is gone after its first run, as when a build replaces it under the session.
+  printf '#!/bin/sh\ncat %q\nrm -f "$0"\n' "$work/report.txt" >"$work/vanishing"
+  chmod +x "$work/vanishing"
+  "$tool" --bench "$work/vanishing" --runs 3 >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] || fail "exit status $status when the benchmark could not be started again"
+  grep -q 'the session stopped after 1 run: the benchmark could not be started again: No such file' "$work/err" ||
+    fail "not said why: $(cat "$work/err")"
+  ;;
+escapes_from_a_session_file_reach_the_terminal_escaped)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  python3 - "$work/session.json" >"$work/hostile.json" <<'PY'
+import json, sys
+session = json.load(open(sys.argv[1]))
+session["session"]["placement"] = "\x1b]0;owned\x07\x1b[2J"
+session["session"]["interrupted"] = "\x1b[31mSIGINT"
+session["context"]["host"] = "\x1b]0;host\x07"
+json.dump(session, sys.stdout)
+PY
+  for format in "" --csv --long-csv; do
+    "$tool" --input "$work/hostile.json" $format >"$work/out" 2>"$work/err"
+    ! grep -q -P '\x1b|\x07' "$work/err" "$work/out" || fail "a raw escape reached the terminal with '$format': $(cat -v "$work/err" "$work/out" | head -5)"
+  done
+  grep -q -F '\x1B]0;owned\x07\x1B[2J' "$work/err" || fail "the placement not shown escaped: $(cat "$work/err")"
   ;;
 *)
   fail "unknown case $case_name"

@@ -61,6 +61,40 @@ TEST(RunProcess, TimeLimitKillsAScriptsBackgroundGrandchildToo) {
   EXPECT_TRUE(GoneSoon(std::stoi(result.output)));
 }
 
+TEST(RunProcess, BackgroundProcessesEndWithARunThatExitedNormally) {
+  // Only a run cut short ended its group: a benchmark's background processes outlived every run
+  // and the session.
+  const ProcessResult result = Sh("sleep 30 >/dev/null 2>&1 & echo $!; exit 0", Limited(20));
+  EXPECT_EQ(result.failure, "");
+  ASSERT_FALSE(result.output.empty());
+  EXPECT_TRUE(GoneSoon(std::stoi(result.output)));
+}
+
+TEST(RunProcess, GrandchildHoldingTheOutputOpenDoesNotHoldAWholeRun) {
+  // Capture waited for every writer to close the output, so a complete, exit-0 run failed as
+  // "timed out" when a grandchild kept it open.
+  ProcessOptions options = Limited(20);
+  options.output_whole = [](std::string_view output) { return output.ends_with("whole"); };
+  const struct {
+    const char* name;
+    const char* script;
+    const char* failure;
+  } cases[] = {
+      {"whole, exit 0", "sleep 30 & printf whole; exit 0", ""},
+      {"whole, exit 3", "sleep 30 & printf whole; exit 3", "exit status 3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ProcessResult result = Sh(c.script, options);
+    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(result.output, "whole");
+    EXPECT_LT(result.wall_seconds, 5);
+  }
+  // An output that is not whole still waits for its writers, up to the time limit.
+  const ProcessResult unfinished = Sh("sleep 30 & printf half; exit 0", Limited(0.5));
+  EXPECT_EQ(unfinished.failure, "timed out after 0.5 s");
+}
+
 TEST(RunProcess, ChildIgnoringSigtermIsKilledAfterTheGrace) {
   const ProcessResult result = Sh("trap '' TERM; sleep 10", Limited(0.2, 0.2));
   EXPECT_EQ(result.failure, "timed out after 0.2 s");

@@ -63,6 +63,36 @@ TEST(TextTest, CutsByCodePointsNeverInsideACharacter) {
   }
 }
 
+TEST(TextTest, TableColumnsAndQuotedExcerptsNeverSplitACharacter) {
+  // printf's "%-16.16s" counts bytes: it cut "узел-…" inside a letter and padded it short.
+  const struct {
+    std::string text;
+    std::size_t columns;
+    std::string padded;
+  } columns[] = {
+      {"n1", 4, "n1  "},     {"abcdef", 4, "abcd"}, {"узел-узел", 6, "узел-у"},
+      {"узел", 6, "узел  "}, {"", 2, "  "},
+  };
+  for (const auto& c : columns) {
+    SCOPED_TRACE(c.text + " in " + std::to_string(c.columns));
+    EXPECT_EQ(Padded(c.text, c.columns), c.padded);
+    EXPECT_EQ(Columns(Padded(c.text, c.columns)), c.columns);
+  }
+  const struct {
+    std::string text;
+    std::size_t bytes;
+    std::string excerpt;
+  } excerpts[] = {
+      {"abcdef", 6, "abcdef"}, {"abcdef", 3, "abc…"},
+      {"аб", 3, "а…"},  // the second letter's first byte left out with it
+      {"аб", 2, "а…"},         {std::string(1'000'000, 'x'), 5, "xxxxx…"},
+  };
+  for (const auto& c : excerpts) {
+    SCOPED_TRACE(c.text.substr(0, 20) + " to " + std::to_string(c.bytes));
+    EXPECT_EQ(Excerpt(c.text, c.bytes), c.excerpt);
+  }
+}
+
 TEST(TextTest, FittedLinesStayWithinTheirWidthAndCutTheLongestPartFirst) {
   const std::string line = FitLine({"host n1", std::string(80, 'x'), "kernel 6.1"}, "; ", 40);
   EXPECT_EQ(Columns(line), 40u);

@@ -35,6 +35,11 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
       {{"--bind", "close,spread"}, ""},
       {{"--bind", "close,nearby"}, "\"close,nearby\""},
       {{"--bind", "close,close"}, "twice"},
+      // Ignored silently: the session ran without the placement study asked for.
+      {{"--bind", ""}, "--bind needs a value"},
+      // Named in reverse order, as CLI11 is given the arguments reversed.
+      {{"first", "second"}, "unknown arguments \"first\" \"second\""},
+      {{"merge", "a.json", "--x1", "--x2"}, "unknown arguments \"--x1\" \"--x2\""},
       {{"--processors", "4"}, "--input"},
       {{"--input", "x.txt", "--processors", "0"}, "\"0\""},
       {{"compare", "a.json", "b.json", "--json", "--fail-if-slower", "5%"}, ""},

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/interrupts.h"
 #include "present/charts.h"
 #include "speedup_support.h"
 #include "stats/fleet.h"
@@ -222,7 +224,8 @@ TEST_F(WritePlotTest, HostilePathGetsTheChartAndHostileTextRunsNothing) {
 
 TEST_F(WritePlotTest, GnuplotGetsOnlyTheScriptNameInAPrivateFolder) {
   const fs::path seen = root_ / "seen";
-  FakeGnuplot("echo $# \"$@\" \"$PWD\" > '" + seen.string() + "'; printf svg > chart.svg\n");
+  FakeGnuplot("echo $# \"$@\" \"$PWD\" > '" + seen.string() +
+              "'; printf '<svg></svg>' > chart.svg\n");
   request_.path = (root_ / "out" / "-e.svg").string();
   ASSERT_EQ(WritePlot(request_).message, "");
   const std::string prefix = "1 chart.gp " + (root_ / "tmp" / "matbench-plot-").string();
@@ -329,6 +332,58 @@ TEST(FleetChartTest, ChartDrawsEachNodeUpToEightThenTheFleetBandAndTheNamedNodes
     if (!speedup.median || !speedup.low || !speedup.high) continue;
     EXPECT_NEAR(*speedup.median, std::min(team.threads, 2), 1e-9);
     EXPECT_NEAR(*speedup.high - *speedup.low, 0.0, 1e-9);
+  }
+}
+
+TEST(ChartTest, OnlyAWholeChartCountsAsDrawn) {
+  // A chart cut short in a full temporary folder was copied and reported as drawn.
+  const std::string png_end = std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+  const std::string png_start = "\x89PNG\r\n\x1A\n";
+  const struct {
+    const char* name;
+    std::string chart;
+    bool svg;
+    bool whole;
+  } cases[] = {
+      {"whole SVG", "<svg>\n<g/>\n</svg>\n", true, true},
+      {"SVG cut short", "<svg>\n<g/>\n</sv", true, false},
+      {"SVG cut at a tag's end", "<svg>\n<g/>\n", true, false},
+      {"whole PNG", png_start + "IHDR....IDAT...." + png_end, false, true},
+      {"PNG cut before IEND", png_start + "IHDR....IDAT....", false, false},
+      {"PNG cut inside IEND", png_start + "IHDR...." + png_end.substr(0, 9), false, false},
+      {"no PNG at all", "IHDR" + png_end, false, false},
+      {"empty", "", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ChartIsWhole(c.chart, c.svg), c.whole);
+  }
+}
+
+TEST_F(WritePlotTest, InterruptWhileDrawingLeavesNoChart) {
+  // An interrupt while gnuplot drew was recorded and ignored: the chart was copied all the same.
+  ASSERT_TRUE(InstallInterruptHandlers());
+  const struct {
+    const char* name;
+    std::string gnuplot;
+  } cases[] = {
+      {"during the drawing", "printf '<svg></svg>' > chart.svg; kill -TERM $PPID; sleep 10\n"},
+      {"after the drawing, before the copy",
+       "printf '<svg></svg>' > chart.svg; kill -TERM $PPID\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeGnuplot(c.gnuplot);
+    const auto start = std::chrono::steady_clock::now();
+    const PlotResult result = WritePlot(request_);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ResetInterruptForTesting();
+    EXPECT_TRUE(result.failed);
+    EXPECT_TRUE(Contains(result.message, "interrupted by SIGTERM")) << result.message;
+    EXPECT_LT(seconds, 5);
+    EXPECT_FALSE(fs::exists(request_.path)) << "a chart was written after the interrupt";
+    EXPECT_TRUE(Entries(root_ / "out").empty()) << "something was left beside the chart";
   }
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "present/reporter.h"
 #include "speedup_support.h"
 #include "stats/diagnostics.h"
@@ -143,6 +144,24 @@ TEST(ReportersTest, MarkdownTablesHaveARowPerFigureAndEscapeEveryPipe) {
                       7)
                 .size(),
             2u + 21u);
+}
+
+TEST(ReportersTest, FleetTableCutsLongNamesBetweenCharacters) {
+  // The node and CPU columns were cut by bytes, splitting a two-byte letter in half.
+  std::string refusal;
+  const std::string host = "узел-вычислительный-1";
+  const NodeInput node = ReadNode("a.json",
+                                  SessionFile(SessionBuilder()
+                                                  .Host(host)
+                                                  .CpuModel("Процессор Эльбрус-8СВ")
+                                                  .Processors(2)
+                                                  .TimedRuns(4, 1.0)
+                                                  .Build()),
+                                  refusal);
+  ASSERT_TRUE(refusal.empty()) << refusal;
+  const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(BuildFleet({node}));
+  EXPECT_EQ(ValidUtf8(table), table) << table;
+  EXPECT_NE(table.find("узел-вычислитель Процессор Эльбр     2 "), std::string::npos) << table;
 }
 
 }  // namespace

@@ -54,6 +54,11 @@ TEST(InputsTest, ReadNodeMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
   };
   const Case cases[] = {
       {"whole", whole, std::nullopt, "", true, ""},
+      // Refused as "not a session JSON": the mark hid the opening brace.
+      {"byte-order mark", "\xEF\xBB\xBF" + whole, std::nullopt, "", true, ""},
+      // Named "not valid JSON", as if the file were cut off.
+      {"number beyond a double", whole.substr(0, whole.rfind('}')) + R"(, "x": 1e400})",
+       Kind::kMalformed, "a number out of range: 1e400", false, ""},
       {"interrupted", cut_short, Kind::kInterrupted, "interrupted by SIGTERM after 3 runs", true,
        ""},
       {"benchmark lost", lost_bench, Kind::kStopped, "the benchmark could not be started again",

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "base/policy.h"
+#include "base/text.h"
 #include "speedup_support.h"
 #include "test_support.h"
 
@@ -58,6 +60,9 @@ TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
        "line 23: report truncated: no closing text"},
       {"negative time", Replaced(whole, "= 0.034000", "= -0.034000"),
        "line 6: malformed line: a negative time"},
+      // printf's text of a small negative time: accepted, it passed as a time of 0.
+      {"negative zero time", Replaced(whole, "= 0.034000", "= -0.000000"),
+       "line 6: malformed line: a negative time"},
       {"control bytes", Replaced(whole, "( 3 потоков ) = 0.033000", "( 3 \x1b[2J\x07 ) = 0.033000"),
        "line 5: malformed line: \"ParallelMulti ( 3 \\x1B[2J\\x07 ) = 0.033000"},
       {"converted to UTF-8",
@@ -73,6 +78,30 @@ TEST(ReportParserTest, NamesTheLineThatBreaksAReport) {
     EXPECT_EQ(reports.size(), 1u);
     if (reports.size() != 1) continue;
     EXPECT_EQ(reports[0].failure.rfind(c.failure, 0), 0u) << reports[0].failure;
+  }
+}
+
+TEST(ReportParserTest, QuotesAtMostAShortPieceOfAHugeMalformedLine) {
+  // A 2 MB line was quoted whole, making a 2 MB message (and a 2 MB failure in the session).
+  const struct {
+    const char* name;
+    std::string line;
+    bool cut;
+  } cases[] = {
+      {"2 MB of letters", std::string(2'000'000, 'x'), true},
+      {"2 MB of Cyrillic",
+       Cp1251(std::string(600'000, 'x') + "потоков") + std::string(1'000'000, '\xEF'), true},
+      {"exactly the limit", std::string(QUOTED_LINE_BYTES, 'y'), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<RunReport> reports = ParseReports(c.line + "\n" + ReportText());
+    EXPECT_FALSE(reports.empty());
+    if (reports.empty()) continue;
+    const std::string& failure = reports.front().failure;
+    EXPECT_LE(failure.size(), QUOTED_LINE_BYTES * 2 + 64) << failure.substr(0, 300);
+    EXPECT_EQ(failure.ends_with("…\""), c.cut) << failure.substr(0, 300);
+    EXPECT_EQ(ValidUtf8(failure), failure) << "the cut splits a character";
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/policy.h"
 #include "present/reporter.h"
 #include "speedup_support.h"
 #include "stats/diagnostics.h"
@@ -73,7 +74,14 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
       {"requested runs 1e300", whole, Kind::kMalformed, "requested_runs 1e+300 is not"},
       {"requested runs 2.5", whole, Kind::kMalformed, "requested_runs 2.5 is not"},
       {"requested runs beyond int", whole, Kind::kMalformed, "requested_runs 2147483648"},
-      {"requested runs negative", whole, Kind::kMalformed, "requested_runs -3 is not"}};
+      {"requested runs negative", whole, Kind::kMalformed, "requested_runs -3 is not"},
+      // Printed as they stood before: "-4 processors", a precision of -5%.
+      {"negative processors", whole, Kind::kMalformed, "\"processors\" must be an integer from 1"},
+      {"no cores", whole, Kind::kMalformed, "\"cores\" must be an integer from 1"},
+      {"negative load", whole, Kind::kMalformed, "\"load_before\" must be a number from 0 up"},
+      {"negative precision", whole, Kind::kMalformed, "precision -0.05 is not a fraction"},
+      {"precision of 150%", whole, Kind::kMalformed, "precision 1.5 is not a fraction"},
+      {"negative zero time", whole, Kind::kMalformed, "run 1's serial time is not a time"}};
   cases[0].json["format"] = "something else";
   cases[1].json["format_version"] = 99;
   cases[2].json["runs"][1]["parallel_s"].erase(0);
@@ -85,6 +93,12 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   cases[7].json["session"]["requested_runs"] = 2.5;
   cases[8].json["session"]["requested_runs"] = 2147483648u;
   cases[9].json["session"]["requested_runs"] = -3;
+  cases[10].json["context"]["processors"] = -4;
+  cases[11].json["context"]["cores"] = 0;
+  cases[12].json["context"]["load_before"] = -1.5;
+  cases[13].json["session"]["precision"] = -0.05;
+  cases[14].json["session"]["precision"] = 1.5;
+  cases[15].json["runs"][0]["serial_s"] = -0.0;
   for (const Broken& c : cases) {
     SCOPED_TRACE(c.name);
     Session read;
@@ -95,6 +109,70 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   }
   Session read;
   EXPECT_FALSE(ReadSession(whole, read)) << "the unbroken session is refused as well";
+}
+
+TEST(SessionJsonTest, ReadingTheFileTextNamesWhatIsWrongWithIt) {
+  const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
+  const std::string whole = SessionFile(session, Analyse(session));
+  std::string many_runs = whole;
+  {
+    nlohmann::json json = nlohmann::json::parse(whole);
+    nlohmann::json runs = nlohmann::json::array();
+    for (std::size_t i = 0; i <= MAX_INPUT_RUNS; ++i) runs.push_back(json["runs"][0]);
+    json["runs"] = runs;
+    many_runs = json.dump();
+  }
+  std::string huge_number = whole;
+  huge_number.replace(huge_number.find("\"serial_s\": ") + 12, 0, "1e400, \"x\": ");
+  using Kind = ReadError::Kind;
+  const struct {
+    const char* name;
+    std::string text;
+    Kind kind;
+    const char* message;  // part of it; empty: read
+    std::size_t runs;
+  } cases[] = {
+      {"whole", whole, Kind::kNone, "", 3},
+      // Taken for raw reports, and nlohmann's own reading of it not tried.
+      {"a byte-order mark first", "\xEF\xBB\xBF" + whole, Kind::kNone, "", 3},
+      // Called "not valid JSON (truncated?)", sending the user looking for a cut file.
+      {"a number beyond a double", huge_number, Kind::kMalformed, "a number out of range: 1e400",
+       0},
+      {"cut off", whole.substr(0, whole.size() / 2), Kind::kNotJson, "not valid JSON", 0},
+      {"more runs than any session makes", many_runs, Kind::kMalformed, "more than 100000 runs", 0},
+      {"runs listed twice: the last counts",
+       whole.substr(0, whole.rfind('}')) + R"(, "runs": [])" + "}", Kind::kMalformed, "no runs", 0},
+      {"a run that is no object", R"({"format": "matbench-speedup session", "format_version": 1,
+          "session": {}, "context": {}, "runs": [3]})",
+       Kind::kMalformed, "run 1 is not an object", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Session read;
+    const ReadError error = ReadSessionText(c.text, read);
+    EXPECT_EQ(error.kind, c.kind) << error.message;
+    EXPECT_NE(error.message.find(c.message), std::string::npos) << error.message;
+    EXPECT_EQ(read.runs.size(), c.runs);
+  }
+}
+
+TEST(SessionJsonTest, ReadingTheFileTextGivesWhatReadingTheDocumentGives) {
+  // The text is read run by run; the result must be the document's, every run and field alike.
+  const Session session = SessionBuilder()
+                              .FullContext()
+                              .Requested(6)
+                              .TimedRuns(4, 1.0)
+                              .FailedRun("line 3: malformed line")
+                              .Interrupted("SIGINT")
+                              .Build();
+  const std::string text = SessionFile(session, Analyse(session));
+  Session from_text;
+  Session from_document;
+  EXPECT_FALSE(ReadSessionText(text, from_text));
+  EXPECT_FALSE(ReadSession(nlohmann::json::parse(text), from_document));
+  EXPECT_EQ(from_text.runs.size(), 5u);
+  EXPECT_EQ(SessionFile(from_text, Analyse(from_text)), text);
+  EXPECT_EQ(SessionFile(from_document, Analyse(from_document)), text);
 }
 
 TEST(SessionJsonTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {

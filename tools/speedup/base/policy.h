@@ -34,6 +34,15 @@ inline constexpr double RUN_TIMEOUT_FLOOR_SECONDS = 60.0;
 // Cap on what one input holds: a saved report is about 1 KB, a session JSON about 1 KB a run.
 inline constexpr std::size_t MAX_INPUT_BYTES = std::size_t{64} << 20;
 
+// A line quoted in a message shows at most this many bytes of itself, then "…": one malformed
+// line of megabytes must not become a message of megabytes.
+inline constexpr std::size_t QUOTED_LINE_BYTES = 200;
+
+// Most runs one input may hold: a hundred times the most a session makes (MAX_RUNS). Each run
+// read costs about 300 bytes, so an input's runs stay within about 30 MB however small its
+// reports are (a saved report can be a 27-byte line).
+inline constexpr std::size_t MAX_INPUT_RUNS = 100000;
+
 // --- Intervals and marks ---
 
 // Confidence sought for every interval.

@@ -158,6 +158,8 @@ std::string StartErrorText(const std::string& program, const std::string& direct
 }
 
 struct Reaping {
+  bool exited = false;  // the child has ended; unreaped, it holds its group's id
+  int exit_signal = 0;  // the signal that ended it, as waitid saw it
   bool reaped = false;
   bool status_lost = false;  // someone else reaped it, e.g. with SIGCHLD ignored
   int status = 0;
@@ -180,9 +182,25 @@ void Reap(pid_t child, int flags, Reaping* reaping) {
   }
 }
 
+// Notes whether the child has ended, leaving it unreaped: as a zombie it keeps its process id, and
+// so its group's, from being given to another process until the group has been signalled.
+void LookForExit(pid_t child, Reaping* reaping) {
+  if (reaping->exited) return;
+  siginfo_t info = {};
+  while (waitid(P_PID, child, &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+    if (errno == ECHILD) reaping->exited = reaping->reaped = reaping->status_lost = true;
+    if (errno != EINTR) return;
+  }
+  if (info.si_pid != child) return;  // still running
+  reaping->exited = true;
+  if (info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED)
+    reaping->exit_signal = info.si_status;
+}
+
 // Leaves the child time to act on SIGTERM, then kills what is left of its group, the grandchildren
-// of a shell script included. Waiting for the whole group instead could take the full grace: a
-// killed orphan answers kill() as a zombie until init gets round to reaping it.
+// of a shell script included, and reaps the child. Waiting for the whole group instead could take
+// the full grace: a killed orphan answers kill() as a zombie until init gets round to reaping it.
+// A child that has exited already is given no grace: its group is killed at once.
 void EndGroup(pid_t child, double grace_seconds, Reaping* reaping) {
   SignalGroup(child, SIGTERM);
   // A stopped process acts on SIGTERM only once it runs again.
@@ -191,10 +209,11 @@ void EndGroup(pid_t child, double grace_seconds, Reaping* reaping) {
       Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
                          std::clamp(grace_seconds, 0.0, LONGEST_LIMIT_SECONDS)));
   int pause_milliseconds = 1;
-  while (!reaping->reaped && Clock::now() < give_up) {
+  LookForExit(child, reaping);
+  while (!reaping->exited && Clock::now() < give_up) {
     if (poll(nullptr, 0, pause_milliseconds) < 0 && errno != EINTR) break;
     pause_milliseconds = std::min(2 * pause_milliseconds, 20);
-    Reap(child, WNOHANG, reaping);
+    LookForExit(child, reaping);
   }
   SignalGroup(child, SIGKILL);
   if (!reaping->reaped) Reap(child, 0, reaping);
@@ -293,8 +312,15 @@ std::string ReadReady(Stream& stream, const ProcessOptions& options,
   return "";
 }
 
-// Captures the child's streams until it is reaped with both closed, an interrupt comes, the
-// deadline passes, its output grows too large or the tool itself fails (returned).
+// Whether `fd` has something to read (or its end) right now.
+bool Readable(int fd) {
+  pollfd polled = {fd, POLLIN, 0};
+  return poll(&polled, 1, 0) > 0 && polled.revents != 0;
+}
+
+// Captures the child's streams until it has exited with both closed (or with its output whole
+// as `options.output_whole` judges it, all it wrote read), an interrupt comes, the deadline
+// passes, its output grows too large or the tool itself fails (returned).
 std::string Capture(pid_t child, Stream (&streams)[2], const ProcessOptions& options,
                     const std::function<void(std::string_view)>& on_output, Clock::time_point start,
                     Reaping& reaping, ProcessResult& result) {
@@ -304,8 +330,14 @@ std::string Capture(pid_t child, Stream (&streams)[2], const ProcessOptions& opt
                   std::min(options.time_limit_seconds, LONGEST_LIMIT_SECONDS)));
   int pause_milliseconds = 1;
   for (;;) {
-    if (!reaping.reaped) Reap(child, WNOHANG, &reaping);
-    if (reaping.reaped && streams[0].fd < 0 && streams[1].fd < 0) return "";
+    LookForExit(child, &reaping);
+    if (reaping.exited && streams[0].fd < 0 && streams[1].fd < 0) return "";
+    // A descendant may keep the output open long after the child is gone: a report that is
+    // whole is the run's, however long they live.
+    if (reaping.exited && options.output_whole && streams[0].fd >= 0 && !Readable(streams[0].fd) &&
+        options.output_whole(result.output)) {
+      return "";
+    }
     if ((result.interrupted = PendingInterrupt()) != 0) return "";
     const auto now = Clock::now();
     if (limited && now >= deadline) {
@@ -402,14 +434,12 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   Reaping reaping;
   const std::string tool_error =
       Capture(child, streams, options, on_output, start, reaping, result);
-  if (result.interrupted == 0 && reaping.reaped && !reaping.status_lost &&
-      WIFSIGNALED(reaping.status) && IsInterruptSignal(WTERMSIG(reaping.status))) {
+  if (result.interrupted == 0 && reaping.exited && IsInterruptSignal(reaping.exit_signal)) {
     result.interrupted = AwaitedInterrupt();
   }
-  if (result.interrupted != 0 || result.timed_out || result.output_too_large ||
-      !tool_error.empty()) {
-    EndGroup(child, options.grace_seconds, &reaping);
-  }
+  // Ends what is left of the group however the run went: background processes the benchmark
+  // started must not outlive its run. A child still running gets its grace.
+  EndGroup(child, reaping.exited ? 0.0 : options.grace_seconds, &reaping);
   for (const Stream& stream : streams) {
     if (stream.fd >= 0) Close(stream.fd);
   }

@@ -31,6 +31,10 @@ struct ProcessOptions {
   std::vector<std::string> extra_environment;
   // The child's working directory; empty: the tool's own.
   std::string working_directory;
+  // Once the child has exited, captured output for which this is true is whole: capture ends
+  // without waiting for a descendant that keeps the output open. Empty: capture ends when every
+  // writer has closed it (or at the time limit).
+  std::function<bool(std::string_view output)> output_whole;
 };
 
 struct ProcessResult {
@@ -53,7 +57,9 @@ struct ProcessResult {
 };
 
 // Runs `argv` (non-empty; the program is looked up in PATH unless it contains '/') in a process
-// group of its own with standard input on /dev/null and standard output captured. `on_output`,
+// group of its own with standard input on /dev/null and standard output captured. When the child
+// has ended, by itself or not, what is left of its group (background processes it started) is
+// killed, while the unreaped child still holds the group's id. `on_output`,
 // if set, sees each piece of captured output as it arrives and must not throw (the child would be
 // left running). Returns once the child is reaped; a pending interrupt ends the child's group, and
 // one pending at the call keeps it from starting.

@@ -114,6 +114,24 @@ std::size_t Columns(std::string_view text) {
                        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
 }
 
+std::string Padded(const std::string& text, std::size_t columns) {
+  std::size_t end = 0;
+  std::size_t code_points = 0;
+  for (; end < text.size(); ++end) {
+    if ((static_cast<unsigned char>(text[end]) & 0xC0) != 0x80 && code_points++ == columns) break;
+  }
+  std::string cell = text.substr(0, end);
+  cell.append(columns - std::min(columns, Columns(cell)), ' ');
+  return cell;
+}
+
+std::string Excerpt(std::string_view text, std::size_t bytes) {
+  if (text.size() <= bytes) return std::string(text);
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end)) + "…";
+}
+
 std::string Cut(const std::string& text, std::size_t columns) {
   if (Columns(text) <= columns) return text;
   std::size_t code_points = 0;

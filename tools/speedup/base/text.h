@@ -39,6 +39,14 @@ std::size_t Columns(std::string_view text);
 // `text` cut to `columns` (at least 1) code points, ending in "…" when anything was cut.
 std::string Cut(const std::string& text, std::size_t columns);
 
+// The first `columns` code points of `text`, padded with spaces to fill them: a column of a
+// table, cut as printf's "%-16.16s" would cut it but never inside a character.
+std::string Padded(const std::string& text, std::size_t columns);
+
+// At most the first `bytes` bytes of `text`, never ending inside a UTF-8 character, followed by
+// "…" when anything was left out: a hostile line quoted in a message stays short.
+std::string Excerpt(std::string_view text, std::size_t bytes);
+
 // `parts` joined by `separator`, the longest parts cut (never below 12 columns) until the line
 // fits `width` columns; a line of very many parts is then cut as a whole.
 std::string FitLine(std::vector<std::string> parts, const std::string& separator,

@@ -1,3 +1,4 @@
+#include "base/interrupts.h"
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
@@ -32,6 +33,7 @@ int CompareCommand(const Options& options) {
   for (int i = 0; i < 2; ++i) {
     if (!ReadComparedSession(options.compared[i], sides[i])) return 2;
   }
+  if (PendingInterrupt() != 0) return 1;
   const Comparison comparison = CompareSessions(sides[0], sides[1]);
   for (const std::string& warning : ComparisonWarnings(comparison)) {
     Complain("warning: " + warning);

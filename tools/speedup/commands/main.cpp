@@ -12,8 +12,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!options.help_text.empty()) return WriteOut(options.help_text) ? 0 : 1;
-  if (options.command == Command::kCompare) return CompareCommand(options);
-  if (options.command == Command::kMerge) return MergeCommand(options);
-  if (options.command == Command::kTrace) return TraceCommand(options);
-  return SessionCommand(options);
+  const int status = options.command == Command::kCompare ? CompareCommand(options)
+                     : options.command == Command::kMerge ? MergeCommand(options)
+                     : options.command == Command::kTrace ? TraceCommand(options)
+                                                          : SessionCommand(options);
+  // However far a command got, an interrupt it saw ends the tool as the signal would have.
+  if (const int signal_number = PendingInterrupt(); signal_number != 0) {
+    if (status != 128 + signal_number) Complain("interrupted by " + SignalName(signal_number));
+    return 128 + signal_number;
+  }
+  return status;
 }

@@ -1,3 +1,4 @@
+#include "base/interrupts.h"
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
@@ -10,19 +11,21 @@
 namespace speedup {
 namespace {
 
-// Every file as a node; false, with a message, when one is not a session of this version.
+// Every file as a node; false, with a message, when one is not a session of this version, and
+// false when an interrupt came. Each file's text is let go once its node is read.
 bool ReadNodes(const std::vector<std::string>& paths, std::vector<NodeInput>& nodes) {
   for (const std::string& path : paths) {
-    std::string text;
-    const bool read = ReadInput(path, text);
+    if (PendingInterrupt() != 0) return false;
+    std::optional<std::string> text(std::in_place);
+    if (!ReadInput(path, *text)) text.reset();
     std::string refusal;
-    nodes.push_back(ReadNode(path, read ? std::optional(text) : std::nullopt, refusal));
+    nodes.push_back(ReadNode(path, text, refusal));
     if (!refusal.empty()) {
-      Complain(refusal);
+      if (PendingInterrupt() == 0) Complain(refusal);
       return false;
     }
   }
-  return true;
+  return PendingInterrupt() == 0;
 }
 
 // Names each node that failed or was cut short; true when there was one.
@@ -47,6 +50,7 @@ int MergeCommand(const Options& options) {
   std::vector<NodeInput> inputs;
   if (!ReadNodes(options.merged, inputs)) return 2;
   const Fleet fleet = BuildFleet(std::move(inputs));
+  if (PendingInterrupt() != 0) return 1;
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
   const Figures band = FleetBand(fleet);
   const PlotRequest chart = FleetChart(options.plot, fleet, band);

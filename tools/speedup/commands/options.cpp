@@ -27,9 +27,6 @@ std::optional<Number> WholeNumber(std::string_view text) {
 // CLI11's message, told in this tool's words where its own would puzzle.
 std::string Explained(const CLI::ParseError& error) {
   const std::string what = error.what();
-  if (dynamic_cast<const CLI::ExtrasError*>(&error) != nullptr) {
-    return "unknown argument " + Quoted(what.substr(what.find(": ") + 2));
-  }
   if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
     const std::string name = what.substr(0, what.find(':'));
     if (what.find("missing") != what.npos) return name + " needs a value";
@@ -298,6 +295,7 @@ std::string ReadPlacements(const std::string& bind, std::vector<std::string>& pl
 std::string CheckOutputs(const RawOptions& raw, Options& options) {
   if (options.input.empty() && raw.input_option->count() > 0) return "--input needs a value";
   if (options.bench.empty() && raw.bench_option->count() > 0) return "--bench needs a value";
+  if (raw.bind.empty() && raw.bind_option->count() > 0) return "--bind needs a value";
   if (!options.plot.empty() && !EndsWith(options.plot, ".svg") && !EndsWith(options.plot, ".png")) {
     return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
   }
@@ -350,6 +348,13 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
   } catch (const CLI::CallForVersion& version) {
     options.help_text = version.what() + std::string("\n");
     return "";
+  } catch (const CLI::ExtrasError&) {
+    // CLI11's own message lists them last first, as it is given the arguments reversed; its list
+    // of what remains keeps them in the order given.
+    const std::vector<std::string> extras = app.remaining(true);
+    std::vector<std::string> shown;
+    for (const std::string& extra : extras) shown.push_back(Quoted(extra));
+    return (extras.size() == 1 ? "unknown argument " : "unknown arguments ") + Joined(shown, " ");
   } catch (const CLI::ParseError& error) {
     return Explained(error);
   }

@@ -1,10 +1,12 @@
 #include "commands/output.h"
 
+#include "base/interrupts.h"
 #include "base/io.h"
 
 namespace speedup {
 
-bool Deliver(const std::string& text, const PlotRequest* chart) {
+bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_interrupt) {
+  if (!despite_interrupt && PendingInterrupt() != 0) return false;
   bool delivered = WriteOut(text);
   if (chart != nullptr && !chart->path.empty() && !chart->curves.empty()) {
     const PlotResult plot = WritePlot(*chart);

@@ -13,8 +13,10 @@
 namespace speedup {
 
 // Writes `text` to standard output and draws `chart` when it has a path and curves; false, with
-// a message, when either failed. A missing gnuplot is said but is no failure.
-bool Deliver(const std::string& text, const PlotRequest* chart);
+// a message, when either failed. A missing gnuplot is said but is no failure. Writes nothing once
+// an interrupt is pending, unless `despite_interrupt` (the finished runs of an interrupted
+// session are its results): an interrupted command leaves no output behind.
+bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_interrupt = false);
 
 // Writes each export's report, made by `report` from the reporter of its format, to its file;
 // false, with a one-line message for each file that could not be written.

@@ -65,15 +65,17 @@ bool Settled(const std::vector<const Session*>& sessions,
 
 // Reports the sessions of one command: failed runs, warnings, the figures, for a placement
 // study the comparison of each placement with the first, and the chart. Returns the exit
-// status: 0, or 1 when a run failed, no run passed or an output could not be written.
-int Report(const Options& options, const std::vector<Session>& sessions) {
+// status: 0, or 1 when a run failed, no run passed or an output could not be written. `measured`:
+// the sessions ran here, so an interrupt that ended them still leaves their finished runs
+// written.
+int Report(const Options& options, const std::vector<Session>& sessions, bool measured) {
   bool failed = false;
   std::vector<const Session*> reported;
   std::vector<SessionAnalysis> analyses;
   analyses.reserve(sessions.size());
   for (const Session& session : sessions) {
     const std::string name = PlacementName(session);
-    if (!name.empty()) Complain(name + ":");
+    if (!name.empty()) Complain(Printable(name) + ":");
     failed = !NameFailedRuns(session) || failed;
     if (PassedReports(session).empty()) {
       Complain(session.runs.empty() ? std::string("no figures: no run finished")
@@ -107,7 +109,7 @@ int Report(const Options& options, const std::vector<Session>& sessions) {
     text = reporter->StudyReport(named, comparisons);
   }
   const PlotRequest chart = SessionsChart(options.plot, named);
-  failed = !Deliver(text, &chart) || failed;
+  failed = !Deliver(text, &chart, measured && sessions.back().interrupted.has_value()) || failed;
   const bool exported = WriteExports(options.exports, [&](const Reporter& format) {
     if (!options.placements.empty()) return format.StudyReport(named, comparisons);
     return format.SessionReport(*reported.front(), analyses.front());
@@ -147,7 +149,8 @@ int SessionCommand(const Options& options) {
   if (!options.input.empty()) {
     Session session;
     if (!ReadSessionFile(options.input, options.processors, session)) return 2;
-    return Report(options, {session});
+    if (PendingInterrupt() != 0) return 1;
+    return Report(options, {session}, false);
   }
   std::string error;
   const std::vector<Session> sessions = MeasureSessions(options, error);
@@ -155,11 +158,19 @@ int SessionCommand(const Options& options) {
     Complain(error);
     return 2;
   }
-  const int status = Report(options, sessions);
+  const int status = Report(options, sessions, true);
   if (const Session& last = sessions.back(); last.interrupted) {
     Complain("interrupted by " + *last.interrupted + " after " + std::to_string(last.runs.size()) +
              " of " + std::to_string(*last.requested_runs) + " runs");
     return 128 + PendingInterrupt();
+  }
+  // A benchmark that could not be started again is a fault, whatever the runs before it gave.
+  for (const Session& session : sessions) {
+    if (session.stopped && session.stopped->kind == StopReason::Kind::kBenchmarkLost) {
+      Complain("the session stopped after " + CountText(session.runs.size(), "run", "runs") + ": " +
+               Printable(StopText(*session.stopped)));
+      return 1;
+    }
   }
   return status;
 }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <iterator>
 
+#include "base/interrupts.h"
 #include "base/io.h"
 #include "base/process.h"
 #include "base/text.h"
@@ -312,6 +313,17 @@ std::string GnuplotString(std::string_view text) {
   return quoted + "'";
 }
 
+bool ChartIsWhole(std::string_view chart, bool svg) {
+  if (svg) {
+    const std::size_t end = chart.find_last_not_of(" \t\r\n");
+    return end != chart.npos && chart.substr(0, end + 1).ends_with("</svg>");
+  }
+  // The IEND chunk: no data, its type, and the CRC of its type.
+  static constexpr char IEND[] = "\0\0\0\0IEND\xAE\x42\x60\x82";
+  return chart.starts_with("\x89PNG\r\n\x1A\n") &&
+         chart.ends_with(std::string_view(IEND, sizeof IEND - 1));
+}
+
 PlotResult WritePlot(const PlotRequest& request) {
   return DrawChart(request.path, PlotScript(request, ChartFileName(request.path)));
 }
@@ -357,9 +369,22 @@ PlotResult DrawChart(const std::string& path, const std::string& script) {
   if (!read || chart.empty()) {
     return {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
   }
-  const int chart_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, chart)) {
-    return {true, "cannot write the chart to " + Quoted(path) + ": " + ErrnoText()};
+  if (!ChartIsWhole(chart, output_name.ends_with(".svg"))) {
+    return {true, WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
+                                     gnuplot.output)};
+  }
+  if (const int signal_number = PendingInterrupt()) {
+    return {true, "no chart: interrupted by " + SignalName(signal_number)};
+  }
+  // Written beside the chart and renamed onto it: whatever happens, the path holds a whole
+  // chart or what it held before.
+  const std::string partial = path + ".partial-" + std::to_string(getpid());
+  const int chart_fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, chart) ||
+      rename(partial.c_str(), path.c_str()) != 0) {
+    const std::string message = "cannot write the chart to " + Quoted(path) + ": " + ErrnoText();
+    if (chart_fd >= 0) unlink(partial.c_str());
+    return {true, message};
   }
   return {};
 }

@@ -43,8 +43,15 @@ std::string GnuplotText(std::string_view text);
 // working folder; `request.path` never appears in it.
 std::string PlotScript(const PlotRequest& request, const std::string& output_name);
 
+// Whether `chart`, as gnuplot wrote it, is whole: an SVG ends with its closing tag, a PNG with its
+// IEND chunk. A full disk cuts a chart short while gnuplot still exits 0.
+bool ChartIsWhole(std::string_view chart, bool svg);
+
 // Draws the chart in a private temporary folder and copies it to `request.path`. Where gnuplot
-// is missing the folder is kept with the script, and the message says how to draw it there.
+// is missing the folder is kept with the script, and the message says how to draw it there. A
+// chart that is not whole is not copied; the copy is written beside `request.path` and renamed
+// onto it, so no half-written chart is ever left there, and an interrupt pending before the copy
+// keeps it from being made.
 PlotResult WritePlot(const PlotRequest& request);
 
 // The file name a chart for `path` is drawn under in its private folder: "chart.svg" for a

@@ -233,17 +233,17 @@ std::string FleetTable(const Fleet& fleet) {
     const Context& context = node.input.session.context;
     const TeamFigures& team = node.figures.teams[node.team - 1];
     const Estimate& s = team.speedup_vs_serial;
-    char line[256];
-    std::snprintf(line, sizeof line,
-                  "%-16.16s %-15.15s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
-                  Printable(node.input.node).c_str(),
-                  context.cpu_model ? Printable(*context.cpu_model).c_str() : "not recorded",
-                  context.processors ? std::to_string(*context.processors).c_str() : "—",
-                  node.figures.runs, FixedText(node.figures.serial.median, 3).c_str(),
-                  FixedText(node.figures.serial.low, 3).c_str(),
-                  FixedText(node.figures.serial.high, 3).c_str(), node.team,
-                  FixedText(s.median, 2).c_str(), FixedText(s.low, 2).c_str(),
-                  FixedText(s.high, 2).c_str(), FixedText(team.efficiency.median, 2).c_str());
+    char line[512];  // two padded columns of up to four bytes a code point, and the figures
+    std::snprintf(
+        line, sizeof line, "%s %s %5s %4d  %s [%s, %s]  %2d: %s [%s, %s]  %s\n",
+        Padded(Printable(node.input.node), 16).c_str(),
+        Padded(context.cpu_model ? Printable(*context.cpu_model) : "not recorded", 15).c_str(),
+        context.processors ? std::to_string(*context.processors).c_str() : "—", node.figures.runs,
+        FixedText(node.figures.serial.median, 3).c_str(),
+        FixedText(node.figures.serial.low, 3).c_str(),
+        FixedText(node.figures.serial.high, 3).c_str(), node.team, FixedText(s.median, 2).c_str(),
+        FixedText(s.low, 2).c_str(), FixedText(s.high, 2).c_str(),
+        FixedText(team.efficiency.median, 2).c_str());
     table += line;
     table += "                 " +
              (node.input.job ? "Slurm job " + Printable(*node.input.job) + ": " : "") +

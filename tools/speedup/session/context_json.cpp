@@ -13,7 +13,10 @@ namespace {
 
 [[noreturn]] void WrongType(const json& value, const std::string& key, const std::string& what) {
   throw json::type_error::create(
-      302, "\"" + Shown(key) + "\" must be " + what + ", not " + value.type_name(), &value);
+      302,
+      "\"" + Shown(key) + "\" must be " + what + ", not " +
+          (value.is_number() ? value.dump() : std::string(value.type_name())),
+      &value);
 }
 
 const json& Member(const json& object, const char* key) {
@@ -28,10 +31,10 @@ void Read(const json& value, const std::string& key, std::string& out) {
   out = value.get<std::string>();
 }
 
-// Only integers within T's range, as nlohmann would otherwise take 1.5 or true for 1.
+// Only integers from `low` up to T's greatest, as nlohmann would otherwise take 1.5 or true for 1,
+// and every integer of the context is a count: a negative processor count is no count at all.
 template <typename T>
-T ReadInteger(const json& value, const std::string& key) {
-  constexpr auto low = std::numeric_limits<T>::min();
+T ReadInteger(const json& value, const std::string& key, T low = 1) {
   constexpr auto high = std::numeric_limits<T>::max();
   if (value.is_number_unsigned()) {
     const auto number = value.get<std::uint64_t>();
@@ -47,8 +50,11 @@ void Read(const json& value, const std::string& key, int& out) {
   out = ReadInteger<int>(value, key);
 }
 
+// The context's numbers are load averages: never negative.
 void Read(const json& value, const std::string& key, double& out) {
-  if (!value.is_number()) WrongType(value, key, "a number");
+  if (!value.is_number() || !(value.get<double>() >= 0.0)) {
+    WrongType(value, key, "a number from 0 up");
+  }
   out = value.get<double>();
 }
 

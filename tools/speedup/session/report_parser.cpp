@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <limits>
 
+#include "base/interrupts.h"
+#include "base/policy.h"
 #include "base/text.h"
 #include "bench/report_texts.h"
 
@@ -73,7 +76,10 @@ const char* const CONVERTED_TO_UTF8 =
 
 }  // namespace
 
-bool IsTime(double seconds) { return seconds >= 0.0 && seconds < MAX_SECONDS; }
+// -0.000000 is what printf makes of a small negative time (a clock that went back): negative too.
+bool IsTime(double seconds) {
+  return seconds >= 0.0 && !std::signbit(seconds) && seconds < MAX_SECONDS;
+}
 
 bool MatchFormat(std::string_view format, std::string_view text, std::size_t& pos,
                  std::vector<double>& values) {
@@ -107,7 +113,7 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
   return true;
 }
 
-std::vector<RunReport> ParseReports(std::string_view text) {
+std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_reports) {
   std::vector<RunReport> reports;
   bool open = false;  // the last report has begun and not yet closed
   std::array<int, MAX_THREADS> seen{};
@@ -123,7 +129,11 @@ std::vector<RunReport> ParseReports(std::string_view text) {
     }
     if (reports.back().failure.empty()) {
       reports.back().failure = "line " + std::to_string(line_number) + ": " + why;
-      if (!line.empty()) reports.back().failure += ": " + Quoted(Cp1251ToUtf8(line));
+      if (!line.empty()) {
+        reports.back().failure +=
+            ": " +
+            Quoted(Excerpt(Cp1251ToUtf8(line.substr(0, QUOTED_LINE_BYTES + 1)), QUOTED_LINE_BYTES));
+      }
     }
   };
   auto count_lines = [&](std::size_t from, std::size_t to) {
@@ -134,14 +144,16 @@ std::vector<RunReport> ParseReports(std::string_view text) {
   // the failed run still reads back.
   auto time = [&](double seconds, std::string_view line) {
     if (IsTime(seconds)) return seconds;
-    fail(seconds < 0.0 ? "malformed line: a negative time"
-                       : "malformed line: not a time (1e9 s or more)",
+    fail(std::signbit(seconds) ? "malformed line: a negative time"
+                               : "malformed line: not a time (1e9 s or more)",
          line);
     return 0.0;
   };
 
   LineEnds line_ends(text);
-  while (pos < text.size()) {
+  for (std::size_t step = 1; pos < text.size() && reports.size() <= most_reports; ++step) {
+    // An interrupt ends a long parse; the caller sees it pending and lets the reports go.
+    if (step % 65536 == 0 && PendingInterrupt() != 0) break;
     const std::size_t start = pos;
     const std::size_t line_end = line_ends.At(pos);
     const std::string_view line = LineAt(text, pos, line_end);
@@ -187,7 +199,8 @@ std::vector<RunReport> ParseReports(std::string_view text) {
 }
 
 RunReport ParseOneReport(std::string_view text) {
-  std::vector<RunReport> reports = ParseReports(text);
+  // A second report, or text after the first, is all it takes to fail the run.
+  std::vector<RunReport> reports = ParseReports(text, 1);
   if (reports.empty()) {
     RunReport empty;
     empty.failure = "empty report";
@@ -199,6 +212,11 @@ RunReport ParseOneReport(std::string_view text) {
                                       : "more than one report";
   }
   return report;
+}
+
+bool EndsWithClosingText(std::string_view output) {
+  const std::size_t end = output.find_last_not_of(" \t\r\n");
+  return end != output.npos && output.substr(0, end + 1).ends_with(CLOSING_TEXT.bytes);
 }
 
 std::string Cp1251ToUtf8(std::string_view text) {

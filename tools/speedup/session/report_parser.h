@@ -22,7 +22,8 @@ struct RunReport {
 // Times of this many seconds or more (31 years) are no measurement.
 inline constexpr double MAX_SECONDS = 1e9;
 
-// What a time is, in a report and in a saved session alike: seconds, not negative and below
+// What a time is, in a report and in a saved session alike: seconds, not negative (-0 included,
+// which is how printf writes a small negative time) and below
 // MAX_SECONDS (so never NaN or infinite). One rule, so that whatever a report gives, a saved
 // session keeps and reads back.
 bool IsTime(double seconds);
@@ -37,13 +38,20 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
 // Every report in `text`, in order (saved reports may be concatenated). A report with a
 // verification failure, a missing, repeated or out-of-range team size, a time that is not IsTime
 // (kept out of the report as 0), a malformed line or no closing text carries a failure naming the
-// line and quoting it Printable. Empty when `text` holds no report at all. Linear in the size of
-// `text`.
-std::vector<RunReport> ParseReports(std::string_view text);
+// line and quoting it Printable (at most QUOTED_LINE_BYTES of it). Empty when `text` holds no
+// report at all. Stops once a report past the first `most_reports` has begun, so a caller can
+// tell that there were more without holding them all; stops early, too, once an interrupt is
+// pending (PendingInterrupt). Linear in the size of `text`.
+std::vector<RunReport> ParseReports(std::string_view text,
+                                    std::size_t most_reports = static_cast<std::size_t>(-1));
 
 // The one report a run wrote; "empty report", "more than one report" or text after the
 // closing text make it a failed one.
 RunReport ParseOneReport(std::string_view text);
+
+// Whether a run's `output` ends as a report does, with the closing text (white space after it
+// aside): all that a benchmark writes has been written.
+bool EndsWithClosingText(std::string_view output);
 
 // Windows-1251 text as UTF-8, for quoting report lines in messages; control bytes stay as
 // they are (Printable shows them).

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/interrupts.h"
+#include "base/policy.h"
+#include "base/text.h"
 #include "bench/sweep.h"
 
 namespace speedup {
@@ -124,8 +127,52 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
   return json;
 }
 
-ReadError ReadSession(const nlohmann::json& json, Session& session) {
-  using Kind = ReadError::Kind;
+namespace {
+
+using Kind = ReadError::Kind;
+
+// Run `index` (from 0) of a session file; throws on a missing, mistyped or impossible value.
+ReadError ReadRun(const nlohmann::json& entry, std::size_t index, Run& run) {
+  const std::string where = "run " + std::to_string(index + 1);
+  try {
+    if (!entry.is_object()) return {Kind::kMalformed, where + " is not an object"};
+    run.report.serial_seconds = Seconds(entry.at("serial_s"), where + "'s serial time");
+    const nlohmann::json& parallel = entry.at("parallel_s");
+    if (!parallel.is_array() || parallel.size() != MAX_THREADS) {
+      return {Kind::kMalformed, where + " has " +
+                                    std::to_string(parallel.is_array() ? parallel.size() : 0) +
+                                    " team sizes, not " + std::to_string(MAX_THREADS)};
+    }
+    for (int t = 0; t < MAX_THREADS; ++t) {
+      run.report.parallel_seconds[t] =
+          Seconds(parallel[t], where + "'s time for " + std::to_string(t + 1) + " threads");
+    }
+    const nlohmann::json& failure = entry.at("failure");
+    if (!failure.is_null()) {
+      run.report.failure = failure.get<std::string>();
+      if (run.report.failure.empty()) return {Kind::kMalformed, where + " has an empty failure"};
+    }
+    ReadOptional(entry, "cpu_s", run.cpu_seconds);
+    ReadOptional(entry, "wall_s", run.wall_seconds);
+  } catch (const nlohmann::json::exception& error) {
+    return {Kind::kMalformed, std::string("malformed session: ") + error.what()};
+  } catch (const std::invalid_argument& error) {
+    return {Kind::kMalformed, error.what()};
+  }
+  return {};
+}
+
+// Thrown from the parser's callback to end the parse at once.
+struct Interrupted {};
+
+std::string TooManyRuns() {
+  return "more than " + std::to_string(MAX_INPUT_RUNS) + " runs, more than any session makes";
+}
+
+// The session of `json`, whose runs are `runs` when given (read as they were parsed, the first
+// error among them `runs_error`) and else its own "runs".
+ReadError ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
+                          const ReadError& runs_error, Session& session) {
   const auto format = json.is_object() ? json.find("format") : json.end();
   if (format == json.end() || *format != FORMAT_NAME)
     return {Kind::kNotASession, "not a matbench-speedup session JSON"};
@@ -141,6 +188,11 @@ ReadError ReadSession(const nlohmann::json& json, Session& session) {
     const nlohmann::json& how = json.at("session");
     read.requested_runs = RunCount(how, "requested_runs");
     ReadOptional(how, "precision", read.precision);
+    // As --precision takes it: a fraction above 0 and below 1.
+    if (read.precision && !(*read.precision > 0.0 && *read.precision < 1.0)) {
+      return {Kind::kMalformed, "precision " + NumberText(*read.precision) +
+                                    " is not a fraction above 0 and below 1"};
+    }
     ReadOptional(how, "placement", read.placement);
     ReadOptional(how, "placement_honoured", read.placement_honoured);
     ReadOptional(how, "interrupted", read.interrupted);
@@ -148,40 +200,92 @@ ReadError ReadSession(const nlohmann::json& json, Session& session) {
     ReadOptional(how, "stopped", stopped);
     if (stopped) read.stopped = StopFromText(*stopped);
     read.context = json.at("context").get<Context>();
-    const nlohmann::json& runs = json.at("runs");
-    if (!runs.is_array()) return {Kind::kMalformed, "\"runs\" is not a list"};
-    for (std::size_t i = 0; i < runs.size(); ++i) {
-      const std::string where = "run " + std::to_string(i + 1);
-      const nlohmann::json& entry = runs[i];
-      Run run;
-      run.report.serial_seconds = Seconds(entry.at("serial_s"), where + "'s serial time");
-      const nlohmann::json& parallel = entry.at("parallel_s");
-      if (!parallel.is_array() || parallel.size() != MAX_THREADS) {
-        return {Kind::kMalformed, where + " has " +
-                                      std::to_string(parallel.is_array() ? parallel.size() : 0) +
-                                      " team sizes, not " + std::to_string(MAX_THREADS)};
+    const nlohmann::json& listed = json.at("runs");
+    if (!listed.is_array()) return {Kind::kMalformed, "\"runs\" is not a list"};
+    if (runs == nullptr) {
+      if (listed.size() > MAX_INPUT_RUNS) return {Kind::kMalformed, TooManyRuns()};
+      for (std::size_t i = 0; i < listed.size(); ++i) {
+        Run run;
+        if (const ReadError error = ReadRun(listed[i], i, run)) return error;
+        read.runs.push_back(std::move(run));
       }
-      for (int t = 0; t < MAX_THREADS; ++t) {
-        run.report.parallel_seconds[t] =
-            Seconds(parallel[t], where + "'s time for " + std::to_string(t + 1) + " threads");
-      }
-      const nlohmann::json& failure = entry.at("failure");
-      if (!failure.is_null()) {
-        run.report.failure = failure.get<std::string>();
-        if (run.report.failure.empty()) return {Kind::kMalformed, where + " has an empty failure"};
-      }
-      ReadOptional(entry, "cpu_s", run.cpu_seconds);
-      ReadOptional(entry, "wall_s", run.wall_seconds);
-      read.runs.push_back(run);
+    } else if (runs_error) {
+      return runs_error;
     }
   } catch (const nlohmann::json::exception& error) {
     return {Kind::kMalformed, std::string("malformed session: ") + error.what()};
   } catch (const std::invalid_argument& error) {
     return {Kind::kMalformed, error.what()};
   }
+  if (runs != nullptr) read.runs = std::move(*runs);
   if (read.runs.empty()) return {Kind::kMalformed, "the session holds no runs"};
-  session = read;
+  session = std::move(read);
   return {};
+}
+
+}  // namespace
+
+ReadError ReadSession(const nlohmann::json& json, Session& session) {
+  return ReadSessionFrom(json, nullptr, {}, session);
+}
+
+ReadError ReadSessionText(std::string_view text, Session& session) {
+  // Each element of the top-level "runs" list becomes a Run as soon as it is parsed and is then
+  // dropped from the document; a later "runs" key starts the list afresh, as the document's
+  // own last value would.
+  std::vector<Run> runs;
+  ReadError runs_error;
+  std::string key;        // the top-level key being read
+  bool in_runs = false;   // inside the top-level "runs" list
+  std::size_t index = 0;  // of the next run in it
+  const nlohmann::json::parser_callback_t take_runs = [&](int depth,
+                                                          nlohmann::json::parse_event_t event,
+                                                          nlohmann::json& parsed) {
+    using Event = nlohmann::json::parse_event_t;
+    if (depth == 1 && event == Event::key) {
+      key = parsed.get<std::string>();
+    } else if (depth == 1 && event == Event::array_start && key == "runs") {
+      in_runs = true;
+      runs.clear();
+      runs_error = {};
+      index = 0;
+    } else if (depth == 1 && (event == Event::array_end || event == Event::object_end)) {
+      in_runs = false;
+    } else if (in_runs && depth == 2 &&
+               (event == Event::object_end || event == Event::array_end || event == Event::value)) {
+      if (PendingInterrupt() != 0) throw Interrupted();
+      if (!runs_error) {
+        Run run;
+        runs_error = index >= MAX_INPUT_RUNS ? ReadError{Kind::kMalformed, TooManyRuns()}
+                                             : ReadRun(parsed, index, run);
+        if (!runs_error) runs.push_back(std::move(run));
+      }
+      ++index;
+      return false;
+    }
+    return true;
+  };
+  nlohmann::json json;
+  try {
+    json = nlohmann::json::parse(text.begin(), text.end(), take_runs);
+  } catch (const Interrupted&) {
+    return {Kind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt())};
+  } catch (const nlohmann::json::out_of_range& error) {
+    // nlohmann names the number: "number overflow parsing '1e400'".
+    const std::string what = error.what();
+    const std::size_t quote = what.find('\'');
+    const std::string number =
+        quote == what.npos ? "" : what.substr(quote + 1, what.rfind('\'') - quote - 1);
+    return {Kind::kMalformed,
+            "a number out of range" +
+                (number.empty() ? "" : ": " + Excerpt(number, QUOTED_LINE_BYTES))};
+  } catch (const nlohmann::json::exception&) {
+    return {Kind::kNotJson, "not valid JSON (truncated?)"};
+  }
+  if (!json.is_object() || json.find("runs") == json.end() || !json.at("runs").is_array()) {
+    return ReadSessionFrom(json, nullptr, {}, session);
+  }
+  return ReadSessionFrom(json, &runs, runs_error, session);
 }
 
 }  // namespace speedup

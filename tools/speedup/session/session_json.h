@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "session/session.h"
 
@@ -22,6 +23,8 @@ struct ReadError {
     kNotASession,  // another format altogether, or no format version
     kVersion,      // a format version this tool does not read
     kMalformed,    // a session of this version with a missing, mistyped or impossible value
+    kNotJson,      // not JSON at all: cut off while writing, or another kind of file
+    kInterrupted,  // an interrupt came while it was read
   };
   Kind kind = Kind::kNone;
   std::string message;
@@ -32,5 +35,12 @@ struct ReadError {
 // Reads a session back from `json`; the figures in it are ignored. `session` is left alone on
 // an error.
 ReadError ReadSession(const nlohmann::json& json, Session& session);
+
+// Reads a session back from the bytes of a session file (a UTF-8 byte-order mark allowed) as
+// ReadSession does, converting each run as soon as it is parsed, so that no run is ever held
+// twice: the memory it takes is that of the runs, not of a parsed document. A number beyond a
+// double's range is named as such (kMalformed); more than MAX_INPUT_RUNS runs are refused. An
+// interrupt ends the reading (kInterrupted).
+ReadError ReadSessionText(std::string_view text, Session& session);
 
 }  // namespace speedup
