@@ -67,7 +67,8 @@ struct RawOptions {
   std::string runs, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
   bool csv = false, long_csv = false, json = false;
   CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option, *time_limit_option,
-      *run_timeout_option, *bind_option, *input_option, *processors_option, *plot_option;
+      *run_timeout_option, *bind_option, *input_option, *processors_option, *plot_option,
+      *html_option;
   CLI::App *compare, *merge, *trace;
 };
 
@@ -106,6 +107,9 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
       app.add_flag("--json", raw.json, "print every run, the figures and the context as JSON");
   raw.plot_option =
       app.add_option("--plot", options.plot, "draw the speedups into this .svg or .png");
+  raw.html_option = app.add_option(
+      "--html", options.html,
+      "also write the report as one self-contained HTML page (tables, charts, raw data)");
   csv_option->excludes(json_option)->excludes(long_csv_option);
   json_option->excludes(long_csv_option);
   for (CLI::Option* measuring :
@@ -234,6 +238,7 @@ std::string CheckOutputs(const RawOptions& raw, Options& options) {
     return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
   }
   if (raw.plot_option->count() > 0 && options.plot.empty()) return "--plot needs a value";
+  if (raw.html_option->count() > 0 && options.html.empty()) return "--html needs a value";
   if (!options.placements.empty() && (raw.csv || raw.long_csv)) {
     return "--bind prints a table or --json; read the saved placements back for CSV";
   }

@@ -43,6 +43,7 @@ struct Options {
   std::optional<double> fail_if_slower;  // a fraction
   OutputFormat format = OutputFormat::kTable;
   std::string plot;  // chart to draw, .svg or .png; empty: none
+  std::string html;  // the report as one self-contained HTML page; empty: none
   TraceOptions trace;
   std::string help_text;  // set when help was asked for; then nothing else is done
 };

@@ -1,6 +1,12 @@
 #include "commands/output.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "base/io.h"
+#include "base/text.h"
 
 namespace speedup {
 
@@ -12,6 +18,16 @@ bool Deliver(const std::string& text, const PlotRequest* chart) {
     delivered = !plot.failed && delivered;
   }
   return delivered;
+}
+
+bool DeliverPage(const std::string& path, const std::string& page) {
+  if (path.empty()) return true;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0 || !WriteAllAndClose(fd, page)) {
+    Complain("cannot write the page " + Quoted(path) + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace speedup

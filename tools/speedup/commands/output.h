@@ -12,4 +12,7 @@ namespace speedup {
 // a message, when either failed. A missing gnuplot is said but is no failure.
 bool Deliver(const std::string& text, const PlotRequest* chart);
 
+// Writes `page` to `path` when `path` is not empty; false, with a message, when it cannot.
+bool DeliverPage(const std::string& path, const std::string& page);
+
 }  // namespace speedup

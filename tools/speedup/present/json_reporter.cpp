@@ -1,3 +1,5 @@
+#include "present/json_reporter.h"
+
 #include <nlohmann/json.hpp>
 
 #include "present/reporter.h"
@@ -58,7 +60,8 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
           {"team_sizes", teams}};
 }
 
-// The session file as this tool writes it: the record, then the warnings and the figures.
+}  // namespace
+
 nlohmann::ordered_json SessionJson(const Session& session, const Figures& figures,
                                    const std::vector<Warning>& warnings) {
   nlohmann::ordered_json json = SessionRecord(session);
@@ -133,6 +136,8 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
           {"warnings", FleetWarnings(fleet)},
           {"nodes", nodes}};
 }
+
+namespace {
 
 // Indented, with any byte that is not UTF-8 replaced rather than thrown over.
 std::string Dumped(const nlohmann::ordered_json& json) {
