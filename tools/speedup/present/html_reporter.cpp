@@ -555,8 +555,8 @@ std::string FleetRows(const Fleet& fleet, int& merged) {
     const Context& context = node.input.session.context;
     const TeamFigures& team = node.figures.teams[node.team - 1];
     const std::string kind = VerdictKey(node.verdict.kind);
-    table += "<tr data-verdict=\"" + kind + "\">" + TextCell(node.input.node) +
-             TextCell(node.input.job ? *node.input.job : "") +
+    table += "<tr data-verdict=\"" + kind + "\" data-node=\"" + Escaped(node.input.node) + "\">" +
+             TextCell(node.input.node) + TextCell(node.input.job ? *node.input.job : "") +
              TextCell(context.cpu_model ? *context.cpu_model : "not recorded") +
              (context.processors ? CountCell(*context.processors, "processors")
                                  : std::string("<td>—</td>")) +
