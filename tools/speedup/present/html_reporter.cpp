@@ -149,6 +149,7 @@ constexpr const char* SCRIPT = R"(
       document.getElementById('shown-count').textContent = String(shown);
     });
   }
+  document.body.setAttribute('data-ready-ms', String(Math.round(performance.now())));
   document.body.setAttribute('data-page-ready', 'yes');
 })();
 )";
@@ -272,11 +273,19 @@ std::string ChartFigure(const std::string& script, const std::string& caption,
   return figure + "<figcaption>" + Escaped(caption) + "</figcaption>\n</figure>\n";
 }
 
-// The raw data as JSON: collapsed, readable as text, and readable by a script from its element.
+// The raw data as JSON, collapsed: shown as text up to HTML_SHOWN_JSON_BYTES, and always kept
+// whole for programs in a script element of type application/json with the id `id`.
 std::string RawSection(const std::string& id, const std::string& summary, const std::string& json) {
-  return "<details>\n<summary>" + Escaped(summary) + "</summary>\n<pre>" + Escaped(json) +
-         "</pre>\n</details>\n<script type=\"application/json\" id=\"" + id + "\">" +
-         ScriptJson(json) + "</script>\n";
+  const std::string shown =
+      json.size() <= HTML_SHOWN_JSON_BYTES
+          ? "<pre>" + Escaped(json) + "</pre>\n"
+          : "<p>" + ByteCountText(json.size()) +
+                " of JSON, too long to show here: it is kept in this page's source, in the "
+                "element <code>script#" +
+                id + "</code>.</p>\n";
+  return "<details>\n<summary>" + Escaped(summary) + "</summary>\n" + shown +
+         "<script type=\"application/json\" id=\"" + id + "\">" + ScriptJson(json) +
+         "</script>\n</details>\n";
 }
 
 // --- Context ---
@@ -714,13 +723,22 @@ class HtmlReporter : public Reporter {
                       "chart of the fleet's speedup and efficiency against team size; the "
                       "table holds each node's figures"));
     }
-    body += Section("raw", "Raw data",
-                    "<p>The fleet as <code>merge --json</code> writes it: each node's verdict "
-                    "and its session, every run kept.</p>\n" +
-                        RawSection("fleet-json", "fleet JSON",
-                                   FleetJson(fleet).dump(-1, ' ', false,
-                                                         nlohmann::json::error_handler_t::replace) +
-                                       "\n"));
+    const bool node_figures = fleet.nodes.size() <= HTML_FLEET_FIGURES_NODES;
+    body += Section(
+        "raw", "Raw data",
+        std::string(node_figures
+                        ? "<p>The fleet as <code>merge --json</code> writes it: each node's "
+                          "verdict and its session, every run kept.</p>\n"
+                        : "<p>The fleet as <code>merge --json</code> writes it, but for each "
+                          "node's figures, left out above " +
+                              std::to_string(HTML_FLEET_FIGURES_NODES) +
+                              " nodes to keep the page quick to open: every run, context and "
+                              "verdict is kept, and merge recomputes the figures from the "
+                              "runs.</p>\n") +
+            RawSection("fleet-json", "fleet JSON",
+                       FleetJson(fleet, node_figures)
+                               .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                           "\n"));
     return Page("matbench fleet", body);
   }
 

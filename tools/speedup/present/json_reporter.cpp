@@ -95,7 +95,7 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
           {"rows", rows}};
 }
 
-nlohmann::ordered_json FleetJson(const Fleet& fleet) {
+nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
   nlohmann::ordered_json nodes = nlohmann::ordered_json::array();
   const auto ratio = [](const RowComparison& row) {
     return nlohmann::ordered_json{{"ratio", row.ratio},
@@ -120,6 +120,7 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
       entry["speedup_vs_others"] = ratio(node.speedup);
       entry["verdict"] = NodeVerdictText(node);
       entry["session"] = SessionJson(node.input.session, node.figures, node.warnings);
+      if (!node_figures) entry["session"].erase("figures");
     }
     nodes.push_back(entry);
   }

@@ -18,7 +18,8 @@ nlohmann::ordered_json SessionJson(const Session& session, const Figures& figure
 nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::string& base_name,
                                       const std::string& new_name);
 
-// The fleet: its medians, warnings and every node with its verdict and session.
-nlohmann::ordered_json FleetJson(const Fleet& fleet);
+// The fleet: its medians, warnings and every node with its verdict and session; without
+// `node_figures`, each node's session leaves out its figures.
+nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures = true);
 
 }  // namespace speedup
