@@ -44,6 +44,8 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
       {{"--input", "saved.txt", "--runs", "2"}, "--input"},
       {{"--plot", "chart.pdf"}, ".svg or .png"},
       {{"extra"}, "\"extra\""},
+      {{"--html"}, "--html needs a value"},
+      {{"--html="}, "--html needs a value"},
   };
   for (const OptionsCase& c : cases) {
     std::string shown;
@@ -56,6 +58,27 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
     } else {
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
     }
+  }
+}
+
+// The page is one option of the top-level command, so it applies to every command, wherever it
+// stands on the line.
+TEST(OptionsTest, HtmlPageAppliesToEveryCommand) {
+  const struct {
+    std::vector<std::string> args;
+    Command command;
+  } cases[] = {
+      {{"--html", "page.html", "--input", "s.json"}, Command::kSession},
+      {{"compare", "a.json", "b.json", "--html", "page.html"}, Command::kCompare},
+      {{"--html=page.html", "merge", "a.json", "b.json"}, Command::kMerge},
+      {{"trace", "--input", "folder", "--html", "page.html"}, Command::kTrace},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    Options options;
+    EXPECT_EQ(ParseOptions(c.args, options), "");
+    EXPECT_EQ(options.command, c.command);
+    EXPECT_EQ(options.html, "page.html");
   }
 }
 

@@ -123,6 +123,9 @@ TEST(HtmlReporterTest, SessionTableHoldsTheFiguresWithTheirIntervals) {
   }
   EXPECT_NE(page.find("<details>"), std::string::npos) << "the raw runs are not kept";
   EXPECT_NE(page.find("id=\"session-json\""), std::string::npos);
+  EXPECT_NE(page.find("<pre>{\n  &quot;format&quot;"), std::string::npos)
+      << "the raw JSON is not shown line by line";
+  EXPECT_EQ(page.find("\\x0A"), std::string::npos) << "a line feed of the JSON shown as \\x0A";
 }
 
 TEST(HtmlReporterTest, EveryWarningAndFailedRunIsSaidInWords) {
@@ -199,6 +202,31 @@ TEST(HtmlReporterTest, FleetRowsCarryTheirVerdictsAndFailedNodesTheirReasons) {
   EXPECT_NE(page.find("a run failed: lost &lt;power&gt;"), std::string::npos)
       << "its reason is missing";
   EXPECT_EQ(page.find("<i>n9"), std::string::npos);
+}
+
+TEST(HtmlReporterTest, PlacementStudyPageNamesEveryElementOnce) {
+  const WithoutGnuplot no_gnuplot;
+  Session close = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  Session spread = SessionBuilder().FullContext().TimedRuns(8, 1.2).Build();
+  close.placement = "close";
+  spread.placement = "spread";
+  const SessionAnalysis close_analysis = Analyse(close);
+  const SessionAnalysis spread_analysis = Analyse(spread);
+  const std::string page =
+      MakeHtmlReporter({})->StudyReport({{"OMP_PROC_BIND=close", &close, &close_analysis},
+                                         {"OMP_PROC_BIND=spread", &spread, &spread_analysis}},
+                                        {CompareSessions(close, spread)});
+  std::vector<std::string> ids;
+  for (std::size_t at = page.find(" id=\""); at != std::string::npos;
+       at = page.find(" id=\"", at + 1)) {
+    ids.push_back(page.substr(at + 5, page.find('"', at + 5) - at - 5));
+  }
+  EXPECT_EQ(Count(page, "<table class=\"figures\""), 2u) << "a placement's table is missing";
+  EXPECT_EQ(Count(page, "<table class=\"comparison\""), 1u) << "the comparison is missing";
+  for (const std::string& id : ids) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(Count(page, " id=\"" + id + "\""), 1u) << "an id named twice";
+  }
 }
 
 }  // namespace

@@ -273,12 +273,19 @@ std::string ChartFigure(const std::string& script, const std::string& caption,
   return figure + "<figcaption>" + Escaped(caption) + "</figcaption>\n</figure>\n";
 }
 
+// `text` escaped line by line, its line feeds kept.
+std::string EscapedLines(const std::string& text) {
+  std::string escaped;
+  for (const std::string_view line : SplitLines(text)) escaped += HtmlEscaped(line) + "\n";
+  return escaped;
+}
+
 // The raw data as JSON, collapsed: shown as text up to HTML_SHOWN_JSON_BYTES, and always kept
 // whole for programs in a script element of type application/json with the id `id`.
 std::string RawSection(const std::string& id, const std::string& summary, const std::string& json) {
   const std::string shown =
       json.size() <= HTML_SHOWN_JSON_BYTES
-          ? "<pre>" + Escaped(json) + "</pre>\n"
+          ? "<pre>" + EscapedLines(json) + "</pre>\n"
           : "<p>" + ByteCountText(json.size()) +
                 " of JSON, too long to show here: it is kept in this page's source, in the "
                 "element <code>script#" +
@@ -744,7 +751,8 @@ class HtmlReporter : public Reporter {
 
   std::string StudyReport(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>& comparisons) const override {
-    std::string body = "<h1>matbench placement study</h1>\n";
+    std::string body = "<h1>matbench placement study</h1>\n" +
+                       Section("chart", "Chart of every placement", SessionsChartFigure(sessions));
     for (std::size_t i = 0; i < sessions.size(); ++i) {
       body += Section("placement-" + std::to_string(i + 1), sessions[i].name,
                       SessionBody(*sessions[i].session, *sessions[i].analysis,
@@ -754,12 +762,9 @@ class HtmlReporter : public Reporter {
       body += Section("comparison-" + std::to_string(i + 1),
                       sessions[i + 1].name + " against " + sessions[0].name,
                       WarningList(ComparisonWarnings(comparisons[i])) +
-                          ComparisonRows(comparisons[i], "comparison-" + std::to_string(i + 1)) +
+                          ComparisonRows(comparisons[i], "ratios-" + std::to_string(i + 1)) +
                           ComparisonLegend(comparisons[i]));
     }
-    body = "<h1>matbench placement study</h1>\n" +
-           Section("chart", "Chart of every placement", SessionsChartFigure(sessions)) +
-           body.substr(body.find("</h1>\n") + 6);
     body +=
         Section("raw", "Raw data",
                 RawSection("study-json", "placement study JSON",
