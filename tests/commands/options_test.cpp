@@ -61,6 +61,8 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
       {{"merge", "a.json", "--csv", "--json"}, "excludes"},
       {{"compare", "a.json", "b.json", "--plot", "c.pdf"}, ".svg or .png"},
       {{"merge", "a.json", "--long-csv"}, "no --long-csv"},
+      {{"--html"}, "--html needs a value"},
+      {{"--html="}, "--html needs a value"},
   };
   for (const OptionsCase& c : cases) {
     std::string shown;
@@ -143,6 +145,27 @@ TEST(OptionsTest, HelpNamesWhatEveryValueTakesAndEveryFormatThatWorks) {
         std::string("--time-limit DURATION"), std::string("--run-timeout DURATION"),
         std::string("--input FILE"), std::string("--export-markdown FILE"), first_timeout}) {
     EXPECT_NE(options.help_text.find(named), std::string::npos) << named;
+  }
+}
+
+// The page is one option of the top-level command, so it applies to every command, wherever it
+// stands on the line.
+TEST(OptionsTest, HtmlPageAppliesToEveryCommand) {
+  const struct {
+    std::vector<std::string> args;
+    Command command;
+  } cases[] = {
+      {{"--html", "page.html", "--input", "s.json"}, Command::kSession},
+      {{"compare", "a.json", "b.json", "--html", "page.html"}, Command::kCompare},
+      {{"--html=page.html", "merge", "a.json", "b.json"}, Command::kMerge},
+      {{"trace", "--input", "folder", "--html", "page.html"}, Command::kTrace},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    Options options;
+    EXPECT_EQ(ParseOptions(c.args, options), "");
+    EXPECT_EQ(options.command, c.command);
+    EXPECT_EQ(options.html, "page.html");
   }
 }
 

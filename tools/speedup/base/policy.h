@@ -88,6 +88,17 @@ inline constexpr double BUSY_LOAD = 0.5;
 // alone gives about 1, a 2-processor machine running teams of two about 1.9.
 inline constexpr double PARALLEL_CPU_PER_WALL = 1.2;
 
+// --- Pages ---
+
+// A page shows its raw JSON as text up to this size; beyond, the JSON is kept in the page for
+// programs alone, as text that long would make the page slow to open.
+inline constexpr std::size_t HTML_SHOWN_JSON_BYTES = std::size_t{1} << 20;
+
+// A fleet page keeps each node's figures in its JSON up to this many nodes; beyond, each node
+// keeps its runs, context and warnings (from which merge recomputes the figures), so a fleet of
+// 10,000 nodes stays a page a browser opens in seconds.
+inline constexpr std::size_t HTML_FLEET_FIGURES_NODES = 100;
+
 // --- Charts ---
 
 // At most this many nodes get a curve of their own on the fleet's chart.

@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "commands/output.h"
 #include "present/charts.h"
+#include "present/html_reporter.h"
 #include "present/words.h"
 #include "session/inputs.h"
 #include "stats/comparison.h"
@@ -46,7 +47,13 @@ int CompareCommand(const Options& options) {
   const Figures new_figures = SessionFigures(sides[1]);
   PlotRequest chart = ComparisonChart(options.plot, base, base_figures, candidate, new_figures);
   chart.processors = sides[1].context.processors;
-  const bool delivered = Deliver(text, &chart);
+  bool delivered = Deliver(text, &chart);
+  if (!options.html.empty()) {
+    const HtmlMaterial material{&sides[0], &sides[1], &base_figures, &new_figures};
+    delivered = DeliverPage(options.html, MakeHtmlReporter(material)->ComparisonReport(
+                                              comparison, base, candidate)) &&
+                delivered;
+  }
   if (options.fail_if_slower && SlowerBeyond(comparison, *options.fail_if_slower)) {
     Complain("NEW is significantly slower than BASE by more than " +
              Formatted("%g%%", *options.fail_if_slower * 100.0) + " in some row");

@@ -4,6 +4,7 @@
 #include "commands/commands.h"
 #include "commands/output.h"
 #include "present/charts.h"
+#include "present/html_reporter.h"
 #include "present/words.h"
 #include "session/inputs.h"
 #include "stats/fleet.h"
@@ -54,7 +55,13 @@ int MergeCommand(const Options& options) {
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
   const Figures band = FleetBand(fleet);
   const PlotRequest chart = FleetChart(options.plot, fleet, band);
-  const bool delivered = Deliver(MakeReporter(options.format)->FleetReport(fleet), &chart);
+  bool delivered = Deliver(MakeReporter(options.format)->FleetReport(fleet), &chart);
+  if (!options.html.empty()) {
+    HtmlMaterial material;
+    material.fleet_band = &band;
+    delivered =
+        DeliverPage(options.html, MakeHtmlReporter(material)->FleetReport(fleet)) && delivered;
+  }
   const bool incomplete = NameProblems(fleet);
   return delivered && !incomplete ? 0 : 1;
 }

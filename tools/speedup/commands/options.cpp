@@ -70,6 +70,7 @@ struct RawOptions {
       *run_timeout_option, *bind_option, *input_option, *processors_option, *unsettled_option;
   std::vector<CLI::Option*> plot_options;    // --plot of the session, compare and merge
   std::vector<CLI::Option*> export_options;  // the --export-* options
+  std::vector<CLI::Option*> html_options;    // --html of every command
   CLI::App *compare, *merge, *trace;
 };
 
@@ -89,6 +90,11 @@ void DefineReportOptions(CLI::App& app, Options& options, RawOptions& raw, bool 
       every_run ? "print every run, the figures and the context as JSON" : "print it as JSON");
   raw.plot_options.push_back(
       app.add_option("--plot", options.plot, "draw the chart into this .svg or .png file")
+          ->type_name("FILE"));
+  raw.html_options.push_back(
+      app.add_option("--html", options.html,
+                     "also write the report as one self-contained HTML page (tables, charts, "
+                     "raw data)")
           ->type_name("FILE"));
   csv_option->excludes(json_option);
   if (long_csv_option != nullptr) {
@@ -301,6 +307,9 @@ std::string CheckOutputs(const RawOptions& raw, Options& options) {
   }
   for (const CLI::Option* plot : raw.plot_options) {
     if (plot->count() > 0 && options.plot.empty()) return "--plot needs a value";
+  }
+  for (const CLI::Option* html : raw.html_options) {
+    if (html->count() > 0 && options.html.empty()) return "--html needs a value";
   }
   const bool csv_export = !raw.export_csv.empty() || !raw.export_long_csv.empty();
   if (!options.placements.empty() && (raw.csv || raw.long_csv || csv_export)) {

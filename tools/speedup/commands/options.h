@@ -51,6 +51,7 @@ struct Options {
   OutputFormat format = OutputFormat::kTable;
   std::vector<Export> exports;  // reports to files, in the order JSON, CSV, long CSV, Markdown
   std::string plot;             // chart to draw, .svg or .png; empty: none
+  std::string html;             // the report as one self-contained HTML page; empty: none
   TraceOptions trace;
   std::string help_text;  // set when help or the version was asked for; then nothing else is done
 };

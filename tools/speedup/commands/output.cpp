@@ -1,7 +1,13 @@
 #include "commands/output.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include "base/interrupts.h"
 #include "base/io.h"
+#include "base/text.h"
 
 namespace speedup {
 
@@ -23,6 +29,16 @@ bool WriteExports(const std::vector<Export>& exports,
     written = WriteFileOut(file.path, report(*MakeReporter(file.format))) && written;
   }
   return written;
+}
+
+bool DeliverPage(const std::string& path, const std::string& page) {
+  if (path.empty()) return true;
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0 || !WriteAllAndClose(fd, page)) {
+    Complain("cannot write the page " + Quoted(path) + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 }  // namespace speedup

@@ -23,4 +23,7 @@ bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_int
 bool WriteExports(const std::vector<Export>& exports,
                   const std::function<std::string(const Reporter&)>& report);
 
+// Writes `page` to `path` when `path` is not empty; false, with a message, when it cannot.
+bool DeliverPage(const std::string& path, const std::string& page);
+
 }  // namespace speedup

@@ -8,6 +8,7 @@
 #include "measure/session_loop.h"
 #include "measure/sysinfo.h"
 #include "present/charts.h"
+#include "present/html_reporter.h"
 #include "present/words.h"
 #include "session/inputs.h"
 #include "stats/comparison.h"
@@ -98,15 +99,18 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
     named.push_back({name.empty() ? "speedup vs serial" : name, reported[i], &analyses[i]});
   }
   const std::unique_ptr<Reporter> reporter = MakeReporter(options.format);
-  std::string text;
+  const std::unique_ptr<Reporter> html = MakeHtmlReporter({});
+  std::string text, page;
   std::vector<Comparison> comparisons;
   if (options.placements.empty()) {
     text = reporter->SessionReport(*reported.front(), analyses.front());
+    if (!options.html.empty()) page = html->SessionReport(*reported.front(), analyses.front());
   } else {
     for (std::size_t i = 1; i < reported.size(); ++i) {
       comparisons.push_back(CompareSessions(*reported[0], *reported[i]));
     }
     text = reporter->StudyReport(named, comparisons);
+    if (!options.html.empty()) page = html->StudyReport(named, comparisons);
   }
   const PlotRequest chart = SessionsChart(options.plot, named);
   failed = !Deliver(text, &chart, measured && sessions.back().interrupted.has_value()) || failed;
@@ -116,6 +120,7 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
   });
   failed = !exported || failed;
   if (options.fail_if_unsettled && !Settled(reported, analyses)) failed = true;
+  failed = !DeliverPage(options.html, page) || failed;
   return failed ? 1 : 0;
 }
 

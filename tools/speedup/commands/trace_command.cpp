@@ -13,6 +13,7 @@
 #include "measure/sysinfo.h"
 #include "measure/trace_loop.h"
 #include "present/chart.h"
+#include "present/html_reporter.h"
 #include "present/reporter.h"
 #include "present/trace_export.h"
 #include "present/trace_report.h"
@@ -191,6 +192,22 @@ bool WriteOneRun(const Options& options, const TraceSession& session) {
   return written;
 }
 
+// The page's timelines: the median run at one thread, at the chosen team size and at twice it,
+// each team size once and where some trace holds it.
+std::vector<TraceTimeline> PageTimelines(const Options& options, const TraceSession& session) {
+  const int team = options.trace.team.value_or(
+      std::clamp(session.traced.context.processors.value_or(2), 1, MAX_THREADS));
+  std::vector<TraceTimeline> timelines;
+  for (const int size : {1, team, std::min(2 * team, MAX_THREADS)}) {
+    if (!timelines.empty() && timelines.back().team == size) continue;
+    const std::optional<std::size_t> run = MedianRun(session, size);
+    if (!run) continue;
+    timelines.push_back({size, "run " + std::to_string(*run + 1) + " (median region time)",
+                         &*session.traces[*run]});
+  }
+  return timelines;
+}
+
 // Names each traced run that failed or has no trace; true when there was none.
 bool NameUntracedRuns(const TraceSession& session) {
   bool whole = true;
@@ -281,6 +298,11 @@ int TraceCommand(const Options& options) {
       failed = plot.failed || failed;
     }
     failed = !WriteOneRun(options, session) || failed;
+    if (!options.html.empty()) {
+      failed = !DeliverPage(options.html,
+                            TracePage(session, figures, PageTimelines(options, session))) ||
+               failed;
+    }
   }
   if (session.traced.interrupted) {
     Complain("interrupted by " + *session.traced.interrupted + " after " +

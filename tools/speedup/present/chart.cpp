@@ -328,23 +328,41 @@ PlotResult WritePlot(const PlotRequest& request) {
   return DrawChart(request.path, PlotScript(request, ChartFileName(request.path)));
 }
 
-PlotResult DrawChart(const std::string& path, const std::string& script) {
-  const std::string output_name = ChartFileName(path);
+namespace {
+
+// Draws `script` in a private folder; where gnuplot is missing, keeps the folder with the script
+// when `keep_script`, and says how to draw it there.
+DrawnChart Draw(const std::string& output_name, const std::string& script, bool keep_script) {
+  const auto failed = [](const std::string& message) {
+    DrawnChart drawn;
+    drawn.result = {true, message};
+    return drawn;
+  };
+  const auto missing = [](const std::string& message) {
+    DrawnChart drawn;
+    drawn.result = {false, message};
+    drawn.missing = true;
+    return drawn;
+  };
   const TemporaryFolder folder = MakeTemporaryFolder();
-  if (folder.path.empty()) return {true, folder.error};
+  if (folder.path.empty()) return failed(folder.error);
   const std::string script_path = folder.path + "/" + SCRIPT_NAME;
 
   const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (script_fd < 0 || !WriteAllAndClose(script_fd, script)) {
     const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
     RemoveFolder(folder.path);
-    return {true, message};
+    return failed(message);
   }
 
   if (!OnPath("gnuplot")) {
-    return {false, Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
+    if (!keep_script) {
+      RemoveFolder(folder.path);
+      return missing("gnuplot is not installed: no chart drawn");
+    }
+    return missing(Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
                              ShellWord(folder.path) + " && gnuplot " + SCRIPT_NAME + "` draws " +
-                             output_name + " there")};
+                             output_name + " there"));
   }
   ProcessOptions options;
   options.max_output_bytes = GNUPLOT_OUTPUT_BYTES;
@@ -354,33 +372,45 @@ PlotResult DrawChart(const std::string& path, const std::string& script) {
   const ProcessResult gnuplot = RunProcess({"gnuplot", SCRIPT_NAME}, options, {});
   if (!gnuplot.started) {
     RemoveFolder(folder.path);
-    return {true, "cannot start gnuplot: " + Printable(gnuplot.start_error)};
+    return failed("cannot start gnuplot: " + Printable(gnuplot.start_error));
   }
   if (!gnuplot.failure.empty()) {
     RemoveFolder(folder.path);
-    return {true, WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output)};
+    return failed(WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output));
   }
 
-  std::string chart;
-  const std::optional<std::string> drawn = ReadWholeFile(folder.path + "/" + output_name);
-  const bool read = drawn.has_value();
-  if (read) chart = *drawn;
+  DrawnChart drawn;
+  const std::optional<std::string> chart = ReadWholeFile(folder.path + "/" + output_name);
+  if (chart) drawn.bytes = *chart;
   RemoveFolder(folder.path);
-  if (!read || chart.empty()) {
-    return {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
+  if (drawn.bytes.empty()) {
+    drawn.result = {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
+  } else if (!ChartIsWhole(drawn.bytes, output_name.ends_with(".svg"))) {
+    drawn.result = {
+        true, WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
+                                 gnuplot.output)};
+    drawn.bytes.clear();
+  } else if (const int signal_number = PendingInterrupt()) {
+    drawn.result = {true, "no chart: interrupted by " + SignalName(signal_number)};
+    drawn.bytes.clear();
   }
-  if (!ChartIsWhole(chart, output_name.ends_with(".svg"))) {
-    return {true, WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
-                                     gnuplot.output)};
-  }
-  if (const int signal_number = PendingInterrupt()) {
-    return {true, "no chart: interrupted by " + SignalName(signal_number)};
-  }
+  return drawn;
+}
+
+}  // namespace
+
+DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script) {
+  return Draw(output_name, script, false);
+}
+
+PlotResult DrawChart(const std::string& path, const std::string& script) {
+  const DrawnChart drawn = Draw(ChartFileName(path), script, true);
+  if (drawn.bytes.empty()) return drawn.result;
   // Written beside the chart and renamed onto it: whatever happens, the path holds a whole
   // chart or what it held before.
   const std::string partial = path + ".partial-" + std::to_string(getpid());
   const int chart_fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, chart) ||
+  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, drawn.bytes) ||
       rename(partial.c_str(), path.c_str()) != 0) {
     const std::string message = "cannot write the chart to " + Quoted(path) + ": " + ErrnoText();
     if (chart_fd >= 0) unlink(partial.c_str());

@@ -62,4 +62,15 @@ std::string ChartFileName(const std::string& path);
 // private temporary folder, and copies the chart to `path`; as WritePlot otherwise.
 PlotResult DrawChart(const std::string& path, const std::string& script);
 
+// A chart drawn but kept in memory, for a page that embeds it.
+struct DrawnChart {
+  PlotResult result;     // as DrawChart's, but the script is never kept: the folder goes
+  bool missing = false;  // gnuplot is not installed here
+  std::string bytes;     // the chart, empty unless drawn
+};
+
+// Runs gnuplot on `script` (which must draw `output_name`, "chart.svg" or "chart.png", in its
+// working folder) in a private temporary folder, and returns the chart's bytes.
+DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script);
+
 }  // namespace speedup

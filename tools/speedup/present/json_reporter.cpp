@@ -1,3 +1,5 @@
+#include "present/json_reporter.h"
+
 #include <nlohmann/json.hpp>
 
 #include "present/reporter.h"
@@ -58,7 +60,8 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
           {"team_sizes", teams}};
 }
 
-// The session file as this tool writes it: the record, then the warnings and the figures.
+}  // namespace
+
 nlohmann::ordered_json SessionJson(const Session& session, const Figures& figures,
                                    const std::vector<Warning>& warnings) {
   nlohmann::ordered_json json = SessionRecord(session);
@@ -92,7 +95,7 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
           {"rows", rows}};
 }
 
-nlohmann::ordered_json FleetJson(const Fleet& fleet) {
+nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
   nlohmann::ordered_json nodes = nlohmann::ordered_json::array();
   const auto ratio = [](const RowComparison& row) {
     return nlohmann::ordered_json{{"ratio", row.ratio},
@@ -117,6 +120,7 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
       entry["speedup_vs_others"] = ratio(node.speedup);
       entry["verdict"] = NodeVerdictText(node);
       entry["session"] = SessionJson(node.input.session, node.figures, node.warnings);
+      if (!node_figures) entry["session"].erase("figures");
     }
     nodes.push_back(entry);
   }
@@ -133,6 +137,8 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet) {
           {"warnings", FleetWarnings(fleet)},
           {"nodes", nodes}};
 }
+
+namespace {
 
 // Indented, with any byte that is not UTF-8 replaced rather than thrown over.
 std::string Dumped(const nlohmann::ordered_json& json) {

@@ -79,48 +79,10 @@ std::string CurveFooter(const Figures& figures) {
 
 namespace {
 
-// The head: how many runs and what confidence, how the session ended, its precision and
-// placement, then the context.
+// The head: its lines, then the context.
 std::string SessionHead(const Session& session, const SessionAnalysis& analysis) {
-  const Figures& figures = analysis.figures;
-  const int runs = static_cast<int>(session.runs.size());
-  const std::string requested =
-      session.requested_runs ? std::to_string(*session.requested_runs) : "?";
-  std::string head = "matbench speedup over " + std::to_string(figures.runs) + " of " +
-                     CountText(runs, "run", "runs");
-  const double confidence = figures.serial.confidence;
-  if (figures.runs < 2) {
-    head += "; no interval from a single run\n";
-  } else if (confidence < CONFIDENCE) {
-    head += "; intervals reach only " + PercentText(confidence) + " confidence (" +
-            std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")\n";
-  } else {
-    head += "; medians with " + ConfidenceText() + " intervals\n";
-  }
-  if (session.interrupted) {
-    head += "interrupted by " + Printable(*session.interrupted) + " after " + std::to_string(runs) +
-            " of " + requested + " runs\n";
-  }
-  if (session.stopped && !session.precision) {
-    head += "stopped after " + std::to_string(runs) + " of " + requested +
-            " runs: " + Printable(StopText(*session.stopped)) + "\n";
-  }
-  if (session.precision) {
-    const std::vector<int>& unsettled = analysis.unsettled;
-    head += "precision ±" + PercentText(*session.precision) + ": ";
-    head += unsettled.empty() ? "every speedup settled after " + CountText(runs, "run", "runs")
-                              : "team sizes " + TeamList(unsettled) + " did not settle in " +
-                                    CountText(runs, "run", "runs");
-    if (session.stopped) head += " (" + Printable(StopText(*session.stopped)) + ")";
-    head += "\n";
-  }
-  if (session.placement) {
-    head += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
-            (!session.placement_honoured   ? "not checked (no thread affinity shown)"
-             : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
-                                           : "NOT honoured by the runtime") +
-            "\n";
-  }
+  std::string head;
+  for (const std::string& line : SessionHeadLines(session, analysis)) head += line + "\n";
   for (const std::string& line : ContextLines(session.context)) head += line + "\n";
   return head;
 }
@@ -183,6 +145,51 @@ std::string SessionLegend(const Session& session, const Marks& marks) {
 }
 
 }  // namespace
+
+std::vector<std::string> SessionHeadLines(const Session& session, const SessionAnalysis& analysis) {
+  const Figures& figures = analysis.figures;
+  const int runs = static_cast<int>(session.runs.size());
+  const std::string requested =
+      session.requested_runs ? std::to_string(*session.requested_runs) : "?";
+  std::string head = "matbench speedup over " + std::to_string(figures.runs) + " of " +
+                     CountText(runs, "run", "runs");
+  const double confidence = figures.serial.confidence;
+  if (figures.runs < 2) {
+    head += "; no interval from a single run\n";
+  } else if (confidence < CONFIDENCE) {
+    head += "; intervals reach only " + PercentText(confidence) + " confidence (" +
+            std::to_string(MIN_RUNS_FOR_95) + " runs give " + ConfidenceText() + ")\n";
+  } else {
+    head += "; medians with " + ConfidenceText() + " intervals\n";
+  }
+  if (session.interrupted) {
+    head += "interrupted by " + Printable(*session.interrupted) + " after " + std::to_string(runs) +
+            " of " + requested + " runs\n";
+  }
+  if (session.stopped && !session.precision) {
+    head += "stopped after " + std::to_string(runs) + " of " + requested +
+            " runs: " + Printable(StopText(*session.stopped)) + "\n";
+  }
+  if (session.precision) {
+    const std::vector<int>& unsettled = analysis.unsettled;
+    head += "precision ±" + PercentText(*session.precision) + ": ";
+    head += unsettled.empty() ? "every speedup settled after " + CountText(runs, "run", "runs")
+                              : "team sizes " + TeamList(unsettled) + " did not settle in " +
+                                    CountText(runs, "run", "runs");
+    if (session.stopped) head += " (" + Printable(StopText(*session.stopped)) + ")";
+    head += "\n";
+  }
+  if (session.placement) {
+    head += "placement OMP_PLACES=cores OMP_PROC_BIND=" + Printable(*session.placement) + ": " +
+            (!session.placement_honoured   ? "not checked (no thread affinity shown)"
+             : *session.placement_honoured ? "honoured, as the runtime's thread affinity shows"
+                                           : "NOT honoured by the runtime") +
+            "\n";
+  }
+  std::vector<std::string> lines;
+  for (const std::string_view line : SplitLines(head)) lines.emplace_back(line);
+  return lines;
+}
 
 std::string SessionTable(const Session& session, const SessionAnalysis& analysis) {
   Marks marks;

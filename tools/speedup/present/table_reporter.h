@@ -8,6 +8,10 @@
 // The tables a person reads: UTF-8, at most 100 columns, with their legends.
 namespace speedup {
 
+// The head of a session's report, before its context: how many runs and what confidence, how
+// the session ended, its precision and its placement; one line each.
+std::vector<std::string> SessionHeadLines(const Session& session, const SessionAnalysis& analysis);
+
 // A session: the context, every median with its interval, the marks and a legend.
 std::string SessionTable(const Session& session, const SessionAnalysis& analysis);
 

@@ -79,6 +79,23 @@ std::string NodeVerdictText(const NodeRow& node) {
          (serial ? "serial " : "speedup ") + ratio;
 }
 
+std::string NodeVerdictKindText(NodeVerdict::Kind kind) {
+  using Kind = NodeVerdict::Kind;
+  switch (kind) {
+    case Kind::kSlower:
+      return "slower";
+    case Kind::kFaster:
+      return "faster";
+    case Kind::kLikeFleet:
+      return "like the fleet";
+    case Kind::kAlone:
+      return "alone";
+    case Kind::kNotJudged:
+      break;
+  }
+  return "not judged";
+}
+
 std::string ProblemText(const NodeProblem& problem) {
   using Kind = NodeProblem::Kind;
   switch (problem.kind) {

@@ -20,6 +20,10 @@ std::string VerdictText(Verdict verdict);
 // A node's verdict with the ratio that decided it, e.g. "slower: serial ×1.324 [1.317, 1.330]".
 std::string NodeVerdictText(const NodeRow& node);
 
+// A node verdict's kind alone, as a fleet page's filter names it: "slower", "faster", "like the
+// fleet", "alone" or "not judged".
+std::string NodeVerdictKindText(NodeVerdict::Kind kind);
+
 // Why a node is missing or incomplete, e.g. "interrupted by SIGTERM after 3 runs".
 std::string ProblemText(const NodeProblem& problem);
 

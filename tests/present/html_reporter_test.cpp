@@ -1,0 +1,233 @@
+#include "present/html_reporter.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "present/words.h"
+#include "speedup_support.h"
+#include "stats/comparison.h"
+#include "stats/diagnostics.h"
+#include "stats/fleet.h"
+
+namespace speedup {
+namespace {
+
+// How many times `part` occurs in `text`.
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Runs each test without gnuplot on the PATH unless it asks for it: pages must not depend on it,
+// and the tests stay quick.
+class WithoutGnuplot {
+ public:
+  WithoutGnuplot() : saved_(getenv("PATH") ? getenv("PATH") : "") { setenv("PATH", "/nowhere", 1); }
+  ~WithoutGnuplot() { setenv("PATH", saved_.c_str(), 1); }
+
+ private:
+  std::string saved_;
+};
+
+TEST(HtmlEscapedTest, NoByteOfSessionTextCanBecomeMarkup) {
+  const struct {
+    const char* fault;
+    std::string text;
+    std::string escaped;
+  } cases[] = {
+      {"a tag opens", "<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+      {"an attribute's double quote closes", "x\" onerror=\"y", "x&quot; onerror=&quot;y"},
+      {"an attribute's single quote closes", "x' onload='y", "x&#39; onload=&#39;y"},
+      {"a reference is read as its character", "&lt;&amp;", "&amp;lt;&amp;amp;"},
+      {"a comment opens", "<!-- x -->", "&lt;!-- x --&gt;"},
+      {"a NUL hides what follows", std::string("a\0b", 3), "a\\x00b"},
+      {"a control character moves the cursor", "a\x1b[2Jb", "a\\x1B[2Jb"},
+      {"a byte outside UTF-8 breaks the page's encoding", "a\xff<b", "a\\xFF&lt;b"},
+      {"a cut UTF-8 sequence eats the next character", "\xd0<", "\\xD0&lt;"},
+      {"well-formed UTF-8 is mangled", "потоков ×1.3 —", "потоков ×1.3 —"},
+      {"plain text is changed", "node-17.cluster", "node-17.cluster"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.fault);
+    EXPECT_EQ(HtmlEscaped(test.text), test.escaped);
+  }
+}
+
+TEST(ScriptJsonTest, NothingEndsTheScriptElementAndTheValuesReadBack) {
+  const nlohmann::json json = {{"host", "</script><script>alert(1)</script><!--"}, {"cpu", "a<b"}};
+  const std::string safe = ScriptJson(json.dump());
+  EXPECT_EQ(safe.find('<'), std::string::npos) << safe;
+  EXPECT_EQ(nlohmann::json::parse(safe), json);
+}
+
+Session HostileSession() {
+  return SessionBuilder()
+      .FullContext()
+      .Host("<script>document.title='pwned'</script>")
+      .CpuModel("\"><img src=x onerror=alert(1)>")
+      .TimedRuns(8, 1.0)
+      .FailedRun("Тест 0 <b>bold</b>")
+      .Build();
+}
+
+TEST(HtmlReporterTest, SessionTextFromAFileIsEscapedEverywhere) {
+  const WithoutGnuplot no_gnuplot;
+  const Session session = HostileSession();
+  const std::string page = MakeHtmlReporter({})->SessionReport(session, Analyse(session));
+  EXPECT_EQ(page.find("<script>document"), std::string::npos) << "host name as markup";
+  EXPECT_EQ(page.find("<img"), std::string::npos) << "CPU model as markup";
+  EXPECT_EQ(page.find("<b>bold"), std::string::npos) << "failure as markup";
+  EXPECT_NE(page.find("&lt;script&gt;document.title=&#39;pwned&#39;"), std::string::npos)
+      << "the host name is not shown";
+  // Every script element is the page's own, under its nonce, or an inert JSON block.
+  EXPECT_EQ(Count(page, "<script"),
+            Count(page, "<script nonce=\"") + Count(page, "<script type=\"application/json\""));
+  EXPECT_EQ(Count(page, "<script nonce=\""), 1u);
+}
+
+TEST(HtmlReporterTest, PageNeedsNoNetworkAndNoOtherFile) {
+  const WithoutGnuplot no_gnuplot;
+  const Session session = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  const std::string page = MakeHtmlReporter({})->SessionReport(session, Analyse(session));
+  EXPECT_NE(page.find("default-src 'none'"), std::string::npos) << "no content policy";
+  for (const char* reference : {" src=", " href=", "url(", "@import", "http://", "https://"}) {
+    SCOPED_TRACE(reference);
+    EXPECT_EQ(page.find(reference), std::string::npos);
+  }
+}
+
+TEST(HtmlReporterTest, SessionTableHoldsTheFiguresWithTheirIntervals) {
+  const WithoutGnuplot no_gnuplot;
+  const Session session = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  const SessionAnalysis analysis = Analyse(session);
+  const std::string page = MakeHtmlReporter({})->SessionReport(session, analysis);
+  for (const TeamFigures& team : analysis.figures.teams) {
+    SCOPED_TRACE(team.threads);
+    const Estimate& s = team.speedup_vs_serial;
+    ASSERT_TRUE(s.median && s.low && s.high);
+    EXPECT_NE(page.find("data-k=\"speedup_vs_serial.median\" data-v=\"" + NumberText(*s.median) +
+                        "\">" + FixedText(s.median, 2) + "<"),
+              std::string::npos)
+        << "the median is not the figure's";
+    EXPECT_NE(page.find("data-k=\"speedup_vs_serial.low\" data-v=\"" + NumberText(*s.low) + "\""),
+              std::string::npos)
+        << "the interval is missing";
+  }
+  EXPECT_NE(page.find("<details>"), std::string::npos) << "the raw runs are not kept";
+  EXPECT_NE(page.find("id=\"session-json\""), std::string::npos);
+  EXPECT_NE(page.find("<pre>{\n  &quot;format&quot;"), std::string::npos)
+      << "the raw JSON is not shown line by line";
+  EXPECT_EQ(page.find("\\x0A"), std::string::npos) << "a line feed of the JSON shown as \\x0A";
+}
+
+TEST(HtmlReporterTest, EveryWarningAndFailedRunIsSaidInWords) {
+  const WithoutGnuplot no_gnuplot;
+  const Session session = SessionBuilder()
+                              .FullContext()
+                              .Setting("OMP_DYNAMIC", "true")
+                              .TimedRuns(8, 1.0)
+                              .FailedRun("the product differs")
+                              .Build();
+  const SessionAnalysis analysis = Analyse(session);
+  ASSERT_FALSE(analysis.warnings.empty());
+  const std::string page = MakeHtmlReporter({})->SessionReport(session, analysis);
+  for (const Warning& warning : analysis.warnings) {
+    SCOPED_TRACE(WarningText(warning));
+    EXPECT_NE(page.find(HtmlEscaped(WarningText(warning))), std::string::npos);
+  }
+  EXPECT_NE(page.find("run 9 failed and is left out of the figures: the product differs"),
+            std::string::npos);
+}
+
+TEST(HtmlReporterTest, MissingGnuplotIsSaidWhereTheChartWouldBe) {
+  const WithoutGnuplot no_gnuplot;
+  const Session session = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  const std::string page = MakeHtmlReporter({})->SessionReport(session, Analyse(session));
+  EXPECT_NE(page.find("gnuplot is not installed here"), std::string::npos);
+  EXPECT_NE(page.find("<figcaption>"), std::string::npos) << "the chart's caption is gone";
+}
+
+TEST(HtmlReporterTest, ComparisonHighlightsTheFieldsThatDiffer) {
+  const WithoutGnuplot no_gnuplot;
+  const Session base = SessionBuilder().FullContext().TimedRuns(9, 1.0).Build();
+  const Session added =
+      SessionBuilder().FullContext().CpuModel("Other CPU <2>").TimedRuns(9, 1.5).Build();
+  const Figures base_figures = Analyse(base).figures;
+  const Figures new_figures = Analyse(added).figures;
+  const Comparison comparison = CompareSessions(base, added);
+  const std::string page = MakeHtmlReporter({&base, &added, &base_figures, &new_figures})
+                               ->ComparisonReport(comparison, "base.json", "new.json");
+  EXPECT_NE(page.find("<tr class=\"differs\"><th scope=\"row\" class=\"text\">cpu model</th>"),
+            std::string::npos)
+      << "the differing CPU model is not highlighted";
+  EXPECT_NE(page.find("<tr><th scope=\"row\" class=\"text\">host</th>"), std::string::npos)
+      << "the equal host is highlighted";
+  EXPECT_NE(page.find("Other CPU &lt;2&gt;"), std::string::npos);
+  for (const RowComparison& row : comparison.rows) {
+    SCOPED_TRACE(row.threads);
+    EXPECT_NE(page.find("data-k=\"ratio\" data-v=\"" + NumberText(row.ratio) + "\""),
+              std::string::npos);
+  }
+  EXPECT_NE(page.find("id=\"base-json\""), std::string::npos) << "BASE's runs are not kept";
+}
+
+TEST(HtmlReporterTest, FleetRowsCarryTheirVerdictsAndFailedNodesTheirReasons) {
+  const WithoutGnuplot no_gnuplot;
+  std::vector<NodeInput> inputs;
+  for (int i = 0; i < 4; ++i) {
+    std::string name = "n";
+    name += std::to_string(i);
+    inputs.push_back(
+        NodeOf(name, SessionBuilder().Processors(2).TimedRuns(10, i == 2 ? 1.5 : 1.0).Build()));
+  }
+  inputs.push_back(NodeOf("<i>n9</i>", SessionBuilder().FailedRun("lost <power>").Build()));
+  inputs.back().problem = NodeProblem{NodeProblem::Kind::kRunFailed, "lost <power>", 1};
+  const Fleet fleet = BuildFleet(std::move(inputs));
+  const Figures band = FleetBand(fleet);
+  HtmlMaterial material;
+  material.fleet_band = &band;
+  const std::string page = MakeHtmlReporter(material)->FleetReport(fleet);
+  EXPECT_EQ(Count(page, "<tr data-verdict="), 4u) << "one row per merged node";
+  EXPECT_EQ(Count(page, "<tr data-verdict=\"slower\""), 1u) << "the slow node is not filterable";
+  EXPECT_NE(page.find("<option value=\"slower\">slower (1)</option>"), std::string::npos);
+  EXPECT_NE(page.find("&lt;i&gt;n9&lt;/i&gt;"), std::string::npos) << "the failed node is unnamed";
+  EXPECT_NE(page.find("a run failed: lost &lt;power&gt;"), std::string::npos)
+      << "its reason is missing";
+  EXPECT_EQ(page.find("<i>n9"), std::string::npos);
+}
+
+TEST(HtmlReporterTest, PlacementStudyPageNamesEveryElementOnce) {
+  const WithoutGnuplot no_gnuplot;
+  Session close = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  Session spread = SessionBuilder().FullContext().TimedRuns(8, 1.2).Build();
+  close.placement = "close";
+  spread.placement = "spread";
+  const SessionAnalysis close_analysis = Analyse(close);
+  const SessionAnalysis spread_analysis = Analyse(spread);
+  const std::string page =
+      MakeHtmlReporter({})->StudyReport({{"OMP_PROC_BIND=close", &close, &close_analysis},
+                                         {"OMP_PROC_BIND=spread", &spread, &spread_analysis}},
+                                        {CompareSessions(close, spread)});
+  std::vector<std::string> ids;
+  for (std::size_t at = page.find(" id=\""); at != std::string::npos;
+       at = page.find(" id=\"", at + 1)) {
+    ids.push_back(page.substr(at + 5, page.find('"', at + 5) - at - 5));
+  }
+  EXPECT_EQ(Count(page, "<table class=\"figures\""), 2u) << "a placement's table is missing";
+  EXPECT_EQ(Count(page, "<table class=\"comparison\""), 1u) << "the comparison is missing";
+  for (const std::string& id : ids) {
+    SCOPED_TRACE(id);
+    EXPECT_EQ(Count(page, " id=\"" + id + "\""), 1u) << "an id named twice";
+  }
+}
+
+}  // namespace
+}  // namespace speedup

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "present/reporter.h"
+#include "session/trace_session.h"
+#include "stats/trace_figures.h"
+
+// One self-contained HTML page per report, to share with people who do not run a terminal: the
+// head and context, the table with its intervals and marks, every warning in words, the charts
+// drawn by gnuplot and embedded as SVG, the legend, and the raw data as JSON in a collapsed
+// section. No network, no file beside it; light and dark, printable. Every text that came from a
+// session goes through HtmlEscaped.
+namespace speedup {
+
+// `text` safe anywhere in an HTML page, between tags or inside a quoted attribute: & < > " '
+// become character references, and control characters and bytes outside well-formed UTF-8 show
+// as \xHH, as Printable shows them on a terminal.
+std::string HtmlEscaped(std::string_view text);
+
+// `json` safe inside <script type="application/json">: every '<' written as \u003c, so no
+// "</script" or "<!--" can end or bend the element; JSON.parse reads the same values back.
+std::string ScriptJson(std::string_view json);
+
+// What a page holds beyond the other reporters' arguments, all of it computed by the caller.
+struct HtmlMaterial {
+  // Both sides of a comparison, for their contexts and the chart; without them the comparison
+  // page holds the ratios alone.
+  const Session* base = nullptr;
+  const Session* added = nullptr;
+  const Figures* base_figures = nullptr;
+  const Figures* new_figures = nullptr;
+  // The fleet's band (FleetBand), for the chart of a fleet beyond MAX_NODE_CURVES nodes.
+  const Figures* fleet_band = nullptr;
+};
+
+// The HTML reporter: each report is a whole page. Charts are drawn with gnuplot in a private
+// folder; where it is missing the page says so where the chart would be.
+std::unique_ptr<Reporter> MakeHtmlReporter(const HtmlMaterial& material);
+
+// One run's timeline on a trace page: team size `team` of `trace`, shown as `run_name`.
+struct TraceTimeline {
+  int team = 0;
+  std::string run_name;
+  const RunTrace* trace = nullptr;  // not owned
+};
+
+// A traced session's page: the split table and chart, the speedups from both clocks, the tool's
+// cost, each timeline of `timelines`, and the figures and both sessions as JSON.
+std::string TracePage(const TraceSession& session, const TraceFigures& figures,
+                      const std::vector<TraceTimeline>& timelines);
+
+}  // namespace speedup
