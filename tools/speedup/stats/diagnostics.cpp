@@ -138,6 +138,12 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     drift.p_value = *figures.drift.p_value;
     warnings.push_back(drift);
   }
+  if (!figures.drift.judged) {
+    Warning unjudged{Warning::Kind::kDriftNotJudged, {}};
+    unjudged.received = figures.runs;
+    unjudged.whole = figures.drift.runs_to_judge;
+    warnings.push_back(unjudged);
+  }
   if (session.placement && !session.placement_honoured) {
     warnings.push_back({Warning::Kind::kPlacementUnchecked, *session.placement});
   } else if (session.placement && !*session.placement_honoured) {
