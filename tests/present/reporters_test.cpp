@@ -6,6 +6,7 @@
 
 #include "present/reporter.h"
 #include "speedup_support.h"
+#include "stats/comparison.h"
 #include "stats/diagnostics.h"
 
 namespace speedup {
@@ -93,6 +94,29 @@ TEST(ReportersTest, FleetReportsNameEachNodesSlurmJob) {
   EXPECT_NE(table.find("Slurm job 4242: "), std::string::npos) << table;
   const std::string csv = MakeReporter(OutputFormat::kCsv)->FleetReport(fleet);
   EXPECT_NE(csv.find("\"n2\",\"4242\",\"a.json\""), std::string::npos) << csv;
+}
+
+TEST(ReportersTest, TableHeadersNameTheConfidenceTheRunsReach) {
+  // Catches column headers that said "95%" over 3 runs (75%) or 5 (93.8%), below a head line
+  // that already said the truth.
+  const struct {
+    int runs;
+    const char* label;
+  } cases[] = {{3, "75%"}, {5, "93.8%"}, {6, "95%"}, {10, "95%"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    const Session session = SessionBuilder().Processors(2).TimedRuns(c.runs, 1.0).Build();
+    const std::string table =
+        MakeReporter(OutputFormat::kTable)->SessionReport(session, Analyse(session));
+    const std::string header = std::string("threads  median s  [") + c.label + " interval]";
+    EXPECT_NE(table.find(header), std::string::npos) << table.substr(0, 1200);
+    EXPECT_NE(table.find(std::string("S vs serial [") + c.label + "]"), std::string::npos);
+    const Comparison comparison = CompareSessions(session, session);
+    const std::string compared =
+        MakeReporter(OutputFormat::kTable)->ComparisonReport(comparison, "a", "b");
+    // Hodges-Lehmann's interval reaches 95% from 4 runs a side (1 - 2 / 70), not from 3 (90%).
+    EXPECT_EQ(compared.find("[95% interval]") != std::string::npos, c.runs >= 4);
+  }
 }
 
 }  // namespace

@@ -141,7 +141,12 @@ ShiftEstimate BruteForceHodgesLehmann(const Values& x, const Values& y, double t
   double widest = 0.0;
   while (widest + 1.0 <= md && law.Tail(widest + 1.0) >= alpha) widest += 1.0;
   const double k = std::max(1.0, std::ceil((md - widest) / 2.0));
-  result.confidence = std::max(0.0, 1.0 - law.Tail(md + 2.0 - 2.0 * k));
+  // Named by the tied law's coverage, at most the untied one of the widest interval, k = 1.
+  Values x_untied, y_untied;
+  for (std::size_t i = 0; i < x.size(); ++i) x_untied.push_back(static_cast<double>(i));
+  for (std::size_t i = 0; i < y.size(); ++i) y_untied.push_back(0.5 + static_cast<double>(i));
+  const BruteLaw untied = BruteRankLaw(x_untied, y_untied);
+  result.confidence = std::max(0.0, 1.0 - std::max(law.Tail(md + 2.0 - 2.0 * k), untied.Tail(md)));
   return result;
 }
 

@@ -194,6 +194,15 @@ class RankSumLaw {
   double tie_term_ = 0.0;
 };
 
+// The law of n1 against n2 values with no ties.
+RankSumLaw UntiedLaw(std::size_t n1, std::size_t n2) {
+  if (n1 + n2 > EXACT_RANK_SUM_MAX) return {n1, n2, 0.0};
+  std::vector<std::int64_t> doubled(n1 + n2);
+  for (std::size_t i = 0; i < doubled.size(); ++i)
+    doubled[i] = 2 * static_cast<std::int64_t>(i + 1);
+  return {doubled, n1, n2};
+}
+
 // The law MannWhitney uses for x against y.
 RankSumLaw LawOf(std::span<const double> x, std::span<const double> y) {
   std::vector<double> pooled(x.begin(), x.end());
@@ -279,7 +288,8 @@ void ListPairsBetween(std::span<const double> x, std::span<const double> y, doub
 // given kth(k): the k-th smallest difference from 1, at_most(v): how many lie at or below v, and
 // the test's law.
 template <typename Kth, typename AtMost>
-ShiftEstimate ShiftBySelection(const RankSumLaw& law, double target, Kth kth, AtMost at_most) {
+ShiftEstimate ShiftBySelection(const RankSumLaw& law, const RankSumLaw& untied, double target,
+                               Kth kth, AtMost at_most) {
   const std::uint64_t m = law.Pairs();
   ShiftEstimate result;
   result.shift = m % 2 == 1 ? kth(m / 2 + 1) : (kth(m / 2) + kth(m / 2 + 1)) / 2.0;
@@ -301,7 +311,10 @@ ShiftEstimate ShiftBySelection(const RankSumLaw& law, double target, Kth kth, At
   const std::uint64_t k = std::max<std::uint64_t>(1, (m - widest + 1) / 2);
   result.low = kth(k);
   result.high = kth(m - k + 1);
-  result.confidence = std::max(0.0, 1.0 - law.Tail(m + 2 - 2 * k));
+  // Ties can leave the extremes unreachable under the tied law (a sample against itself), which
+  // would claim more than any interval from so few values can give: the coverage named is at
+  // most that of the widest interval, k = 1, for untied values.
+  result.confidence = std::max(0.0, 1.0 - std::max(law.Tail(m + 2 - 2 * k), untied.Tail(m)));
   // At an end v, 2U(v) - m = m - #(d <= v) - #(d < v): tied pairs count as halves.
   const auto rejected_at = [&](double v) {
     const auto le = static_cast<std::int64_t>(at_most(v));
@@ -489,7 +502,7 @@ ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y
   // Listing costs a count's time once the bracket holds a few pairs per value.
   const std::uint64_t few = 4 * (xs.size() + ys.size());
   return ShiftBySelection(
-      LawOf(xs, ys), target,
+      LawOf(xs, ys), UntiedLaw(xs.size(), ys.size()), target,
       [&](std::uint64_t k) {
         return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), few, pairs_at_most,
                          list);
@@ -605,7 +618,7 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   // the part costs about as much.
   const std::uint64_t few = 64 * ys.size();
   return ShiftBySelection(
-      RankSumLaw(n1, ys.size(), pool.tie_term), target,
+      RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()), target,
       [&](std::uint64_t k) {
         return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
                          pairs_at_most, list);
