@@ -9,7 +9,8 @@ phase), hands them to the tool as session files and checks what it prints agains
 
 - the median interval of every row (serial and 20 team sizes) against the true median time;
 - the NEW / BASE interval of every compared row against the true ratio, for a true change of
-  3% and for none, and how often a verdict was given where there is no change (false positives).
+  3% and for none, how often a verdict was given where there is no change (false positives),
+  and how often the 3% slowdown was judged slower (power).
 
 Noise below one tick is the hard case: the readings then take two or three values only. The
 confidence each interval names is printed beside the share that covered the truth. Needs the
@@ -81,13 +82,14 @@ def main():
     print(f"true times: base + uniform noise below {args.noise_ms} ms, serial {args.serial_ms} ms;"
           f" readings on a 1 ms clock; {args.trials} trials per run count")
     print("runs  median: covered/rows (named)      ratio x1.03: covered/rows (named)   "
-          "ratio x1: covered/rows, rows with a verdict")
+          "ratio x1: covered/rows, rows with a verdict; power")
     for runs in [int(r) for r in args.runs.split(",")]:
         median_hits = median_rows = 0
         median_named = 1.0
         ratio = {1.03: [0, 0], 1.0: [0, 0]}
         ratio_named = 1.0
         verdicts = 0
+        found = 0  # rows of the true 3% slowdown judged slower
         for _ in range(args.trials):
             session_file(rng, runs, row_bases, args.noise_ms, 1.0, base_path)
             figures = run_tool(args.tool, ["--input", base_path, "--json"])["figures"]
@@ -108,12 +110,14 @@ def main():
                         ratio[change][0] += 1
                     if change == 1.0 and row["verdict"] in ("faster", "slower"):
                         verdicts += 1
+                    if change != 1.0 and row["verdict"] == "slower":
+                        found += 1
         hit, rows = ratio[1.03]
         same_hit, same_rows = ratio[1.0]
         print(f"{runs:4d}  {median_hits:6d}/{median_rows:<6d} {median_hits / median_rows:6.1%}"
               f" ({median_named:.1%})   {hit:6d}/{rows:<6d} {hit / rows:6.1%} ({ratio_named:.1%})"
               f"   {same_hit:6d}/{same_rows:<6d} {same_hit / same_rows:6.1%}, {verdicts}"
-              f" ({verdicts / same_rows:.2%})")
+              f" ({verdicts / same_rows:.2%}); x1.03 judged slower in {found / rows:.1%}")
     os.remove(base_path)
     os.remove(new_path)
     os.rmdir(folder)
