@@ -491,6 +491,19 @@ TEST(HodgesLehmannTest, IntervalLeavesOutNoShiftExactlyWhenTheTestRejectsUnderTi
   EXPECT_GT(kept, 0u) << "and rows it keeps";
 }
 
+TEST(HodgesLehmannTest, SamplesOfOneTiedValueClaimNoLessThanTheyHave) {
+  // Catches a row of 30 identical readings against 30 more, where the normal law's variance is
+  // 0: the interval was named as reaching 0% confidence (and "95%" with 25 a side, exactly).
+  for (const std::size_t n : {5u, 25u, 26u, 30u, 100u}) {
+    SCOPED_TRACE(n);
+    const ShiftEstimate e = HodgesLehmann(Values(n, 0.021), Values(n, 0.021));
+    EXPECT_EQ(e.low, 0.0);
+    EXPECT_EQ(e.high, 0.0);
+    EXPECT_GE(e.confidence, 0.95);
+    EXPECT_EQ(MannWhitney(Values(n, 0.021), Values(n, 0.021)).p_value, 1.0);
+  }
+}
+
 TEST(RankSumTest, SmallestAttainablePComesFromTheExactLaw) {
   // Catches a claim that a verdict is possible (or not) from a p the test can never give: with
   // n1 against n2 distinct values the two extreme orderings are the only ones as extreme, so the

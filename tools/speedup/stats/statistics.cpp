@@ -177,9 +177,13 @@ class RankSumLaw {
       : m_(std::uint64_t{n1} * n2), n1_(n1), n2_(n2), tie_term_(tie_term) {}
 
   double Tail(std::uint64_t deviation) const {
-    if (all_ == 0)
+    if (all_ == 0) {
+      // Every value tied: like the exact law, only a deviation of 0 can come.
+      const double n = static_cast<double>(n1_ + n2_);
+      if (!(n + 1.0 - tie_term_ / (n * (n - 1.0)) > 0.0)) return deviation == 0 ? 1.0 : 0.0;
       return NormalRankSumP(
           n1_, n2_, (static_cast<double>(m_) + static_cast<double>(deviation)) / 2.0, tie_term_);
+    }
     if (deviation >= at_deviation_.size()) return 0.0;
     return static_cast<double>(at_deviation_[deviation]) / static_cast<double>(all_);
   }
