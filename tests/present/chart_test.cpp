@@ -17,7 +17,9 @@
 
 #include "base/interrupts.h"
 #include "present/charts.h"
+#include "present/words.h"
 #include "speedup_support.h"
+#include "stats/comparison.h"
 #include "stats/fleet.h"
 
 namespace speedup {
@@ -39,7 +41,12 @@ Figures SomeFigures(int teams = 20) {
 }
 
 PlotRequest Request(const Figures& figures, const std::string& name = "speedup vs serial") {
-  return {"/nowhere/chart.svg", 8, 7, {{name, &figures, std::nullopt}}, ""};
+  PlotRequest request;
+  request.path = "/nowhere/chart.svg";
+  request.processors = 8;
+  request.runs = 7;
+  request.curves = {{name, &figures, std::nullopt}};
+  return request;
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -385,6 +392,108 @@ TEST_F(WritePlotTest, InterruptWhileDrawingLeavesNoChart) {
     EXPECT_FALSE(fs::exists(request_.path)) << "a chart was written after the interrupt";
     EXPECT_TRUE(Entries(root_ / "out").empty()) << "something was left beside the chart";
   }
+}
+
+// A session of `runs` runs, teams of two twice as fast; on one processor when `one_processor`.
+Session ChartSession(int runs, bool one_processor, double scale = 1.0) {
+  SessionBuilder builder;
+  builder.Processors(2).Cores(2);
+  for (int i = 0; i < runs; ++i) {
+    const double wobble = 1.0 + 0.01 * (i % 3);
+    builder.Run(ReportWith(0.100 * scale * wobble, 0.050 * scale * wobble),
+                one_processor ? 1.0 : 1.9, 1.0);
+  }
+  return builder.Build();
+}
+
+TEST(ChartLabelsTest, TitlesNameTheConfidenceReachedAndFlaggedSessionsCarryTheirMark) {
+  // Catches a chart titled "95% intervals" over 3 runs (75%) or 5 (93.8%), and a session flagged
+  // "not a parallel result" drawn as if it were one.
+  const struct {
+    int runs;
+    bool one_processor;
+    const char* label;
+  } cases[] = {
+      {3, false, "75% intervals"}, {5, true, "93.8% intervals"}, {10, true, "95% intervals"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    const Session session = ChartSession(c.runs, c.one_processor);
+    const SessionAnalysis analysis = Analyse(session);
+    const PlotRequest request =
+        SessionsChart("chart.svg", {{"speedup vs serial", &session, &analysis}});
+    const std::string script = PlotScript(request, "chart.svg");
+    EXPECT_TRUE(Contains(script, c.label)) << script.substr(0, 2000);
+    if (c.runs < 6) {
+      EXPECT_FALSE(Contains(script, "95%"));
+    }
+    EXPECT_EQ(Contains(script, "# not a parallel result"), c.one_processor);
+
+    const Comparison comparison = CompareSessions(session, session);
+    const PlotRequest compared =
+        ComparisonChart("compare.svg", comparison, "a", analysis.figures, "b", analysis.figures);
+    EXPECT_TRUE(Contains(PlotScript(compared, "compare.svg"), c.label));
+    EXPECT_EQ(Contains(PlotScript(compared, "compare.svg"), "# not a parallel result"),
+              c.one_processor);
+  }
+}
+
+TEST(ChartLabelsTest, ComparisonChartDrawsNewOverBaseWithItsIntervalAndVerdict) {
+  // Catches a comparison chart of each side's speedup alone, on which an 8x slowdown showed as
+  // two coinciding curves.
+  const Session base = ChartSession(10, false);
+  const Session slow = ChartSession(10, false, 8.0);
+  const Comparison comparison = CompareSessions(base, slow);
+  const Figures a = SessionFigures(base);
+  const Figures b = SessionFigures(slow);
+  const PlotRequest request = ComparisonChart("compare.svg", comparison, "base", a, "new", b);
+  ASSERT_EQ(request.ratios.size(), comparison.rows.size());
+  for (std::size_t i = 0; i < request.ratios.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(request.ratios[i].threads, comparison.rows[i].threads);
+    EXPECT_EQ(request.ratios[i].ratio, comparison.rows[i].ratio);
+    EXPECT_EQ(request.ratios[i].low, comparison.rows[i].ratio_low);
+    EXPECT_EQ(request.ratios[i].high, comparison.rows[i].ratio_high);
+    EXPECT_EQ(request.ratios[i].verdict, "slower");
+  }
+  const std::string script = PlotScript(request, "compare.svg");
+  EXPECT_TRUE(Contains(script, "layout 1,3"));
+  EXPECT_TRUE(Contains(script, "with yerrorbars")) << "each ratio with its interval";
+  EXPECT_TRUE(Contains(script, "title 'slower' noenhanced")) << "the verdict in the key";
+}
+
+TEST(ChartLabelsTest, AFitOutsideAmdahlsLawDrawsNoCurve) {
+  // Catches an "Amdahl fit, f = 1.19" curve drawn through runs the law does not describe.
+  SessionBuilder builder;
+  builder.Processors(2).Cores(2);
+  for (int i = 0; i < 10; ++i) builder.Run(ReportWith(0.1, [](int t) { return 0.12 - 0.02 / t; }));
+  const Session session = builder.Build();
+  const SessionAnalysis analysis = Analyse(session);
+  ASSERT_EQ(analysis.figures.amdahl.shape, AmdahlFit::Shape::kOutsideLaw);
+  const std::string script = PlotScript(
+      SessionsChart("chart.svg", {{"speedup vs serial", &session, &analysis}}), "chart.svg");
+  EXPECT_FALSE(Contains(script, "Amdahl fit"));
+}
+
+TEST(FleetChartTest, EachNodesCurveIsNamedWithItsVerdict) {
+  // Catches a merge chart that drew the nodes with no word of the verdicts its table gives.
+  std::vector<NodeInput> three;
+  for (int i = 1; i <= 3; ++i) {
+    three.push_back(NodeOf(Numbered(i), SessionBuilder()
+                                            .Host(Numbered(i))
+                                            .Processors(2)
+                                            .TimedRuns(10, i == 2 ? 1.5 : 1.0)
+                                            .Build()));
+  }
+  const Fleet fleet = BuildFleet(three);
+  const PlotRequest request = FleetChart("fleet.svg", fleet, FleetBand(fleet));
+  ASSERT_EQ(request.curves.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(i);
+    const std::string words = NodeVerdictText(fleet.nodes[i]);
+    EXPECT_EQ(request.curves[i].name,
+              fleet.nodes[i].input.node + ", " + words.substr(0, words.find(':')));
+  }
+  EXPECT_EQ(request.curves[1].name, "n2, slower");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "present/reporter.h"
 #include "speedup_support.h"
+#include "stats/comparison.h"
 #include "stats/diagnostics.h"
 
 namespace speedup {
@@ -30,7 +31,8 @@ TEST(ReportersTest, CsvReadsBackToTheSameFigures) {
   std::string line;
   std::getline(csv, line);
   std::getline(csv, line);
-  EXPECT_EQ(line.rfind("serial,0.06,0.06,0.06,", 0), 0u) << line;
+  // Three identical 0.06 s readings: the interval is theirs widened by a tick each way.
+  EXPECT_EQ(line.rfind("serial,0.06,0.059,0.061,", 0), 0u) << line;
   for (const TeamFigures& team : analysis.figures.teams) {
     SCOPED_TRACE(team.threads);
     const bool read = static_cast<bool>(std::getline(csv, line));
@@ -122,7 +124,8 @@ TEST(ReportersTest, MarkdownTablesHaveARowPerFigureAndEscapeEveryPipe) {
   EXPECT_EQ(rows[1], "| --- | ---: | ---: | ---: | ---: | ---: |");
   EXPECT_EQ(rows[2].rfind("| serial | 0.06", 0), 0u) << rows[2];
   EXPECT_EQ(rows[4].rfind("| 2 | 0.03", 0), 0u) << rows[4];
-  EXPECT_NE(rows[5].find(" \\* |"), std::string::npos) << "3 threads on 2 processors: " << rows[5];
+  // The marks cell of 3 threads on 2 processors starts with the oversubscribed mark.
+  EXPECT_NE(rows[5].find("| \\*"), std::string::npos) << "3 threads on 2 processors: " << rows[5];
   EXPECT_NE(markdown.find("a\\|b"), std::string::npos) << markdown;
 
   std::string refusal;
@@ -162,6 +165,29 @@ TEST(ReportersTest, FleetTableCutsLongNamesBetweenCharacters) {
   const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(BuildFleet({node}));
   EXPECT_EQ(ValidUtf8(table), table) << table;
   EXPECT_NE(table.find("узел-вычислитель Процессор Эльбр     2 "), std::string::npos) << table;
+}
+
+TEST(ReportersTest, TableHeadersNameTheConfidenceTheRunsReach) {
+  // Catches column headers that said "95%" over 3 runs (75%) or 5 (93.8%), below a head line
+  // that already said the truth.
+  const struct {
+    int runs;
+    const char* label;
+  } cases[] = {{3, "75%"}, {5, "93.8%"}, {6, "95%"}, {10, "95%"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    const Session session = SessionBuilder().Processors(2).TimedRuns(c.runs, 1.0).Build();
+    const std::string table =
+        MakeReporter(OutputFormat::kTable)->SessionReport(session, Analyse(session));
+    const std::string header = std::string("threads  median s  [") + c.label + " interval]";
+    EXPECT_NE(table.find(header), std::string::npos) << table.substr(0, 1200);
+    EXPECT_NE(table.find(std::string("S vs serial [") + c.label + "]"), std::string::npos);
+    const Comparison comparison = CompareSessions(session, session);
+    const std::string compared =
+        MakeReporter(OutputFormat::kTable)->ComparisonReport(comparison, "a", "b");
+    // Hodges-Lehmann's interval reaches 95% from 4 runs a side (1 - 2 / 70), not from 3 (90%).
+    EXPECT_EQ(compared.find("[95% interval]") != std::string::npos, c.runs >= 4);
+  }
 }
 
 }  // namespace

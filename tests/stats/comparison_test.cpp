@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -102,6 +103,67 @@ TEST(CompareTest, ContextDifferencesNameWhatCanChangeTheFigures) {
       "CPU model: AMD EPYC 9B14 vs AMD EPYC 7B13", "processors: 2 vs 4",
       "build flags: -O3 vs -O2 -march=native", "OMP_NUM_THREADS: not set vs 4"};
   EXPECT_EQ(ContextDifferences(a, b), expected);
+}
+
+TEST(CompareTest, NoVerdictIsClaimedPossibleWhereTheRunCountsCannotGiveOne) {
+  // Catches a comparison of 5 runs a side that only warned a difference "may go unseen" while no
+  // Holm p over 21 rows could come below 0.05, not even for an 8x slowdown.
+  const struct {
+    int base_runs, new_runs;
+    bool possible;
+  } cases[] = {{3, 3, false}, {5, 5, false}, {2, 10, false},
+               {5, 10, true}, {6, 6, true},  {10, 10, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.base_runs) + " against " + std::to_string(c.new_runs));
+    const Session base = SessionBuilder().Processors(2).TimedRuns(c.base_runs, 1.0).Build();
+    const Session slow = SessionBuilder().Processors(2).TimedRuns(c.new_runs, 8.0).Build();
+    const Comparison comparison = CompareSessions(base, slow);
+    EXPECT_EQ(comparison.verdict_possible, c.possible);
+    EXPECT_EQ(comparison.runs_for_verdict, 6);
+    for (const RowComparison& row : comparison.rows) {
+      EXPECT_EQ(row.verdict, c.possible ? Verdict::kSlower : Verdict::kNotPossible)
+          << "row " << row.threads;
+    }
+    const std::vector<std::string> warnings = ComparisonWarnings(comparison);
+    const bool said = std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+      return w.find("no verdict is possible") != std::string::npos &&
+             w.find("6 runs a side") != std::string::npos;
+    });
+    EXPECT_EQ(said, !c.possible);
+  }
+}
+
+TEST(CompareTest, EachSidesWarningsAreCarriedBesideTheVerdicts) {
+  // Catches a comparison of sessions flagged "not a parallel result" that judged their speedups
+  // as if they were.
+  const Session base = SessionBuilder().Processors(2).TimedRuns(10, 1.0).Build();
+  SessionBuilder one;
+  one.Processors(2);
+  for (int i = 0; i < 10; ++i) one.Run(ReportWith(0.06, 0.06), 1.0, 1.0);
+  const Comparison comparison = CompareSessions(base, one.Build());
+  EXPECT_FALSE(comparison.base_not_parallel);
+  EXPECT_TRUE(comparison.new_not_parallel);
+  const std::vector<std::string> warnings = ComparisonWarnings(comparison);
+  EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+    return w.rfind("NEW: the runs used about one processor", 0) == 0;
+  }));
+}
+
+TEST(CompareTest, ABuildRecordedOnOneSideOnlyIsSaid) {
+  // Catches a comparison against a benchmark named by --bench, whose build is not recorded,
+  // passed over in silence as though the builds matched.
+  const Session recorded = SessionBuilder().FullContext().TimedRuns(10, 1.0).Build();
+  Session unrecorded = recorded;
+  unrecorded.context.compiler.reset();
+  unrecorded.context.build_type.reset();
+  unrecorded.context.build_flags.reset();
+  unrecorded.context.openmp_runtime.reset();
+  const std::vector<std::string> differences =
+      CompareSessions(recorded, unrecorded).context_differences;
+  EXPECT_TRUE(std::any_of(differences.begin(), differences.end(), [](const std::string& d) {
+    return d.find("build: not recorded for NEW") == 0;
+  }));
+  EXPECT_TRUE(CompareSessions(recorded, recorded).context_differences.empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -75,6 +76,81 @@ TEST(FiguresTest, KarpFlattAndAmdahlFitRecoverAKnownSerialFraction) {
   EXPECT_NEAR(*four.karp_flatt, 0.1, 1e-12) << "Amdahl's own speedup gives e = f";
   EXPECT_FALSE(figures.teams[0].karp_flatt.has_value());
   EXPECT_FALSE(ComputeFigures(reports, std::nullopt).amdahl.a.has_value());
+}
+
+TEST(FiguresTest, AmdahlFitOutsideTheLawGivesNoFractionAndFewRunsNoInterval) {
+  // Catches a "serial fraction" of 1.19 or -0.011 printed as a figure, and a "95%" bootstrap
+  // interval from runs too few for resampling to reach it.
+  const struct {
+    const char* what;
+    std::function<double(int)> time;  // T(p) for team size p
+    int runs;
+    AmdahlFit::Shape shape;
+    bool interval;
+  } cases[] = {
+      {"f = 0.1, 6 runs", [](int t) { return 0.01 + 0.09 / t; }, 6, AmdahlFit::Shape::kFraction,
+       true},
+      {"f = 0.1, 5 runs", [](int t) { return 0.01 + 0.09 / t; }, 5, AmdahlFit::Shape::kFraction,
+       false},
+      {"f = 0.1, 2 runs", [](int t) { return 0.01 + 0.09 / t; }, 2, AmdahlFit::Shape::kFraction,
+       false},
+      {"slower with more threads: b < 0", [](int t) { return 0.12 - 0.02 / t; }, 10,
+       AmdahlFit::Shape::kOutsideLaw, false},
+      {"faster than linear: a < 0", [](int t) { return -0.001 + 0.101 / t; }, 10,
+       AmdahlFit::Shape::kOutsideLaw, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<RunReport> reports(c.runs, ReportWith(0.1, c.time));
+    const AmdahlFit fit = ComputeFigures(reports, 2, 2).amdahl;
+    EXPECT_EQ(fit.shape, c.shape);
+    EXPECT_EQ(fit.serial_fraction.has_value(), c.shape == AmdahlFit::Shape::kFraction);
+    if (fit.serial_fraction) {
+      EXPECT_GE(*fit.serial_fraction, 0.0);
+      EXPECT_LE(*fit.serial_fraction, 1.0);
+    }
+    EXPECT_EQ(fit.low.has_value() && fit.high.has_value(), c.interval);
+  }
+}
+
+TEST(FiguresTest, DriftIsJudgedOnlyFromRunsThatCanShowIt) {
+  // Catches drift called absent from 3 or 4 runs, whose every ordering has p of 0.083 or more.
+  for (int runs = 1; runs <= 7; ++runs) {
+    SCOPED_TRACE(runs);
+    std::vector<RunReport> reports;
+    for (int i = 0; i < runs; ++i) reports.push_back(ReportWith(0.1 + 0.01 * i, 0.05));
+    const Drift drift = ComputeFigures(reports, 2).drift;
+    EXPECT_EQ(drift.judged, runs >= 5);
+    EXPECT_EQ(drift.runs_to_judge, 5);
+    EXPECT_EQ(drift.warn, runs >= 5) << "a steady rise is drift wherever it can be judged";
+  }
+}
+
+TEST(FiguresTest, IntervalsStandForTheTrueTimesWithinATick) {
+  // Catches an interval that is the readings' own: identical whole-millisecond readings gave a
+  // zero-width interval, printed as certainty though each stands for a time within a tick.
+  const struct {
+    int runs;
+    double serial, parallel;
+  } cases[] = {{10, 0.100, 0.050}, {30, 0.060, 0.030}, {100, 0.121, 0.032}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    const std::vector<RunReport> reports(c.runs, ReportWith(c.serial, c.parallel));
+    const Figures figures = ComputeFigures(reports, 2);
+    ASSERT_TRUE(figures.serial.low && figures.serial.high);
+    EXPECT_NEAR(*figures.serial.low, c.serial - CLOCK_TICK_SECONDS, 1e-15);
+    EXPECT_NEAR(*figures.serial.high, c.serial + CLOCK_TICK_SECONDS, 1e-15);
+    const Estimate& speedup = figures.teams[1].speedup_vs_serial;
+    ASSERT_TRUE(speedup.low && speedup.high);
+    // The true ratio lies between (S - tick) / (T + tick) and (S + tick) / (T - tick).
+    EXPECT_NEAR(*speedup.low, (c.serial - CLOCK_TICK_SECONDS) / (c.parallel + CLOCK_TICK_SECONDS),
+                1e-12);
+    EXPECT_NEAR(*speedup.high, (c.serial + CLOCK_TICK_SECONDS) / (c.parallel - CLOCK_TICK_SECONDS),
+                1e-12);
+    const Estimate& itself = figures.teams[0].speedup_vs_one_thread;
+    ASSERT_TRUE(itself.low && itself.high);
+    EXPECT_EQ(*itself.low, 1.0) << "one reading over itself is exactly 1";
+  }
 }
 
 }  // namespace

@@ -153,6 +153,8 @@ void JudgeByPoolingTheOthers(Fleet& fleet) {
     }
     return logs;
   };
+  std::vector<std::vector<RunReport>> passed;
+  for (const NodeRow& node : fleet.nodes) passed.push_back(PassedReports(node.input.session));
   for (NodeRow& node : fleet.nodes) {
     std::vector<RunReport> others;
     for (const NodeRow& other : fleet.nodes) {
@@ -163,6 +165,10 @@ void JudgeByPoolingTheOthers(Fleet& fleet) {
     const std::vector<RunReport> mine = PassedReports(node.input.session);
     node.serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
     node.speedup = CompareLogs(log_speedups(others, node.team), log_speedups(mine, node.team));
+    const ClockMargin serial = FleetTimeMargin(passed, 0);
+    WidenForClock(node.serial, serial, serial);
+    const ClockMargin speedup = FleetSpeedupMargin(passed, node.team);
+    WidenForClock(node.speedup, speedup, speedup);
   }
 }
 

@@ -54,8 +54,20 @@ inline constexpr int MIN_RUNS_FOR_95 = 6;
 // Times below this many seconds (20 clock ticks) are too short for the clock to measure well.
 inline constexpr double TOO_SHORT_SECONDS = 0.020;
 
+// The clock's resolution: the benchmark reads whole milliseconds at the start and the end, so a
+// reading of t stands for a true time within one tick of t. Intervals are widened by it.
+inline constexpr double CLOCK_TICK_SECONDS = 0.001;
+
+// A value lies beyond a Tukey fence only when beyond it by more than this fraction of the
+// quartiles' size: far above rounding (1e-16), far below a tick's share of any time (1e-3).
+inline constexpr double FENCE_TOLERANCE = 1e-9;
+
 // A speedup interval reaching further than this fraction from its median is marked as noisy.
 inline constexpr double NOISY_HALF_WIDTH = 0.05;
+
+// The Amdahl fit's bootstrap resamples medians of whole runs, whose values are the runs' own: it
+// cannot claim more than the order-statistic interval of as many runs, so it needs as many.
+inline constexpr int AMDAHL_MIN_RUNS_FOR_INTERVAL = MIN_RUNS_FOR_95;
 
 // Fixed, so the same runs give the same interval everywhere; recorded with the fit.
 inline constexpr std::uint64_t AMDAHL_SEED = 20261209;

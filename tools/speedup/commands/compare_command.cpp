@@ -45,7 +45,8 @@ int CompareCommand(const Options& options) {
       MakeReporter(options.format)->ComparisonReport(comparison, base, candidate);
   const Figures base_figures = SessionFigures(sides[0]);
   const Figures new_figures = SessionFigures(sides[1]);
-  PlotRequest chart = ComparisonChart(options.plot, base, base_figures, candidate, new_figures);
+  PlotRequest chart =
+      ComparisonChart(options.plot, comparison, base, base_figures, candidate, new_figures);
   chart.processors = sides[1].context.processors;
   bool delivered = Deliver(text, &chart);
   if (!options.html.empty()) {

@@ -124,8 +124,8 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
   return failed ? 1 : 0;
 }
 
-// One session per placement (or one without), each from a fresh look at the machine; stops
-// after an interrupted one. Sets `error` when the benchmark cannot be started at all.
+// One session, or one per placement measured interleaved run by run, each with its own look at
+// the machine. Sets `error` when the benchmark cannot be started at all.
 std::vector<Session> MeasureSessions(const Options& options, std::string& error) {
   const std::string bench = options.bench.empty() ? DefaultBench() : options.bench;
   std::vector<std::optional<std::string>> placements(options.placements.begin(),
@@ -139,12 +139,14 @@ std::vector<Session> MeasureSessions(const Options& options, std::string& error)
     session.context = ReadMachineContext();
     // The build fields describe the benchmark built beside this tool, not one named by --bench.
     if (options.bench.empty()) AddBuildInfo(session.context);
-    ProcessExecutor executor(bench);
-    error = MeasureSession(plan, executor, bench, placement, session);
-    if (!error.empty()) return sessions;
-    session.context.load_after = ReadLoadAverage();
-    if (session.interrupted) break;
+    session.placement = placement;
   }
+  ProcessExecutor executor(bench);
+  error = sessions.size() == 1
+              ? MeasureSession(plan, executor, bench, placements.front(), sessions.front())
+              : MeasureInterleaved(plan, executor, bench, sessions);
+  const std::optional<double> load_after = ReadLoadAverage();
+  for (Session& session : sessions) session.context.load_after = load_after;
   return sessions;
 }
 
@@ -164,9 +166,11 @@ int SessionCommand(const Options& options) {
     return 2;
   }
   const int status = Report(options, sessions, true);
-  if (const Session& last = sessions.back(); last.interrupted) {
-    Complain("interrupted by " + *last.interrupted + " after " + std::to_string(last.runs.size()) +
-             " of " + std::to_string(*last.requested_runs) + " runs");
+  for (const Session& session : sessions) {
+    if (!session.interrupted) continue;
+    Complain("interrupted by " + *session.interrupted + " after " +
+             std::to_string(session.runs.size()) + " of " +
+             std::to_string(*session.requested_runs) + " runs");
     return 128 + PendingInterrupt();
   }
   // A benchmark that could not be started again is a fault, whatever the runs before it gave.

@@ -126,92 +126,162 @@ double RunTimeout(double longest) {
   return std::max(RUN_TIMEOUT_FLOOR_SECONDS, RUN_TIMEOUT_FACTOR * longest);
 }
 
-std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
-                           const std::optional<std::string>& placement, Session& session) {
-  const int most_runs = plan.precision ? plan.max_runs : plan.runs;
-  const int fewest_runs =
-      plan.precision ? std::max(plan.runs_given ? plan.runs : 0, MIN_RUNS_FOR_95) : plan.runs;
-  session.requested_runs = most_runs;
-  session.precision = plan.precision;
-  session.placement = placement;
+namespace {
 
-  ProcessOptions process = RunOptions(placement);
+// What the loop keeps between one session's runs.
+struct LoopState {
+  ProcessOptions process;
+  int most_runs = 0, fewest_runs = 0;
   double longest = 0.0;
   std::string widest;         // the widest speedup interval so far, for the progress line
   std::vector<double> walls;  // every finished run's wall time, for the time left
+  bool done = false;
+};
+
+LoopState StartSession(const MeasurePlan& plan, const std::optional<std::string>& placement,
+                       Session& session) {
+  LoopState state;
+  state.most_runs = plan.precision ? plan.max_runs : plan.runs;
+  state.fewest_runs =
+      plan.precision ? std::max(plan.runs_given ? plan.runs : 0, MIN_RUNS_FOR_95) : plan.runs;
+  session.requested_runs = state.most_runs;
+  session.precision = plan.precision;
+  session.placement = placement;
+  state.process = RunOptions(placement);
+  state.done = state.most_runs <= 0;
+  return state;
+}
+
+// The time the runs from `first` on should take, within what is left of the time limit.
+std::optional<double> TimeLeft(const MeasurePlan& plan, Executor& executor, const LoopState& state,
+                               int first) {
+  const std::optional<double> time_left =
+      plan.time_limit ? std::optional(*plan.time_limit - executor.Elapsed()) : std::nullopt;
+  return SecondsLeft(state.walls, state.most_runs - first + 1, time_left);
+}
+
+// One run into `session`, or the reason it ends; sets state.done when it has. Returns a message
+// when the benchmark cannot be started at all.
+std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                    Session& session, LoopState& state) {
+  const std::optional<std::string>& placement = session.placement;
+  const int run = static_cast<int>(session.runs.size()) + 1;
+  if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
+    session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
+    state.done = true;
+    return "";
+  }
+  state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
+                                     : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
+                                                      : RunTimeout(state.longest);
   const bool at_most = plan.precision.has_value();
-  const std::string of =
-      " of " + std::string(at_most ? "at most " : "") + std::to_string(most_runs);
-  // The time the runs from `first` on should take, within what is left of the time limit.
-  const auto left = [&](int first) {
-    const std::optional<double> time_left =
-        plan.time_limit ? std::optional(*plan.time_limit - executor.Elapsed()) : std::nullopt;
-    return SecondsLeft(walls, most_runs - first + 1, time_left);
-  };
-  while (static_cast<int>(session.runs.size()) < most_runs) {
-    const int run = static_cast<int>(session.runs.size()) + 1;
-    if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
-      session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
-      break;
-    }
-    process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
-                                 : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
-                                                  : RunTimeout(longest);
-    int lines = 0;
-    const std::string time_left = LeftText(left(run), at_most);
-    auto progress = [&](std::string_view output) {
-      lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
-      if (plan.progress == Progress::kTerminal) {
-        executor.ShowProgress("run " + std::to_string(run) + of + ": " + std::to_string(lines) +
-                                  " lines" + widest + time_left,
-                              true);
-      }
-    };
-    const ProcessResult result = executor.RunOnce(process, progress);
-    if (result.interrupted != 0) {
-      session.interrupted = SignalName(result.interrupted);
-      break;
-    }
-    if (!result.started) {
-      if (run == 1) {
-        return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
-      }
-      session.stopped = StopReason{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
-      break;
-    }
-    std::string display;
-    Run kept = KeptRun(result, placement, display);
-    if (placement && session.context.processors) {
-      const std::optional<bool> honoured =
-          PlacementHonoured(display, *placement, *session.context.processors);
-      if (honoured) {
-        session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
-      }
-    }
-    if (kept.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
-    const bool passed = kept.report.failure.empty();
-    session.runs.push_back(std::move(kept));
-    walls.push_back(result.wall_seconds);
-    const bool settled = Settled(plan, session, fewest_runs, widest);
-    if (plan.progress == Progress::kLines) {
+  const std::string name = (placement ? Printable(*placement) + ": " : std::string()) + "run " +
+                           std::to_string(run) + " of " + (at_most ? "at most " : "") +
+                           std::to_string(state.most_runs);
+  const std::string time_left = LeftText(TimeLeft(plan, executor, state, run), at_most);
+  int lines = 0;
+  auto progress = [&](std::string_view output) {
+    lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
+    if (plan.progress == Progress::kTerminal) {
       executor.ShowProgress(
-          "run " + std::to_string(run) + of + ": " + (passed ? "passed in " : "failed after ") +
-              Formatted("%.1f s", result.wall_seconds) + widest +
-              (settled || run == most_runs ? "" : LeftText(left(run + 1), at_most)),
-          false);
+          name + ": " + std::to_string(lines) + " lines" + state.widest + time_left, true);
     }
-    if (settled) break;
-    if (plan.progress == Progress::kTerminal && !widest.empty()) {
-      executor.ShowProgress("after run " + std::to_string(run) + widest, true);
+  };
+  const ProcessResult result = executor.RunOnce(state.process, progress);
+  if (result.interrupted != 0) {
+    session.interrupted = SignalName(result.interrupted);
+    state.done = true;
+    return "";
+  }
+  if (!result.started) {
+    state.done = true;
+    if (run == 1) return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+    session.stopped = StopReason{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
+    return "";
+  }
+  std::string display;
+  Run kept = KeptRun(result, placement, display);
+  if (placement && session.context.processors) {
+    const std::optional<bool> honoured =
+        PlacementHonoured(display, *placement, *session.context.processors);
+    if (honoured) {
+      session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
     }
   }
+  const bool passed = kept.report.failure.empty();
+  if (passed) state.longest = std::max(state.longest, result.wall_seconds);
+  session.runs.push_back(std::move(kept));
+  state.walls.push_back(result.wall_seconds);
+  const bool settled = Settled(plan, session, state.fewest_runs, state.widest);
+  const bool last = static_cast<int>(session.runs.size()) >= state.most_runs;
+  state.done = state.done || settled || last;
+  if (plan.progress == Progress::kLines) {
+    executor.ShowProgress(
+        name + ": " + (passed ? "passed in " : "failed after ") +
+            Formatted("%.1f s", result.wall_seconds) + state.widest +
+            (state.done ? "" : LeftText(TimeLeft(plan, executor, state, run + 1), at_most)),
+        false);
+  }
+  if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
+    executor.ShowProgress("after " + name + state.widest, true);
+  }
+  return "";
+}
+
+// A --precision session that made its most runs unsettled says so.
+void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
   if (plan.precision && !session.stopped && !session.interrupted &&
-      static_cast<int>(session.runs.size()) >= most_runs) {
+      static_cast<int>(session.runs.size()) >= state.most_runs) {
     const std::vector<RunReport> passed = PassedReports(session);
     if (passed.empty() || !UnsettledTeams(SessionFigures(session), *plan.precision).empty()) {
-      session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, most_runs, ""};
+      session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, state.most_runs, ""};
     }
   }
+}
+
+}  // namespace
+
+std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                           const std::optional<std::string>& placement, Session& session) {
+  LoopState state = StartSession(plan, placement, session);
+  while (!state.done) {
+    const std::string error = RunInto(plan, executor, bench, session, state);
+    if (!error.empty()) return error;
+  }
+  FinishSession(plan, state, session);
+  if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
+  return "";
+}
+
+std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round) {
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < sessions; ++i) order.push_back((round + i) % sessions);
+  return order;
+}
+
+std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
+                               const std::string& bench, std::vector<Session>& sessions) {
+  std::vector<LoopState> states;
+  for (Session& session : sessions) {
+    states.push_back(StartSession(plan, session.placement, session));
+  }
+  const auto all_done = [&] {
+    return std::all_of(states.begin(), states.end(), [](const LoopState& s) { return s.done; });
+  };
+  for (std::size_t round = 0; !all_done(); ++round) {
+    for (const std::size_t i : RoundOrder(sessions.size(), round)) {
+      if (states[i].done) continue;
+      const std::string error = RunInto(plan, executor, bench, sessions[i], states[i]);
+      if (!error.empty()) return error;
+      if (sessions[i].interrupted) {
+        // An interrupt ends every placement: none runs on after the user asked to stop.
+        for (LoopState& state : states) state.done = true;
+        break;
+      }
+      // One limit for the whole study: once it is reached, each placement stops as it comes.
+    }
+  }
+  for (std::size_t i = 0; i < sessions.size(); ++i) FinishSession(plan, states[i], sessions[i]);
   if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
   return "";
 }

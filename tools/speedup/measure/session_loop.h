@@ -84,4 +84,14 @@ double RunTimeout(double longest);
 std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
                            const std::optional<std::string>& placement, Session& session);
 
+// The order of round `round` (from 0) over `sessions` sessions: 0 1 2, then 1 2 0, 2 0 1, …
+std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round);
+
+// The sessions (each with its placement and context set) measured run by run in turn, the order
+// rotated each round (RoundOrder), so that a machine that drifts during the study slows every
+// placement alike; each session stops on its own (runs made, settled, the time limit), and an
+// interrupt stops them all. Returns a message when the benchmark cannot be started at all.
+std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
+                               const std::string& bench, std::vector<Session>& sessions);
+
 }  // namespace speedup

@@ -20,6 +20,7 @@
 #include "base/process.h"
 #include "base/text.h"
 #include "bench/problem.h"
+#include "present/words.h"
 
 namespace speedup {
 namespace {
@@ -92,9 +93,8 @@ std::string DefaultTitle(const PlotRequest& request) {
       known ? ProcessorsText(*known) : std::string("processors not recorded");
   return "matbench: " + std::to_string(PROBLEM_SIZE) + " x " + std::to_string(PROBLEM_SIZE) +
          " product, median of " + std::to_string(request.runs) +
-         (request.runs == 1 ? " run with " : " runs with ") +
-         std::to_string(static_cast<int>(std::lround(CONFIDENCE * 100))) + "% intervals, " +
-         processors;
+         (request.runs == 1 ? " run with " : " runs with ") + ConfidenceLabel(request.confidence) +
+         " intervals, " + processors;
 }
 
 std::string FitTitle(const PlotRequest& request, const PlotCurve& curve) {
@@ -157,9 +157,11 @@ std::string SpeedupPlot(const PlotRequest& request) {
   for (std::size_t i = 0; i < request.curves.size(); ++i) {
     const PlotCurve& curve = request.curves[i];
     const int index = static_cast<int>(i);
-    plot += curve.band ? BandPlot(index, 2, "title " + GnuplotText(curve.name))
+    const std::string name =
+        curve.not_parallel ? curve.name + " # not a parallel result" : curve.name;
+    plot += curve.band ? BandPlot(index, 2, "title " + GnuplotText(name))
                        : CurveBlock(index) + " using 1:2:3:4 with yerrorlines " + Style(index) +
-                             " linewidth 1.5 title " + GnuplotText(curve.name) + ", \\\n     ";
+                             " linewidth 1.5 title " + GnuplotText(name) + ", \\\n     ";
     if (HasFit(curve)) {
       const std::string f = "amdahl_f" + std::to_string(index + 1);
       fractions += f + " = " + Number(*curve.serial_fraction) + "\n";
@@ -184,6 +186,49 @@ std::string EfficiencyPlot(const PlotRequest& request) {
                                          Style(index) + " linewidth 1.5 notitle, \\\n     ";
   }
   return plot + "1 with lines dashtype 3 linecolor rgb 'black' notitle\n";
+}
+
+// The NEW / BASE panel: each row's ratio with its interval, grouped by verdict so that the key
+// names them, beside the line of no change and the band within which no change counts.
+std::string RatioPanel(const PlotRequest& request, int most_threads) {
+  std::vector<std::string> verdicts;
+  for (const PlotRatio& ratio : request.ratios) {
+    if (std::find(verdicts.begin(), verdicts.end(), ratio.verdict) == verdicts.end()) {
+      verdicts.push_back(ratio.verdict);
+    }
+  }
+  std::string panel;
+  for (std::size_t v = 0; v < verdicts.size(); ++v) {
+    panel +=
+        "$ratio" + std::to_string(v + 1) + " << EOD\n# threads (0: serial), ratio, low, high\n";
+    for (const PlotRatio& ratio : request.ratios) {
+      if (ratio.verdict != verdicts[v]) continue;
+      panel += std::to_string(ratio.threads) + ' ' + Number(ratio.ratio) + ' ' + Number(ratio.low) +
+               ' ' + Number(ratio.high) + '\n';
+    }
+    panel += "EOD\n";
+  }
+  panel += "set key inside top left vertical maxrows 5\nset xrange [-0.5:" +
+           std::to_string(most_threads) + ".5]\n";
+  panel += "set xtics add ('serial' 0)\nset yrange [*:*]\nunset arrow 1\nunset label 1\n";
+  panel += "set ylabel " + GnuplotText(request.ratio_title) + "\n";
+  panel += "plot ";
+  for (std::size_t v = 0; v < verdicts.size(); ++v) {
+    const std::string colour = verdicts[v] == "slower"   ? "#d62728"
+                               : verdicts[v] == "faster" ? "#2ca02c"
+                                                         : "#7f7f7f";
+    panel += "$ratio" + std::to_string(v + 1) +
+             " using 1:2:3:4 with yerrorbars pointtype 7 linecolor rgb '" + colour + "' title " +
+             GnuplotText(verdicts[v]) + ", \\\n     ";
+  }
+  const std::string low = Number(1.0 - NEGLIGIBLE_CHANGE);
+  const std::string high = Number(1.0 + NEGLIGIBLE_CHANGE);
+  return panel + "1 with lines linecolor rgb 'black' notitle, " + low +
+         " with lines dashtype 3 linecolor rgb 'gray40' notitle, " + high +
+         " with lines dashtype 3 linecolor rgb 'gray40' title " +
+         GnuplotText("no change counts within ±" + Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
+                     "%") +
+         "\n";
 }
 
 // `text` as one shell word, so the command in a message can be pasted as it is.
@@ -268,15 +313,17 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
   const int height = 440 + 18 * key_rows;
   std::string script = "# Draws " + output_name + " here: gnuplot " + SCRIPT_NAME + "\n";
   script += "set encoding utf8\n";
-  script += svg ? "set terminal svg size 1200," + std::to_string(height) +
+  const std::string width = request.ratios.empty() ? "1200" : "1700";
+  script += svg ? "set terminal svg size " + width + "," + std::to_string(height) +
                       " dynamic font 'sans,11' noenhanced\n"
-                : "set terminal pngcairo size 1200," + std::to_string(height) +
+                : "set terminal pngcairo size " + width + "," + std::to_string(height) +
                       " font 'sans,10' noenhanced\n";
   script += "set output " + GnuplotString(output_name) + "\n";
   script += "set datafile missing '?'\n";
   script += DataBlocks(request, most_threads);
-  script += "set multiplot layout 1,2 title " +
-            GnuplotText(request.title.empty() ? DefaultTitle(request) : request.title) + "\n";
+  script += std::string("set multiplot layout 1,") + (request.ratios.empty() ? "2" : "3") +
+            " title " + GnuplotText(request.title.empty() ? DefaultTitle(request) : request.title) +
+            "\n";
   script += "set xlabel " + GnuplotText("threads") + "\n";
   script += "set xrange [0.5:" + std::to_string(most_threads) + ".5]\n";
   script += most_threads <= 24 ? "set xtics 1,1," + std::to_string(most_threads) + "\n"
@@ -300,6 +347,7 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
   script += "set ylabel " + GnuplotText("efficiency (speedup vs serial / threads)") + "\n";
   script += "unset key\n";
   script += EfficiencyPlot(request);
+  if (!request.ratios.empty()) script += RatioPanel(request, most_threads);
   return script + "unset multiplot\nunset output\n";
 }
 

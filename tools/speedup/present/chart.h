@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/policy.h"
 #include "stats/figures.h"
 
 // Charts of speedup and efficiency against team size, drawn by gnuplot in a private folder.
@@ -15,15 +16,26 @@ struct PlotCurve {
   std::string name;                       // legend text, any bytes
   const Figures* figures = nullptr;       // not owned; outlives the call
   std::optional<double> serial_fraction;  // Amdahl's f: its fitted speedup is drawn as well
-  bool band = false;  // low to high drawn as a shaded band around the median, not as bars
+  bool band = false;          // low to high drawn as a shaded band around the median, not as bars
+  bool not_parallel = false;  // flagged "not a parallel result": marked # in the key
+};
+
+// One row of a comparison, NEW / BASE with its interval and its verdict, for the ratio panel.
+struct PlotRatio {
+  int threads = 0;  // 0: the serial time, drawn at 0
+  double ratio = 1.0, low = 1.0, high = 1.0;
+  std::string verdict;  // the verdict's words; points are grouped and coloured by them
 };
 
 struct PlotRequest {
-  std::string path;               // chart to write, ending in .svg (else drawn as PNG)
-  std::optional<int> processors;  // empty: not recorded, so no processor count is marked
-  int runs = 0;                   // for the default title
-  std::vector<PlotCurve> curves;  // drawn in this order, each in a colour of its own
-  std::string title;              // empty: the default, naming runs, confidence and processors
+  std::string path;                // chart to write, ending in .svg (else drawn as PNG)
+  std::optional<int> processors;   // empty: not recorded, so no processor count is marked
+  int runs = 0;                    // for the default title
+  std::vector<PlotCurve> curves;   // drawn in this order, each in a colour of its own
+  std::string title;               // empty: the default, naming runs, confidence and processors
+  double confidence = CONFIDENCE;  // what the intervals reach, as the default title names it
+  std::vector<PlotRatio> ratios;   // a third panel of NEW / BASE with the verdicts, when given
+  std::string ratio_title;         // that panel's y label
 };
 
 struct PlotResult {

@@ -15,29 +15,41 @@ PlotRequest SessionsChart(const std::string& path, const std::vector<NamedSessio
   for (const NamedSession& named : sessions) {
     const Figures& figures = named.analysis->figures;
     request.runs = std::min(request.runs, figures.runs);
-    request.curves.push_back({named.name, &figures, figures.amdahl.serial_fraction});
+    request.confidence = std::min(request.confidence, figures.serial.confidence);
+    request.curves.push_back({named.name, &figures, figures.amdahl.serial_fraction, false,
+                              named.analysis->use.one_processor});
   }
   return request;
 }
 
-PlotRequest ComparisonChart(const std::string& path, const std::string& base_name,
-                            const Figures& base, const std::string& new_name,
-                            const Figures& added) {
+PlotRequest ComparisonChart(const std::string& path, const Comparison& comparison,
+                            const std::string& base_name, const Figures& base,
+                            const std::string& new_name, const Figures& added) {
   PlotRequest request;
   request.path = path;
   request.runs = std::min(base.runs, added.runs);
-  request.curves = {{"BASE " + base_name, &base, base.amdahl.serial_fraction},
-                    {"NEW " + new_name, &added, added.amdahl.serial_fraction}};
-  request.title = "matbench comparison: speedup vs serial, medians with " +
-                  Formatted("%g%%", CONFIDENCE * 100.0) + " intervals";
+  request.confidence = std::min(base.serial.confidence, added.serial.confidence);
+  request.curves = {{"BASE " + base_name, &base, base.amdahl.serial_fraction, false,
+                     comparison.base_not_parallel},
+                    {"NEW " + new_name, &added, added.amdahl.serial_fraction, false,
+                     comparison.new_not_parallel}};
+  for (const RowComparison& row : comparison.rows) {
+    request.ratios.push_back(
+        {row.threads, row.ratio, row.ratio_low, row.ratio_high, VerdictText(row.verdict)});
+  }
+  request.ratio_title = "NEW / BASE time with its " + ConfidenceLabel(comparison.confidence) +
+                        " interval (below 1: NEW is faster)";
+  request.title = "matbench comparison: speedup vs serial with " +
+                  ConfidenceLabel(request.confidence) + " intervals, and NEW / BASE with verdicts";
   return request;
 }
 
 PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figures& band) {
   PlotRequest request;
   request.path = path;
+  request.confidence = fleet.confidence;
   request.title = "matbench fleet: speedup vs serial per node, medians with " +
-                  Formatted("%g%%", CONFIDENCE * 100.0) + " intervals";
+                  ConfidenceLabel(fleet.confidence) + " intervals; each node's verdict in the key";
   std::vector<const NodeRow*> merged;
   for (const NodeRow& node : fleet.nodes) {
     if (!node.input.merged) continue;
@@ -48,7 +60,16 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
   }
   if (merged.size() <= MAX_NODE_CURVES) {
     for (const NodeRow* node : merged) {
-      request.curves.push_back({node->input.node, &node->figures, {}, false});
+      const std::string verdict = NodeVerdictText(*node);
+      request.curves.push_back(
+          {verdict.empty() ? node->input.node
+                           : node->input.node + ", " + verdict.substr(0, verdict.find(':')),
+           &node->figures,
+           {},
+           false,
+           std::any_of(node->warnings.begin(), node->warnings.end(), [](const Warning& warning) {
+             return warning.kind == Warning::Kind::kOneProcessor;
+           })});
     }
     return request;
   }

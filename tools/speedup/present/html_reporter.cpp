@@ -654,8 +654,9 @@ class HtmlReporter : public Reporter {
     const bool sides =
         material_.base && material_.added && material_.base_figures && material_.new_figures;
     if (sides) {
-      PlotRequest request = ComparisonChart("chart.svg", base_name, *material_.base_figures,
-                                            new_name, *material_.new_figures);
+      PlotRequest request =
+          ComparisonChart("chart.svg", comparison, base_name, *material_.base_figures, new_name,
+                          *material_.new_figures);
       request.processors = material_.added->context.processors;
       body += Section(
           "chart", "Chart",

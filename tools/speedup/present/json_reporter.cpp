@@ -46,9 +46,11 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
           {"drift",
            {{"rho", Number(figures.drift.rho)},
             {"p_value", Number(figures.drift.p_value)},
-            {"warn", figures.drift.warn}}},
+            {"warn", figures.drift.warn},
+            {"judged", figures.drift.judged}}},
           {"amdahl_fit",
            {{"team_sizes", figures.amdahl.team_sizes},
+            {"describes_runs", figures.amdahl.shape == AmdahlFit::Shape::kFraction},
             {"a_s", Number(figures.amdahl.a)},
             {"b_s", Number(figures.amdahl.b)},
             {"serial_fraction", Number(figures.amdahl.serial_fraction)},
@@ -91,6 +93,9 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
           {"new", new_name},
           {"base_runs", comparison.base_runs},
           {"new_runs", comparison.new_runs},
+          {"verdict_possible", comparison.verdict_possible},
+          {"smallest_holm_p", comparison.smallest_holm_p},
+          {"runs_for_verdict", comparison.runs_for_verdict},
           {"warnings", ComparisonWarnings(comparison)},
           {"rows", rows}};
 }

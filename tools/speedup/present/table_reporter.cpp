@@ -12,7 +12,7 @@
 namespace speedup {
 namespace {
 
-// The confidence sought, as the column headers name it: "95%".
+// The confidence sought, as the head names it: "95%".
 std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
 
 // `text` right-aligned in `width` columns; "—" stands alone in one column.
@@ -53,24 +53,30 @@ std::string CurveFooter(const Figures& figures) {
   }
   if (on_line != 0) footer += "\n";
   const AmdahlFit& fit = figures.amdahl;
-  if (!fit.a) return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
+  if (fit.shape == AmdahlFit::Shape::kNotMade) {
+    return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
+  }
   footer += "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
             (fit.team_sizes < 3
                  ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
-                 : "") +
-            ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
-  footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4) + " [" +
-            FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], speedup limit 1/f " +
-            (fit.limit ? FixedText(fit.limit, 1) : "none") + "\n  (interval from " +
-            std::to_string(fit.resamples) + " resamples of whole runs, seed " +
-            std::to_string(fit.seed) + ")\n";
-  // A fraction a little below 0 is noise around a product with no serial part; only an interval
-  // wholly outside [0, 1) says the law does not fit.
-  const auto outside = [](const std::optional<double>& f) { return f && (*f < 0.0 || *f >= 1.0); };
-  const bool both_below = fit.low && fit.high && *fit.high < 0.0;
-  const bool both_above = fit.low && *fit.low >= 1.0;
-  if (both_below || both_above || (!fit.low && outside(fit.serial_fraction))) {
-    footer += "  f outside [0, 1): Amdahl's law does not describe these runs\n";
+                 : "");
+  if (fit.shape == AmdahlFit::Shape::kOutsideLaw) {
+    return footer +
+           ":\n  no serial fraction in [0, 1] fits the medians: Amdahl's law does not describe "
+           "these runs\n";
+  }
+  footer += ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
+  footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4);
+  if (fit.low && fit.high) {
+    footer += " [" + FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) +
+              "], speedup limit 1/f " + (fit.limit ? FixedText(fit.limit, 1) : "none") + "\n  (" +
+              ConfidenceText() + " interval from " + std::to_string(fit.resamples) +
+              " resamples of whole runs, seed " + std::to_string(fit.seed) + ")\n";
+  } else {
+    footer += ", speedup limit 1/f " + (fit.limit ? FixedText(fit.limit, 1) : "none") +
+              "\n  (no interval: resampling " + CountText(fit.runs, "run", "runs") +
+              " cannot reach " + ConfidenceText() + "; " +
+              std::to_string(AMDAHL_MIN_RUNS_FOR_INTERVAL) + " runs can)\n";
   }
   return footer;
 }
@@ -95,9 +101,9 @@ struct Marks {
 // The column heads, the serial row and one row per team size with its marks.
 std::string SessionRows(const SessionAnalysis& analysis, Marks& marks) {
   const Figures& figures = analysis.figures;
-  std::string rows = "\nthreads  median s  [" + ConfidenceText() +
-                     " interval]   IQR s out  S vs serial [" + ConfidenceText() +
-                     "]   S vs 1 thread [" + ConfidenceText() + "]  effic.\n";
+  const std::string reached = ConfidenceLabel(figures.serial.confidence);
+  std::string rows = "\nthreads  median s  [" + reached + " interval]   IQR s out  S vs serial [" +
+                     reached + "]   S vs 1 thread [" + reached + "]  effic.\n";
   rows += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
           Cell(FixedText(figures.serial.iqr, 3), 7) +
           Cell(std::to_string(figures.serial.outliers), 4) +
@@ -209,14 +215,16 @@ std::string ComparisonTable(const Comparison& comparison, const std::string& bas
                       std::to_string(comparison.new_runs) + " runs) against BASE " +
                       Printable(base_name) + " (" + std::to_string(comparison.base_runs) +
                       " runs)\n\n";
-  table += "threads   BASE s    NEW s   NEW/BASE [" + ConfidenceText() +
+  table += "threads   BASE s    NEW s   NEW/BASE [" + ConfidenceLabel(comparison.confidence) +
            " interval]       p  Holm p  verdict\n";
+  const bool flagged = comparison.base_not_parallel || comparison.new_not_parallel;
   for (const RowComparison& row : comparison.rows) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%7s %8.3f %8.3f %10.3f [%.3f, %.3f] %7s %7s  %s\n",
+    char line[200];
+    std::snprintf(line, sizeof line, "%7s %8.3f %8.3f %10.3f [%.3f, %.3f] %7s %7s  %s%s\n",
                   RowLabel(row.threads).c_str(), row.base_median, row.new_median, row.ratio,
                   row.ratio_low, row.ratio_high, PValueText(row.p_value).c_str(),
-                  PValueText(row.p_holm).c_str(), VerdictText(row.verdict).c_str());
+                  PValueText(row.p_holm).c_str(), VerdictText(row.verdict).c_str(),
+                  flagged && row.threads > 0 ? " #" : "");
     table += line;
   }
   table +=
@@ -224,7 +232,25 @@ std::string ComparisonTable(const Comparison& comparison, const std::string& bas
       "faster);\np: two-sided Mann-Whitney U; Holm p: corrected over the " +
       std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p < " +
       Formatted("%g", SIGNIFICANCE) + "\nand an interval wholly outside ±" +
-      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%.\n";
+      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
+      "%. The interval is for the true times: " + "each reading\nstands for a time within a " +
+      Formatted("%g", CLOCK_TICK_SECONDS * 1000.0) +
+      " ms tick, so it is wider than the test's by what a tick can hide.\n";
+  if (!comparison.verdict_possible) {
+    table += "No verdict is possible: with " + std::to_string(comparison.base_runs) + " and " +
+             std::to_string(comparison.new_runs) + " runs the smallest Holm p is " +
+             Formatted("%.3f", comparison.smallest_holm_p) + ", never below " +
+             Formatted("%g", SIGNIFICANCE) + "; " + std::to_string(comparison.runs_for_verdict) +
+             " runs a side would allow one.\n";
+  }
+  for (const auto& [side, not_parallel] : {std::pair{"BASE", comparison.base_not_parallel},
+                                           std::pair{"NEW", comparison.new_not_parallel}}) {
+    if (not_parallel) {
+      table += std::string("# ") + side +
+               " is not a parallel result (its runs used about one processor): verdicts on team "
+               "sizes compare no parallel speed\n";
+    }
+  }
   return table;
 }
 
@@ -233,8 +259,9 @@ std::string FleetTable(const Fleet& fleet) {
   for (const NodeRow& node : fleet.nodes) merged += node.input.merged ? 1 : 0;
   std::string table = "matbench fleet: " + std::to_string(merged) + " of " +
                       std::to_string(fleet.nodes.size()) + " sessions merged\n\n";
-  table += "node             CPU             procs runs  serial s [" + ConfidenceText() +
-           "]        S@p [" + ConfidenceText() + "]            eff.\n";
+  table += "node             CPU             procs runs  serial s [" +
+           ConfidenceLabel(fleet.confidence) + "]        S@p [" +
+           ConfidenceLabel(fleet.confidence) + "]            eff.\n";
   for (const NodeRow& node : fleet.nodes) {
     if (!node.input.merged) continue;
     const Context& context = node.input.session.context;

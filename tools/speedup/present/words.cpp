@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/policy.h"
 #include "base/text.h"
 #include "present/context_lines.h"
 
@@ -41,6 +42,10 @@ std::string WarningText(const Warning& warning) {
       return "the runs used about one processor (" + FixedText(warning.value, 2) +
              " s of CPU per second of wall time) although teams of several threads were asked "
              "for: no speedup here is a parallel result";
+    case Warning::Kind::kDriftNotJudged:
+      return "drift cannot be judged from " + CountText(warning.received, "run", "runs") +
+             ": no order of so few gives p below " + Formatted("%g", SIGNIFICANCE) + "; " +
+             std::to_string(warning.whole) + " runs can show it";
   }
   return "";
 }
@@ -51,6 +56,8 @@ std::string VerdictText(Verdict verdict) {
       return "faster";
     case Verdict::kSlower:
       return "slower";
+    case Verdict::kNotPossible:
+      return "no verdict possible";
     case Verdict::kNoClearDifference:
       break;
   }
@@ -121,9 +128,18 @@ std::string ProblemText(const NodeProblem& problem) {
 
 std::vector<std::string> ComparisonWarnings(const Comparison& comparison) {
   std::vector<std::string> warnings;
+  if (!comparison.verdict_possible) {
+    warnings.push_back(
+        "no verdict is possible: with " + std::to_string(comparison.base_runs) + " and " +
+        std::to_string(comparison.new_runs) + " runs the smallest Holm p over the " +
+        std::to_string(comparison.rows.size()) + " rows is " +
+        Formatted("%.3f", comparison.smallest_holm_p) + ", never below " +
+        Formatted("%g", SIGNIFICANCE) + ", even for a large difference; " +
+        std::to_string(comparison.runs_for_verdict) + " runs a side would allow one");
+  }
   for (const auto& [side, runs] :
        {std::pair{"BASE", comparison.base_runs}, std::pair{"NEW", comparison.new_runs}}) {
-    if (runs < FEW_RUNS) {
+    if (comparison.verdict_possible && runs < FEW_RUNS) {
       warnings.push_back(std::string(side) + " has only " + std::to_string(runs) +
                          " passed runs: with fewer than " + std::to_string(FEW_RUNS) +
                          " a real difference may go unseen");
@@ -131,6 +147,12 @@ std::vector<std::string> ComparisonWarnings(const Comparison& comparison) {
   }
   for (const std::string& difference : comparison.context_differences) {
     warnings.push_back("the sessions ran under different conditions: " + difference);
+  }
+  for (const auto& [side, carried] :
+       {std::pair{"BASE", &comparison.base_warnings}, std::pair{"NEW", &comparison.new_warnings}}) {
+    for (const Warning& warning : *carried) {
+      warnings.push_back(std::string(side) + ": " + WarningText(warning));
+    }
   }
   return warnings;
 }
@@ -142,6 +164,12 @@ std::vector<std::string> FleetWarnings(const Fleet& fleet) {
                        Printable(difference.against) + ": " + difference.difference);
   }
   return warnings;
+}
+
+std::string ConfidenceLabel(double reached) {
+  if (!(reached > 0.0)) return "no";
+  if (reached >= CONFIDENCE) return Formatted("%g%%", CONFIDENCE * 100.0);
+  return Formatted("%.3g%%", reached * 100.0);
 }
 
 std::string RowLabel(int threads) { return threads == 0 ? "serial" : std::to_string(threads); }

@@ -33,6 +33,10 @@ std::vector<std::string> ComparisonWarnings(const Comparison& comparison);
 // Warnings of a fleet: each node whose context differs from the first judged node's.
 std::vector<std::string> FleetWarnings(const Fleet& fleet);
 
+// The confidence an interval reaches, as labels name it: "95%" once the sought CONFIDENCE is
+// reached, else what is, e.g. "75%" or "93.8%"; "no" for none.
+std::string ConfidenceLabel(double reached);
+
 // "serial", or the team size.
 std::string RowLabel(int threads);
 

@@ -1,6 +1,9 @@
 #include "stats/comparison.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <utility>
 
 #include "bench/sweep.h"
 #include "stats/diagnostics.h"
@@ -48,6 +51,31 @@ RowComparison CompareLogsAgainstRest(const stats::Pool& pool,
   return row;
 }
 
+ClockMargin TimeMargin(double least) {
+  ClockMargin margin;
+  margin.above = std::log((least + CLOCK_TICK_SECONDS) / least);
+  margin.below = least > CLOCK_TICK_SECONDS ? std::log(least / (least - CLOCK_TICK_SECONDS))
+                                            : std::numeric_limits<double>::infinity();
+  return margin;
+}
+
+ClockMargin RatioMargin(double least_numerator, double least_denominator) {
+  const ClockMargin n = TimeMargin(least_numerator);
+  const ClockMargin d = TimeMargin(least_denominator);
+  return {n.below + d.above, n.above + d.below};
+}
+
+void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate) {
+  row.ratio_low *= std::exp(-(candidate.below + base.above));
+  row.ratio_high *= std::exp(candidate.above + base.below);
+}
+
+int RunsForVerdict(std::size_t rows) {
+  int runs = 1;
+  while (!(static_cast<double>(rows) * stats::SmallestRankSumP(runs, runs) < SIGNIFICANCE)) ++runs;
+  return runs;
+}
+
 Verdict Judge(double p_holm, double ratio_low, double ratio_high) {
   if (!(p_holm < SIGNIFICANCE)) return Verdict::kNoClearDifference;
   if (ratio_low > 1.0 + NEGLIGIBLE_CHANGE) return Verdict::kSlower;
@@ -78,10 +106,46 @@ Comparison CompareSessions(const Session& base, const Session& candidate) {
     row.threads = threads;
     comparison.rows.push_back(row);
   }
+  // The readings' own interval, widened by the clock for the true times.
+  const auto least = [](const std::vector<RunReport>& runs, int threads) {
+    double least = std::numeric_limits<double>::infinity();
+    for (const RunReport& report : runs) {
+      least = std::min(least,
+                       threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1]);
+    }
+    return std::max(least, 0.5 * CLOCK_TICK_SECONDS);  // a zero time, as LogTimes reads it
+  };
+  comparison.confidence = 1.0;
+  for (RowComparison& row : comparison.rows) {
+    WidenForClock(row, TimeMargin(least(base_runs, row.threads)),
+                  TimeMargin(least(new_runs, row.threads)));
+    comparison.confidence = std::min(comparison.confidence, row.confidence);
+  }
   std::vector<RowComparison*> rows;
   for (RowComparison& row : comparison.rows) rows.push_back(&row);
   JudgeRows(rows);
+  comparison.smallest_holm_p =
+      std::min(1.0, static_cast<double>(rows.size()) *
+                        stats::SmallestRankSumP(base_runs.size(), new_runs.size()));
+  comparison.verdict_possible = comparison.smallest_holm_p < SIGNIFICANCE;
+  comparison.runs_for_verdict = RunsForVerdict(rows.size());
+  if (!comparison.verdict_possible) {
+    for (RowComparison& row : comparison.rows) row.verdict = Verdict::kNotPossible;
+  }
   comparison.context_differences = ContextDifferences(base.context, candidate.context);
+  // A build recorded on one side only (the other named by --bench) cannot be matched.
+  const auto recorded = [](const Context& context) {
+    return context.compiler || context.build_type || context.build_flags || context.openmp_runtime;
+  };
+  if (recorded(base.context) != recorded(candidate.context)) {
+    comparison.context_differences.push_back(
+        std::string("build: not recorded for ") + (recorded(base.context) ? "NEW" : "BASE") +
+        " (a benchmark named by --bench), so the builds cannot be compared");
+  }
+  comparison.base_warnings = SessionWarnings(base, SessionFigures(base));
+  comparison.new_warnings = SessionWarnings(candidate, SessionFigures(candidate));
+  comparison.base_not_parallel = CheckParallelUse(base).one_processor;
+  comparison.new_not_parallel = CheckParallelUse(candidate).one_processor;
   return comparison;
 }
 

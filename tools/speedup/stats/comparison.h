@@ -5,19 +5,22 @@
 
 #include "base/policy.h"
 #include "session/session.h"
+#include "stats/diagnostics.h"
 #include "stats/statistics.h"
 
 // One session against another, row by row: the ratio of times with its interval, a rank test,
 // Holm's correction over the rows, and a verdict.
 namespace speedup {
 
-enum class Verdict { kNoClearDifference, kFaster, kSlower };
+// kNotPossible: too few runs for any row's Holm p to come below SIGNIFICANCE, whatever the times.
+enum class Verdict { kNoClearDifference, kFaster, kSlower, kNotPossible };
 
 // NEW against BASE for one row: the serial time or one team size.
 struct RowComparison {
   int threads = 0;                             // 0 for the serial time
   double base_median = 0.0, new_median = 0.0;  // seconds
-  // NEW / BASE time from the Hodges-Lehmann shift of log times, with its interval.
+  // NEW / BASE time from the Hodges-Lehmann shift of log times, with its interval for the true
+  // times: the test's own interval widened by what a tick on each reading can hide.
   double ratio = 1.0, ratio_low = 1.0, ratio_high = 1.0;
   double confidence = 0.0;  // that the interval reaches
   double p_value = 1.0;     // two-sided Mann-Whitney U
@@ -28,9 +31,35 @@ struct RowComparison {
 struct Comparison {
   std::vector<RowComparison> rows;  // serial first, then team sizes 1..MAX_THREADS
   int base_runs = 0, new_runs = 0;  // passed runs on each side
+  double confidence = 0.0;          // the least that any row's interval reaches
+  // The smallest Holm p these run counts can give over the rows (every row as far apart as
+  // ranks go); at or above SIGNIFICANCE no verdict is possible, and `runs_for_verdict` runs a
+  // side are the fewest that would allow one.
+  double smallest_holm_p = 0.0;
+  bool verdict_possible = true;
+  int runs_for_verdict = 0;
   // Differences between the two contexts that can change the figures, one line each.
   std::vector<std::string> context_differences;
+  // Each side's own warnings, carried beside the verdicts.
+  std::vector<Warning> base_warnings, new_warnings;
+  bool base_not_parallel = false, new_not_parallel = false;  // flagged "not a parallel result"
 };
+
+// How far, in log units, the true values of a sample may lie below and above its readings.
+struct ClockMargin {
+  double below = 0.0, above = 0.0;
+};
+
+// For times whose least reading is `least` seconds: a tick each way; unbounded below when a tick
+// can hide the whole time.
+ClockMargin TimeMargin(double least);
+
+// For per-run ratios of readings whose least numerator and denominator are given.
+ClockMargin RatioMargin(double least_numerator, double least_denominator);
+
+// Widens a row's ratio interval by what the clock can hide on each side: NEW's true values may
+// lie lower and BASE's higher, and the other way round.
+void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate);
 
 // Log of each passed run's time for `threads` (0: the serial time); a zero time counts as half
 // a clock tick, which has a logarithm.
@@ -54,8 +83,11 @@ Verdict Judge(double p_holm, double ratio_low, double ratio_high);
 // ratio where higher is better (a speedup), so its verdict reads the other way round.
 void JudgeRows(std::vector<RowComparison*> rows, bool inverted = false);
 
-// NEW against BASE over their passed runs, each with at least one.
+// NEW against BASE over their passed runs, each with at least one, with each side's warnings.
 Comparison CompareSessions(const Session& base, const Session& candidate);
+
+// The fewest runs a side that let the smallest Holm p over `rows` rows come below SIGNIFICANCE.
+int RunsForVerdict(std::size_t rows);
 
 // True when some row is judged slower with a ratio above 1 + `fraction`.
 bool SlowerBeyond(const Comparison& comparison, double fraction);

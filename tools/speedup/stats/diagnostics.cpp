@@ -138,6 +138,13 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     drift.p_value = *figures.drift.p_value;
     warnings.push_back(drift);
   }
+  // A single run has no order to judge; from two, too few runs are said to be too few.
+  if (!figures.drift.judged && figures.runs >= 2) {
+    Warning unjudged{Warning::Kind::kDriftNotJudged, {}};
+    unjudged.received = figures.runs;
+    unjudged.whole = figures.drift.runs_to_judge;
+    warnings.push_back(unjudged);
+  }
   if (session.placement && !session.placement_honoured) {
     warnings.push_back({Warning::Kind::kPlacementUnchecked, *session.placement});
   } else if (session.placement && !*session.placement_honoured) {

@@ -20,6 +20,7 @@ struct Warning {
     kPlacementUnchecked,    // `setting` (a placement) could not be checked
     kPlacementNotHonoured,  // the runtime did not bind threads as `setting` asks
     kOneProcessor,          // the runs used about one processor: `value` CPU s per wall s
+    kDriftNotJudged,        // `received` runs, fewer than the `whole` that can show drift
   };
   Kind kind;
   std::string setting{};

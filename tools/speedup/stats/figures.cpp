@@ -33,6 +33,40 @@ Estimate Estimated(const std::vector<std::optional<double>>& values) {
   return estimate;
 }
 
+Estimate EstimatedTimes(const std::vector<double>& readings) {
+  Estimate estimate = Estimated({readings.begin(), readings.end()});
+  if (estimate.low) estimate.low = std::max(0.0, *estimate.low - CLOCK_TICK_SECONDS);
+  if (estimate.high) estimate.high = *estimate.high + CLOCK_TICK_SECONDS;
+  return estimate;
+}
+
+Estimate EstimatedRatios(const std::vector<double>& numerators,
+                         const std::vector<double>& denominators, double scale) {
+  std::vector<std::optional<double>> ratios;
+  // Each true ratio lies within [r * down, r * up] of its reading r, so every order statistic
+  // of the true ratios lies within the least down and the greatest up of the readings'.
+  double down = 1.0;
+  double up = 1.0;
+  bool bounded = true;  // no denominator so short that a tick could hide it
+  for (std::size_t i = 0; i < numerators.size(); ++i) {
+    const std::optional<double> ratio = Ratio(numerators[i], denominators[i]);
+    ratios.push_back(ratio ? std::optional(*ratio / scale) : std::nullopt);
+    if (!ratio) continue;
+    const double n = numerators[i];
+    const double d = denominators[i];
+    down = std::min(down, std::max(0.0, n - CLOCK_TICK_SECONDS) / (d + CLOCK_TICK_SECONDS) * d / n);
+    if (d > CLOCK_TICK_SECONDS) {
+      up = std::max(up, (n + CLOCK_TICK_SECONDS) / (d - CLOCK_TICK_SECONDS) * d / n);
+    } else {
+      bounded = false;
+    }
+  }
+  Estimate estimate = Estimated(ratios);
+  if (estimate.low) estimate.low = *estimate.low * down;
+  if (estimate.high) estimate.high = bounded ? std::optional(*estimate.high * up) : std::nullopt;
+  return estimate;
+}
+
 namespace {
 
 // Largest distance of the interval from the median, as a fraction of it; empty without an
@@ -45,12 +79,19 @@ std::optional<double> RelativeHalfWidth(const Estimate& estimate) {
          *estimate.median;
 }
 
-std::vector<std::optional<double>> Known(const std::vector<double>& values) {
-  return {values.begin(), values.end()};
+std::vector<std::optional<double>> Ratios(const std::vector<double>& numerators,
+                                          const std::vector<double>& denominators) {
+  std::vector<std::optional<double>> ratios;
+  for (std::size_t i = 0; i < numerators.size(); ++i)
+    ratios.push_back(Ratio(numerators[i], denominators[i]));
+  return ratios;
 }
 
 Drift DriftOf(const std::vector<double>& serial) {
   Drift drift;
+  drift.runs_to_judge = 2;
+  while (!(stats::SmallestSpearmanP(drift.runs_to_judge) < SIGNIFICANCE)) ++drift.runs_to_judge;
+  drift.judged = static_cast<int>(serial.size()) >= drift.runs_to_judge;
   if (serial.size() < 3) return drift;
   std::vector<double> order;
   for (std::size_t run = 0; run < serial.size(); ++run) order.push_back(run + 1.0);
@@ -101,11 +142,16 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   if (!line) return fit;
   fit.a = line->intercept;
   fit.b = line->slope;
-  fit.serial_fraction = SerialFraction(*line);
-  if (fit.serial_fraction && *fit.serial_fraction > 0.0 && *fit.serial_fraction < 1.0) {
-    fit.limit = 1.0 / *fit.serial_fraction;
+  fit.runs = static_cast<int>(reports.size());
+  const std::optional<double> f = SerialFraction(*line);
+  if (!f || *f < 0.0 || *f > 1.0) {
+    fit.shape = AmdahlFit::Shape::kOutsideLaw;
+    return fit;
   }
-  if (reports.size() < 2) return fit;
+  fit.shape = AmdahlFit::Shape::kFraction;
+  fit.serial_fraction = f;
+  if (*f > 0.0 && *f < 1.0) fit.limit = 1.0 / *f;
+  if (fit.runs < AMDAHL_MIN_RUNS_FOR_INTERVAL) return fit;
   std::mt19937_64 engine(fit.seed);
   std::vector<double> fractions;
   for (int resample = 0; resample < fit.resamples; ++resample) {
@@ -129,27 +175,24 @@ Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int>
   figures.runs = static_cast<int>(reports.size());
   std::vector<double> serial;
   for (const RunReport& report : reports) serial.push_back(report.serial_seconds);
-  figures.serial = Estimated(Known(serial));
+  figures.serial = EstimatedTimes(serial);
   figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
   figures.drift = DriftOf(serial);
 
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
-    std::vector<double> times;
-    std::vector<std::optional<double>> vs_serial, vs_one, efficiency;
+    std::vector<double> times, one_thread;
     for (const RunReport& report : reports) {
-      const double time = report.parallel_seconds[threads - 1];
-      times.push_back(time);
-      vs_serial.push_back(Ratio(report.serial_seconds, time));
-      vs_one.push_back(Ratio(report.parallel_seconds[0], time));
-      efficiency.push_back(vs_serial.back() ? std::optional(*vs_serial.back() / threads)
-                                            : std::nullopt);
+      times.push_back(report.parallel_seconds[threads - 1]);
+      one_thread.push_back(report.parallel_seconds[0]);
     }
     TeamFigures team;
     team.threads = threads;
-    team.seconds = Estimated(Known(times));
-    team.speedup_vs_serial = Estimated(vs_serial);
-    team.speedup_vs_one_thread = Estimated(vs_one);
-    team.efficiency = Estimated(efficiency);
+    team.seconds = EstimatedTimes(times);
+    team.speedup_vs_serial = EstimatedRatios(serial, times);
+    // One thread against itself is one reading over itself: exactly 1, whatever the clock.
+    team.speedup_vs_one_thread =
+        threads == 1 ? Estimated(Ratios(one_thread, times)) : EstimatedRatios(one_thread, times);
+    team.efficiency = EstimatedRatios(serial, times, threads);
     team.ratio_of_medians = Ratio(*figures.serial.median, *team.seconds.median);
     team.oversubscribed = processors && threads > *processors;
     team.too_short = *std::min_element(times.begin(), times.end()) < TOO_SHORT_SECONDS;

@@ -13,11 +13,14 @@ namespace speedup {
 
 // One figure over the runs: its median with a distribution-free interval, and its noise.
 struct Estimate {
-  std::optional<double> median;     // empty when some run gives no value (a ratio over zero)
-  std::optional<double> low, high;  // interval for the median; empty below two values
-  double confidence = 0.0;          // coverage the interval actually reaches
-  double iqr = 0.0;                 // interquartile range
-  int outliers = 0;                 // values beyond Tukey's fences: counted, never dropped
+  std::optional<double> median;  // empty when some run gives no value (a ratio over zero)
+  // Interval for the median of the true values, widened from the readings' order statistics by
+  // what the clock's resolution can hide (a reading stands for a true time within a tick);
+  // empty below two values, and high empty where a tick can hide the whole time.
+  std::optional<double> low, high;
+  double confidence = 0.0;  // coverage the interval actually reaches
+  double iqr = 0.0;         // interquartile range
+  int outliers = 0;         // values beyond Tukey's fences: counted, never dropped
 };
 
 struct TeamFigures {
@@ -42,16 +45,28 @@ struct Drift {
   std::optional<double> rho;      // Spearman's rho; empty below three runs or for constant times
   std::optional<double> p_value;  // two-sided, for "no drift"
   bool warn = false;              // p below SIGNIFICANCE
+  // Too few runs for any ordering to give p below SIGNIFICANCE: drift cannot be judged at all.
+  bool judged = false;
+  int runs_to_judge = 0;  // the fewest runs that can show drift
 };
 
 // Amdahl's law T(p) = a + b / p fitted by Theil-Sen on 1/p to the median times of the team
 // sizes up to the core count, with an interval for f by resampling whole runs.
 struct AmdahlFit {
+  enum class Shape {
+    kNotMade,     // no line through the points
+    kFraction,    // f = a / (a + b) lies in [0, 1]: a serial fraction
+    kOutsideLaw,  // a + b <= 0 or f outside [0, 1]: the law does not describe these runs
+  };
+  Shape shape = Shape::kNotMade;
   int team_sizes = 0;                     // the points the fit rests on
   std::optional<double> a, b;             // seconds
-  std::optional<double> serial_fraction;  // f = a / (a + b)
-  std::optional<double> low, high;        // percentile interval for f over the resamples
-  std::optional<double> limit;            // 1 / f, the speedup no team can pass; 0 < f < 1 only
+  std::optional<double> serial_fraction;  // f = a / (a + b); kFraction only
+  // Percentile interval for f over the resamples; kFraction only, and only from
+  // AMDAHL_MIN_RUNS_FOR_INTERVAL runs, below which resampling cannot reach the confidence.
+  std::optional<double> low, high;
+  std::optional<double> limit;  // 1 / f, the speedup no team can pass; 0 < f < 1 only
+  int runs = 0;                 // the runs resampled
   std::uint64_t seed = AMDAHL_SEED;
   int resamples = AMDAHL_RESAMPLES;
 };
@@ -70,7 +85,19 @@ struct Figures {
 std::optional<double> Ratio(double numerator, double denominator);
 
 // Median, interval and noise of `values` (not empty); an empty entry makes the median empty.
+// The interval is the order statistics' own, for values known exactly.
 Estimate Estimated(const std::vector<std::optional<double>>& values);
+
+// Estimated(readings) with the interval widened by one CLOCK_TICK_SECONDS at each end: each
+// reading stands for a true time within a tick of it, and so does every order statistic.
+Estimate EstimatedTimes(const std::vector<double>& readings);
+
+// Estimated(ratios) of numerator[i] / denominator[i] (readings; an empty ratio where either is
+// not positive) with the interval widened by the most that a tick on each reading can move a
+// ratio; no high end where a tick can hide a whole denominator. `scale` divides every ratio (the
+// threads, for an efficiency).
+Estimate EstimatedRatios(const std::vector<double>& numerators,
+                         const std::vector<double>& denominators, double scale = 1.0);
 
 // Figures over `reports`, which must all have passed and be at least one. `processors` (empty:
 // not recorded) marks the team sizes above it as oversubscribed; the Amdahl fit covers the team

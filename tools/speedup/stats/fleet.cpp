@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 
 #include "bench/sweep.h"
@@ -55,6 +56,23 @@ std::vector<const NodeRow*> BandNodes(const Fleet& fleet) {
 }
 
 }  // namespace
+
+ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads) {
+  double least = std::numeric_limits<double>::infinity();
+  for (const std::vector<RunReport>& reports : passed) {
+    for (const RunReport& report : reports) {
+      least = std::min(least,
+                       threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1]);
+    }
+  }
+  return TimeMargin(std::max(least, 0.5 * CLOCK_TICK_SECONDS));
+}
+
+ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team) {
+  const ClockMargin serial = FleetTimeMargin(passed, 0);
+  const ClockMargin parallel = FleetTimeMargin(passed, team);
+  return {serial.below + parallel.above, serial.above + parallel.below};
+}
 
 bool JudgedApart(const NodeVerdict& verdict) {
   return verdict.kind == NodeVerdict::Kind::kSlower || verdict.kind == NodeVerdict::Kind::kFaster;
@@ -118,12 +136,20 @@ void JudgeFleet(Fleet& fleet) {
     node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0));
     node->speedup =
         CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
+    const ClockMargin serial = FleetTimeMargin(passed, 0);
+    WidenForClock(node->serial, serial, serial);
+    const ClockMargin speedup = FleetSpeedupMargin(passed, node->team);
+    WidenForClock(node->speedup, speedup, speedup);
     serial_rows.push_back(&node->serial);
     speedup_rows.push_back(&node->speedup);
     serial_medians.push_back(*node->figures.serial.median);
     if (const auto& s = node->figures.teams[node->team - 1].speedup_vs_serial.median) {
       speedup_medians.push_back(*s);
     }
+  }
+  fleet.confidence = judged.empty() ? 0.0 : 1.0;
+  for (const NodeRow* node : judged) {
+    fleet.confidence = std::min(fleet.confidence, node->figures.serial.confidence);
   }
   JudgeRows(serial_rows);
   // A higher speedup is the better one.

@@ -54,7 +54,13 @@ struct Fleet {
   std::vector<FleetDifference> differences;
   std::optional<double> serial_median, serial_min, serial_max;  // over the nodes' medians
   std::optional<double> speedup_median, speedup_min, speedup_max;
+  double confidence = 0.0;  // the least that any merged node's intervals reach
 };
+
+// The clock's margin for the times at `threads` (0: serial) of all the runs given, and for the
+// per-run speedups at `team`: the least reading decides, on every node alike.
+ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads);
+ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team);
 
 // The fleet of `inputs`: two sessions named alike are told apart by their files, each merged
 // node gets its figures, and every node is judged (JudgeFleet).

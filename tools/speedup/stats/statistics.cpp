@@ -150,21 +150,73 @@ double NormalRankSumP(std::size_t n1, std::size_t n2, double u, double tie_term)
   return std::min(1.0, std::erfc(z / std::numbers::sqrt2));
 }
 
-// Largest k in 1 .. limit whose coverage(k) reaches target, or 1 when none does, for a coverage
-// that does not grow with k: the same k as WidestReach in about log2(limit) steps.
-template <typename Coverage>
-std::size_t WidestReachBisected(std::size_t limit, double target, Coverage coverage) {
-  std::size_t reached = 1;  // coverage(k) >= target for every k <= reached, or reached = 1
-  std::size_t beyond = limit + 1;
-  while (beyond - reached > 1) {
-    const std::size_t middle = reached + (beyond - reached) / 2;
-    if (coverage(middle) >= target) {
-      reached = middle;
-    } else {
-      beyond = middle;
+// The two-sided law of the Mann-Whitney statistic for n1 against n2 values, as tail(d) =
+// P(|2U - n1 n2| >= d) for d in whole doubled-U units: exact over the pooled doubled midranks
+// (ties included) or normal with the tie and continuity corrections.
+class RankSumLaw {
+ public:
+  // Exact: `doubled` holds the pooled doubled midranks, n1 + n2 of them.
+  RankSumLaw(std::span<const std::int64_t> doubled, std::size_t n1, std::size_t n2)
+      : m_(std::uint64_t{n1} * n2) {
+    const std::size_t n = n1 + n2;
+    const std::size_t picks = std::min(n1, n2);
+    const std::vector<std::uint64_t> counts = RankSumCounts(doubled, picks);
+    // 2U - n1 n2 is the smaller sample's doubled rank sum less its mean, up to its sign.
+    const auto expected = static_cast<std::int64_t>(picks * (n + 1));
+    for (std::size_t s = 0; s < counts.size(); ++s) {
+      if (counts[s] == 0) continue;
+      const auto deviation =
+          static_cast<std::size_t>(std::abs(static_cast<std::int64_t>(s) - expected));
+      if (deviation >= at_deviation_.size()) at_deviation_.resize(deviation + 1, 0);
+      at_deviation_[deviation] += counts[s];
+      all_ += counts[s];
     }
+    // at_deviation_[d] becomes the count at d or beyond.
+    for (std::size_t d = at_deviation_.size(); d-- > 1;) at_deviation_[d - 1] += at_deviation_[d];
   }
-  return reached;
+
+  // Normal, with `tie_term` the sum of t^3 - t over the pooled ties.
+  RankSumLaw(std::size_t n1, std::size_t n2, double tie_term)
+      : m_(std::uint64_t{n1} * n2), n1_(n1), n2_(n2), tie_term_(tie_term) {}
+
+  double Tail(std::uint64_t deviation) const {
+    if (all_ == 0) {
+      // Every value tied: like the exact law, only a deviation of 0 can come.
+      const double n = static_cast<double>(n1_ + n2_);
+      if (!(n + 1.0 - tie_term_ / (n * (n - 1.0)) > 0.0)) return deviation == 0 ? 1.0 : 0.0;
+      return NormalRankSumP(
+          n1_, n2_, (static_cast<double>(m_) + static_cast<double>(deviation)) / 2.0, tie_term_);
+    }
+    if (deviation >= at_deviation_.size()) return 0.0;
+    return static_cast<double>(at_deviation_[deviation]) / static_cast<double>(all_);
+  }
+
+  std::uint64_t Pairs() const { return m_; }
+
+ private:
+  std::uint64_t m_;
+  std::vector<std::uint64_t> at_deviation_;  // exact: count at this deviation or beyond
+  std::uint64_t all_ = 0;                    // exact: every subset; 0 for the normal law
+  std::size_t n1_ = 0, n2_ = 0;
+  double tie_term_ = 0.0;
+};
+
+// The law of n1 against n2 values with no ties.
+RankSumLaw UntiedLaw(std::size_t n1, std::size_t n2) {
+  if (n1 + n2 > EXACT_RANK_SUM_MAX) return {n1, n2, 0.0};
+  std::vector<std::int64_t> doubled(n1 + n2);
+  for (std::size_t i = 0; i < doubled.size(); ++i)
+    doubled[i] = 2 * static_cast<std::int64_t>(i + 1);
+  return {doubled, n1, n2};
+}
+
+// The law MannWhitney uses for x against y.
+RankSumLaw LawOf(std::span<const double> x, std::span<const double> y) {
+  std::vector<double> pooled(x.begin(), x.end());
+  pooled.insert(pooled.end(), y.begin(), y.end());
+  const Ranking ranking = RankDoubled(pooled);
+  if (pooled.size() <= EXACT_RANK_SUM_MAX) return {ranking.doubled, x.size(), y.size()};
+  return {x.size(), y.size(), ranking.tie_term};
 }
 
 // Doubles as unsigned integers in the same order (-0 just below +0), so that a bisection can run
@@ -240,24 +292,47 @@ void ListPairsBetween(std::span<const double> x, std::span<const double> y, doub
 }
 
 // The Hodges-Lehmann estimate and Moses interval of n1 x n2 differences (both at least 1),
-// given kth(k): the k-th smallest difference from 1.
-template <typename Kth>
-ShiftEstimate ShiftBySelection(std::size_t n1, std::size_t n2, double target, Kth kth) {
-  const std::uint64_t m = std::uint64_t{n1} * n2;
+// given kth(k): the k-th smallest difference from 1, at_most(v): how many lie at or below v, and
+// the test's law.
+template <typename Kth, typename AtMost>
+ShiftEstimate ShiftBySelection(const RankSumLaw& law, const RankSumLaw& untied, double target,
+                               Kth kth, AtMost at_most) {
+  const std::uint64_t m = law.Pairs();
   ShiftEstimate result;
   result.shift = m % 2 == 1 ? kth(m / 2 + 1) : (kth(m / 2) + kth(m / 2 + 1)) / 2.0;
-  std::vector<double> exact_tail;
-  if (n1 + n2 <= EXACT_RANK_SUM_MAX) exact_tail = ExactUTail(n1, n2);
-  const double sigma = std::sqrt(static_cast<double>(m) * static_cast<double>(n1 + n2 + 1) / 12.0);
-  const auto lower_tail = [&](std::uint64_t c) {
-    if (!exact_tail.empty()) return exact_tail[c];
-    return NormalCdf((static_cast<double>(c) + 0.5 - static_cast<double>(m) / 2.0) / sigma);
-  };
-  const auto coverage = [&](std::uint64_t k) { return 1.0 - 2.0 * lower_tail(k - 1); };
-  const std::uint64_t k = WidestReachBisected((m + 1) / 2, target, coverage);
+  // A shift is inside when U at it, counting tied pairs as halves, lies within the deviation
+  // the test still accepts: |2U - m| <= widest, the largest with tail(widest) >= 1 - target,
+  // found by bisection as the tail does not grow.
+  const double alpha = 1.0 - target;
+  std::uint64_t widest = 0;
+  std::uint64_t beyond = m + 1;
+  while (beyond - widest > 1) {
+    const std::uint64_t middle = widest + (beyond - widest) / 2;
+    if (law.Tail(middle) >= alpha) {
+      widest = middle;
+    } else {
+      beyond = middle;
+    }
+  }
+  // U(shift) <= (m + widest) / 2 from the k-th smallest difference on, k = ceil((m - widest) / 2).
+  const std::uint64_t k = std::max<std::uint64_t>(1, (m - widest + 1) / 2);
   result.low = kth(k);
   result.high = kth(m - k + 1);
-  result.confidence = std::max(0.0, coverage(k));
+  // Ties can leave the extremes unreachable under the tied law (a sample against itself), which
+  // would claim more than any interval from so few values can give: the coverage named is at
+  // most that of the widest interval, k = 1, for untied values.
+  result.confidence = std::max(0.0, 1.0 - std::max(law.Tail(m + 2 - 2 * k), untied.Tail(m)));
+  // At an end v, 2U(v) - m = m - #(d <= v) - #(d < v): tied pairs count as halves.
+  const auto rejected_at = [&](double v) {
+    const auto le = static_cast<std::int64_t>(at_most(v));
+    const auto lt = static_cast<std::int64_t>(
+        at_most(std::nextafter(v, -std::numeric_limits<double>::infinity())));
+    const auto deviation =
+        static_cast<std::uint64_t>(std::abs(static_cast<std::int64_t>(m) - le - lt));
+    return law.Tail(deviation) < alpha;
+  };
+  result.low_open = rejected_at(result.low);
+  result.high_open = rejected_at(result.high);
   return result;
 }
 
@@ -303,12 +378,16 @@ double InterquartileRange(std::span<const double> values) {
   return Quantile(values, 0.75) - Quantile(values, 0.25);
 }
 
-std::size_t CountOutsideTukeyFences(std::span<const double> values) {
+std::size_t CountOutsideTukeyFences(std::span<const double> values, double tolerance) {
   if (values.empty()) return 0;
   const double q1 = Quantile(values, 0.25);
   const double q3 = Quantile(values, 0.75);
-  const double low = q1 - 1.5 * (q3 - q1);
-  const double high = q3 + 1.5 * (q3 - q1);
+  // Rounding can put a value on a fence a few units in the last place beyond it (0.052 - 0.050
+  // is 0.001999999999999995): only a distance beyond the tolerance, relative to the quartiles'
+  // size, counts.
+  const double slack = tolerance * std::max(std::fabs(q1), std::fabs(q3));
+  const double low = q1 - 1.5 * (q3 - q1) - slack;
+  const double high = q3 + 1.5 * (q3 - q1) + slack;
   return static_cast<std::size_t>(
       std::count_if(values.begin(), values.end(), [&](double v) { return v < low || v > high; }));
 }
@@ -406,21 +485,10 @@ RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y) {
                       ranking.doubled.begin() + static_cast<std::ptrdiff_t>(n1), std::int64_t{0});
   result.u = static_cast<double>(w_x) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
   if (n <= EXACT_RANK_SUM_MAX) {
-    // The smaller sample's doubled rank sum deviates from its mean exactly as much as x's does.
-    const bool x_smaller = n1 <= n2;
-    const std::size_t picks = x_smaller ? n1 : n2;
-    const std::int64_t total = static_cast<std::int64_t>(n * (n + 1));
-    const std::int64_t observed = x_smaller ? w_x : total - w_x;
-    const auto expected = static_cast<std::int64_t>(picks * (n + 1));
-    const std::vector<std::uint64_t> counts = RankSumCounts(ranking.doubled, picks);
-    std::uint64_t extreme = 0;
-    std::uint64_t all = 0;
-    for (std::size_t s = 0; s < counts.size(); ++s) {
-      all += counts[s];
-      if (std::abs(static_cast<std::int64_t>(s) - expected) >= std::abs(observed - expected))
-        extreme += counts[s];
-    }
-    result.p_value = static_cast<double>(extreme) / static_cast<double>(all);
+    // |2U - n1 n2| is how far x's doubled rank sum lies from its mean.
+    const auto expected = static_cast<std::int64_t>(n1 * (n + 1));
+    const RankSumLaw law(ranking.doubled, n1, n2);
+    result.p_value = law.Tail(static_cast<std::uint64_t>(std::abs(w_x - expected)));
     result.exact = true;
     return result;
   }
@@ -440,9 +508,13 @@ ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y
   };
   // Listing costs a count's time once the bracket holds a few pairs per value.
   const std::uint64_t few = 4 * (xs.size() + ys.size());
-  return ShiftBySelection(xs.size(), ys.size(), target, [&](std::uint64_t k) {
-    return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), few, pairs_at_most, list);
-  });
+  return ShiftBySelection(
+      LawOf(xs, ys), UntiedLaw(xs.size(), ys.size()), target,
+      [&](std::uint64_t k) {
+        return SelectKth(k, ys.front() - xs.back(), ys.back() - xs.front(), few, pairs_at_most,
+                         list);
+      },
+      pairs_at_most);
 }
 
 Pool MakePool(std::span<const double> values) {
@@ -552,10 +624,26 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
   // the part costs about as much.
   const std::uint64_t few = 64 * ys.size();
-  return ShiftBySelection(n1, ys.size(), target, [&](std::uint64_t k) {
-    return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
-                     pairs_at_most, list);
-  });
+  return ShiftBySelection(
+      RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()), target,
+      [&](std::uint64_t k) {
+        return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
+                         pairs_at_most, list);
+      },
+      pairs_at_most);
+}
+
+double SmallestRankSumP(std::size_t n1, std::size_t n2) {
+  if (n1 == 0 || n2 == 0) return 1.0;
+  if (n1 + n2 <= EXACT_RANK_SUM_MAX) return 2.0 * ExactUTail(n1, n2)[0];
+  return NormalRankSumP(n1, n2, 0.0, 0.0);
+}
+
+double SmallestSpearmanP(std::size_t n) {
+  if (n > EXACT_SPEARMAN_MAX) return 0.0;
+  double orderings = 1.0;
+  for (std::size_t i = 2; i <= n; ++i) orderings *= static_cast<double>(i);
+  return std::min(1.0, 2.0 / orderings);
 }
 
 std::vector<double> HolmAdjust(std::span<const double> p_values) {

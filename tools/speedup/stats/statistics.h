@@ -51,6 +51,9 @@ struct ShiftEstimate {
   double low = 0.0;
   double high = 0.0;
   double confidence = 0.0;  // coverage reached by [low, high]; 0 when there is one pair only
+  // The test rejects the end itself though it keeps every shift just inside it (ties put pairs
+  // on it), so the interval is open there: (low, high] or [low, high).
+  bool low_open = false, high_open = false;
 };
 
 struct Point {
@@ -80,8 +83,11 @@ double Median(std::span<const double> values);
 double InterquartileRange(std::span<const double> values);
 
 // How many values lie outside [Q1 - 1.5 IQR, Q3 + 1.5 IQR] (type 7); a value on a fence is
-// inside. With most values tied the IQR is 0 and every other value counts. 0 when empty.
-std::size_t CountOutsideTukeyFences(std::span<const double> values);
+// inside, and so is one beyond it by no more than `tolerance` times the larger quartile's size,
+// so that rounding cannot move a value across a fence. With most values tied the IQR is 0 and
+// every other value counts. 0 when empty.
+std::size_t CountOutsideTukeyFences(std::span<const double> values,
+                                    double tolerance = FENCE_TOLERANCE);
 
 // Ranks (k, n - k + 1) of the narrowest symmetric order-statistic interval for the median of
 // n values whose coverage 1 - 2 P(Binomial(n, 1/2) <= k - 1) reaches `target` (in (0, 1));
@@ -105,12 +111,15 @@ std::optional<Correlation> SpearmanCorrelation(std::span<const double> x,
 RankSumTest MannWhitney(std::span<const double> x, std::span<const double> y);
 
 // Hodges-Lehmann shift of y - x (median of the n1*n2 differences y_j - x_i) with Moses'
-// interval: the k-th smallest and k-th largest difference, k the largest whose coverage
-// 1 - 2 P(U <= k - 1) reaches `target` under the tie-free U distribution (exact up to
-// EXACT_RANK_SUM_MAX values, else normal with continuity); if k = 1 falls short, k = 1 and its
-// own coverage. Ties make the coverage approximate; an empty sample gives all zeros. Apply it
-// to log times for a ratio y / x = exp(shift). The differences are never listed: each is selected
-// by bisection over counts of pairs, in O((n1 + n2) log) time and O(n1 + n2) memory.
+// interval: the k-th smallest and k-th largest difference, where k inverts MannWhitney's own
+// two-sided test under its own law (exact over the pooled midranks, ties included, up to
+// EXACT_RANK_SUM_MAX values, else normal with the tie and continuity corrections): a shift lies
+// inside when the test of y against x moved by it, at the observed pattern of ties, gives
+// p >= 1 - target. So the interval leaves out 0 exactly when MannWhitney(x, y) gives
+// p < 1 - target. If even k = 1 falls short, k = 1 with its own coverage. An empty sample gives
+// all zeros. Apply it to log times for a ratio y / x = exp(shift). The differences are never
+// listed: each is selected by bisection over counts of pairs, in O((n1 + n2) log) time and
+// O(n1 + n2) memory.
 ShiftEstimate HodgesLehmann(std::span<const double> x, std::span<const double> y,
                             double target = 0.95);
 
@@ -137,6 +146,15 @@ RankSumTest MannWhitneyAgainstRest(const Pool& pool, std::span<const double> par
 // selected.
 ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double> part,
                                        double target = 0.95);
+
+// The smallest two-sided p that MannWhitney can give for n1 against n2 values (both at least 1),
+// under the law it uses: 2 / C(n1 + n2, n1) from the exact distribution up to
+// EXACT_RANK_SUM_MAX values, the normal approximation's smallest above. Ties only raise it.
+double SmallestRankSumP(std::size_t n1, std::size_t n2);
+
+// The smallest two-sided p that SpearmanCorrelation can give for n pairs (at least 2): 2 / n!
+// from the permutation distribution up to EXACT_SPEARMAN_MAX, else 0.
+double SmallestSpearmanP(std::size_t n);
 
 // Holm step-down adjusted p-values in input order: sorted ascending, the i-th (from 0) of m is
 // (m - i) p, made non-decreasing along the sort and capped at 1. Empty in, empty out.
