@@ -168,6 +168,11 @@ saved_session_reanalyses_to_identical_output)
   grep -q 'matbench speedup over 7 of 7 runs' "$work/again" || fail "runs not counted"
   ;;
 precision_runs_until_every_interval_settles)
+  # Times ten times the machine's, so that a clock tick is far below the 3% asked for: every
+  # interval is widened by what a tick can hide, and on this machine's own times a tick alone can
+  # be 3%.
+  saved_report
+  perl -pi -e 's/(= +)(\d+\.\d{6})/$1 . sprintf("%.6f", $2 * 10)/ge' "$work/report.txt"
   noisy_bench 0.004
   "$tool" --bench "$work/noisy" --precision 3% >"$work/out" 2>"$work/err" || fail "exit status $?: $(cat "$work/err")"
   grep -q 'precision ±3.0%: every speedup settled after 6 runs' "$work/out" || fail "did not stop at 6 runs: $(head -3 "$work/out")"
@@ -347,6 +352,11 @@ zero_and_negative_times_are_never_ratios)
   ;;
 plot_draws_speedup_with_intervals)
   command -v gnuplot >/dev/null || { echo "SKIP: gnuplot not installed"; exit 77; }
+  # Times that Amdahl's law describes, serial fraction 0.1 on 2 processors, whatever this
+  # machine's own: the fit is drawn only for a fraction within [0, 1].
+  saved_report
+  perl -pi -e 's/(\( (\d+) .*?= )\d+\.\d{6}/$1 . sprintf("%.6f", 0.010 + 0.090 \/ ($2 < 2 ? $2 : 2))/e;
+    s/(SerialMulti = +)\d+\.\d{6}/${1}0.100000/' "$work/report.txt"
   noisy_bench 0.05
   "$tool" --bench "$work/noisy" --runs 6 --plot "$work/chart.svg" >/dev/null 2>"$work/err" ||
     fail "exit status $?: $(cat "$work/err")"
