@@ -43,8 +43,11 @@ int CompareCommand(const Options& options) {
   const std::string& candidate = options.compared[1];
   const std::string text =
       MakeReporter(options.format)->ComparisonReport(comparison, base, candidate);
-  const Figures base_figures = SessionFigures(sides[0]);
-  const Figures new_figures = SessionFigures(sides[1]);
+  // Each side's own figures only for the chart and the page: their Amdahl resampling costs far
+  // more than the comparison on sessions of many runs.
+  const bool drawn = !options.plot.empty() || !options.html.empty();
+  const Figures base_figures = drawn ? SessionFigures(sides[0]) : Figures{};
+  const Figures new_figures = drawn ? SessionFigures(sides[1]) : Figures{};
   PlotRequest chart =
       ComparisonChart(options.plot, comparison, base, base_figures, candidate, new_figures);
   chart.processors = sides[1].context.processors;

@@ -142,8 +142,8 @@ Comparison CompareSessions(const Session& base, const Session& candidate) {
         std::string("build: not recorded for ") + (recorded(base.context) ? "NEW" : "BASE") +
         " (a benchmark named by --bench), so the builds cannot be compared");
   }
-  comparison.base_warnings = SessionWarnings(base, SessionFigures(base));
-  comparison.new_warnings = SessionWarnings(candidate, SessionFigures(candidate));
+  comparison.base_warnings = SessionWarnings(base, WarningFigures(base));
+  comparison.new_warnings = SessionWarnings(candidate, WarningFigures(candidate));
   comparison.base_not_parallel = CheckParallelUse(base).one_processor;
   comparison.new_not_parallel = CheckParallelUse(candidate).one_processor;
   return comparison;

@@ -233,6 +233,15 @@ std::vector<int> UnsettledTeams(const Figures& figures, double precision) {
   return unsettled;
 }
 
+Figures WarningFigures(const Session& session) {
+  Figures figures;
+  std::vector<double> serial;
+  for (const RunReport& report : PassedReports(session)) serial.push_back(report.serial_seconds);
+  figures.runs = static_cast<int>(serial.size());
+  figures.drift = DriftOf(serial);
+  return figures;
+}
+
 Figures SessionFigures(const Session& session) {
   return ComputeFigures(PassedReports(session), session.context.processors, session.context.cores);
 }

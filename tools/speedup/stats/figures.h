@@ -118,6 +118,10 @@ std::optional<double> WidestSpeedupInterval(const Figures& figures);
 // Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
 std::vector<int> UnsettledTeams(const Figures& figures, double precision);
 
+// Only what the session's warnings read: the passed runs' count and the serial time's drift,
+// without the intervals and the Amdahl fit's resampling, which cost far more on many runs.
+Figures WarningFigures(const Session& session);
+
 // The figures over the session's passed runs (at least one), marked and fitted by its context.
 Figures SessionFigures(const Session& session);
 
