@@ -124,10 +124,15 @@ void JudgeFleet(Fleet& fleet) {
   const stats::Pool serial_pool =
       pooled([](const std::vector<RunReport>& reports) { return LogTimes(reports, 0); });
   std::map<int, stats::Pool> speedup_pools;
+  // The clock's margins depend on the fleet's shortest times alone: found once, not per node,
+  // which made a large fleet quadratic.
+  const ClockMargin serial_margin = FleetTimeMargin(passed, 0);
+  std::map<int, ClockMargin> speedup_margins;
   for (NodeRow* node : judged) {
     if (speedup_pools.count(node->team) > 0) continue;
     speedup_pools[node->team] = pooled(
         [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
+    speedup_margins[node->team] = FleetSpeedupMargin(passed, node->team);
   }
   std::vector<double> serial_medians, speedup_medians;
   std::vector<RowComparison*> serial_rows, speedup_rows;
@@ -136,9 +141,8 @@ void JudgeFleet(Fleet& fleet) {
     node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0));
     node->speedup =
         CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
-    const ClockMargin serial = FleetTimeMargin(passed, 0);
-    WidenForClock(node->serial, serial, serial);
-    const ClockMargin speedup = FleetSpeedupMargin(passed, node->team);
+    WidenForClock(node->serial, serial_margin, serial_margin);
+    const ClockMargin& speedup = speedup_margins.at(node->team);
     WidenForClock(node->speedup, speedup, speedup);
     serial_rows.push_back(&node->serial);
     speedup_rows.push_back(&node->speedup);
