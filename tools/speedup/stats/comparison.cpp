@@ -22,33 +22,37 @@ std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads)
   return logs;
 }
 
-RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate) {
+namespace {
+
+// A row from the two samples' median logs, the shift of the second against the first and p.
+RowComparison RowOf(double base_log_median, double new_log_median,
+                    const stats::ShiftEstimate& shift, double p_value) {
   RowComparison row;
-  if (base.empty() || candidate.empty()) return row;
-  row.base_median = std::exp(stats::Median(base));
-  row.new_median = std::exp(stats::Median(candidate));
-  const stats::ShiftEstimate shift = stats::HodgesLehmann(base, candidate, CONFIDENCE);
+  row.base_median = std::exp(base_log_median);
+  row.new_median = std::exp(new_log_median);
   row.ratio = std::exp(shift.shift);
   row.ratio_low = std::exp(shift.low);
   row.ratio_high = std::exp(shift.high);
   row.confidence = shift.confidence;
-  row.p_value = stats::MannWhitney(base, candidate).p_value;
+  row.p_value = p_value;
   return row;
+}
+
+}  // namespace
+
+RowComparison CompareLogs(const std::vector<double>& base, const std::vector<double>& candidate) {
+  if (base.empty() || candidate.empty()) return {};
+  return RowOf(stats::Median(base), stats::Median(candidate),
+               stats::HodgesLehmann(base, candidate, CONFIDENCE),
+               stats::MannWhitney(base, candidate).p_value);
 }
 
 RowComparison CompareLogsAgainstRest(const stats::Pool& pool,
                                      const std::vector<double>& candidate) {
-  RowComparison row;
-  if (pool.sorted.size() <= candidate.size() || candidate.empty()) return row;
-  row.base_median = std::exp(stats::MedianOfRest(pool, candidate));
-  row.new_median = std::exp(stats::Median(candidate));
-  const stats::ShiftEstimate shift = stats::HodgesLehmannAgainstRest(pool, candidate, CONFIDENCE);
-  row.ratio = std::exp(shift.shift);
-  row.ratio_low = std::exp(shift.low);
-  row.ratio_high = std::exp(shift.high);
-  row.confidence = shift.confidence;
-  row.p_value = stats::MannWhitneyAgainstRest(pool, candidate).p_value;
-  return row;
+  if (pool.sorted.size() <= candidate.size() || candidate.empty()) return {};
+  return RowOf(stats::MedianOfRest(pool, candidate), stats::Median(candidate),
+               stats::HodgesLehmannAgainstRest(pool, candidate, CONFIDENCE),
+               stats::MannWhitneyAgainstRest(pool, candidate).p_value);
 }
 
 ClockMargin TimeMargin(double least) {
