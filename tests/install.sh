@@ -22,6 +22,24 @@ command -v help2man >/dev/null && documents+=(share/man/man1/matbench-speedup.1)
 for document in "${documents[@]}"; do
   [ -s "$work/prefix/$document" ] || fail "$document not installed"
 done
+# The copyright file is Debian's machine-readable format: the project's files under the MIT
+# licence, with LICENSE's very text, and every licence named has its text.
+python3 - "$work/prefix/share/doc/matbench/copyright" "$(dirname "$0")/../LICENSE" <<'PY' ||
+import re, sys
+paragraphs = [p for p in re.split(r"\n\s*\n(?=\S)", open(sys.argv[1]).read()) if p.strip()]
+fields = [dict(re.findall(r"^(\S[^:\n]*): ?(.*(?:\n .*)*)", p, re.M)) for p in paragraphs]
+assert fields[0].get("Format", "").startswith("https://www.debian.org/doc/packaging-manuals/copyright-format/1.0"), "no Format line"
+project = [f for f in fields if f.get("Files") == "*"]
+assert project and project[0]["License"] == "MIT", "the project's files are not under MIT"
+texts = {f["License"].split("\n")[0]: f["License"] for f in fields if "Files" not in f and "License" in f and "Format" not in f}
+named = {f["License"].split("\n")[0] for f in fields if "Files" in f}
+assert named <= set(texts), f"licences without their text: {named - set(texts)}"
+words = lambda t: re.sub(r"[\s.]+", " ", t).strip()
+licence = open(sys.argv[2]).read().split("\n\n", 2)[2]
+assert words(licence) in words(texts["MIT"].split("\n", 1)[1]), "MIT text differs from LICENSE"
+assert "2026 the matbench authors" in open(sys.argv[2]).read(), "LICENSE names no copyright holder"
+PY
+  fail "the installed copyright file is not the MIT licence in Debian's format"
 if command -v man >/dev/null && [ -f "$work/prefix/share/man/man1/matbench-speedup.1" ]; then
   MANWIDTH=200 man -l "$work/prefix/share/man/man1/matbench-speedup.1" 2>/dev/null |
     grep -q -e '--export-markdown' || fail "the tool's manual page lacks its options"
