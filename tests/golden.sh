@@ -34,6 +34,7 @@ case $case_name in
   merge_table) args=(merge "${fleet[@]}") ;;
   merge_csv) args=(merge "${fleet[@]}" --csv) ;;
   merge_json) args=(merge "${fleet[@]}" --json) ;;
+  merge_nothing_readable) args=(merge 'no-such-folder/*.json') ;;
   refuses_foreign_json) args=(--input foreign.json) ;;
   refuses_future_version) args=(compare base.json future.json) ;;
   session_markdown) args=(--input base.json --export-markdown EXPORT) ;;

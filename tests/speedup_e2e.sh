@@ -428,6 +428,10 @@ PY
   saved_report
   expect_refusal "is not a session JSON" "$tool" merge "$work/n1.json" "$work/report.txt"
   expect_refusal "merge needs at least one session file" "$tool" merge
+  # Nothing read, nothing shown; a missing file beside a readable one is a failed node.
+  expect_refusal "cannot read $work/none-1.json" "$tool" merge "$work/none-1.json" "$work/none-2.json"
+  "$tool" merge "$work/n1.json" "$work/none.json" >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && grep -q "1 of 2 sessions merged" "$work/out" || fail "a missing node stopped the merge: $(cat "$work/out" "$work/err")"
   sed 's/"format_version": *1/"format_version": 3/' "$work/n1.json" >"$work/v3.json"
   expect_refusal "format version 3" "$tool" merge "$work/n2.json" "$work/v3.json"
   ;;

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "base/interrupts.h"
 #include "base/io.h"
 #include "base/text.h"
@@ -50,6 +52,11 @@ int MergeCommand(const Options& options) {
   }
   std::vector<NodeInput> inputs;
   if (!ReadNodes(options.merged, inputs)) return 2;
+  // Where no file could be read there is nothing to show: each was named as it failed.
+  const auto unreadable = [](const NodeInput& node) {
+    return node.problem && node.problem->kind == NodeProblem::Kind::kUnreadable;
+  };
+  if (std::all_of(inputs.begin(), inputs.end(), unreadable)) return 2;
   const Fleet fleet = BuildFleet(std::move(inputs));
   if (PendingInterrupt() != 0) return 1;
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
