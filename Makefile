@@ -26,9 +26,13 @@ run: programs
 	@bash scripts/run-benchmark $(BUILD_DIR)/matbench
 
 # The tests also start a Slurm cluster on this machine, from packages installed when possible.
+# They run in parallel, twice as many as processors, as many wait on a pipe, a sleep or a
+# browser; those with a wall-clock bound run alone (tests/CMakeLists.txt says which).
+TEST_JOBS ?= $(shell echo $$(( $$(nproc) * 2 )))
 test: build
 	@CXX='$(CHOSEN_CXX)' bash scripts/install-deps --slurm
-	@ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error --progress
+	@ctest --test-dir $(BUILD_DIR) --output-on-failure --no-tests=error --progress \
+		--parallel $(TEST_JOBS)
 
 # A Debian package of the benchmark and the speedup tool, in the build folder.
 package: build

@@ -61,12 +61,18 @@ closed_stdin_and_exit_status_pass_through)
   [ "$(cat "$work/out")" = "Тест" ] || fail "not converted: $(cat "$work/out")"
   ;;
 build_folder_follows_the_compiler)
-  # make chooses the folder by the compiler and shows what it would do without doing it.
-  make -s -n -C "$root" run | grep -q 'scripts/build build programs' || fail "default not in build/"
-  CXX=clang++-19 make -s -n -C "$root" run | grep -q 'scripts/build build-clang programs' ||
+  # make chooses the folder by the compiler and shows what it would do without doing it. It runs
+  # in a clean environment: the caller's BUILD_DIR, CXX or MAKEFLAGS (make test's own) would
+  # choose for it.
+  clean() { env -i PATH="$PATH" HOME="$HOME" "$@"; }
+  clean make -s -n -C "$root" run | grep -q 'scripts/build build programs' ||
+    fail "default not in build/"
+  clean CXX=clang++-19 make -s -n -C "$root" run | grep -q 'scripts/build build-clang programs' ||
     fail "CXX=clang++-19 not in build-clang/"
-  make -s -n -C "$root" run CXX=clang++-19 | grep -q 'scripts/build build-clang programs' ||
+  clean make -s -n -C "$root" run CXX=clang++-19 | grep -q 'scripts/build build-clang programs' ||
     fail "make CXX=clang++-19 not in build-clang/"
+  clean BUILD_DIR=elsewhere make -s -n -C "$root" run | grep -q 'scripts/build elsewhere programs' ||
+    fail "BUILD_DIR=elsewhere not followed"
   ;;
 folder_of_another_compiler_is_refused)
   # A folder whose cache names another compiler is said in one line and never reused.
