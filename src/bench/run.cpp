@@ -18,6 +18,7 @@ bool RunBenchmark(int size) {
     return false;
   }
   N = size;
+  StartParallelRuntime();
   FillMatrix(B, SEQUENCE_FILL);
   FillMatrix(A, SEQUENCE_FILL);
   // The products' pages are untouched until now; touching them here keeps the page faults of

@@ -21,6 +21,8 @@ namespace {
 
 }  // namespace
 
+void StartParallelRuntime() { static_cast<void>(omp_get_max_threads()); }
+
 void SerialMulti() {
   FillMatrix(SerialResult, 0.0);
   for (int i = 0; i < N; ++i) {

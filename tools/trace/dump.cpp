@@ -42,6 +42,10 @@ const char* KindName(std::uint16_t kind) {
       return "sync_wait_begin";
     case EventKind::kSyncWaitEnd:
       return "sync_wait_end";
+    case EventKind::kToolSetup:
+      return "tool_setup";
+    case EventKind::kCpuSample:
+      return "cpu_sample";
   }
   return "unknown";
 }

@@ -5,6 +5,8 @@
 // error and leaves the program's output and exit status alone.
 #include <dlfcn.h>
 #include <omp-tools.h>
+#include <pthread.h>
+#include <sched.h>
 #include <time.h>
 
 #include <atomic>
@@ -36,6 +38,12 @@ struct Tool {
   matbench::trace::TraceMeta meta;
   std::unique_ptr<ThreadRegistry> registry;
   std::atomic<std::uint32_t> regions{0};
+  // The buffers made in ompt_start_tool: when, for how long, how many.
+  std::uint64_t prepared_at_ns = 0, prepared_ns = 0;
+  std::uint32_t prepared = 0;
+  // Each living thread's CPU clock, by slot, so that a region's begin can read them all.
+  clockid_t cpu_clocks[matbench::trace::kMaxThreads] = {};
+  std::atomic<bool> alive[matbench::trace::kMaxThreads] = {};
 };
 
 Tool* tool = nullptr;
@@ -51,10 +59,16 @@ inline std::uint64_t Now() {
          static_cast<std::uint64_t>(now.tv_nsec);
 }
 
-inline void Record(EventKind kind, std::uint32_t region, std::uint64_t value = 0,
-                   std::uint32_t count = 0, std::uint32_t flags = 0, std::uint16_t detail = 0) {
+inline std::uint64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::uint64_t>(time.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(time.tv_nsec);
+}
+
+inline void RecordAt(std::uint64_t time_ns, EventKind kind, std::uint32_t region,
+                     std::uint64_t value = 0, std::uint32_t count = 0, std::uint32_t flags = 0,
+                     std::uint16_t detail = 0) {
   Event event;
-  event.time_ns = Now();
+  event.time_ns = time_ns;
   event.value = value;
   event.region = region;
   event.count = count;
@@ -68,25 +82,76 @@ inline void Record(EventKind kind, std::uint32_t region, std::uint64_t value = 0
   }
 }
 
+inline void Record(EventKind kind, std::uint32_t region, std::uint64_t value = 0,
+                   std::uint32_t count = 0, std::uint32_t flags = 0, std::uint16_t detail = 0) {
+  RecordAt(Now(), kind, region, value, count, flags, detail);
+}
+
+// The calling thread's CPU time and CPU, at one end of its implicit task.
+void RecordCpu(std::uint32_t region, std::uint16_t at) {
+  timespec cpu{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
+  const int where = sched_getcpu();
+  Record(EventKind::kCpuSample, region, Nanoseconds(cpu),
+         where < 0 ? matbench::trace::kUnknownCpu : static_cast<std::uint32_t>(where),
+         own_buffer != nullptr ? own_buffer->slot() : 0, at);
+}
+
 // Implicit tasks carry their region's number; a task outside every region carries 0.
 inline std::uint32_t RegionOf(const ompt_data_t* task_data) {
   return task_data != nullptr ? static_cast<std::uint32_t>(task_data->value) : 0;
 }
 
 void OnThreadBegin(ompt_thread_t type, ompt_data_t* /*thread_data*/) {
-  own_buffer = tool->registry->Register(static_cast<std::uint32_t>(type));
+  const std::uint64_t begin = Now();
+  bool made = false;
+  own_buffer = tool->registry->Register(static_cast<std::uint32_t>(type), &made);
+  const std::uint64_t end = Now();
+  if (own_buffer != nullptr) {
+    // The initial thread begins first and carries the set-up done before it.
+    if (type == ompt_thread_initial && tool->prepared > 0) {
+      RecordAt(tool->prepared_at_ns, EventKind::kToolSetup, 0, tool->prepared_ns, tool->prepared,
+               0, matbench::trace::kSetupPrepared);
+    }
+    RecordAt(begin, EventKind::kToolSetup, 0, end - begin, made ? 1 : 0, 0,
+             matbench::trace::kSetupOnBegin);
+    const std::uint32_t slot = own_buffer->slot();
+    if (pthread_getcpuclockid(pthread_self(), &tool->cpu_clocks[slot]) == 0) {
+      tool->alive[slot].store(true, std::memory_order_release);
+    }
+  }
   Record(EventKind::kThreadBegin, 0, 0, 0, 0, static_cast<std::uint16_t>(type));
 }
 
-void OnThreadEnd(ompt_data_t* /*thread_data*/) { Record(EventKind::kThreadEnd, 0); }
+void OnThreadEnd(ompt_data_t* /*thread_data*/) {
+  if (own_buffer != nullptr) tool->alive[own_buffer->slot()].store(false, std::memory_order_release);
+  Record(EventKind::kThreadEnd, 0);
+}
+
+// Every living thread's CPU time as the region begins, read by the thread that begins it: with
+// each thread's CPU time at its task's begin, it tells the wait for a core from the fork. The
+// reading is the tool's own time, recorded as such.
+void SampleThreads(std::uint32_t region, std::uint64_t at) {
+  const std::uint32_t threads = tool->registry->registered();
+  for (std::uint32_t slot = 0; slot < threads; ++slot) {
+    if (!tool->alive[slot].load(std::memory_order_acquire)) continue;
+    timespec cpu{};
+    if (clock_gettime(tool->cpu_clocks[slot], &cpu) != 0) continue;  // it ended meanwhile
+    RecordAt(at, EventKind::kCpuSample, region, Nanoseconds(cpu), matbench::trace::kUnknownCpu,
+             slot, matbench::trace::kAtRegionBegin);
+  }
+  RecordAt(at, EventKind::kToolSetup, region, Now() - at, 0, 0, matbench::trace::kSetupSampling);
+}
 
 void OnParallelBegin(ompt_data_t* /*encountering_task_data*/,
                      const ompt_frame_t* /*encountering_task_frame*/, ompt_data_t* parallel_data,
                      unsigned int requested_parallelism, int flags, const void* /*codeptr_ra*/) {
   const std::uint32_t region = tool->regions.fetch_add(1, std::memory_order_relaxed) + 1;
   parallel_data->value = region;
-  Record(EventKind::kParallelBegin, region, requested_parallelism, 0,
-         static_cast<std::uint32_t>(flags));
+  const std::uint64_t begin = Now();
+  RecordAt(begin, EventKind::kParallelBegin, region, requested_parallelism, 0,
+           static_cast<std::uint32_t>(flags));
+  SampleThreads(region, begin);
 }
 
 void OnParallelEnd(ompt_data_t* parallel_data, ompt_data_t* /*encountering_task_data*/, int flags,
@@ -103,8 +168,11 @@ void OnImplicitTask(ompt_scope_endpoint_t endpoint, ompt_data_t* parallel_data,
     task_data->value =
         (flags & ompt_task_initial) || parallel_data == nullptr ? 0 : parallel_data->value;
   }
+  const std::uint32_t region = RegionOf(task_data);
+  if (endpoint == ompt_scope_end && region != 0) RecordCpu(region, matbench::trace::kAtTaskEnd);
   Record(endpoint == ompt_scope_begin ? EventKind::kImplicitTaskBegin : EventKind::kImplicitTaskEnd,
-         RegionOf(task_data), index, actual_parallelism, static_cast<std::uint32_t>(flags));
+         region, index, actual_parallelism, static_cast<std::uint32_t>(flags));
+  if (endpoint == ompt_scope_begin && region != 0) RecordCpu(region, matbench::trace::kAtTaskBegin);
 }
 
 void OnWork(ompt_work_t work_type, ompt_scope_endpoint_t endpoint, ompt_data_t* /*parallel_data*/,
@@ -244,6 +312,11 @@ extern "C" ompt_start_tool_result_t* ompt_start_tool(unsigned int omp_version,
     return nullptr;
   }
   tool->path = path;
+  // Every page of the first threads' buffers is written here, before the runtime's first
+  // region, so that no thread's begin inside a region pays for it.
+  tool->prepared_at_ns = Now();
+  tool->prepared = tool->registry->Prepare(matbench::trace::kPreparedThreads);
+  tool->prepared_ns = Now() - tool->prepared_at_ns;
   tool->meta.omp_version = omp_version;
   tool->meta.runtime = runtime_version != nullptr ? runtime_version : "";
   tool->meta.clock_id = static_cast<std::uint32_t>(kClock);

@@ -25,12 +25,33 @@ ThreadRegistry::~ThreadRegistry() {
   for (std::uint32_t i = 0; i < max_threads_; ++i) delete slots_[i].load();
 }
 
-EventBuffer* ThreadRegistry::Register(std::uint32_t thread_type) {
+std::uint32_t ThreadRegistry::Prepare(std::uint32_t count) {
+  // Before any thread registers: the slots' buffers are published by Register's own store.
+  count = std::min(count, max_threads_);
+  while (prepared_ < count) {
+    auto* buffer = new (std::nothrow) EventBuffer(prepared_, 0, events_per_thread_);
+    if (buffer == nullptr || !buffer->ok()) {
+      delete buffer;
+      break;
+    }
+    slots_[prepared_++].store(buffer, std::memory_order_release);
+  }
+  return prepared_;
+}
+
+EventBuffer* ThreadRegistry::Register(std::uint32_t thread_type, bool* made) {
   const std::uint32_t slot = next_slot_.fetch_add(1, std::memory_order_relaxed);
+  if (made != nullptr) *made = false;
   if (slot >= max_threads_) {
     lost_threads_.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
   }
+  if (slot < prepared_) {
+    EventBuffer* prepared = slots_[slot].load(std::memory_order_acquire);
+    prepared->Claim(thread_type);
+    return prepared;
+  }
+  if (made != nullptr) *made = true;
   auto* buffer = new (std::nothrow) EventBuffer(slot, thread_type, events_per_thread_);
   if (buffer != nullptr && !buffer->ok()) {
     delete buffer;

@@ -25,6 +25,9 @@ class EventBuffer {
   EventBuffer(const EventBuffer&) = delete;
   EventBuffer& operator=(const EventBuffer&) = delete;
 
+  // A prepared buffer handed to the thread that begins in its slot.
+  void Claim(std::uint32_t thread_type) { thread_type_ = thread_type; }
+
   bool ok() const { return events_ != nullptr; }
 
   void Append(const Event& event) {
@@ -58,9 +61,14 @@ class ThreadRegistry {
   ThreadRegistry(const ThreadRegistry&) = delete;
   ThreadRegistry& operator=(const ThreadRegistry&) = delete;
 
-  // Called once by each thread as it begins: its buffer, or nullptr when the table is full or
-  // the memory could not be had; the thread is then counted in lost_threads().
-  EventBuffer* Register(std::uint32_t thread_type);
+  // Makes and touches the buffers of the first `count` threads (at most max_threads) now, so
+  // that Register hands them out without allocating; returns how many were made.
+  std::uint32_t Prepare(std::uint32_t count);
+
+  // Called once by each thread as it begins: its buffer (a prepared one while any is left, else
+  // one made now), or nullptr when the table is full or the memory could not be had; the thread
+  // is then counted in lost_threads(). `made` tells whether the buffer was made in this call.
+  EventBuffer* Register(std::uint32_t thread_type, bool* made = nullptr);
 
   // Counts an event of a thread that has no buffer.
   void CountLostEvent() { lost_events_.fetch_add(1, std::memory_order_relaxed); }
@@ -78,6 +86,7 @@ class ThreadRegistry {
  private:
   std::uint32_t max_threads_;
   std::uint32_t events_per_thread_;
+  std::uint32_t prepared_ = 0;  // slots 0 .. prepared_ - 1 hold a buffer made ahead
   std::unique_ptr<std::atomic<EventBuffer*>[]> slots_;
   std::atomic<std::uint32_t> next_slot_{0};
   std::atomic<std::uint32_t> lost_threads_{0};

@@ -21,10 +21,15 @@ namespace matbench::trace {
 
 inline constexpr char kMagic[8] = {'M', 'B', 'T', 'R', 'A', 'C', 'E', '\0'};
 inline constexpr char kTrailerMagic[8] = {'M', 'B', 'T', 'R', 'E', 'N', 'D', '\0'};
-inline constexpr std::uint32_t kVersion = 1;
+// Version 2 added the tool's set-up and the threads' CPU samples; version 1 files still read.
+inline constexpr std::uint32_t kVersion = 2;
 // Written as a native integer: a reader of the other byte order sees 0x04030201.
 inline constexpr std::uint32_t kByteOrderMark = 0x01020304;
 
+// Buffers made and touched in ompt_start_tool, before the runtime's first region, for the
+// first threads that begin; a thread beyond them makes its own on its begin, and that set-up is
+// recorded as the tool's own time (kToolSetup).
+inline constexpr std::uint32_t kPreparedThreads = 24;
 // Bounds of the tool's memory: a thread keeps at most kDefaultEventsPerThread events unless
 // MATBENCH_TRACE_EVENTS_PER_THREAD names another number in [kMinEventsPerThread,
 // kMaxEventsPerThread]; at most kMaxThreads threads get a buffer. The benchmark's master thread
@@ -55,8 +60,28 @@ enum class EventKind : std::uint16_t {
   kSyncWaitBegin = 10,     // detail: ompt_sync_region_t (9: the region's closing barrier,
                            // 8: a loop's closing barrier)
   kSyncWaitEnd = 11,       // detail: ompt_sync_region_t
+  kToolSetup = 12,         // the tool's own work: time_ns its begin; value its nanoseconds;
+                           // detail kSetupPrepared (the buffers made before the first region),
+                           // kSetupOnBegin (this thread's buffer taken or made on its begin) or
+                           // kSetupSampling (the CPU clocks read at a region's begin)
+  kCpuSample = 13,         // time_ns the wall clock; value the thread's CPU time in ns
+                           // (CLOCK_THREAD_CPUTIME_ID); count the CPU it ran on (sched_getcpu,
+                           // kUnknownCpu when not known); detail a CpuSampleAt; flags the slot of
+                           // the thread sampled (the initial thread samples the others at a
+                           // region's begin)
 };
-inline constexpr std::uint16_t kLastEventKind = 11;
+inline constexpr std::uint16_t kLastEventKind = 13;
+
+inline constexpr std::uint16_t kSetupOnBegin = 0;   // count 1 when the buffer was made then
+inline constexpr std::uint16_t kSetupPrepared = 1;  // count: the buffers made
+inline constexpr std::uint16_t kSetupSampling = 2;  // region: the region whose begin sampled
+                                                    // the threads' CPU clocks
+enum CpuSampleAt : std::uint16_t {
+  kAtTaskBegin = 0,    // the thread's implicit task has begun
+  kAtTaskEnd = 1,      // it is about to end
+  kAtRegionBegin = 2,  // the region began: read by the initial thread, region set
+};
+inline constexpr std::uint32_t kUnknownCpu = 0xffffffffu;
 
 // The optional callbacks of the OpenMP tools interface that the tool asks for.
 enum OptionalEvents : std::uint32_t {

@@ -15,6 +15,11 @@ inline constexpr int DEFAULT_RUNS = 10;
 // Upper bound on run counts, so a typo cannot start a session of days.
 inline constexpr int MAX_RUNS = 1000;
 
+// Most traced runs that `trace --input` reads: a trace folder of this tool holds at most
+// MAX_RUNS. Each run's trace is held whole while the figures are made, about 0.5 MB for the
+// benchmark's 20 regions, so reading is bounded by about 0.5 GB.
+inline constexpr int MAX_TRACE_RUNS = MAX_RUNS;
+
 // Most runs of a --precision session when --max-runs does not say.
 inline constexpr int DEFAULT_MAX_RUNS = 100;
 

@@ -34,6 +34,16 @@ std::string ProgramFolder() {
 
 bool Readable(const std::string& path) { return !path.empty() && access(path.c_str(), R_OK) == 0; }
 
+// True when `path` begins as an ELF file does: anything else is no tool, whatever the runtime.
+bool LooksLikeLibrary(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char magic[4] = {};
+  const bool elf = read(fd, magic, sizeof magic) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  close(fd);
+  return elf;
+}
+
 // The trace tool: as given, else from MATBENCH_TRACE_TOOL, else built or installed beside us.
 std::string FindTool(const TraceOptions& trace) {
   if (!trace.tool.empty()) return trace.tool;
@@ -124,6 +134,12 @@ bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
   }
   if (const ReadError error = ReadTraceIndex(index, session)) {
     Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + ": " + error.message);
+    return false;
+  }
+  if (session.trace_files.size() > static_cast<std::size_t>(MAX_TRACE_RUNS)) {
+    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + " names " +
+             std::to_string(session.trace_files.size()) + " traced runs; at most " +
+             std::to_string(MAX_TRACE_RUNS) + " are read (each holds its whole trace)");
     return false;
   }
   if (!ReadSessionFile(folder + "/" + TRACED_SESSION_FILE, std::nullopt, session.traced) ||
@@ -242,6 +258,10 @@ bool MeasureTrace(const Options& options, TraceSession& session) {
                           : "cannot read the trace tool " + Quoted(tool));
     return false;
   }
+  if (!LooksLikeLibrary(tool)) {
+    Complain("the trace tool " + Quoted(tool) + " is not a shared library (no ELF header)");
+    return false;
+  }
   std::string error;
   TracePlan plan;
   plan.preload = Preload(options, session.runtime, error);
@@ -304,7 +324,9 @@ int TraceCommand(const Options& options) {
                failed;
     }
   }
-  if (session.traced.interrupted) {
+  // A folder read back says its session's interruption in the table; only a session interrupted
+  // now ends as an interrupt does.
+  if (!reading && session.traced.interrupted) {
     Complain("interrupted by " + *session.traced.interrupted + " after " +
              std::to_string(session.traced.runs.size()) + " traced runs");
     return 128 + PendingInterrupt();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "stats/trace_split.h"
 
 namespace speedup {
 namespace {
@@ -18,7 +19,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // What a span shows, from the outermost to the innermost.
-enum class SpanKind { kRegion, kTask, kLoop, kRow, kWait };
+enum class SpanKind { kRegion, kTask, kLoop, kRow, kWait, kIdle };
 
 // One interval of one thread slot, as the viewers draw it.
 struct Span {
@@ -72,9 +73,16 @@ std::vector<Span> SpansOf(const RunTrace& trace) {
         row.claim = &thread.claims[i];
         spans.push_back(row);
       }
-      for (const BarrierWait& wait : thread.waits) {
+      // A wait at the closing barrier lasts, for a worker, until the next region begins: only
+      // its part within the region is a barrier wait, the rest is time between regions.
+      const ClippedWaits waits = ClipWaits(region, thread);
+      for (const BarrierWait& wait : waits.inside) {
         spans.push_back(
             MakeSpan(SpanKind::kWait, thread.slot, wait.begin_ns, wait.end_ns, region, &thread));
+      }
+      for (const BarrierWait& idle : waits.idle) {
+        spans.push_back(
+            MakeSpan(SpanKind::kIdle, thread.slot, idle.begin_ns, idle.end_ns, region, &thread));
       }
     }
   }
@@ -117,6 +125,13 @@ Json ChromeEvent(const Span& span, std::uint64_t origin_ns) {
     case SpanKind::kTask:
       name = "implicit task";
       category = "task";
+      if (span.thread->cpu_at_task_begin && span.thread->cpu_at_task_end) {
+        const CpuSample& begin = *span.thread->cpu_at_task_begin;
+        const CpuSample& end = *span.thread->cpu_at_task_end;
+        args["cpu_ms"] = static_cast<double>(end.cpu_ns - std::min(end.cpu_ns, begin.cpu_ns)) / 1e6;
+        if (begin.cpu) args["cpu_at_begin"] = *begin.cpu;
+        if (end.cpu) args["cpu_at_end"] = *end.cpu;
+      }
       break;
     case SpanKind::kLoop:
       name = "loop";
@@ -130,6 +145,10 @@ Json ChromeEvent(const Span& span, std::uint64_t origin_ns) {
     case SpanKind::kWait:
       name = "barrier wait";
       category = "wait";
+      break;
+    case SpanKind::kIdle:
+      name = "idle between regions";
+      category = "idle";
       break;
   }
   if (span.thread != nullptr && span.kind != SpanKind::kRow) {
@@ -162,6 +181,7 @@ constexpr Otf2Region kOtf2Regions[] = {
     {"loop", OTF2_REGION_ROLE_LOOP},
     {"row", OTF2_REGION_ROLE_CODE},
     {"barrier wait", OTF2_REGION_ROLE_BARRIER},
+    {"idle between regions", OTF2_REGION_ROLE_ARTIFICIAL},
 };
 
 // One record of a location: an Enter or a Leave.

@@ -56,15 +56,26 @@ std::string TracedRuntime(const TraceSession& session) {
   return "no run was traced";
 }
 
+// The team size, marked "*" when larger than the processors and "<N" when the runtime gave
+// fewer threads than asked.
+std::string TeamText(const TeamTrace& team) {
+  std::string text = std::to_string(team.threads);
+  if (team.granted_least > 0 && team.granted_least < static_cast<std::uint32_t>(team.threads)) {
+    text += "<" + std::to_string(team.granted_least);
+  }
+  return text + (team.oversubscribed ? "*" : "");
+}
+
 std::string SplitRows(const TraceFigures& figures) {
   std::string rows =
-      "threads  region ms [interval]      report ms   fork   work  sched  imbal   join  rows "
-      "min/med/max "
-      "idle\n";
+      "threads  region ms [interval]      report ms   fork   tool   core   work  sched  imbal   "
+      "join  rows min/med/max idle\n";
   for (const TeamTrace& team : figures.teams) {
-    rows += Cell(std::to_string(team.threads), 7) + Cell(WithInterval(team.region_ms, 3), 27) +
+    rows += Cell(TeamText(team), 7) + Cell(WithInterval(team.region_ms, 3), 27) +
             Cell(FixedText(team.report_ms.median, 0), 11) +
             Cell(Share(team.typical, team.typical.fork), 7) +
+            Cell(Share(team.typical, team.typical.tool), 7) +
+            Cell(team.typical.cpu_seen ? Share(team.typical, team.typical.core_wait) : "—", 7) +
             Cell(Share(team.typical, team.typical.work), 7) +
             Cell(Share(team.typical, team.typical.scheduling), 7) +
             Cell(Share(team.typical, team.typical.imbalance), 7) +
@@ -74,11 +85,61 @@ std::string SplitRows(const TraceFigures& figures) {
   return rows;
 }
 
+const char* LossName(Loss loss) {
+  switch (loss) {
+    case Loss::kFork:
+      return "fork";
+    case Loss::kTool:
+      return "the tool";
+    case Loss::kCoreWait:
+      return "waiting for a core";
+    case Loss::kScheduling:
+      return "scheduling";
+    case Loss::kImbalance:
+      return "imbalance";
+    case Loss::kJoin:
+      return "join";
+    case Loss::kNone:
+      break;
+  }
+  return "nothing";
+}
+
+// Per team: POP's efficiencies and the state that lost the most, one line each.
+std::string WhyRows(const TraceFigures& figures) {
+  std::string rows = "\nthreads  parallel eff = load balance x transfer   most of the lost time\n";
+  for (const TeamTrace& team : figures.teams) {
+    const Efficiencies& e = team.efficiencies;
+    rows += Cell(TeamText(team), 7) + Cell(PercentText(e.parallel), 15) + " = " +
+            Cell(PercentText(e.load_balance), 12) + " x " + Cell(PercentText(e.transfer), 8) +
+            "   " +
+            (team.dominant.state == Loss::kNone
+                 ? std::string("none lost")
+                 : PercentText(team.dominant.share) + " " + LossName(team.dominant.state)) +
+            (team.migrations > 0 ? "; " + CountText(team.migrations, "thread", "threads") +
+                                       " changed CPU"
+                                 : "") +
+            "\n";
+  }
+  return rows;
+}
+
+// The tool's own set-up, apart from the regions' time.
+std::string SetupLine(const TraceFigures& figures) {
+  if (!figures.prepared_ms) return "the tool's set-up was not recorded (a first-version trace)\n";
+  return "the tool's set-up: " + FixedText(figures.prepared_ms, 2) + " ms for " +
+         CountText(figures.buffers_prepared, "buffer", "buffers") +
+         " before the first region; " + FixedText(figures.made_on_begin_ms, 2) + " ms for " +
+         CountText(figures.buffers_made_on_begin, "buffer", "buffers") +
+         " made on a thread's begin and " + FixedText(figures.sampling_ms, 2) +
+         " ms reading the teams' CPU clocks (column tool), medians over the runs\n";
+}
+
 std::string SpeedupRows(const TraceFigures& figures) {
   std::string rows =
       "\nthreads  S traced vs 1 thread [interval]   S report vs 1 thread [interval]\n";
   for (const TeamTrace& team : figures.teams) {
-    rows += Cell(std::to_string(team.threads), 7) + Cell(WithInterval(team.traced_speedup, 3), 31) +
+    rows += Cell(TeamText(team), 7) + Cell(WithInterval(team.traced_speedup, 3), 31) +
             Cell(WithInterval(team.report_speedup, 2), 29) + "\n";
   }
   return rows;
@@ -98,15 +159,22 @@ std::string TraceTable(const TraceSession& session, const TraceFigures& figures)
     table += "interrupted by " + Printable(*session.traced.interrupted) + "\n";
   }
   for (const std::string& line : ContextLines(session.traced.context)) table += line + "\n";
-  table += "\n" + SplitRows(figures) + SpeedupRows(figures);
+  table += "\n" + SplitRows(figures) + WhyRows(figures) + SpeedupRows(figures);
   table +=
       "\nregion: the parallel region on the trace's nanosecond clock; report: the benchmark's own\n"
       "millisecond time of the same runs, which also holds clearing the product before the "
       "region.\n"
-      "fork, work, sched(uling), imbal(ance), join: the team's average share of the region in "
-      "each\nstate, in the run whose region took the median time (so they add up); scheduling is "
-      "estimated:\nevery claim of a row costs what each thread's first claim cost. rows: per "
-      "thread, least,\nmedian and most, medians over the runs; idle: threads that got no row.\n";
+      "fork, tool, core, work, sched(uling), imbal(ance), join: the team's average share of the "
+      "region\nin each state, in the run whose region took the median time (so they add up). "
+      "tool: the trace\ntool's own work; core: waiting for a core, wall time less the thread's "
+      "CPU time from the\nregion's begin to its task's end. scheduling is estimated: a claim "
+      "costs the median, over the\nclaims that are not a thread's first, of the time since the "
+      "claim before less the rows that\none handed out at the team of one's CPU time per row. "
+      "rows: per thread, least, median and\nmost, medians over the runs; idle: threads that got "
+      "no row. * more threads than processors;\n<N: the runtime gave only N threads. parallel "
+      "efficiency = mean work / region time;\nload balance = mean work / most work; transfer = "
+      "most work / region time (POP's measures).\n";
+  table += SetupLine(figures);
   table += figures.lost_events == 0
                ? std::string("every event was kept\n")
                : "events lost in full buffers: " + std::to_string(figures.lost_events) +
@@ -137,6 +205,8 @@ nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const Trace
                      {"region_ms", estimate(team.region_ms)},
                      {"report_ms", estimate(team.report_ms)},
                      {"fork", estimate(team.fork)},
+                     {"tool", estimate(team.tool)},
+                     {"core_wait", estimate(team.core_wait)},
                      {"work", estimate(team.work)},
                      {"scheduling", estimate(team.scheduling)},
                      {"imbalance", estimate(team.imbalance)},
@@ -146,6 +216,17 @@ nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const Trace
                      {"rows_max", team.rows_max.value_or(-1)},
                      {"idle_threads", team.idle_threads},
                      {"threads_seen", team.threads_seen},
+                     {"granted_least", team.granted_least},
+                     {"oversubscribed", team.oversubscribed},
+                     {"migrations", team.migrations},
+                     {"claim_seconds", team.typical.claim_seconds
+                                           ? nlohmann::ordered_json(*team.typical.claim_seconds)
+                                           : nlohmann::ordered_json(nullptr)},
+                     {"parallel_efficiency", team.efficiencies.parallel},
+                     {"load_balance", team.efficiencies.load_balance},
+                     {"transfer_efficiency", team.efficiencies.transfer},
+                     {"dominant_loss", LossName(team.dominant.state)},
+                     {"dominant_loss_share", team.dominant.share},
                      {"traced_speedup", estimate(team.traced_speedup)},
                      {"report_speedup", estimate(team.report_speedup)}});
   }
@@ -153,6 +234,14 @@ nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const Trace
   json["traced_runtime"] = ValidUtf8(TracedRuntime(session));
   json["traced_runs"] = figures.traced_runs;
   json["lost_events"] = figures.lost_events;
+  const auto ms = [](const std::optional<double>& v) {
+    return v ? nlohmann::ordered_json(*v) : nlohmann::ordered_json(nullptr);
+  };
+  json["tool_setup"] = {{"prepared_ms", ms(figures.prepared_ms)},
+                        {"buffers_prepared", figures.buffers_prepared},
+                        {"made_on_begin_ms", ms(figures.made_on_begin_ms)},
+                        {"buffers_made_on_begin", figures.buffers_made_on_begin},
+                        {"sampling_ms", ms(figures.sampling_ms)}};
   json["teams"] = teams;
   return json;
 }
@@ -166,10 +255,10 @@ std::string SplitChartScript(const TraceSession& session, const TraceFigures& fi
   script += "set output " + GnuplotString(output_name) + "\n";
   script += "$split << EOD\n";
   for (const TeamTrace& team : figures.teams) {
-    script += std::to_string(team.threads);
+    script += TeamText(team);
     const RegionSplit& split = team.typical;
-    for (const double seconds :
-         {split.fork, split.work, split.scheduling, split.imbalance, split.join}) {
+    for (const double seconds : {split.fork, split.tool, split.core_wait, split.work,
+                                 split.scheduling, split.imbalance, split.join}) {
       script += ' ';
       script += split.seconds > 0.0 ? NumberText(seconds / split.seconds * 100.0) : "0";
     }
@@ -184,12 +273,14 @@ std::string SplitChartScript(const TraceSession& session, const TraceFigures& fi
   script +=
       "set style data histograms\nset style histogram rowstacked\nset style fill solid 0.85 "
       "border -1\nset boxwidth 0.8\nset yrange [0:105]\nset ylabel 'share of the region (%)'\n"
-      "set xlabel 'threads'\nset key outside right top vertical\nset grid ytics\n";
+      "set xlabel 'threads (* more than the processors)'\nset key outside right top "
+      "vertical\nset grid ytics\n";
   script +=
-      "plot $split using 2:xtic(1) title 'fork' linecolor rgb '#9467bd', '' using 3 title 'work' "
-      "linecolor rgb '#2ca02c', '' using 4 title 'scheduling' linecolor rgb '#ff7f0e', '' using "
-      "5 title 'imbalance' linecolor rgb '#d62728', '' using 6 title 'join' linecolor rgb "
-      "'#1f77b4'\n";
+      "plot $split using 2:xtic(1) title 'fork' linecolor rgb '#9467bd', '' using 3 title 'tool' "
+      "linecolor rgb '#7f7f7f', '' using 4 title 'waiting for a core' linecolor rgb '#bcbd22', "
+      "'' using 5 title 'work' linecolor rgb '#2ca02c', '' using 6 title 'scheduling' linecolor "
+      "rgb '#ff7f0e', '' using 7 title 'imbalance' linecolor rgb '#d62728', '' using 8 title "
+      "'join' linecolor rgb '#1f77b4'\n";
   return script + "unset output\n";
 }
 
@@ -221,9 +312,8 @@ std::string TimelineScript(const RunTrace& trace, int team, const std::string& r
       script += ms(thread.claims[i].at_ns) + " " + ms(end) + " " + lane + " " +
                 std::to_string(i % 2) + "\n";
     }
-    for (const BarrierWait& wait : thread.waits) {
-      const std::uint64_t end = std::min(wait.end_ns, region->end_ns);
-      script += ms(wait.begin_ns) + " " + ms(std::max(end, wait.begin_ns)) + " " + lane + " 2\n";
+    for (const BarrierWait& wait : ClipWaits(*region, thread).inside) {
+      script += ms(wait.begin_ns) + " " + ms(wait.end_ns) + " " + lane + " 2\n";
     }
     if (thread.task_begin_ns && *thread.task_begin_ns > region->begin_ns) {
       script += ms(region->begin_ns) + " " + ms(*thread.task_begin_ns) + " " + lane + " 3\n";

@@ -21,6 +21,39 @@ ThreadInRegion& ThreadOf(RegionTrace& region, std::uint32_t slot) {
   return thread;
 }
 
+// What the events say beside the regions, gathered as they are read.
+struct Beside {
+  std::map<std::uint32_t, std::vector<ToolSpan>> tool;  // by slot
+  // Region, slot: that thread's CPU time as the region began.
+  std::map<std::pair<std::uint32_t, std::uint32_t>, CpuSample> at_region_begin;
+};
+
+// Files the tool's own events and the CPU samples of a region's begin, which the initial thread
+// reads for the others; false when the event is none of them.
+bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run,
+                   Beside& beside) {
+  using Kind = format::EventKind;
+  const auto kind = static_cast<Kind>(event.kind);
+  if (kind == Kind::kToolSetup) {
+    if (event.detail == format::kSetupPrepared) {
+      run.buffers_prepared += event.count;
+      run.prepared_ns += event.value;
+      return true;
+    }
+    if (event.detail == format::kSetupSampling) {
+      run.sampling_ns += event.value;
+    } else {
+      run.buffers_made_on_begin += event.count;
+      if (event.count > 0) run.made_on_begin_ns += event.value;
+    }
+    beside.tool[slot].push_back({event.time_ns, event.time_ns + event.value});
+    return true;
+  }
+  if (kind != Kind::kCpuSample || event.detail != format::kAtRegionBegin) return false;
+  beside.at_region_begin[{event.region, event.flags}] = {event.time_ns, event.value, {}};
+  return true;
+}
+
 // Files one event of thread `slot`; false when it names no region that has begun.
 bool File(const format::Event& event, std::uint32_t slot,
           std::map<std::uint32_t, RegionTrace>& regions) {
@@ -56,6 +89,7 @@ bool File(const format::Event& event, std::uint32_t slot,
       return true;
     case Kind::kWorkBegin:
       thread.loop_begin_ns = event.time_ns;
+      thread.loop_iterations = event.value;
       return true;
     case Kind::kWorkEnd:
       thread.loop_end_ns = event.time_ns;
@@ -71,8 +105,67 @@ bool File(const format::Event& event, std::uint32_t slot,
       if (thread.waits.empty()) return false;
       thread.waits.back().end_ns = event.time_ns;
       return true;
+    case Kind::kCpuSample: {
+      const CpuSample sample{event.time_ns, event.value,
+                             event.count == format::kUnknownCpu ? std::nullopt
+                                                                : std::optional(event.count)};
+      (event.detail == format::kAtTaskEnd ? thread.cpu_at_task_end : thread.cpu_at_task_begin) =
+          sample;
+      return true;
+    }
     default:
       return false;
+  }
+}
+
+// "" when each event of `thread` is at or after the one before it, else which is not.
+std::string OutOfOrder(const format::ThreadTrace& thread) {
+  for (std::size_t i = 1; i < thread.events.size(); ++i) {
+    if (thread.events[i].time_ns < thread.events[i - 1].time_ns) {
+      return "the events of thread " + std::to_string(thread.header.slot) +
+             " are out of time order: event " + std::to_string(i) + " at " +
+             std::to_string(thread.events[i].time_ns) + " ns comes after one at " +
+             std::to_string(thread.events[i - 1].time_ns) + " ns";
+    }
+  }
+  return "";
+}
+
+// Where events were lost in full buffers, said after a region found incomplete.
+std::string LostWords(const format::Trace& trace) {
+  std::string words;
+  std::uint64_t lost = 0;
+  for (const format::ThreadTrace& thread : trace.threads) {
+    if (thread.header.lost_events == 0) continue;
+    lost += thread.header.lost_events;
+    if (!words.empty()) words += ", ";
+    words += "thread " + std::to_string(thread.header.slot) + " lost " +
+             std::to_string(thread.header.lost_events);
+  }
+  if (trace.header.lost_events > 0) {
+    if (!words.empty()) words += ", ";
+    words += std::to_string(trace.header.lost_events) + " of threads without a buffer";
+    lost += trace.header.lost_events;
+  }
+  if (lost == 0) return "";
+  return ": " + std::to_string(lost) + " events did not fit the buffers of " +
+         std::to_string(trace.header.events_per_thread) + " events (" + words +
+         "; MATBENCH_TRACE_EVENTS_PER_THREAD sets a larger bound)";
+}
+
+// Gives each thread of `region` its CPU time at the region's begin and the tool's work within
+// the region.
+void Attach(RegionTrace& region, const Beside& beside) {
+  for (ThreadInRegion& thread : region.threads) {
+    const auto sample = beside.at_region_begin.find({region.number, thread.slot});
+    if (sample != beside.at_region_begin.end()) thread.cpu_at_region_begin = sample->second;
+    const auto spans = beside.tool.find(thread.slot);
+    if (spans == beside.tool.end()) continue;
+    for (const ToolSpan& span : spans->second) {
+      if (span.end_ns > region.begin_ns && span.begin_ns < region.end_ns) {
+        thread.tool.push_back(span);
+      }
+    }
   }
 }
 
@@ -93,10 +186,16 @@ RunTrace ReadRunTrace(std::string_view bytes, std::string& error) {
   run.lost_threads = header.lost_threads;
   run.threads = header.thread_count;
   std::map<std::uint32_t, RegionTrace> regions;
+  Beside beside;
   for (const format::ThreadTrace& thread : trace.threads) {
     run.lost_events += thread.header.lost_events;
     run.events += thread.events.size();
+    if (const std::string order = OutOfOrder(thread); !order.empty()) {
+      error = order;
+      return {};
+    }
     for (const format::Event& event : thread.events) {
+      if (FileToolEvent(event, thread.header.slot, run, beside)) continue;
       if (!File(event, thread.header.slot, regions)) {
         error = "an event of thread " + std::to_string(thread.header.slot) + " (kind " +
                 std::to_string(event.kind) + ") lies outside the regions it belongs to";
@@ -106,9 +205,11 @@ RunTrace ReadRunTrace(std::string_view bytes, std::string& error) {
   }
   for (auto& [number, region] : regions) {
     if (region.begin_ns == 0 || region.end_ns < region.begin_ns) {
-      error = "region " + std::to_string(number) + " has no whole begin and end";
+      error = "region " + std::to_string(number) + " has no whole begin and end" +
+              LostWords(trace);
       return {};
     }
+    Attach(region, beside);
     std::sort(region.threads.begin(), region.threads.end(),
               [](const ThreadInRegion& a, const ThreadInRegion& b) { return a.index < b.index; });
     run.regions.push_back(std::move(region));

@@ -10,8 +10,8 @@ namespace {
 
 // One team size's values over the runs, gathered before they are summarised.
 struct Gathered {
-  std::vector<std::optional<double>> region_ms, report_ms, fork, work, scheduling, imbalance, join,
-      traced_speedup, report_speedup;
+  std::vector<std::optional<double>> region_ms, report_ms, fork, tool, core_wait, work, scheduling,
+      imbalance, join, traced_speedup, report_speedup;
   std::vector<double> rows_min, rows_median, rows_max;
   std::vector<RegionSplit> splits;
 };
@@ -26,6 +26,8 @@ void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
     return split.seconds > 0.0 ? std::optional(seconds / split.seconds) : std::nullopt;
   };
   team.fork.push_back(share(split.fork));
+  team.tool.push_back(share(split.tool));
+  team.core_wait.push_back(share(split.core_wait));
   team.work.push_back(share(split.work));
   team.scheduling.push_back(share(split.scheduling));
   team.imbalance.push_back(share(split.imbalance));
@@ -41,6 +43,12 @@ void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
   }
   figures.idle_threads = std::max(figures.idle_threads, split.idle_threads);
   figures.threads_seen = std::max(figures.threads_seen, split.threads);
+  if (split.granted > 0) {
+    figures.granted_least = figures.granted_least == 0
+                                ? split.granted
+                                : std::min(figures.granted_least, split.granted);
+  }
+  figures.migrations = std::max(figures.migrations, split.migrations);
   figures.claims_seen = figures.claims_seen || split.claims_seen;
   ++figures.runs;
 }
@@ -54,10 +62,11 @@ std::optional<double> MedianOf(const std::vector<double>& values) {
 
 std::vector<std::optional<RegionSplit>> SplitsByTeam(const RunTrace& run) {
   std::vector<std::optional<RegionSplit>> splits(MAX_THREADS);
+  const std::optional<double> row_seconds = RowSeconds(run);
   for (const RegionTrace& region : run.regions) {
     const std::uint32_t team = region.requested_team;
     if (team >= 1 && team <= MAX_THREADS && !splits[team - 1]) {
-      splits[team - 1] = SplitRegion(region);
+      splits[team - 1] = SplitRegion(region, row_seconds);
     }
   }
   return splits;
@@ -67,11 +76,20 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
   TraceFigures figures;
   std::vector<Gathered> gathered(MAX_THREADS);
   std::vector<TeamTrace> teams(MAX_THREADS);
+  std::vector<double> prepared, made, sampling;
   for (std::size_t i = 0; i < session.traced.runs.size() && i < session.traces.size(); ++i) {
     const Run& run = session.traced.runs[i];
     if (!run.report.failure.empty() || !session.traces[i]) continue;
     ++figures.traced_runs;
-    figures.lost_events += session.traces[i]->lost_events;
+    const RunTrace& trace = *session.traces[i];
+    figures.lost_events += trace.lost_events;
+    if (trace.buffers_prepared > 0 || trace.buffers_made_on_begin > 0) {
+      prepared.push_back(trace.prepared_ns * 1e-6);
+      made.push_back(trace.made_on_begin_ns * 1e-6);
+      sampling.push_back(trace.sampling_ns * 1e-6);
+      figures.buffers_prepared = trace.buffers_prepared;
+      figures.buffers_made_on_begin = trace.buffers_made_on_begin;
+    }
     const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
     for (int threads = 1; threads <= MAX_THREADS; ++threads) {
       if (!splits[threads - 1]) continue;
@@ -87,6 +105,8 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
     team.region_ms = Estimated(values.region_ms);
     team.report_ms = Estimated(values.report_ms);
     team.fork = Estimated(values.fork);
+    team.tool = Estimated(values.tool);
+    team.core_wait = Estimated(values.core_wait);
     team.work = Estimated(values.work);
     team.scheduling = Estimated(values.scheduling);
     team.imbalance = Estimated(values.imbalance);
@@ -100,8 +120,15 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
     std::sort(by_time.begin(), by_time.end(),
               [](const RegionSplit& a, const RegionSplit& b) { return a.seconds < b.seconds; });
     team.typical = by_time[(by_time.size() - 1) / 2];
+    team.efficiencies = EfficienciesOf(team.typical);
+    team.dominant = DominantLossOf(team.typical);
+    const std::optional<int> processors = session.traced.context.processors;
+    team.oversubscribed = processors && *processors > 0 && threads > *processors;
     figures.teams.push_back(team);
   }
+  figures.prepared_ms = MedianOf(prepared);
+  figures.made_on_begin_ms = MedianOf(made);
+  figures.sampling_ms = MedianOf(sampling);
   if (!PassedReports(session.traced).empty() && !PassedReports(session.untraced).empty()) {
     figures.overhead = CompareSessions(session.untraced, session.traced);
   }

@@ -22,12 +22,17 @@ struct TeamTrace {
                        // product and setting the team size, outside the region
   // Shares of the region's time, each a fraction over the runs; their medians need not add up
   // to 1, so `typical` holds the whole split of the run whose region took the median time.
-  Estimate fork, work, scheduling, imbalance, join;
+  Estimate fork, tool, core_wait, work, scheduling, imbalance, join;
   RegionSplit typical;
+  Efficiencies efficiencies;  // of the typical run
+  DominantLoss dominant;      // of the typical run
   // Rows per thread: the median over the runs of each run's least, median and most.
   std::optional<double> rows_min, rows_median, rows_max;
   std::uint32_t idle_threads = 0;  // the most threads that got no row, in any run
   std::uint32_t threads_seen = 0;  // the most threads seen in the team
+  std::uint32_t granted_least = 0;  // the fewest threads the runtime gave, 0 when not seen
+  std::uint32_t migrations = 0;     // the most threads that changed CPU in their task, any run
+  bool oversubscribed = false;      // more threads than the machine's processors
   bool claims_seen = false;        // some run traced the rows' hand-out
   Estimate traced_speedup;         // region(1) / region(threads), within each run
   Estimate report_speedup;         // report T(1) / T(threads), within the same runs
@@ -36,6 +41,10 @@ struct TeamTrace {
 struct TraceFigures {
   int traced_runs = 0;            // runs with a usable trace
   std::uint64_t lost_events = 0;  // over every trace
+  // The tool's set-up, medians over the traces: before the first region (buffers made ahead),
+  // and on threads' begins inside the run; and the buffers made each way in the last trace.
+  std::optional<double> prepared_ms, made_on_begin_ms, sampling_ms;
+  std::uint32_t buffers_prepared = 0, buffers_made_on_begin = 0;
   std::vector<TeamTrace> teams;   // team sizes 1..MAX_THREADS that some trace holds
   // The traced runs' report times (NEW) against the untraced ones (BASE), row by row; empty
   // rows when either side has no passed run.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "session/trace.h"
@@ -8,38 +9,83 @@
 // Where a parallel region's time went, from its trace alone: a pure function of the events.
 //
 // Each thread of the team spends the region's whole time, from the initial thread's parallel
-// begin to its end, in one of five states, and the split is the team's average of each:
+// begin to its end, in one of seven states, and the split is the team's average of each:
 //   fork        from the region's begin until the thread starts its loop (its implicit task
-//               begun, its share of the loop set up);
-//   work        computing rows;
+//               begun, its share of the loop set up), less the two below;
+//   tool        the trace tool's own work in that time (a buffer made on the thread's begin,
+//               the team's CPU clocks read at the region's begin);
+//   core wait   waiting for a core: wall time less the thread's CPU time, from the region's
+//               begin to its task's begin (taken from the fork) and over its task (taken from
+//               its loop, then from its wait at the barrier);
+//   work        computing rows, on a core;
 //   scheduling  claiming rows: the runtime's hand-out before each row and the last, empty claim;
 //   imbalance   from the end of its loop until the last thread of the team arrives at the
 //               closing barrier: waiting for the others' rows;
 //   join        from that last arrival until the region's end, the same for every thread.
-// So the five add up to the region's time. A row claim is traced when it is handed out, not
-// when the row ends, so work and scheduling are told apart by an estimate: every claim is taken
-// to cost what the team's first claims cost (from each thread's loop begin to its first row,
-// the median over the threads), and the rest of the loop is work.
+// So the seven add up to the region's time. A row claim is traced when it is handed out, not
+// when the row ends, so work and scheduling are told apart by an estimate (ClaimCost). Traces
+// without CPU samples (the tool's first version) have no core wait.
 namespace speedup {
 
 struct RegionSplit {
   std::uint32_t team = 0;     // the team size asked for
+  std::uint32_t granted = 0;  // the team size the runtime gave, 0 when not seen
   std::uint32_t threads = 0;  // threads seen in the team
   double seconds = 0.0;       // the region's time, end - begin
-  double fork = 0.0, work = 0.0, scheduling = 0.0, imbalance = 0.0, join = 0.0;  // seconds
-  double claim_seconds = 0.0;       // the estimated cost of one claim
+  double fork = 0.0, tool = 0.0, core_wait = 0.0, work = 0.0, scheduling = 0.0, imbalance = 0.0,
+         join = 0.0;                // seconds, averaged over the team
+  double max_work = 0.0;            // the work of the thread that worked most, seconds
+  std::optional<double> claim_seconds;  // the estimated cost of one claim; absent when it
+                                        // could not be estimated (then scheduling is 0)
   std::vector<std::uint64_t> rows;  // rows each thread computed, in team order; empty when
                                     // no claim was traced
   std::uint32_t idle_threads = 0;   // threads that got no row
+  std::uint32_t migrations = 0;     // threads that ended their task on another CPU than it began
   bool claims_seen = false;         // some row claim was traced in the region
+  bool cpu_seen = false;            // some thread's CPU time was sampled
 };
 
-// The split of one region. A thread whose events are missing spends the region in the state
+// The time one row takes in the run's team of one, on a core: its loop's wall time less the
+// time its thread spent off a core, over the loop's iterations; absent without such a region.
+std::optional<double> RowSeconds(const RunTrace& run);
+
+// The cost of one claim, estimated from the claims that are not a thread's first (whose time
+// holds setting up the loop): the median over every later claim of the time since the claim
+// before it less the rows that claim handed out at `row_seconds` each, at least 0. Absent
+// without a later claim.
+std::optional<double> ClaimCost(const RegionTrace& region, double row_seconds);
+
+// The split of one region; `row_seconds` (RowSeconds) lets scheduling be estimated, without it
+// the loops count as work. A thread whose events are missing spends the region in the state
 // before the first missing one (a thread never seen to start is all fork); a region without
 // traced claims (a team of one run serialised) counts its loops as work.
-RegionSplit SplitRegion(const RegionTrace& region);
+RegionSplit SplitRegion(const RegionTrace& region,
+                        std::optional<double> row_seconds = std::nullopt);
 
-// The split of every region of a run, in order.
+// The split of every region of a run, in order, with the run's own RowSeconds.
 std::vector<RegionSplit> SplitRun(const RunTrace& run);
+
+// A thread's barrier waits cut to its region, and what lay past the region's end: the time
+// between regions, when the thread waits for the next one (idle, not a barrier wait).
+struct ClippedWaits {
+  std::vector<BarrierWait> inside, idle;
+};
+ClippedWaits ClipWaits(const RegionTrace& region, const ThreadInRegion& thread);
+
+// POP's efficiencies of a split (all 0 for an empty region): load balance, the mean work over
+// the most work; transfer (serialisation and transfer together), the most work over the
+// region's time; parallel efficiency, their product: the mean work over the region's time.
+struct Efficiencies {
+  double load_balance = 0.0, transfer = 0.0, parallel = 0.0;
+};
+Efficiencies EfficienciesOf(const RegionSplit& split);
+
+// The state that lost the region the most time (not work), and its share of the lost time.
+enum class Loss { kNone, kFork, kTool, kCoreWait, kScheduling, kImbalance, kJoin };
+struct DominantLoss {
+  Loss state = Loss::kNone;
+  double share = 0.0;  // of the time not spent working, 0..1
+};
+DominantLoss DominantLossOf(const RegionSplit& split);
 
 }  // namespace speedup
