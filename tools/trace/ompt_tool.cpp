@@ -110,8 +110,8 @@ void OnThreadBegin(ompt_thread_t type, ompt_data_t* /*thread_data*/) {
   if (own_buffer != nullptr) {
     // The initial thread begins first and carries the set-up done before it.
     if (type == ompt_thread_initial && tool->prepared > 0) {
-      RecordAt(tool->prepared_at_ns, EventKind::kToolSetup, 0, tool->prepared_ns, tool->prepared,
-               0, matbench::trace::kSetupPrepared);
+      RecordAt(tool->prepared_at_ns, EventKind::kToolSetup, 0, tool->prepared_ns, tool->prepared, 0,
+               matbench::trace::kSetupPrepared);
     }
     RecordAt(begin, EventKind::kToolSetup, 0, end - begin, made ? 1 : 0, 0,
              matbench::trace::kSetupOnBegin);
@@ -124,7 +124,8 @@ void OnThreadBegin(ompt_thread_t type, ompt_data_t* /*thread_data*/) {
 }
 
 void OnThreadEnd(ompt_data_t* /*thread_data*/) {
-  if (own_buffer != nullptr) tool->alive[own_buffer->slot()].store(false, std::memory_order_release);
+  if (own_buffer != nullptr)
+    tool->alive[own_buffer->slot()].store(false, std::memory_order_release);
   Record(EventKind::kThreadEnd, 0);
 }
 

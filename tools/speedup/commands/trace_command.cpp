@@ -39,7 +39,10 @@ bool LooksLikeLibrary(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char magic[4] = {};
-  const bool elf = read(fd, magic, sizeof magic) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+  const bool elf = read(fd, magic, sizeof magic) == 4 && std::memcmp(magic,
+                                                                     "\x7f"
+                                                                     "ELF",
+                                                                     4) == 0;
   close(fd);
   return elf;
 }

@@ -116,9 +116,9 @@ std::string WhyRows(const TraceFigures& figures) {
             (team.dominant.state == Loss::kNone
                  ? std::string("none lost")
                  : PercentText(team.dominant.share) + " " + LossName(team.dominant.state)) +
-            (team.migrations > 0 ? "; " + CountText(team.migrations, "thread", "threads") +
-                                       " changed CPU"
-                                 : "") +
+            (team.migrations > 0
+                 ? "; " + CountText(team.migrations, "thread", "threads") + " changed CPU"
+                 : "") +
             "\n";
   }
   return rows;
@@ -128,8 +128,8 @@ std::string WhyRows(const TraceFigures& figures) {
 std::string SetupLine(const TraceFigures& figures) {
   if (!figures.prepared_ms) return "the tool's set-up was not recorded (a first-version trace)\n";
   return "the tool's set-up: " + FixedText(figures.prepared_ms, 2) + " ms for " +
-         CountText(figures.buffers_prepared, "buffer", "buffers") +
-         " before the first region; " + FixedText(figures.made_on_begin_ms, 2) + " ms for " +
+         CountText(figures.buffers_prepared, "buffer", "buffers") + " before the first region; " +
+         FixedText(figures.made_on_begin_ms, 2) + " ms for " +
          CountText(figures.buffers_made_on_begin, "buffer", "buffers") +
          " made on a thread's begin and " + FixedText(figures.sampling_ms, 2) +
          " ms reading the teams' CPU clocks (column tool), medians over the runs\n";

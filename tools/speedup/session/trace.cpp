@@ -30,8 +30,7 @@ struct Beside {
 
 // Files the tool's own events and the CPU samples of a region's begin, which the initial thread
 // reads for the others; false when the event is none of them.
-bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run,
-                   Beside& beside) {
+bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run, Beside& beside) {
   using Kind = format::EventKind;
   const auto kind = static_cast<Kind>(event.kind);
   if (kind == Kind::kToolSetup) {
@@ -106,9 +105,9 @@ bool File(const format::Event& event, std::uint32_t slot,
       thread.waits.back().end_ns = event.time_ns;
       return true;
     case Kind::kCpuSample: {
-      const CpuSample sample{event.time_ns, event.value,
-                             event.count == format::kUnknownCpu ? std::nullopt
-                                                                : std::optional(event.count)};
+      const CpuSample sample{
+          event.time_ns, event.value,
+          event.count == format::kUnknownCpu ? std::nullopt : std::optional(event.count)};
       (event.detail == format::kAtTaskEnd ? thread.cpu_at_task_end : thread.cpu_at_task_begin) =
           sample;
       return true;
@@ -205,8 +204,7 @@ RunTrace ReadRunTrace(std::string_view bytes, std::string& error) {
   }
   for (auto& [number, region] : regions) {
     if (region.begin_ns == 0 || region.end_ns < region.begin_ns) {
-      error = "region " + std::to_string(number) + " has no whole begin and end" +
-              LostWords(trace);
+      error = "region " + std::to_string(number) + " has no whole begin and end" + LostWords(trace);
       return {};
     }
     Attach(region, beside);

@@ -46,8 +46,8 @@ struct ThreadInRegion {
   std::optional<std::uint64_t> task_begin_ns, task_end_ns;  // its implicit task
   std::optional<std::uint64_t> loop_begin_ns, loop_end_ns;  // its share of the loop
   std::uint64_t loop_iterations = 0;  // the loop's iterations, as the runtime gave them
-  std::vector<RowClaim> claims;                             // in time order
-  std::vector<BarrierWait> waits;                           // in time order
+  std::vector<RowClaim> claims;       // in time order
+  std::vector<BarrierWait> waits;     // in time order
   // Its CPU time as the region began (read by the initial thread), and at its task's ends;
   // absent in traces of the tool's first version.
   std::optional<CpuSample> cpu_at_region_begin, cpu_at_task_begin, cpu_at_task_end;
@@ -76,13 +76,13 @@ struct RunTrace {
   bool waits_seen = false;        // and the barrier waits
   std::uint64_t lost_events = 0;  // events that did not fit, and those of threads without buffer
   std::uint32_t lost_threads = 0;
-  std::uint32_t threads = 0;         // threads that got a buffer
-  std::uint64_t events = 0;          // events in the file
+  std::uint32_t threads = 0;  // threads that got a buffer
+  std::uint64_t events = 0;   // events in the file
   // The tool's set-up: the buffers made before the first region and how long that took; the
   // buffers made on a thread's begin (those inside a region count as the tool's own state).
   std::uint32_t buffers_prepared = 0, buffers_made_on_begin = 0;
   std::uint64_t prepared_ns = 0, made_on_begin_ns = 0;
-  std::uint64_t sampling_ns = 0;  // reading the team's CPU clocks at the regions' begins
+  std::uint64_t sampling_ns = 0;     // reading the team's CPU clocks at the regions' begins
   std::vector<RegionTrace> regions;  // in order begun
 
   bool operator==(const RunTrace&) const = default;

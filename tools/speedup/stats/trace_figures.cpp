@@ -44,9 +44,8 @@ void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
   figures.idle_threads = std::max(figures.idle_threads, split.idle_threads);
   figures.threads_seen = std::max(figures.threads_seen, split.threads);
   if (split.granted > 0) {
-    figures.granted_least = figures.granted_least == 0
-                                ? split.granted
-                                : std::min(figures.granted_least, split.granted);
+    figures.granted_least =
+        figures.granted_least == 0 ? split.granted : std::min(figures.granted_least, split.granted);
   }
   figures.migrations = std::max(figures.migrations, split.migrations);
   figures.claims_seen = figures.claims_seen || split.claims_seen;

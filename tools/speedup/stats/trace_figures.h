@@ -28,14 +28,14 @@ struct TeamTrace {
   DominantLoss dominant;      // of the typical run
   // Rows per thread: the median over the runs of each run's least, median and most.
   std::optional<double> rows_min, rows_median, rows_max;
-  std::uint32_t idle_threads = 0;  // the most threads that got no row, in any run
-  std::uint32_t threads_seen = 0;  // the most threads seen in the team
+  std::uint32_t idle_threads = 0;   // the most threads that got no row, in any run
+  std::uint32_t threads_seen = 0;   // the most threads seen in the team
   std::uint32_t granted_least = 0;  // the fewest threads the runtime gave, 0 when not seen
   std::uint32_t migrations = 0;     // the most threads that changed CPU in their task, any run
   bool oversubscribed = false;      // more threads than the machine's processors
-  bool claims_seen = false;        // some run traced the rows' hand-out
-  Estimate traced_speedup;         // region(1) / region(threads), within each run
-  Estimate report_speedup;         // report T(1) / T(threads), within the same runs
+  bool claims_seen = false;         // some run traced the rows' hand-out
+  Estimate traced_speedup;          // region(1) / region(threads), within each run
+  Estimate report_speedup;          // report T(1) / T(threads), within the same runs
 };
 
 struct TraceFigures {
@@ -45,7 +45,7 @@ struct TraceFigures {
   // and on threads' begins inside the run; and the buffers made each way in the last trace.
   std::optional<double> prepared_ms, made_on_begin_ms, sampling_ms;
   std::uint32_t buffers_prepared = 0, buffers_made_on_begin = 0;
-  std::vector<TeamTrace> teams;   // team sizes 1..MAX_THREADS that some trace holds
+  std::vector<TeamTrace> teams;  // team sizes 1..MAX_THREADS that some trace holds
   // The traced runs' report times (NEW) against the untraced ones (BASE), row by row; empty
   // rows when either side has no passed run.
   Comparison overhead;

@@ -59,8 +59,8 @@ void AddThread(const ThreadInRegion& thread, const Marks& m, std::uint64_t last_
                const RegionTrace& region, RegionSplit& split) {
   const double fork_wall = (m.loop_begin - region.begin_ns) * NS;
   const double tool = std::min(fork_wall, ToolWithin(thread, region.begin_ns, m.loop_begin));
-  const double fork_off = std::min(fork_wall - tool,
-                                   OffCore(thread.cpu_at_region_begin, thread.cpu_at_task_begin));
+  const double fork_off =
+      std::min(fork_wall - tool, OffCore(thread.cpu_at_region_begin, thread.cpu_at_task_begin));
   const double loop = (m.loop_end - m.loop_begin) * NS;
   double imbalance = (last_arrival - m.loop_end) * NS;
   // Off a core over the task: first from its loop, then from its wait at the barrier.
@@ -84,7 +84,8 @@ void AddThread(const ThreadInRegion& thread, const Marks& m, std::uint64_t last_
   split.join += (region.end_ns - last_arrival) * NS;
   split.cpu_seen = split.cpu_seen || thread.cpu_at_task_end.has_value();
   if (thread.cpu_at_task_begin && thread.cpu_at_task_end && thread.cpu_at_task_begin->cpu &&
-      thread.cpu_at_task_end->cpu && *thread.cpu_at_task_begin->cpu != *thread.cpu_at_task_end->cpu) {
+      thread.cpu_at_task_end->cpu &&
+      *thread.cpu_at_task_begin->cpu != *thread.cpu_at_task_end->cpu) {
     ++split.migrations;
   }
 }

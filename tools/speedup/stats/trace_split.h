@@ -33,16 +33,16 @@ struct RegionSplit {
   std::uint32_t threads = 0;  // threads seen in the team
   double seconds = 0.0;       // the region's time, end - begin
   double fork = 0.0, tool = 0.0, core_wait = 0.0, work = 0.0, scheduling = 0.0, imbalance = 0.0,
-         join = 0.0;                // seconds, averaged over the team
-  double max_work = 0.0;            // the work of the thread that worked most, seconds
+         join = 0.0;                    // seconds, averaged over the team
+  double max_work = 0.0;                // the work of the thread that worked most, seconds
   std::optional<double> claim_seconds;  // the estimated cost of one claim; absent when it
                                         // could not be estimated (then scheduling is 0)
-  std::vector<std::uint64_t> rows;  // rows each thread computed, in team order; empty when
-                                    // no claim was traced
-  std::uint32_t idle_threads = 0;   // threads that got no row
-  std::uint32_t migrations = 0;     // threads that ended their task on another CPU than it began
-  bool claims_seen = false;         // some row claim was traced in the region
-  bool cpu_seen = false;            // some thread's CPU time was sampled
+  std::vector<std::uint64_t> rows;      // rows each thread computed, in team order; empty when
+                                        // no claim was traced
+  std::uint32_t idle_threads = 0;       // threads that got no row
+  std::uint32_t migrations = 0;  // threads that ended their task on another CPU than it began
+  bool claims_seen = false;      // some row claim was traced in the region
+  bool cpu_seen = false;         // some thread's CPU time was sampled
 };
 
 // The time one row takes in the run's team of one, on a core: its loop's wall time less the
