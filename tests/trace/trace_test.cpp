@@ -102,6 +102,38 @@ TEST(ThreadRegistryTest, GivesBuffersUpToItsCapacityAndCountsTheThreadsBeyond) {
 }
 
 // Threads that begin at once each get a slot of their own, and write only their own buffer.
+// A buffer made and touched on a thread's begin, inside a region, was counted as that thread's
+// fork: the first threads' buffers are made ahead, and only later ones are made on begin.
+TEST(ThreadRegistryTest, PreparedBuffersAreHandedOutWithoutBeingMade) {
+  struct Case {
+    std::uint32_t max_threads, prepare, threads;
+    std::uint32_t expected_prepared, expected_made;
+  };
+  for (const Case c :
+       {Case{8, 3, 5, 3, 2}, Case{8, 3, 2, 3, 0}, Case{4, 10, 6, 4, 0}, Case{8, 0, 3, 0, 3}}) {
+    SCOPED_TRACE(std::to_string(c.prepare) + " prepared, " + std::to_string(c.threads) +
+                 " threads");
+    ThreadRegistry registry(c.max_threads, 16);
+    EXPECT_EQ(registry.Prepare(c.prepare), c.expected_prepared);
+    // Prepared but unclaimed buffers are no threads of the file.
+    EXPECT_EQ(registry.registered(), 0u);
+    std::uint32_t made_count = 0, got = 0;
+    for (std::uint32_t i = 0; i < c.threads; ++i) {
+      bool made = true;
+      EventBuffer* buffer = registry.Register(2, &made);
+      if (buffer == nullptr) continue;
+      ++got;
+      made_count += made ? 1 : 0;
+      EXPECT_EQ(buffer->slot(), i);
+      EXPECT_EQ(buffer->thread_type(), 2u);
+      EXPECT_EQ(buffer->capacity(), 16u);
+    }
+    EXPECT_EQ(got, std::min(c.threads, c.max_threads));
+    EXPECT_EQ(made_count, c.expected_made);
+    EXPECT_EQ(registry.registered(), std::min(c.threads, c.max_threads));
+  }
+}
+
 TEST(ThreadRegistryTest, ThreadsBeginningTogetherGetDistinctBuffers) {
   constexpr std::uint32_t kThreads = 8;
   constexpr std::uint32_t kEvents = 100;
