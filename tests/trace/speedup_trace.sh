@@ -25,10 +25,14 @@ traced_session() {
 case $case_name in
   session_traces_every_team_and_reads_back)
     traced_session
-    python3 - "$work/first.json" <<'PY' || fail "the traced figures are not whole"
+    python3 - "$work/first.json" "$(nproc)" <<'PY' || fail "the traced figures are not whole"
 import json, sys
 d = json.load(open(sys.argv[1]))
+d_processors = int(sys.argv[2])
 assert d["format"] == "matbench-speedup trace", d["format"]
+# Every buffer of the benchmark's threads was made before the first region.
+assert d["tool_setup"]["buffers_prepared"] > 0 and d["tool_setup"]["buffers_made_on_begin"] == 0, \
+    d["tool_setup"]
 assert d["traced_runs"] == 2, d["traced_runs"]
 assert "libomp" in d["traced_runtime"], d["traced_runtime"]
 teams = d["teams"]
@@ -36,8 +40,12 @@ assert [t["threads"] for t in teams] == list(range(1, 21)), [t["threads"] for t 
 for t in teams[1:]:
     # Every row is claimed by some thread: the median thread's rows times the team is about 600.
     assert t["rows_min"] * t["threads_seen"] <= 600 <= t["rows_max"] * t["threads_seen"], t
-    shares = [t[k]["median"] for k in ("fork", "work", "scheduling", "imbalance", "join")]
+    shares = [t[k]["median"] for k in
+              ("fork", "tool", "core_wait", "work", "scheduling", "imbalance", "join")]
     assert all(s is not None and 0 <= s <= 1 for s in shares), shares
+    assert 0 <= t["parallel_efficiency"] <= 1 and t["dominant_loss"], t
+    # Teams larger than the processors are marked; the context names how many there are.
+    assert t["oversubscribed"] == (t["threads"] > d_processors), t
     assert t["region_ms"]["median"] > 0 and t["report_ms"]["median"] > 0, t
 assert all(r["trace"] for r in d["runs"]), d["runs"]
 PY
@@ -107,6 +115,30 @@ print(sum(1 for e in d["traceEvents"] if e.get("cat") == "row"))' "$work/c.json"
     "$speedup" trace --runs 1 --tool "$trace_tool" --out /proc/version/t >/dev/null 2>"$work/err" &&
       fail "an unwritable folder was taken"
     grep -q "cannot make the folder" "$work/err" || fail "not said: $(cat "$work/err")"
+    ;;
+  smaller_faults_are_named)
+    # A file that is no library is said to be so, not blamed on the runtime.
+    "$speedup" trace --runs 1 --tool /etc/passwd --out "$work/p" >/dev/null 2>"$work/err" &&
+      fail "/etc/passwd was taken for a tool"
+    grep -q "is not a shared library" "$work/err" || fail "not said: $(cat "$work/err")"
+    grep -q "runtime" "$work/err" && fail "blamed on the runtime: $(cat "$work/err")"
+    # A team smaller than asked is said in the table: 20<3.
+    OMP_THREAD_LIMIT=3 "$speedup" trace --runs 1 --tool "$trace_tool" --out "$work/t" \
+      >"$work/out" 2>"$work/err" || fail "trace under OMP_THREAD_LIMIT=3 exited $?: $(cat "$work/err")"
+    grep -Eq '^ +20<3\*? ' "$work/out" || fail "the smaller team is not marked: $(grep -E '^ +20' "$work/out")"
+    grep -q "the runtime gave only N threads" "$work/out" || fail "the mark is not explained"
+    # A folder of an interrupted session reads back as what it is, not as a new interrupt.
+    python3 - "$work/t/traced.json" "$work/t/untraced.json" <<'PY' || fail "cannot mark the folder"
+import json, sys
+for path in sys.argv[1:]:
+    d = json.load(open(path))
+    d["session"]["interrupted"] = "SIGINT"
+    json.dump(d, open(path, "w"))
+PY
+    "$speedup" trace --input "$work/t" >"$work/out" 2>"$work/err"
+    status=$?
+    [ "$status" -eq 0 ] || fail "reading an interrupted folder exited $status: $(cat "$work/err")"
+    grep -q "interrupted by SIGINT" "$work/out" || fail "the interruption is not said"
     ;;
   *)
     fail "unknown case $case_name"
