@@ -141,6 +141,29 @@ unwritable_trace_leaves_report_and_status_alone)
   done
   [ -c /dev/full ] || fail "/dev/full is no longer a device"
   ;;
+runtime_starts_before_the_timed_windows)
+  # LLVM's runtime starts on the first OpenMP call, and the tool with it: when that call was the
+  # 1-thread run's, the start-up and the tool's set-up fell in its timed window. The benchmark
+  # starts the runtime first, so the serial product lies between the tool's start and the first
+  # region, and the tool's buffers are all made before it.
+  run_traced "$work/trace.bin" "$work/out" "$work/err" || fail "the traced benchmark failed"
+  dump "$work/trace.bin" "$work/dump"
+  serial=$(LC_ALL=C awk '/^SerialMulti = / { print $3 }' "$work/out")
+  [ -n "$serial" ] || fail "the report has no SerialMulti line"
+  LC_ALL=C awk -v serial="$serial" '
+    $1 == "event" && $2 == 0 && $4 == "thread_begin" && !begun { begun = $3 }
+    $1 == "event" && $4 == "parallel_begin" && !first { first = $3 }
+    $1 == "event" && $4 == "tool_setup" && $9 == 0 && $7 != 0 { made++ }
+    END {
+      if (!begun || !first) { print "FAIL: no thread begin or no region" > "/dev/stderr"; exit 1 }
+      gap = (first - begun) / 1e9
+      if (gap < serial / 2) {
+        printf "FAIL: the runtime began %.4f s before the first region, the serial run took %s s\n", gap, serial > "/dev/stderr"
+        exit 1
+      }
+      if (made) { print "FAIL: " made " buffers were made on a thread'"'"'s begin" > "/dev/stderr"; exit 1 }
+    }' "$work/dump" || fail "the runtime or the tool started inside a timed window"
+  ;;
 *)
   fail "unknown case $case_name"
   ;;
