@@ -783,14 +783,24 @@ std::string Share(const RegionSplit& split, double seconds) {
   return split.seconds > 0.0 ? Formatted("%.1f%%", seconds / split.seconds * 100.0) : "—";
 }
 
+// Per team, POP's efficiencies and the dominant loss, in the table's words.
+std::string WhyList(const TraceFigures& figures) {
+  std::string list = "<ul class=\"why\">\n";
+  for (const std::string& line : TraceWhyLines(figures)) {
+    list += "<li>" + HtmlEscaped(line) + "</li>\n";
+  }
+  return list + "</ul>\n";
+}
+
 std::string TraceRows(const TraceFigures& figures) {
   const std::string confidence = ConfidenceText();
   std::string table =
       "<div class=\"scroll\"><table id=\"split\">\n<thead><tr><th>threads</th><th>runs</th>"
       "<th>region ms</th><th>[" +
       confidence +
-      "]</th><th>report ms</th><th>fork</th><th>work</th><th>scheduling</th><th>imbalance"
-      "</th><th>join</th><th>rows min/med/max</th><th>idle</th><th>S traced vs 1</th><th>[" +
+      "]</th><th>report ms</th><th>fork</th><th>tool</th><th>waiting for a core</th><th>work"
+      "</th><th>scheduling</th><th>imbalance</th><th>join</th><th>rows "
+      "min/med/max</th><th>idle</th><th>S traced vs 1</th><th>[" +
       confidence + "]</th><th>S report vs 1</th><th>[" + confidence +
       "]</th></tr></thead>\n<tbody>\n";
   for (const TeamTrace& team : figures.teams) {
@@ -803,7 +813,9 @@ std::string TraceRows(const TraceFigures& figures) {
              EstimateCells(team.region_ms, 3, "region_ms") +
              NumberCell(team.report_ms.median, 0, "report_ms.median") + "<td>" +
              Share(team.typical, team.typical.fork) + "</td><td>" +
-             Share(team.typical, team.typical.work) + "</td><td>" +
+             Share(team.typical, team.typical.tool) + "</td><td>" +
+             (team.typical.cpu_seen ? Share(team.typical, team.typical.core_wait) : "—") +
+             "</td><td>" + Share(team.typical, team.typical.work) + "</td><td>" +
              Share(team.typical, team.typical.scheduling) + "</td><td>" +
              Share(team.typical, team.typical.imbalance) + "</td><td>" +
              Share(team.typical, team.typical.join) + "</td><td>" + rows + "</td>" +
@@ -848,12 +860,15 @@ std::string TracePage(const TraceSession& session, const TraceFigures& figures,
       TraceRows(figures) +
           "<p class=\"legend\">region: the parallel region on the trace's nanosecond clock; "
           "report: the benchmark's own millisecond time of the same runs, which also holds "
-          "clearing the product before the region. fork, work, scheduling, imbalance, join: the "
-          "team's average share of the region in each state, in the run whose region took the "
-          "median time (so they add up); scheduling is estimated: every claim of a row costs "
-          "what each thread's first claim cost. rows: per thread, least, median and most, "
-          "medians over the runs; idle: threads that got no row. S: the one-thread time over "
-          "the row's, within each run, from the trace's clock and from the report's.</p>\n");
+          "clearing the product before the region. fork, tool, waiting for a core, work, "
+          "scheduling, imbalance, join: the team's average share of the region in each state, "
+          "in the run whose region took the median time (so they add up); tool: the trace "
+          "tool's own work; waiting for a core: wall time less the thread's CPU time; "
+          "scheduling is estimated from the claims that are not a thread's first. rows: per "
+          "thread, least, median and most, medians over the runs; idle: threads that got no "
+          "row. S: the one-thread time over the row's, within each run, from the trace's clock "
+          "and from the report's.</p>\n" +
+          WhyList(figures));
   body += Section("split-chart", "Split chart",
                   ChartFigure(SplitChartScript(session, figures, "chart.svg"),
                               "The region's time split into fork, work, scheduling, imbalance "

@@ -107,20 +107,8 @@ const char* LossName(Loss loss) {
 
 // Per team: POP's efficiencies and the state that lost the most, one line each.
 std::string WhyRows(const TraceFigures& figures) {
-  std::string rows = "\nthreads  parallel eff = load balance x transfer   most of the lost time\n";
-  for (const TeamTrace& team : figures.teams) {
-    const Efficiencies& e = team.efficiencies;
-    rows += Cell(TeamText(team), 7) + Cell(PercentText(e.parallel), 15) + " = " +
-            Cell(PercentText(e.load_balance), 12) + " x " + Cell(PercentText(e.transfer), 8) +
-            "   " +
-            (team.dominant.state == Loss::kNone
-                 ? std::string("none lost")
-                 : PercentText(team.dominant.share) + " " + LossName(team.dominant.state)) +
-            (team.migrations > 0
-                 ? "; " + CountText(team.migrations, "thread", "threads") + " changed CPU"
-                 : "") +
-            "\n";
-  }
+  std::string rows = "\n";
+  for (const std::string& line : TraceWhyLines(figures)) rows += line + "\n";
   return rows;
 }
 
@@ -146,6 +134,25 @@ std::string SpeedupRows(const TraceFigures& figures) {
 }
 
 }  // namespace
+
+std::vector<std::string> TraceWhyLines(const TraceFigures& figures) {
+  std::vector<std::string> lines;
+  for (const TeamTrace& team : figures.teams) {
+    const Efficiencies& e = team.efficiencies;
+    std::string line = TeamText(team) + ": parallel efficiency " + PercentText(e.parallel) +
+                       " = load balance " + PercentText(e.load_balance) + " x transfer " +
+                       PercentText(e.transfer) + "; ";
+    line += team.dominant.state == Loss::kNone
+                ? std::string("no time lost")
+                : PercentText(team.dominant.share) + " of the lost time " +
+                      LossName(team.dominant.state);
+    if (team.migrations > 0) {
+      line += "; " + CountText(team.migrations, "thread", "threads") + " changed CPU";
+    }
+    lines.push_back(line);
+  }
+  return lines;
+}
 
 std::string TraceTable(const TraceSession& session, const TraceFigures& figures) {
   const int runs = static_cast<int>(session.traced.runs.size());

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "session/trace_session.h"
 #include "stats/trace_figures.h"
@@ -13,6 +14,11 @@ namespace speedup {
 // The table: the runtime, the context, per team size the region's time beside the report's, the
 // split, the rows per thread, the speedups from both clocks, and the tool's cost.
 std::string TraceTable(const TraceSession& session, const TraceFigures& figures);
+
+// Per team, one line: POP's efficiencies (parallel = load balance x transfer) and the state
+// that lost the most time, e.g. "20*: parallel efficiency 0.3% = 22.2% x 1.2%; 96.0% of the
+// lost time waiting for a core".
+std::vector<std::string> TraceWhyLines(const TraceFigures& figures);
 
 // The same figures as JSON, with the runtime and each run's trace file or reason.
 nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const TraceFigures& figures);
