@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Traced runs of the real benchmark: trace_e2e.sh PROGRAM TOOL DUMPER RUNTIME CASE
+# Traced runs of the real benchmark: trace_e2e.sh PROGRAM TOOL DUMPER RUNTIME CASE [SHIM]
 # TOOL is libmatbench-trace.so, DUMPER matbench-trace-dump, RUNTIME LLVM 19's libomp.so.5; "none"
 # where the build found no LLVM 19 OpenMP. A benchmark built against GCC's libgomp, which has no
 # tools interface, runs on LLVM's runtime preloaded, through its GNU entry points.
@@ -163,6 +163,36 @@ runtime_starts_before_the_timed_windows)
       }
       if (made) { print "FAIL: " made " buffers were made on a thread'"'"'s begin" > "/dev/stderr"; exit 1 }
     }' "$work/dump" || fail "the runtime or the tool started inside a timed window"
+  ;;
+a_second_recorder_agrees_on_region_times)
+  # A recorder of its own, around the runtime's GOMP_parallel, sees each region begin and end;
+  # the trace's region times must agree with it within 1%.
+  [ ${#preload[@]} -gt 0 ] || {
+    echo "SKIP: the second recorder stands in for libgomp's GOMP_parallel; this build is not on it"
+    exit 77
+  }
+  shim=${6:-}
+  [ -f "$shim" ] || fail "the second recorder is not built: $shim"
+  preload=(LD_PRELOAD="$shim $runtime")
+  run_traced "$work/trace.bin" "$work/out" "$work/err" MATBENCH_REGION_SHIM_FILE="$work/shim" ||
+    fail "the traced benchmark failed: $(head -c 300 "$work/err")"
+  dump "$work/trace.bin" "$work/dump"
+  [ "$(wc -l <"$work/shim")" -eq 20 ] || fail "the second recorder saw $(wc -l <"$work/shim") regions"
+  awk '
+    FNR == NR { shim[FNR] = ($2 - $1) / 1e6; next }
+    $1 == "event" && $4 == "parallel_begin" { begin[$5] = $3 }
+    $1 == "event" && $4 == "parallel_end" { traced[$5] = ($3 - begin[$5]) / 1e6 }
+    END {
+      for (r = 1; r <= 20; r++) {
+        if (!(r in traced)) { print "FAIL: region " r " not traced" > "/dev/stderr"; exit 1 }
+        ratio = traced[r] / shim[r]
+        if (ratio < 0.99 || ratio > 1.01) {
+          printf "FAIL: region %d: traced %.3f ms, recorded apart %.3f ms\n", r, traced[r], shim[r] > "/dev/stderr"
+          bad = 1
+        }
+      }
+      exit bad
+    }' "$work/shim" "$work/dump" || fail "the trace's region times disagree with a second recorder"
   ;;
 *)
   fail "unknown case $case_name"
