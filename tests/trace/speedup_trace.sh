@@ -139,6 +139,17 @@ PY
     status=$?
     [ "$status" -eq 0 ] || fail "reading an interrupted folder exited $status: $(cat "$work/err")"
     grep -q "interrupted by SIGINT" "$work/out" || fail "the interruption is not said"
+    # Reading holds each run's trace whole: a folder naming more runs than a session can hold
+    # is refused before any trace is read.
+    python3 - "$work/t/trace.json" <<'PY' || fail "cannot grow the index"
+import json, sys
+d = json.load(open(sys.argv[1]))
+d["runs"] = d["runs"] * 1001
+json.dump(d, open(sys.argv[1], "w"))
+PY
+    "$speedup" trace --input "$work/t" >"$work/out" 2>"$work/err" && fail "1001 runs were read"
+    grep -q "names 1001 traced runs; at most 1000 are read" "$work/err" ||
+      fail "the bound is not said: $(cat "$work/err")"
     ;;
   *)
     fail "unknown case $case_name"
