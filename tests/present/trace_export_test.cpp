@@ -12,7 +12,9 @@
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -340,8 +342,12 @@ struct Record {
   unsigned location;
   unsigned long long time;
   std::string region;
+  std::optional<unsigned long long> row = std::nullopt;  // the row attribute, where one came
 
-  bool operator==(const Record&) const = default;
+  bool operator==(const Record& other) const {
+    return enter == other.enter && location == other.location && time == other.time &&
+           region == other.region;
+  }
 };
 
 std::ostream& operator<<(std::ostream& out, const Record& record) {
@@ -361,9 +367,14 @@ std::vector<Record> ReadBack(const std::string& reader, const std::string& ancho
   EXPECT_EQ(result.failure, "") << result.error_output;
   EXPECT_EQ(result.error_output, "");
   static const std::regex kEvent(R"re(^(ENTER|LEAVE) +(\d+) +(\d+) +Region: "([^"]*)" <\d+>$)re");
+  static const std::regex kRow(R"re(^ +ADDITIONAL ATTRIBUTES: \("row" <\d+>; UINT64; (\d+)\)$)re");
   std::vector<Record> records;
   for (const std::string_view line : SplitLines(result.output)) {
     std::cmatch match;
+    if (!records.empty() && std::regex_match(line.begin(), line.end(), match, kRow)) {
+      records.back().row = std::stoull(match[1]);
+      continue;
+    }
     if (std::regex_match(line.begin(), line.end(), match, kEvent)) {
       records.push_back({match[1] == "ENTER", static_cast<unsigned>(std::stoul(match[2])),
                          std::stoull(match[3]), match[4]});
@@ -414,6 +425,26 @@ TEST(WriteOtf2Test, EntersAndLeavesPerRegionEqualTheTrace) {
     EXPECT_EQ(seen_enters, kinds);
     EXPECT_EQ(seen_leaves, kinds);
   }
+}
+
+// Vampir shows a row's index only where the archive carries it: each row's Enter does.
+TEST(WriteOtf2Test, EachRowCarriesItsIndex) {
+  READ_BACK(SmallTeam(), records);
+  std::multiset<unsigned long long> rows, expected;
+  for (const Record& record : records) {
+    if (record.region == "row" && record.enter) {
+      ASSERT_TRUE(record.row.has_value()) << record;
+      rows.insert(*record.row);
+    } else {
+      EXPECT_FALSE(record.row.has_value()) << record;
+    }
+  }
+  for (const RegionTrace& region : SmallTeam().regions) {
+    for (const ThreadInRegion& thread : region.threads) {
+      for (const RowClaim& claim : thread.claims) expected.insert(claim.first);
+    }
+  }
+  EXPECT_EQ(rows, expected);
 }
 
 TEST(WriteOtf2Test, EachLocationIsInTimeOrderAndNested) {

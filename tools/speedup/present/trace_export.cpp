@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <vector>
 
 #include "base/text.h"
@@ -189,7 +190,11 @@ struct Step {
   std::uint64_t time_ns;
   bool enter;
   OTF2_RegionRef region;
+  std::optional<std::uint64_t> row = std::nullopt;  // a row's Enter carries its index
 };
+
+// The one attribute of the archive: a row's index, on each row's Enter.
+constexpr OTF2_AttributeRef kRowAttribute = 0;
 
 // `spans` of one location as Enters and Leaves in time order, nested: at one time an outer span
 // opens first, and a span that outlasts the one around it is cut at that one's end.
@@ -219,7 +224,9 @@ std::vector<Step> NestedSteps(std::vector<Span> unordered) {
     std::uint64_t end_ns = span.end_ns;
     if (!open.empty()) end_ns = std::min(end_ns, open.back().time_ns);
     const auto region = static_cast<OTF2_RegionRef>(span.kind);
-    steps.push_back({span.begin_ns, true, region});
+    std::optional<std::uint64_t> row;
+    if (span.kind == SpanKind::kRow) row = span.claim->first;
+    steps.push_back({span.begin_ns, true, region, row});
     open.push_back({end_ns, false, region});
   }
   steps.insert(steps.end(), open.rbegin(), open.rend());
@@ -252,6 +259,10 @@ class ErrorsKept {
 
  private:
   OTF2_ErrorCallback former_;
+};
+
+struct ListDeleter {
+  void operator()(OTF2_AttributeList* list) const { OTF2_AttributeList_Delete(list); }
 };
 
 struct ArchiveCloser {
@@ -323,9 +334,20 @@ class Otf2Writer {
       for (const Step& step : steps) {
         const OTF2_TimeStamp time = step.time_ns - origin_ns;
         last_ns_ = std::max(last_ns_, time);
-        const OTF2_ErrorCode code = step.enter
-                                        ? OTF2_EvtWriter_Enter(writer, nullptr, time, step.region)
-                                        : OTF2_EvtWriter_Leave(writer, nullptr, time, step.region);
+        OTF2_AttributeList* attributes = nullptr;
+        if (step.row) {
+          attributes = rows_.get();
+          OTF2_AttributeValue value;
+          value.uint64 = *step.row;
+          if (!Check("cannot write the events",
+                     {OTF2_AttributeList_AddAttribute(attributes, kRowAttribute, OTF2_TYPE_UINT64,
+                                                      value)})) {
+            return false;
+          }
+        }
+        const OTF2_ErrorCode code =
+            step.enter ? OTF2_EvtWriter_Enter(writer, attributes, time, step.region)
+                       : OTF2_EvtWriter_Leave(writer, attributes, time, step.region);
         if (!Check("cannot write the events", {code})) return false;
       }
       events_[slot] = steps.size();
@@ -377,6 +399,8 @@ class Otf2Writer {
     codes.push_back(OTF2_GlobalDefWriter_WriteClockProperties(writer, 1000000000, 0, last_ns_,
                                                               OTF2_UNDEFINED_TIMESTAMP));
     const OTF2_StringRef empty = string_ref("");
+    codes.push_back(OTF2_GlobalDefWriter_WriteAttribute(
+        writer, kRowAttribute, string_ref("row"), string_ref("the row's index"), OTF2_TYPE_UINT64));
     for (std::size_t i = 0; i < std::size(kOtf2Regions); ++i) {
       const OTF2_StringRef name = string_ref(kOtf2Regions[i].name);
       codes.push_back(OTF2_GlobalDefWriter_WriteRegion(
@@ -403,6 +427,8 @@ class Otf2Writer {
   const RunTrace& trace_;
   std::string& otf2_error_;
   std::unique_ptr<OTF2_Archive, ArchiveCloser> archive_;
+  // Emptied by each write that takes it.
+  std::unique_ptr<OTF2_AttributeList, ListDeleter> rows_{OTF2_AttributeList_New()};
   std::map<std::uint32_t, std::uint64_t> events_;  // records written, by location
   std::uint64_t last_ns_ = 0;
   std::string where_;  // the archive, for the messages
