@@ -153,10 +153,10 @@ TEST(TraceSplitTest, WaitingForACoreIsToldFromForkAndWork) {
   // One thread: region 0..100, task 10..95, loop 10..90, then it waits alone: no imbalance.
   const std::vector<Case> cases = {
       {"always on a core", 0, 10, 95, {10, 80, 0, 0, 10}, 0},
-      // 8 of its 10 ms of fork off a core, 30 of its task's 85 ms: taken from the loop.
-      {"oversubscribed", 0, 2, 57, {2, 50, 0, 0, 10}, 38},
-      // Off a core longer than its loop: the rest from the wait (none here) and never negative.
-      {"off a core nearly always", 0, 1, 2, {1, 0, 0, 0, 10}, 89},
+      // 8 of its 10 ms of fork off a core, 30 of its task's 85 ms: the loop's 80 ms of them.
+      {"oversubscribed", 0, 2, 57, {2, 80 - 30.0 * 80 / 85, 0, 0, 10}, 8 + 30.0 * 80 / 85},
+      // Off a core 84 of 85 ms: the loop keeps its share of the one ms on a core.
+      {"off a core nearly always", 0, 1, 2, {1, 80 - 84.0 * 80 / 85, 0, 0, 10}, 9 + 84.0 * 80 / 85},
       {"no samples (a first-version trace)",
        std::nullopt,
        std::nullopt,

@@ -71,7 +71,7 @@ std::string SplitRows(const TraceFigures& figures) {
       "threads  region ms [interval]      report ms   fork   tool   core   work  sched  imbal   "
       "join  rows min/med/max idle\n";
   for (const TeamTrace& team : figures.teams) {
-    rows += Cell(TeamText(team), 7) + Cell(WithInterval(team.region_ms, 3), 27) +
+    rows += Cell(TeamText(team), 7) + " " + Cell(WithInterval(team.region_ms, 3), 26) +
             Cell(FixedText(team.report_ms.median, 0), 11) +
             Cell(Share(team.typical, team.typical.fork), 7) +
             Cell(Share(team.typical, team.typical.tool), 7) +

@@ -63,9 +63,16 @@ void AddThread(const ThreadInRegion& thread, const Marks& m, std::uint64_t last_
       std::min(fork_wall - tool, OffCore(thread.cpu_at_region_begin, thread.cpu_at_task_begin));
   const double loop = (m.loop_end - m.loop_begin) * NS;
   double imbalance = (last_arrival - m.loop_end) * NS;
-  // Off a core over the task: first from its loop, then from its wait at the barrier.
+  // Off a core over the task: shared between its loop and the rest of its task (its wait at
+  // the barrier) in proportion to their wall times, as no sample says when within the task.
   const double task_off = OffCore(thread.cpu_at_task_begin, thread.cpu_at_task_end);
-  const double loop_off = std::min(loop, task_off);
+  double task_wall = 0.0;
+  if (thread.cpu_at_task_begin && thread.cpu_at_task_end &&
+      thread.cpu_at_task_end->wall_ns > thread.cpu_at_task_begin->wall_ns) {
+    task_wall = (thread.cpu_at_task_end->wall_ns - thread.cpu_at_task_begin->wall_ns) * NS;
+  }
+  const double loop_share = task_wall > 0.0 ? std::min(1.0, loop / task_wall) : 1.0;
+  const double loop_off = std::min(loop, task_off * loop_share);
   const double wait_off = std::min(imbalance, task_off - loop_off);
   imbalance -= wait_off;
   const double on_core = loop - loop_off;

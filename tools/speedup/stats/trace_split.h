@@ -15,8 +15,8 @@
 //   tool        the trace tool's own work in that time (a buffer made on the thread's begin,
 //               the team's CPU clocks read at the region's begin);
 //   core wait   waiting for a core: wall time less the thread's CPU time, from the region's
-//               begin to its task's begin (taken from the fork) and over its task (taken from
-//               its loop, then from its wait at the barrier);
+//               begin to its task's begin (taken from the fork) and over its task (shared
+//               between its loop and its wait at the barrier in proportion to their times);
 //   work        computing rows, on a core;
 //   scheduling  claiming rows: the runtime's hand-out before each row and the last, empty claim;
 //   imbalance   from the end of its loop until the last thread of the team arrives at the
