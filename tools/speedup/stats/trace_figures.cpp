@@ -57,6 +57,20 @@ std::optional<double> MedianOf(const std::vector<double>& values) {
   return stats::Median(values);
 }
 
+// The tool's set-up of each run in milliseconds, gathered before their medians are taken.
+struct SetUps {
+  std::vector<double> prepared, made, sampling;
+};
+
+void GatherSetUp(const RunTrace& trace, SetUps& setups, TraceFigures& figures) {
+  if (trace.buffers_prepared == 0 && trace.buffers_made_on_begin == 0) return;  // first version
+  setups.prepared.push_back(trace.prepared_ns * 1e-6);
+  setups.made.push_back(trace.made_on_begin_ns * 1e-6);
+  setups.sampling.push_back(trace.sampling_ns * 1e-6);
+  figures.buffers_prepared = trace.buffers_prepared;
+  figures.buffers_made_on_begin = trace.buffers_made_on_begin;
+}
+
 }  // namespace
 
 std::vector<std::optional<RegionSplit>> SplitsByTeam(const RunTrace& run) {
@@ -75,20 +89,14 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
   TraceFigures figures;
   std::vector<Gathered> gathered(MAX_THREADS);
   std::vector<TeamTrace> teams(MAX_THREADS);
-  std::vector<double> prepared, made, sampling;
+  SetUps setups;
   for (std::size_t i = 0; i < session.traced.runs.size() && i < session.traces.size(); ++i) {
     const Run& run = session.traced.runs[i];
     if (!run.report.failure.empty() || !session.traces[i]) continue;
     ++figures.traced_runs;
     const RunTrace& trace = *session.traces[i];
     figures.lost_events += trace.lost_events;
-    if (trace.buffers_prepared > 0 || trace.buffers_made_on_begin > 0) {
-      prepared.push_back(trace.prepared_ns * 1e-6);
-      made.push_back(trace.made_on_begin_ns * 1e-6);
-      sampling.push_back(trace.sampling_ns * 1e-6);
-      figures.buffers_prepared = trace.buffers_prepared;
-      figures.buffers_made_on_begin = trace.buffers_made_on_begin;
-    }
+    GatherSetUp(trace, setups, figures);
     const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
     for (int threads = 1; threads <= MAX_THREADS; ++threads) {
       if (!splits[threads - 1]) continue;
@@ -125,9 +133,9 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
     team.oversubscribed = processors && *processors > 0 && threads > *processors;
     figures.teams.push_back(team);
   }
-  figures.prepared_ms = MedianOf(prepared);
-  figures.made_on_begin_ms = MedianOf(made);
-  figures.sampling_ms = MedianOf(sampling);
+  figures.prepared_ms = MedianOf(setups.prepared);
+  figures.made_on_begin_ms = MedianOf(setups.made);
+  figures.sampling_ms = MedianOf(setups.sampling);
   if (!PassedReports(session.traced).empty() && !PassedReports(session.untraced).empty()) {
     figures.overhead = CompareSessions(session.untraced, session.traced);
   }
