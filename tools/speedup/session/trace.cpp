@@ -24,6 +24,7 @@ ThreadInRegion& ThreadOf(RegionTrace& region, std::uint32_t slot) {
 // What the events say beside the regions, gathered as they are read.
 struct Beside {
   std::map<std::uint32_t, std::vector<ToolSpan>> tool;  // by slot
+  std::map<std::uint32_t, ToolSpan> sampling;           // by region
   // Region, slot: that thread's CPU time as the region began.
   std::map<std::pair<std::uint32_t, std::uint32_t>, CpuSample> at_region_begin;
 };
@@ -40,11 +41,14 @@ bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run
       return true;
     }
     if (event.detail == format::kSetupSampling) {
+      // No thread of the team starts before the initial thread has read the clocks: the
+      // reading holds up the whole team, and is each thread's tool time.
       run.sampling_ns += event.value;
-    } else {
-      run.buffers_made_on_begin += event.count;
-      if (event.count > 0) run.made_on_begin_ns += event.value;
+      beside.sampling[event.region] = {event.time_ns, event.time_ns + event.value};
+      return true;
     }
+    run.buffers_made_on_begin += event.count;
+    if (event.count > 0) run.made_on_begin_ns += event.value;
     beside.tool[slot].push_back({event.time_ns, event.time_ns + event.value});
     return true;
   }
@@ -158,6 +162,8 @@ void Attach(RegionTrace& region, const Beside& beside) {
   for (ThreadInRegion& thread : region.threads) {
     const auto sample = beside.at_region_begin.find({region.number, thread.slot});
     if (sample != beside.at_region_begin.end()) thread.cpu_at_region_begin = sample->second;
+    const auto sampling = beside.sampling.find(region.number);
+    if (sampling != beside.sampling.end()) thread.tool.push_back(sampling->second);
     const auto spans = beside.tool.find(thread.slot);
     if (spans == beside.tool.end()) continue;
     for (const ToolSpan& span : spans->second) {

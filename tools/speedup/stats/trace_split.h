@@ -12,8 +12,8 @@
 // begin to its end, in one of seven states, and the split is the team's average of each:
 //   fork        from the region's begin until the thread starts its loop (its implicit task
 //               begun, its share of the loop set up), less the two below;
-//   tool        the trace tool's own work in that time (a buffer made on the thread's begin,
-//               the team's CPU clocks read at the region's begin);
+//   tool        the trace tool's own work in that time (a buffer made on the thread's begin;
+//               the team's CPU clocks read at the region's begin, which holds up every thread);
 //   core wait   waiting for a core: wall time less the thread's CPU time, from the region's
 //               begin to its task's begin (taken from the fork) and over its task (shared
 //               between its loop and its wait at the barrier in proportion to their times);
