@@ -2,7 +2,8 @@
 # Traced runs of the real benchmark: trace_e2e.sh PROGRAM TOOL DUMPER RUNTIME CASE [SHIM]
 # TOOL is libmatbench-trace.so, DUMPER matbench-trace-dump, RUNTIME LLVM 19's libomp.so.5; "none"
 # where the build found no LLVM 19 OpenMP. A benchmark built against GCC's libgomp, which has no
-# tools interface, runs on LLVM's runtime preloaded, through its GNU entry points.
+# tools interface, runs on LLVM's runtime preloaded, through its GNU entry points. SHIM is the
+# second recorder of region times (region_shim.cpp), for the case that holds the trace to it.
 set -u
 program=$1
 tool=$2

@@ -35,8 +35,9 @@ inline constexpr std::uint32_t kPreparedThreads = 24;
 // kMaxEventsPerThread]; at most kMaxThreads threads get a buffer. The benchmark's master thread
 // records about 12,200 events over the 20 regions, the others fewer. Memory is therefore at most
 // kMaxThreads * events per thread * sizeof(Event): 256 * 16,384 * 32 bytes = 128 MiB, and
-// (threads that ran) * 512 KiB in practice. Events beyond a full buffer, and every event of a
-// thread beyond kMaxThreads, are counted in the file's lost counters.
+// max(kPreparedThreads, threads that ran) * 512 KiB in practice (12 MiB for the benchmark). Events
+// beyond a full buffer, and every event of a thread beyond kMaxThreads, are counted in the file's
+// lost counters.
 inline constexpr std::uint32_t kDefaultEventsPerThread = 16384;
 inline constexpr std::uint32_t kMinEventsPerThread = 16;
 inline constexpr std::uint32_t kMaxEventsPerThread = 1u << 20;
