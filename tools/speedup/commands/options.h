@@ -1,6 +1,5 @@
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <optional>
 #include <string>
 #include <vector>
@@ -8,6 +7,11 @@
 #include "base/policy.h"
 #include "measure/session_loop.h"
 #include "present/reporter.h"
+
+// CLI11 is read by the two files that define the options alone: it costs seconds a unit.
+namespace CLI {
+class App;
+}
 
 // The command line: which command, and every option's value, checked.
 namespace speedup {
