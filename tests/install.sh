@@ -16,9 +16,9 @@ for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch;
   [ -x "$work/prefix/$program" ] || fail "$program not installed"
 done
 # What a user of the package looks for: manual pages, completion, the README and the copyright.
-documents=(share/man/man1/matbench.1 share/bash-completion/completions/matbench-speedup
+documents=(share/man/man1/matbench.1.gz share/bash-completion/completions/matbench-speedup
   share/doc/matbench/README.md share/doc/matbench/copyright)
-command -v help2man >/dev/null && documents+=(share/man/man1/matbench-speedup.1)
+command -v help2man >/dev/null && documents+=(share/man/man1/matbench-speedup.1.gz)
 for document in "${documents[@]}"; do
   [ -s "$work/prefix/$document" ] || fail "$document not installed"
 done
@@ -53,7 +53,7 @@ fi
 grep -q '"serial_s"' "$work/session.json" || fail "no run in the installed tool's session"
 # Where the trace tool was built, the installed speedup tool finds the installed trace tool.
 if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
-  [ -f "$work/prefix/lib/matbench/libmatbench-trace.so" ] || fail "the trace tool is not installed"
+  [ -f "$work/prefix/libexec/matbench/libmatbench-trace.so" ] || fail "the trace tool is not installed"
   "$work/prefix/bin/matbench-speedup" trace --runs 1 --out "$work/trace" >/dev/null 2>"$work/err" ||
     fail "the installed tool could not trace: $(cat "$work/err")"
   [ -s "$work/trace/run-001.trace" ] || fail "the installed trace tool wrote no trace"
@@ -67,7 +67,7 @@ for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch 
   grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
 done
 if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
-  grep -q "usr/lib/matbench/libmatbench-trace.so\$" <<<"$contents" ||
+  grep -q "usr/libexec/matbench/libmatbench-trace.so\$" <<<"$contents" ||
     fail "the trace tool is missing from the package"
 fi
 dpkg-deb -f "$deb" Depends | grep -q libhwloc || fail "the package does not depend on hwloc"

@@ -54,7 +54,9 @@ std::string FindTool(const TraceOptions& trace) {
     return named;
   }
   const std::string folder = ProgramFolder();
+  // libexec/ since 0.5 (a plugin, not a library of the system's); lib/ where older builds put it.
   for (const std::string& candidate : {folder + "tools/trace/libmatbench-trace.so",
+                                       folder + "../libexec/matbench/libmatbench-trace.so",
                                        folder + "../lib/matbench/libmatbench-trace.so"}) {
     if (Readable(candidate)) return candidate;
   }
@@ -276,7 +278,7 @@ bool MeasureTrace(const Options& options, TraceSession& session) {
   plan.runs = options.plan.runs;
   plan.tool = tool;
   plan.folder = options.trace.folder;
-  plan.show_progress = isatty(STDERR_FILENO) != 0;
+  plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
   const std::string bench = options.bench.empty() ? ProgramFolder() + "matbench" : options.bench;
   session.traced.context = ReadMachineContext();
   if (options.bench.empty()) AddBuildInfo(session.traced.context);
