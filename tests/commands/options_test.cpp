@@ -78,6 +78,63 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
   }
 }
 
+// Short forms, the warm-up and a near miss: what a user of hyperfine types.
+TEST(OptionsTest, ShortFormsWarmUpAndNearMissesAreUnderstood) {
+  const struct {
+    std::vector<std::string> args;
+    int runs, warmup;
+    const char* error;  // expected in the message; empty when the arguments are good
+  } cases[] = {
+      {{"-r", "4", "-w", "2"}, 4, 2, ""},
+      {{"--runs=5", "--warmup=0"}, 5, 0, ""},
+      {{"trace", "-r", "3"}, 3, 0, ""},
+      {{"--warmup", "-1"}, 0, 0, "--warmup needs a whole number from 0"},
+      {{"--warmup", "x"}, 0, 0, "\"x\""},
+      // A warm-up belongs to a measured session.
+      {{"--input", "s.json", "-w", "1"}, 0, 0, "--input"},
+      {{"compare", "a.json", "b.json", "--warmup", "1"}, 0, 0, "does not apply"},
+      {{"trace", "--warmup", "1"}, 0, 0, "does not apply"},
+      // The nearest option within two edits, a swap of neighbours being one.
+      {{"--rusn", "3"}, 0, 0, "did you mean --runs?"},
+      {{"--warm", "3"}, 0, 0, "did you mean --warmup?"},
+      {{"--export-jsno=x.json"}, 0, 0, "did you mean --export-json?"},
+      {{"compre", "a.json", "b.json"}, 0, 0, "did you mean compare?"},
+      {{"trace", "--timline", "t.svg"}, 0, 0, "did you mean --timeline?"},
+      // Nothing near: no guess.
+      {{"--frobnicate"}, 0, 0, "unknown argument \"--frobnicate\" (end)"},
+      {{"--x"}, 0, 0, "unknown argument \"--x\" (end)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front() + " " + c.args.back());
+    Options options;
+    const std::string error = ParseOptions(c.args, options);
+    if (*c.error == '\0') {
+      ASSERT_EQ(error, "");
+      EXPECT_EQ(options.plan.runs, c.runs);
+      EXPECT_EQ(options.plan.warmup, c.warmup);
+    } else {
+      EXPECT_NE((error + " (end)").find(c.error), std::string::npos) << error;
+    }
+  }
+}
+
+// trace's help once left out the session options it takes; the manual page is made from
+// --help-all, which must hold every command's options.
+TEST(OptionsTest, TraceHelpAndHelpAllListEveryOptionTaken) {
+  Options trace;
+  ASSERT_EQ(ParseOptions({"trace", "--help"}, trace), "");
+  for (const char* option : {"--runs N", "--bench FILE", "--json", "--plot FILE", "--html FILE",
+                             "--out FOLDER", "--timeline FILE"}) {
+    EXPECT_NE(trace.help_text.find(option), std::string::npos) << option;
+  }
+  Options all;
+  ASSERT_EQ(ParseOptions({"--help-all"}, all), "");
+  for (const char* option : {"--warmup N", "--fail-if-slower FRACTION", "--team N", "--chrome FILE",
+                             "--otf2 FOLDER", "BASE_AND_NEW"}) {
+    EXPECT_NE(all.help_text.find(option), std::string::npos) << option;
+  }
+}
+
 // Each export lands in Options with its format, in the order of the formats: the session command
 // writes exactly these files.
 TEST(OptionsTest, EveryExportOptionNamesItsFormatAndFile) {

@@ -200,6 +200,50 @@ TEST(SessionLoopTest, ProcessFailureAndReportFailureAreBothNamed) {
 }
 
 // Without a line per run, a batch log shows nothing of where a long session is.
+// --warmup: the first runs (often the slowest after a build) are made and kept apart, so no
+// figure counts them, and they set the first measured run's time limit.
+TEST(SessionLoopTest, WarmUpRunsComeFirstAndStayOutOfTheMeasuredRuns) {
+  ScriptedExecutor executor;
+  // Two slow warm-up runs (9 s of serial time), then fast ones.
+  executor.script = [](int index) {
+    return index < 2 ? ScriptedExecutor::Passing(9.0, 4.5, 20.0)
+                     : ScriptedExecutor::Passing(0.06, 0.03);
+  };
+  MeasurePlan plan;
+  plan.runs = 3;
+  plan.warmup = 2;
+  plan.progress = Progress::kLines;
+  const Session session = Measured(plan, executor);
+  ASSERT_EQ(session.warmup_runs.size(), 2u);
+  ASSERT_EQ(session.runs.size(), 3u);
+  EXPECT_EQ(session.warmup_runs[0].report.serial_seconds, 9.0);
+  for (const Run& run : session.runs) EXPECT_EQ(run.report.serial_seconds, 0.06);
+  EXPECT_EQ(session.requested_runs, 3);
+  // The first measured run's limit comes from the longest warm-up, not the generous first one.
+  ASSERT_EQ(executor.time_limits.size(), 5u);
+  EXPECT_EQ(executor.time_limits[0], FIRST_RUN_TIMEOUT_SECONDS);
+  EXPECT_EQ(executor.time_limits[2], RunTimeout(20.0));
+  ASSERT_EQ(executor.lines.size(), 5u);
+  EXPECT_EQ(executor.lines[0].rfind("warm-up run 1 of 2: passed", 0), 0u) << executor.lines[0];
+  EXPECT_EQ(executor.lines[2].rfind("run 1 of 3", 0), 0u) << executor.lines[2];
+}
+
+TEST(SessionLoopTest, AnInterruptDuringTheWarmUpEndsTheSessionWithNoMeasuredRun) {
+  ScriptedExecutor executor;
+  executor.script = [](int) {
+    ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03);
+    result.interrupted = SIGINT;
+    return result;
+  };
+  MeasurePlan plan;
+  plan.runs = 3;
+  plan.warmup = 2;
+  const Session session = Measured(plan, executor);
+  EXPECT_EQ(executor.time_limits.size(), 1u) << "ran on after the interrupt";
+  EXPECT_TRUE(session.runs.empty());
+  EXPECT_EQ(session.interrupted, "SIGINT");
+}
+
 TEST(SessionLoopTest, PlainProgressIsOneLinePerRunWithTheTimeLeft) {
   ScriptedExecutor executor;  // each run takes 2 s
   executor.script = [](int index) {
@@ -309,6 +353,19 @@ std::vector<Session> Placements(const std::vector<std::string>& names) {
     session.placement = name;
   }
   return sessions;
+}
+
+TEST(SessionLoopTest, EachInterleavedPlacementWarmsUpBeforeTheStudy) {
+  ScriptedExecutor executor;
+  MeasurePlan plan;
+  plan.runs = 2;
+  plan.warmup = 1;
+  std::vector<Session> sessions = Placements({"close", "spread"});
+  EXPECT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+  for (const Session& session : sessions) {
+    EXPECT_EQ(session.warmup_runs.size(), 1u) << *session.placement;
+    EXPECT_EQ(session.runs.size(), 2u) << *session.placement;
+  }
 }
 
 TEST(SessionLoopTest, PlacementsRunInterleavedRoundByRoundInARotatedOrder) {

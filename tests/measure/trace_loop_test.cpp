@@ -45,6 +45,11 @@ class TracingExecutor : public Executor {
     return result;
   }
   double Elapsed() override { return 0.0; }
+  void ShowProgress(const std::string& text, bool overwrite) override {
+    (overwrite ? rewritten : lines).push_back(text);
+  }
+  std::vector<std::string> rewritten;  // progress on a terminal's one line, in order
+  std::vector<std::string> lines;      // progress as lines of their own
 };
 
 class TraceLoopTest : public testing::Test {
@@ -74,6 +79,28 @@ TEST_F(TraceLoopTest, PairsAlternateWhichRunComesFirstOnOneRuntime) {
   EXPECT_EQ(session.traced.runs.size(), 3u);
   EXPECT_EQ(session.untraced.runs.size(), 3u);
   EXPECT_EQ(session.traced.requested_runs, 3);
+}
+
+// trace once showed nothing off a terminal and no time left on one, as a session does.
+TEST_F(TraceLoopTest, ProgressIsALinePerPairOffATerminalAndTheTimeLeftOnOne) {
+  TracingExecutor lines;
+  TraceSession session;
+  plan_.progress = Progress::kLines;
+  EXPECT_EQ(MeasureTraceSession(plan_, lines, "bench", session), "");
+  ASSERT_EQ(lines.lines.size(), 3u);
+  EXPECT_EQ(lines.lines[0], "pair 1 of 3: untraced passed, traced passed in 2.0 s; about 4 s left");
+  EXPECT_EQ(lines.lines[2], "pair 3 of 3: untraced passed, traced passed in 2.0 s");
+  EXPECT_TRUE(lines.rewritten.empty());
+
+  TracingExecutor terminal;
+  TraceSession again;
+  plan_.progress = Progress::kTerminal;
+  EXPECT_EQ(MeasureTraceSession(plan_, terminal, "bench", again), "");
+  EXPECT_TRUE(terminal.lines.empty());
+  ASSERT_EQ(terminal.rewritten.size(), 7u);
+  EXPECT_EQ(terminal.rewritten[0], "pair 1 of 3: untraced run");  // nothing finished to go by
+  EXPECT_EQ(terminal.rewritten[2], "pair 2 of 3: traced run; about 4 s left");
+  EXPECT_EQ(terminal.rewritten[6], "") << "the line is not cleared at the end";
 }
 
 TEST_F(TraceLoopTest, ARunTheToolCouldNotTraceIsNamedWithTheToolsOwnReason) {

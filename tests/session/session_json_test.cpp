@@ -54,6 +54,44 @@ TEST(SessionJsonTest, SavedJsonReadsBackToIdenticalOutput) {
   EXPECT_EQ(again.warnings, analysis.warnings);
 }
 
+// Warm-up runs are kept in the file apart from the runs, so that no reader, this tool's older
+// versions included, counts them; a file without them reads as a session without a warm-up.
+TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
+  Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
+  Run warmup = session.runs.front();
+  warmup.report.serial_seconds = 9.0;
+  session.warmup_runs = {warmup};
+  const std::string json = SessionFile(session, Analyse(session));
+  const nlohmann::json document = nlohmann::json::parse(json);
+  ASSERT_TRUE(document.contains("warmup_runs"));
+  EXPECT_EQ(document.at("warmup_runs").size(), 1u);
+  EXPECT_EQ(document.at("runs").size(), 3u);
+  Session read;
+  ASSERT_FALSE(ReadSession(document, read));
+  ASSERT_EQ(read.warmup_runs.size(), 1u);
+  EXPECT_EQ(read.warmup_runs[0].report.serial_seconds, 9.0);
+  EXPECT_EQ(read.runs.size(), 3u);
+  // The figures are those of the measured runs alone.
+  Session without = session;
+  without.warmup_runs.clear();
+  EXPECT_EQ(MakeReporter(OutputFormat::kTable)->SessionReport(read, Analyse(read)),
+            MakeReporter(OutputFormat::kTable)->SessionReport(without, Analyse(without)));
+
+  nlohmann::json old = document;
+  old.erase("warmup_runs");
+  Session old_read;
+  ASSERT_FALSE(ReadSession(old, old_read));
+  EXPECT_TRUE(old_read.warmup_runs.empty());
+  // A session without a warm-up writes no key for it: the files of old sessions stay as they were.
+  EXPECT_EQ(SessionFile(without, Analyse(without)).find("warmup"), std::string::npos);
+
+  nlohmann::json broken = document;
+  broken["warmup_runs"][0]["serial_s"] = "soon";
+  Session refused;
+  const ReadError error = ReadSession(broken, refused);
+  EXPECT_NE(error.message.find("warm-up run 1"), std::string::npos) << error.message;
+}
+
 TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
   const nlohmann::json whole = nlohmann::json::parse(SessionFile(session, Analyse(session)));

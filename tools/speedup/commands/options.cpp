@@ -1,8 +1,10 @@
 #include "commands/options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <string_view>
 
 #include "base/text.h"
 #include "measure/sysinfo.h"
@@ -62,12 +64,13 @@ namespace {
 
 // Every option's text as given, before it is checked, and the options that tell what was given.
 struct RawOptions {
-  std::string runs, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
+  std::string runs, warmup, precision, max_runs, time_limit, run_timeout, bind, processors, slower;
   bool csv = false, long_csv = false, json = false;
   // The files of --export-json, --export-csv, --export-long-csv and --export-markdown.
   std::string export_json, export_csv, export_long_csv, export_markdown;
-  CLI::Option *runs_option, *bench_option, *precision_option, *max_runs_option, *time_limit_option,
-      *run_timeout_option, *bind_option, *input_option, *processors_option, *unsettled_option;
+  CLI::Option *runs_option, *warmup_option, *bench_option, *precision_option, *max_runs_option,
+      *time_limit_option, *run_timeout_option, *bind_option, *input_option, *processors_option,
+      *unsettled_option;
   std::vector<CLI::Option*> plot_options;    // --plot of the session, compare and merge
   std::vector<CLI::Option*> export_options;  // the --export-* options
   std::vector<CLI::Option*> html_options;    // --html of every command
@@ -117,13 +120,36 @@ void DefineExportOptions(CLI::App& app, RawOptions& raw) {
   }
 }
 
+// The session's options that trace takes too, into the same values, so that its help lists them.
+void DefineTraceSessionOptions(CLI::App& trace, Options& options, RawOptions& raw) {
+  trace
+      .add_option("-r,--runs", raw.runs,
+                  "pairs of runs, one traced and one not (default " +
+                      std::to_string(DEFAULT_RUNS) + ")")
+      ->type_name("N");
+  trace.add_option("--bench", options.bench, "benchmark to trace (default: matbench beside this)")
+      ->type_name("FILE");
+  trace.add_flag("--json", raw.json, "print the traced session and its figures as JSON");
+  raw.plot_options.push_back(
+      trace.add_option("--plot", options.plot, "draw where each team's time went into this .svg "
+                                               "or .png file")
+          ->type_name("FILE"));
+  raw.html_options.push_back(
+      trace.add_option("--html", options.html, "also write the report as one self-contained HTML page")
+          ->type_name("FILE"));
+}
+
 // The options of every command, with help texts made from the same constants as the behaviour.
 void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
-  raw.runs_option = app.add_option("--runs", raw.runs,
+  raw.runs_option = app.add_option("-r,--runs", raw.runs,
                                    "runs to make (default " + std::to_string(DEFAULT_RUNS) +
                                        "; at least " + std::to_string(MIN_RUNS_FOR_95) + " for a " +
                                        Formatted("%g%%", CONFIDENCE * 100.0) + " interval)")
                         ->type_name("N");
+  raw.warmup_option = app.add_option("-w,--warmup", raw.warmup,
+                                     "runs to make first, kept in the session but left out of "
+                                     "the figures (default 0)")
+                          ->type_name("N");
   raw.bench_option =
       app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)")
           ->type_name("FILE");
@@ -164,12 +190,14 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
                               ->type_name("N");
   DefineReportOptions(app, options, raw, true);
   DefineExportOptions(app, raw);
+  // The manual page is made from it, so that it holds every command's options.
+  app.set_help_all_flag("--help-all", "print the help of every command");
   app.set_version_flag(
-      "--version", [] { return "matbench-speedup " + ToolVersion(); },
+      "-V,--version", [] { return "matbench-speedup " + ToolVersion(); },
       "print the version and exit");
   for (CLI::Option* measuring :
-       {raw.runs_option, raw.bench_option, raw.precision_option, raw.max_runs_option,
-        raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
+       {raw.runs_option, raw.warmup_option, raw.bench_option, raw.precision_option,
+       raw.max_runs_option, raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
     raw.input_option->excludes(measuring);
   }
   raw.processors_option->needs(raw.input_option);
@@ -195,15 +223,16 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   DefineReportOptions(*raw.merge, options, raw, false);
   raw.merge->fallthrough();
   raw.trace = AddTraceCommand(app, options.trace);
+  DefineTraceSessionOptions(*raw.trace, options, raw);
 }
 
 // compare and merge read saved sessions: no option of a measuring session applies to them.
 std::string CheckSubcommand(const RawOptions& raw, Options& options) {
   if (raw.trace->parsed()) {
     options.command = Command::kTrace;
-    std::vector<CLI::Option*> not_for_trace = {raw.precision_option,  raw.max_runs_option,
-                                               raw.time_limit_option, raw.bind_option,
-                                               raw.input_option,      raw.unsettled_option};
+    std::vector<CLI::Option*> not_for_trace = {
+        raw.precision_option, raw.max_runs_option, raw.time_limit_option, raw.bind_option,
+        raw.input_option,     raw.unsettled_option, raw.warmup_option};
     not_for_trace.insert(not_for_trace.end(), raw.export_options.begin(), raw.export_options.end());
     for (CLI::Option* option : not_for_trace) {
       if (option->count() > 0) return "trace: " + option->get_name() + " does not apply";
@@ -216,8 +245,8 @@ std::string CheckSubcommand(const RawOptions& raw, Options& options) {
   const std::string what =
       raw.compare->parsed() ? "compare reads two saved sessions: " : "merge reads saved sessions: ";
   std::vector<CLI::Option*> session_only = {
-      raw.runs_option,        raw.bench_option, raw.precision_option, raw.time_limit_option,
-      raw.run_timeout_option, raw.bind_option,  raw.input_option};
+      raw.runs_option,       raw.warmup_option,      raw.bench_option, raw.precision_option,
+      raw.time_limit_option, raw.run_timeout_option, raw.bind_option,  raw.input_option};
   session_only.insert(session_only.end(), raw.export_options.begin(), raw.export_options.end());
   for (CLI::Option* measuring : session_only) {
     if (measuring->count() > 0) return what + measuring->get_name() + " does not apply";
@@ -240,6 +269,14 @@ std::string ReadNumbers(const RawOptions& raw, Options& options) {
     }
     plan.runs = *value;
     plan.runs_given = true;
+  }
+  if (!raw.warmup.empty()) {
+    const std::optional<int> value = WholeNumber<int>(raw.warmup);
+    if (!value || *value < 0 || *value > MAX_RUNS) {
+      return "--warmup needs a whole number from 0 to " + std::to_string(MAX_RUNS) + ", not " +
+             Quoted(raw.warmup);
+    }
+    plan.warmup = *value;
   }
   if (!raw.precision.empty()) {
     plan.precision = ParseFraction(raw.precision);
@@ -338,6 +375,54 @@ std::string CheckOutputs(const RawOptions& raw, Options& options) {
   return "";
 }
 
+// The edit distance of `a` and `b`, a swap of two neighbours counting as one edit.
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+// The option or command nearest to the unknown `given` (its value after "=" left out): within
+// two edits, and fewer than half its letters; empty when none is that near. An option is looked
+// for among those of `app` and of the subcommand that was given, a word among the commands.
+std::string Nearest(const CLI::App& app, const std::string& given) {
+  const bool option = given.starts_with("--");
+  const std::string word = given.substr(0, given.find('='));
+  // A name is short (the table stays small); a single dash starts no long option.
+  if (word.size() > 64 || (!option && word.starts_with("-"))) return "";
+  std::vector<std::string> known;
+  std::vector<const CLI::App*> apps = {&app};
+  for (const CLI::App* command : app.get_subcommands({})) {
+    if (option && command->parsed()) apps.push_back(command);
+    if (!option) known.push_back(command->get_name());
+  }
+  for (const CLI::App* each : apps) {
+    for (const CLI::Option* known_option : each->get_options()) {
+      for (const std::string& name : known_option->get_lnames()) known.push_back("--" + name);
+    }
+  }
+  std::string best;
+  std::size_t best_distance = 3;
+  for (const std::string& name : known) {
+    const std::size_t distance = EditDistance(word, name);
+    if (distance < best_distance && 2 * distance < name.size() - (option ? 2 : 0)) {
+      best = name;
+      best_distance = distance;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 std::string ParseOptions(const std::vector<std::string>& args, Options& options) {
@@ -354,6 +439,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
   } catch (const CLI::CallForHelp&) {
     options.help_text = app.help();
     return "";
+  } catch (const CLI::CallForAllHelp&) {
+    options.help_text = app.help("", CLI::AppFormatMode::All);
+    return "";
   } catch (const CLI::CallForVersion& version) {
     options.help_text = version.what() + std::string("\n");
     return "";
@@ -363,7 +451,9 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     const std::vector<std::string> extras = app.remaining(true);
     std::vector<std::string> shown;
     for (const std::string& extra : extras) shown.push_back(Quoted(extra));
-    return (extras.size() == 1 ? "unknown argument " : "unknown arguments ") + Joined(shown, " ");
+    const std::string nearest = extras.empty() ? "" : Nearest(app, extras.front());
+    return (extras.size() == 1 ? "unknown argument " : "unknown arguments ") + Joined(shown, " ") +
+           (nearest.empty() ? "" : "; did you mean " + nearest + "?");
   } catch (const CLI::ParseError& error) {
     return Explained(error);
   }

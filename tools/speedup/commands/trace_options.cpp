@@ -1,3 +1,5 @@
+#include <CLI/CLI.hpp>
+
 #include "base/text.h"
 #include "bench/sweep.h"
 #include "commands/options.h"

@@ -228,6 +228,45 @@ std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::stri
   return "";
 }
 
+// The warm-up runs, before the measured ones, into session.warmup_runs; each sets the next one's
+// time limit as a measured run would. Returns a message when the benchmark cannot be started.
+std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                   Session& session, LoopState& state) {
+  const std::string prefix = session.placement ? Printable(*session.placement) + ": " : "";
+  for (int run = 1; run <= plan.warmup && !state.done; ++run) {
+    if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) break;
+    const std::string name = prefix + "warm-up run " + std::to_string(run) + " of " +
+                             std::to_string(plan.warmup);
+    state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
+                                       : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
+                                                        : RunTimeout(state.longest);
+    const auto progress = [&](std::string_view) {
+      if (plan.progress == Progress::kTerminal) executor.ShowProgress(name, true);
+    };
+    const ProcessResult result = executor.RunOnce(state.process, progress);
+    if (result.interrupted != 0) {
+      session.interrupted = SignalName(result.interrupted);
+      state.done = true;
+      break;
+    }
+    if (!result.started) {
+      state.done = true;
+      return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+    }
+    std::string display;
+    Run kept = KeptRun(result, session.placement, display);
+    const bool passed = kept.report.failure.empty();
+    if (passed) state.longest = std::max(state.longest, result.wall_seconds);
+    session.warmup_runs.push_back(std::move(kept));
+    if (plan.progress == Progress::kLines) {
+      executor.ShowProgress(name + ": " + (passed ? "passed in " : "failed after ") +
+                                Formatted("%.1f s", result.wall_seconds),
+                            false);
+    }
+  }
+  return "";
+}
+
 // A --precision session that made its most runs unsettled says so.
 void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
   if (plan.precision && !session.stopped && !session.interrupted &&
@@ -244,6 +283,9 @@ void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& ses
 std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
                            const std::optional<std::string>& placement, Session& session) {
   LoopState state = StartSession(plan, placement, session);
+  if (std::string error = WarmUp(plan, executor, bench, session, state); !error.empty()) {
+    return error;
+  }
   while (!state.done) {
     const std::string error = RunInto(plan, executor, bench, session, state);
     if (!error.empty()) return error;
@@ -264,6 +306,15 @@ std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
   std::vector<LoopState> states;
   for (Session& session : sessions) {
     states.push_back(StartSession(plan, session.placement, session));
+  }
+  // Each placement warms up before the study: a placement's first runs are often its slowest.
+  for (std::size_t i = 0; i < sessions.size(); ++i) {
+    const std::string error = WarmUp(plan, executor, bench, sessions[i], states[i]);
+    if (!error.empty()) return error;
+    if (sessions[i].interrupted) {
+      for (LoopState& state : states) state.done = true;
+      break;
+    }
   }
   const auto all_done = [&] {
     return std::all_of(states.begin(), states.end(), [](const LoopState& s) { return s.done; });

@@ -25,6 +25,7 @@ enum class Progress {
 struct MeasurePlan {
   int runs = DEFAULT_RUNS;            // runs to make; with precision, the fewest when given
   bool runs_given = false;            // runs was asked for, not the default
+  int warmup = 0;                     // runs made first, kept apart and left out of the figures
   std::optional<double> precision;    // sought half-width of every speedup interval
   int max_runs = DEFAULT_MAX_RUNS;    // most runs with precision
   std::optional<double> time_limit;   // seconds for the whole session

@@ -62,20 +62,33 @@ std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& 
   return trace;
 }
 
+// "; about 1 min left" after the pairs whose wall times (both runs') are `walls`.
+std::string PairsLeftText(const std::vector<double>& walls, int pairs_left) {
+  const std::optional<double> left = SecondsLeft(walls, pairs_left, std::nullopt);
+  return left ? "; about " + WaitText(*left) + " left" : "";
+}
+
 }  // namespace
 
 std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
                                 TraceSession& session) {
   session.traced.requested_runs = session.untraced.requested_runs = plan.runs;
   double longest = 0.0;
+  std::vector<double> pair_walls;  // each finished pair's two runs, for the time left
+  const auto finish = [&] {
+    if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
+  };
   for (int pair = 1; pair <= plan.runs; ++pair) {
     const std::string file = TraceFileName(pair);
     const std::string path = plan.folder + "/" + file;
+    const std::string name = "pair " + std::to_string(pair) + " of " + std::to_string(plan.runs);
+    const std::string left = PairsLeftText(pair_walls, plan.runs - pair + 1);
+    double pair_wall = 0.0;
+    std::string outcome;
     // Untraced first in odd pairs, traced first in even ones.
     for (const bool traced : pair % 2 == 1 ? std::vector{false, true} : std::vector{true, false}) {
-      if (plan.show_progress) {
-        std::fprintf(stderr, "\r%-70s\rpair %d of %d: %s run", "", pair, plan.runs,
-                     traced ? "traced" : "untraced");
+      if (plan.progress == Progress::kTerminal) {
+        executor.ShowProgress(name + ": " + (traced ? "traced" : "untraced") + " run" + left, true);
       }
       ProcessOptions options = PairOptions(plan, path, traced);
       options.time_limit_seconds = longest > 0.0 ? RunTimeout(longest) : FIRST_RUN_TIMEOUT_SECONDS;
@@ -83,10 +96,11 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
       const ProcessResult result = executor.RunOnce(options, {});
       if (result.interrupted != 0) {
         session.traced.interrupted = session.untraced.interrupted = SignalName(result.interrupted);
-        if (plan.show_progress) std::fprintf(stderr, "\r%-70s\r", "");
+        finish();
         return "";
       }
       if (!result.started) {
+        finish();
         if (session.traced.runs.empty() && session.untraced.runs.empty()) {
           return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
         }
@@ -96,6 +110,9 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
       }
       Run run = RunOfProcess(result, result.output);
       if (run.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+      pair_wall += result.wall_seconds;
+      outcome += std::string(outcome.empty() ? "" : ", ") + (traced ? "traced " : "untraced ") +
+                 (run.report.failure.empty() ? "passed" : "failed");
       if (!traced) {
         session.untraced.runs.push_back(std::move(run));
         continue;
@@ -118,8 +135,14 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
       session.untraced_reasons.push_back(reason);
       session.traces.push_back(std::move(trace));
     }
+    pair_walls.push_back(pair_wall);
+    if (plan.progress == Progress::kLines) {
+      executor.ShowProgress(name + ": " + outcome + Formatted(" in %.1f s", pair_wall) +
+                                (pair < plan.runs ? PairsLeftText(pair_walls, plan.runs - pair) : ""),
+                            false);
+    }
   }
-  if (plan.show_progress) std::fprintf(stderr, "\r%-70s\r", "");
+  finish();
   return "";
 }
 

@@ -16,7 +16,7 @@ struct TracePlan {
   std::string tool;                    // the trace tool's shared library
   std::optional<std::string> preload;  // LLVM's runtime, preloaded under a libgomp build
   std::string folder;                  // where the raw traces are written
-  bool show_progress = false;
+  Progress progress = Progress::kNone;  // as a session shows it, with the time the pairs have left
 };
 
 // Runs the pairs through `executor` into `session`, each trace written into the plan's folder and

@@ -46,6 +46,7 @@ StopReason StopFromText(const std::string& text);
 struct Session {
   Context context;
   std::vector<Run> runs;  // in the order they ran
+  std::vector<Run> warmup_runs;  // made before `runs` (--warmup), kept but left out of the figures
   std::optional<int> requested_runs;
   std::optional<double> precision;       // sought half-width of every speedup interval, a fraction
   std::optional<std::string> placement;  // OMP_PROC_BIND of a placement study

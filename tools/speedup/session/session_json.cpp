@@ -112,18 +112,23 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
   if (session.stopped) how["stopped"] = StopText(*session.stopped);
   json["session"] = how;
   json["context"] = session.context;
-  nlohmann::ordered_json runs = nlohmann::ordered_json::array();
-  for (const Run& run : session.runs) {
-    nlohmann::ordered_json entry;
-    entry["serial_s"] = run.report.serial_seconds;
-    entry["parallel_s"] = run.report.parallel_seconds;
-    entry["failure"] = run.report.failure.empty() ? nlohmann::ordered_json(nullptr)
-                                                  : nlohmann::ordered_json(run.report.failure);
-    Optional(entry, "cpu_s", run.cpu_seconds);
-    Optional(entry, "wall_s", run.wall_seconds);
-    runs.push_back(entry);
-  }
-  json["runs"] = runs;
+  const auto listed = [](const std::vector<Run>& runs) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (const Run& run : runs) {
+      nlohmann::ordered_json entry;
+      entry["serial_s"] = run.report.serial_seconds;
+      entry["parallel_s"] = run.report.parallel_seconds;
+      entry["failure"] = run.report.failure.empty() ? nlohmann::ordered_json(nullptr)
+                                                    : nlohmann::ordered_json(run.report.failure);
+      Optional(entry, "cpu_s", run.cpu_seconds);
+      Optional(entry, "wall_s", run.wall_seconds);
+      list.push_back(entry);
+    }
+    return list;
+  };
+  // Apart from "runs", so that no reader counts them among the figures; written only when made.
+  if (!session.warmup_runs.empty()) json["warmup_runs"] = listed(session.warmup_runs);
+  json["runs"] = listed(session.runs);
   return json;
 }
 
@@ -131,9 +136,10 @@ namespace {
 
 using Kind = ReadError::Kind;
 
-// Run `index` (from 0) of a session file; throws on a missing, mistyped or impossible value.
-ReadError ReadRun(const nlohmann::json& entry, std::size_t index, Run& run) {
-  const std::string where = "run " + std::to_string(index + 1);
+// Run `index` (from 0) of a session file, a warm-up run's where `warmup`; throws on a missing,
+// mistyped or impossible value.
+ReadError ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool warmup = false) {
+  const std::string where = (warmup ? "warm-up run " : "run ") + std::to_string(index + 1);
   try {
     if (!entry.is_object()) return {Kind::kMalformed, where + " is not an object"};
     run.report.serial_seconds = Seconds(entry.at("serial_s"), where + "'s serial time");
@@ -211,6 +217,16 @@ ReadError ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
       }
     } else if (runs_error) {
       return runs_error;
+    }
+    // Files written before --warmup hold none.
+    if (const auto warmups = json.find("warmup_runs"); warmups != json.end()) {
+      if (!warmups->is_array()) return {Kind::kMalformed, "\"warmup_runs\" is not a list"};
+      if (warmups->size() > MAX_INPUT_RUNS) return {Kind::kMalformed, TooManyRuns()};
+      for (std::size_t i = 0; i < warmups->size(); ++i) {
+        Run run;
+        if (const ReadError error = ReadRun((*warmups)[i], i, run, true)) return error;
+        read.warmup_runs.push_back(std::move(run));
+      }
     }
   } catch (const nlohmann::json::exception& error) {
     return {Kind::kMalformed, std::string("malformed session: ") + error.what()};
