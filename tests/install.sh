@@ -40,12 +40,23 @@ assert words(licence) in words(texts["MIT"].split("\n", 1)[1]), "MIT text differ
 assert "2026 the matbench authors" in open(sys.argv[2]).read(), "LICENSE names no copyright holder"
 PY
   fail "the installed copyright file is not the MIT licence in Debian's format"
-if command -v man >/dev/null && [ -f "$work/prefix/share/man/man1/matbench-speedup.1" ]; then
-  MANWIDTH=200 man -l "$work/prefix/share/man/man1/matbench-speedup.1" 2>/dev/null |
-    grep -q -e '--export-markdown' || fail "the tool's manual page lacks its options"
-  MANWIDTH=200 man -l "$work/prefix/share/man/man1/matbench-speedup.1" 2>/dev/null |
-    grep -q "matbench-speedup $("$work/prefix/bin/matbench-speedup" --version | cut -d' ' -f2)" ||
-    fail "the tool's manual page does not carry its version"
+documents+=(share/doc/matbench/changelog.gz)
+page=$work/prefix/share/man/man1/matbench-speedup.1.gz
+if command -v man >/dev/null && [ -f "$page" ]; then
+  MANWIDTH=200 man -l "$page" 2>/dev/null >"$work/page.txt"
+  # Every command's options, not only the top level's.
+  for option in --export-markdown --warmup --fail-if-slower --timeline --otf2 --team; do
+    grep -q -e "$option" "$work/page.txt" || fail "the tool's manual page lacks $option"
+  done
+  grep -q "matbench-speedup $("$work/prefix/bin/matbench-speedup" --version | cut -d' ' -f2)" \
+    "$work/page.txt" || fail "the tool's manual page does not carry its version"
+fi
+# groff refuses what it cannot typeset, such as an unknown escape; -ww warns of every doubt.
+if command -v groff >/dev/null; then
+  for installed in "$work"/prefix/share/man/man1/*.gz; do
+    warnings=$(gzip -dc "$installed" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "groff warns of ${installed##*/}: $warnings"
+  done
 fi
 # The installed tool must find the installed benchmark, not the one in the build folder.
 "$work/prefix/bin/matbench-speedup" --runs 1 --json >"$work/session.json" 2>/dev/null ||
@@ -71,4 +82,10 @@ if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
     fail "the trace tool is missing from the package"
 fi
 dpkg-deb -f "$deb" Depends | grep -q libhwloc || fail "the package does not depend on hwloc"
+# What Debian's checker calls an error: unstripped binaries, uncompressed pages, no changelog,
+# no description or copyright, a made-up address, ldconfig where no system library is.
+if command -v lintian >/dev/null; then
+  lintian --no-cfg "$deb" >"$work/lintian" 2>&1
+  ! grep '^E:' "$work/lintian" || fail "lintian reports errors"
+fi
 echo "PASS: installed and packed"

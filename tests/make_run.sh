@@ -89,6 +89,43 @@ folder_of_another_compiler_is_refused)
   [ $? -ne 0 ] && grep -q "compiler no-such-compiler not found" "$work/err" ||
     fail "a missing compiler is not named: $(cat "$work/err")"
   ;;
+says_again_that_it_waits_on_a_terminal)
+  # On a terminal the report pushes the first word out of sight: it is said after the report.
+  command -v script >/dev/null || { echo "SKIP: script(1) missing"; exit 77; }
+  build=$(dirname "$program")
+  LC_ALL=C.UTF-8 script -qec "bash '$runner' '$program'" /dev/null \
+    < <(for _ in $(seq 600); do grep -q 'press Enter' "$work/out" 2>/dev/null && break; sleep 0.1; done
+      echo) >"$work/out" 2>&1
+  tr -d '\r' <"$work/out" | grep -A1 -F "$closing_utf8" | grep -q 'press Enter to exit' ||
+    fail "the wait is not said again after the report: $(tail -c 300 "$work/out")"
+  # Off a terminal nothing is added.
+  LC_ALL=C.UTF-8 "$runner" "$program" </dev/null >/dev/null 2>"$work/err"
+  ! grep -q 'press Enter' "$work/err" || fail "said again off a terminal"
+  ;;
+programs_make_what_install_needs)
+  # `make run` builds the programs target alone; installing must then find every file.
+  build=$(dirname "$program")
+  rm -f "$build"/man/*.gz "$build/changelog.gz"
+  cmake --build "$build" --target programs >"$work/log" 2>&1 || fail "programs: $(tail "$work/log")"
+  cmake --install "$build" --prefix "$work/prefix" >"$work/log" 2>&1 ||
+    fail "install after the programs target: $(tail -3 "$work/log")"
+  for file in share/man/man1/matbench.1.gz share/doc/matbench/changelog.gz \
+    share/bash-completion/completions/matbench-speedup; do
+    [ -s "$work/prefix/$file" ] || fail "$file not installed"
+  done
+  ;;
+package_builds_no_tests)
+  # make package packs what the programs target built; cpack's own step builds nothing more.
+  make -s -n -C "$root" package | grep -q 'scripts/build build programs' ||
+    fail "make package does not build the programs alone"
+  ! make -s -n -C "$root" package | grep -q 'scripts/build build$' ||
+    fail "make package builds everything"
+  build=$(dirname "$program")
+  if [ -f "$build/build.ninja" ]; then
+    ! ninja -C "$build" -t query preinstall | sed -n '/input:/,/outputs:/p' | grep -qw all ||
+      fail "installing or packing builds every target, the tests too"
+  fi
+  ;;
 *)
   echo "unknown case $case_name" >&2
   exit 2

@@ -123,19 +123,22 @@ void DefineExportOptions(CLI::App& app, RawOptions& raw) {
 // The session's options that trace takes too, into the same values, so that its help lists them.
 void DefineTraceSessionOptions(CLI::App& trace, Options& options, RawOptions& raw) {
   trace
-      .add_option("-r,--runs", raw.runs,
-                  "pairs of runs, one traced and one not (default " +
-                      std::to_string(DEFAULT_RUNS) + ")")
+      .add_option(
+          "-r,--runs", raw.runs,
+          "pairs of runs, one traced and one not (default " + std::to_string(DEFAULT_RUNS) + ")")
       ->type_name("N");
   trace.add_option("--bench", options.bench, "benchmark to trace (default: matbench beside this)")
       ->type_name("FILE");
   trace.add_flag("--json", raw.json, "print the traced session and its figures as JSON");
-  raw.plot_options.push_back(
-      trace.add_option("--plot", options.plot, "draw where each team's time went into this .svg "
-                                               "or .png file")
-          ->type_name("FILE"));
+  raw.plot_options.push_back(trace
+                                 .add_option("--plot", options.plot,
+                                             "draw where each team's time went into this .svg "
+                                             "or .png file")
+                                 ->type_name("FILE"));
   raw.html_options.push_back(
-      trace.add_option("--html", options.html, "also write the report as one self-contained HTML page")
+      trace
+          .add_option("--html", options.html,
+                      "also write the report as one self-contained HTML page")
           ->type_name("FILE"));
 }
 
@@ -197,7 +200,7 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
       "print the version and exit");
   for (CLI::Option* measuring :
        {raw.runs_option, raw.warmup_option, raw.bench_option, raw.precision_option,
-       raw.max_runs_option, raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
+        raw.max_runs_option, raw.time_limit_option, raw.run_timeout_option, raw.bind_option}) {
     raw.input_option->excludes(measuring);
   }
   raw.processors_option->needs(raw.input_option);
@@ -231,7 +234,7 @@ std::string CheckSubcommand(const RawOptions& raw, Options& options) {
   if (raw.trace->parsed()) {
     options.command = Command::kTrace;
     std::vector<CLI::Option*> not_for_trace = {
-        raw.precision_option, raw.max_runs_option, raw.time_limit_option, raw.bind_option,
+        raw.precision_option, raw.max_runs_option,  raw.time_limit_option, raw.bind_option,
         raw.input_option,     raw.unsettled_option, raw.warmup_option};
     not_for_trace.insert(not_for_trace.end(), raw.export_options.begin(), raw.export_options.end());
     for (CLI::Option* option : not_for_trace) {
@@ -382,8 +385,8 @@ std::size_t EditDistance(std::string_view a, std::string_view b) {
   for (std::size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     for (std::size_t j = 1; j <= b.size(); ++j) {
-      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
-                          d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      d[i][j] = std::min(
+          {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
       if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
         d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
       }

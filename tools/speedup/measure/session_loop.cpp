@@ -235,8 +235,8 @@ std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::strin
   const std::string prefix = session.placement ? Printable(*session.placement) + ": " : "";
   for (int run = 1; run <= plan.warmup && !state.done; ++run) {
     if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) break;
-    const std::string name = prefix + "warm-up run " + std::to_string(run) + " of " +
-                             std::to_string(plan.warmup);
+    const std::string name =
+        prefix + "warm-up run " + std::to_string(run) + " of " + std::to_string(plan.warmup);
     state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
                                        : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
                                                         : RunTimeout(state.longest);

@@ -62,10 +62,35 @@ std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& 
   return trace;
 }
 
+// A traced run and its trace, read back from `file` in the plan's folder, into `session`.
+// Returns a message when the runtime never loaded the tool.
+std::string KeepTracedRun(const TracePlan& plan, const ProcessResult& result,
+                          const std::string& file, Run run, TraceSession& session) {
+  std::string reason;
+  const std::string tool_message = ToolMessage(result.error_output);
+  bool written = false;
+  std::optional<RunTrace> trace =
+      ReadTraceAt(plan.folder + "/" + file, tool_message, reason, written);
+  const bool first_passed =
+      run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
+                                                 [](const auto& t) { return t.has_value(); });
+  // No file and no word from the tool: the runtime never loaded it.
+  if (!written && first_passed && tool_message.empty()) {
+    return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
+           " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
+           "was traced";
+  }
+  session.traced.runs.push_back(std::move(run));
+  session.trace_files.push_back(trace ? file : "");
+  session.untraced_reasons.push_back(reason);
+  session.traces.push_back(std::move(trace));
+  return "";
+}
+
 // "; about 1 min left" after the pairs whose wall times (both runs') are `walls`.
 std::string PairsLeftText(const std::vector<double>& walls, int pairs_left) {
   const std::optional<double> left = SecondsLeft(walls, pairs_left, std::nullopt);
-  return left ? "; about " + WaitText(*left) + " left" : "";
+  return left && pairs_left > 0 ? "; about " + WaitText(*left) + " left" : "";
 }
 
 }  // namespace
@@ -75,12 +100,11 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
   session.traced.requested_runs = session.untraced.requested_runs = plan.runs;
   double longest = 0.0;
   std::vector<double> pair_walls;  // each finished pair's two runs, for the time left
-  const auto finish = [&] {
+  const auto finish = [&] {        // a terminal's progress line cleared
     if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
   };
   for (int pair = 1; pair <= plan.runs; ++pair) {
-    const std::string file = TraceFileName(pair);
-    const std::string path = plan.folder + "/" + file;
+    const std::string file = TraceFileName(pair), path = plan.folder + "/" + file;
     const std::string name = "pair " + std::to_string(pair) + " of " + std::to_string(plan.runs);
     const std::string left = PairsLeftText(pair_walls, plan.runs - pair + 1);
     double pair_wall = 0.0;
@@ -115,30 +139,15 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
                  (run.report.failure.empty() ? "passed" : "failed");
       if (!traced) {
         session.untraced.runs.push_back(std::move(run));
-        continue;
+      } else if (std::string error = KeepTracedRun(plan, result, file, std::move(run), session);
+                 !error.empty()) {
+        return error;
       }
-      std::string reason;
-      const std::string tool_message = ToolMessage(result.error_output);
-      bool written = false;
-      std::optional<RunTrace> trace = ReadTraceAt(path, tool_message, reason, written);
-      const bool first_passed =
-          run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
-                                                     [](const auto& t) { return t.has_value(); });
-      // No file and no word from the tool: the runtime never loaded it.
-      if (!written && first_passed && tool_message.empty()) {
-        return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
-               " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
-               "was traced";
-      }
-      session.traced.runs.push_back(std::move(run));
-      session.trace_files.push_back(trace ? file : "");
-      session.untraced_reasons.push_back(reason);
-      session.traces.push_back(std::move(trace));
     }
     pair_walls.push_back(pair_wall);
     if (plan.progress == Progress::kLines) {
       executor.ShowProgress(name + ": " + outcome + Formatted(" in %.1f s", pair_wall) +
-                                (pair < plan.runs ? PairsLeftText(pair_walls, plan.runs - pair) : ""),
+                                PairsLeftText(pair_walls, plan.runs - pair),
                             false);
     }
   }

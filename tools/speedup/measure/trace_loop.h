@@ -12,10 +12,10 @@
 namespace speedup {
 
 struct TracePlan {
-  int runs = DEFAULT_RUNS;             // pairs of runs
-  std::string tool;                    // the trace tool's shared library
-  std::optional<std::string> preload;  // LLVM's runtime, preloaded under a libgomp build
-  std::string folder;                  // where the raw traces are written
+  int runs = DEFAULT_RUNS;              // pairs of runs
+  std::string tool;                     // the trace tool's shared library
+  std::optional<std::string> preload;   // LLVM's runtime, preloaded under a libgomp build
+  std::string folder;                   // where the raw traces are written
   Progress progress = Progress::kNone;  // as a session shows it, with the time the pairs have left
 };
 

@@ -45,7 +45,7 @@ StopReason StopFromText(const std::string& text);
 // Everything measured in one session, and how it went; the figures are computed from it.
 struct Session {
   Context context;
-  std::vector<Run> runs;  // in the order they ran
+  std::vector<Run> runs;         // in the order they ran
   std::vector<Run> warmup_runs;  // made before `runs` (--warmup), kept but left out of the figures
   std::optional<int> requested_runs;
   std::optional<double> precision;       // sought half-width of every speedup interval, a fraction
