@@ -6,12 +6,18 @@
 # the CPU model
 # and the load average before and after. The dependency step runs too, as for a new user; on a
 # machine where something is missing it installs it first, so run it twice to time the build.
+# KEEP=DIR keeps the copy, built, in DIR (which must not exist) for a look afterwards.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 commit=${1:-HEAD}
 shift || true
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+if [ -n "${KEEP:-}" ]; then
+  mkdir "$KEEP"
+  work=$(cd "$KEEP" && pwd)
+  trap - EXIT
+fi
 
 if [ "$commit" = worktree ]; then
   git ls-files -z --cached --others --exclude-standard | xargs -0 cp --parents -t "$work"
