@@ -58,7 +58,7 @@ TEST(SessionJsonTest, SavedJsonReadsBackToIdenticalOutput) {
 // versions included, counts them; a file without them reads as a session without a warm-up.
 TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
   Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
-  Run warmup = session.runs.front();
+  speedup::Run warmup = session.runs.front();
   warmup.report.serial_seconds = 9.0;
   session.warmup_runs = {warmup};
   const std::string json = SessionFile(session, Analyse(session));
