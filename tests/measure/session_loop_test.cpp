@@ -217,7 +217,7 @@ TEST(SessionLoopTest, WarmUpRunsComeFirstAndStayOutOfTheMeasuredRuns) {
   ASSERT_EQ(session.warmup_runs.size(), 2u);
   ASSERT_EQ(session.runs.size(), 3u);
   EXPECT_EQ(session.warmup_runs[0].report.serial_seconds, 9.0);
-  for (const Run& run : session.runs) EXPECT_EQ(run.report.serial_seconds, 0.06);
+  for (const speedup::Run& run : session.runs) EXPECT_EQ(run.report.serial_seconds, 0.06);
   EXPECT_EQ(session.requested_runs, 3);
   // The first measured run's limit comes from the longest warm-up, not the generous first one.
   ASSERT_EQ(executor.time_limits.size(), 5u);

@@ -84,6 +84,7 @@ TEST_F(TraceLoopTest, PairsAlternateWhichRunComesFirstOnOneRuntime) {
 // trace once showed nothing off a terminal and no time left on one, as a session does.
 TEST_F(TraceLoopTest, ProgressIsALinePerPairOffATerminalAndTheTimeLeftOnOne) {
   TracingExecutor lines;
+  lines.tool_says = "cannot write the trace";
   TraceSession session;
   plan_.progress = Progress::kLines;
   EXPECT_EQ(MeasureTraceSession(plan_, lines, "bench", session), "");
@@ -93,6 +94,7 @@ TEST_F(TraceLoopTest, ProgressIsALinePerPairOffATerminalAndTheTimeLeftOnOne) {
   EXPECT_TRUE(lines.rewritten.empty());
 
   TracingExecutor terminal;
+  terminal.tool_says = "cannot write the trace";
   TraceSession again;
   plan_.progress = Progress::kTerminal;
   EXPECT_EQ(MeasureTraceSession(plan_, terminal, "bench", again), "");

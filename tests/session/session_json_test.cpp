@@ -86,7 +86,7 @@ TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
   EXPECT_EQ(SessionFile(without, Analyse(without)).find("warmup"), std::string::npos);
 
   nlohmann::json broken = document;
-  broken["warmup_runs"][0]["serial_s"] = "soon";
+  broken["warmup_runs"][0]["parallel_s"] = {1.0};
   Session refused;
   const ReadError error = ReadSession(broken, refused);
   EXPECT_NE(error.message.find("warm-up run 1"), std::string::npos) << error.message;

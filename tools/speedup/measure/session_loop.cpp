@@ -171,8 +171,10 @@ std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::stri
     state.done = true;
     return "";
   }
+  // After a warm-up, the first measured run is timed by it as any later run is.
+  const bool first = run == 1 && session.warmup_runs.empty();
   state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
-                                     : run == 1       ? FIRST_RUN_TIMEOUT_SECONDS
+                                     : first          ? FIRST_RUN_TIMEOUT_SECONDS
                                                       : RunTimeout(state.longest);
   const bool at_most = plan.precision.has_value();
   const std::string name = (placement ? Printable(*placement) + ": " : std::string()) + "run " +
