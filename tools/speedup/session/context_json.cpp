@@ -37,8 +37,10 @@ template <typename T>
 T ReadInteger(const json& value, const std::string& key, T low = 1) {
   constexpr auto high = std::numeric_limits<T>::max();
   if (value.is_number_unsigned()) {
+    // A parsed file gives every number from 0 up as unsigned: the floor holds for them too.
     const auto number = value.get<std::uint64_t>();
-    if (number <= static_cast<std::uint64_t>(high)) return static_cast<T>(number);
+    const bool above_low = low <= 0 || number >= static_cast<std::uint64_t>(low);
+    if (above_low && number <= static_cast<std::uint64_t>(high)) return static_cast<T>(number);
   } else if (value.is_number_integer()) {
     const auto number = value.get<std::int64_t>();
     if (number >= low && number <= high) return static_cast<T>(number);
