@@ -144,7 +144,7 @@ NodeInput NodeOf(const std::string& name, const Session& session) {
   node.node = name;
   node.file = name + ".json";
   node.session = session;
-  node.merged = !PassedReports(session).empty();
+  node.merged = HasPassedRun(session);
   return node;
 }
 

@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "base/result.h"
 #include "session/inputs.h"
 #include "session/session.h"
 #include "stats/diagnostics.h"
@@ -64,5 +65,18 @@ NodeInput NodeOf(const std::string& name, const Session& session);
 
 // A warning as GoogleTest shows it in a failure: its words.
 void PrintTo(const Warning& warning, std::ostream* out);
+
+// The node read from `text` as merge reads it; no text: a file that could not be read.
+inline Result<NodeInput> ReadNodeText(const std::string& file,
+                                      const std::optional<std::string>& text) {
+  if (!text) return ReadNode(file, Fail(FailureKind::kInput, "cannot read " + file));
+  return ReadNode(file, *text);
+}
+
+// The message of a failed result, or an empty string when it succeeded: what a test compares.
+template <typename T>
+std::string MessageOf(const Result<T>& result) {
+  return result ? std::string() : result.failure().message;
+}
 
 }  // namespace speedup

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "speedup_support.h"
+
 namespace speedup {
 namespace {
 
@@ -69,7 +71,7 @@ TEST(OptionsTest, RefusesBadArgumentsWithAMessageNamingThem) {
     for (const std::string& arg : c.args) shown += (shown.empty() ? "" : " ") + arg;
     SCOPED_TRACE(shown);
     Options options;
-    const std::string error = ParseOptions(c.args, options);
+    const std::string error = MessageOf(ParseOptions(c.args, options));
     if (*c.error == '\0') {
       EXPECT_EQ(error, "");
     } else {
@@ -139,9 +141,9 @@ TEST(OptionsTest, TraceHelpAndHelpAllListEveryOptionTaken) {
 // writes exactly these files.
 TEST(OptionsTest, EveryExportOptionNamesItsFormatAndFile) {
   Options options;
-  ASSERT_EQ(ParseOptions({"--export-markdown", "m.md", "--export-long-csv", "l.csv", "--json",
-                          "--export-csv", "c.csv", "--export-json", "j.json"},
-                         options),
+  ASSERT_EQ(MessageOf(ParseOptions({"--export-markdown", "m.md", "--export-long-csv", "l.csv",
+                                    "--json", "--export-csv", "c.csv", "--export-json", "j.json"},
+                                   options)),
             "");
   EXPECT_EQ(options.format, OutputFormat::kJson);  // standard output keeps its own format
   const std::pair<OutputFormat, const char*> expected[] = {{OutputFormat::kJson, "j.json"},
@@ -166,7 +168,7 @@ TEST(OptionsTest, CompareAndMergeTakeTheReportFormatsAndThePlot) {
   for (const auto& [args, format] : cases) {
     SCOPED_TRACE(args[0] + " " + args[2]);
     Options options;
-    EXPECT_EQ(ParseOptions(args, options), "");
+    EXPECT_EQ(MessageOf(ParseOptions(args, options)), "");
     EXPECT_EQ(options.format, format);
     EXPECT_EQ(options.plot, "c.svg");
   }
@@ -174,7 +176,7 @@ TEST(OptionsTest, CompareAndMergeTakeTheReportFormatsAndThePlot) {
 
 TEST(OptionsTest, VersionNamesTheToolAndItsVersion) {
   Options options;
-  ASSERT_EQ(ParseOptions({"--version"}, options), "");
+  ASSERT_EQ(MessageOf(ParseOptions({"--version"}, options)), "");
   EXPECT_EQ(options.help_text.rfind("matbench-speedup ", 0), 0u) << options.help_text;
   EXPECT_EQ(options.help_text.back(), '\n');
 }
@@ -185,14 +187,14 @@ TEST(OptionsTest, HelpNamesWhatEveryValueTakesAndEveryFormatThatWorks) {
        {std::vector<std::string>{"--help"}, {"compare", "--help"}, {"merge", "--help"}}) {
     SCOPED_TRACE(args.front());
     Options options;
-    ASSERT_EQ(ParseOptions(args, options), "");
+    ASSERT_EQ(MessageOf(ParseOptions(args, options)), "");
     EXPECT_EQ(options.help_text.find(" TEXT"), std::string::npos) << options.help_text;
     for (const char* format : {"--csv", "--json", "--plot FILE"}) {
       EXPECT_NE(options.help_text.find(format), std::string::npos) << format;
     }
   }
   Options options;
-  ASSERT_EQ(ParseOptions({"--help"}, options), "");
+  ASSERT_EQ(MessageOf(ParseOptions({"--help"}, options)), "");
   // The first run's limit as the session loop applies it.
   const std::string first_timeout = "(default " +
                                     std::to_string(static_cast<int>(FIRST_RUN_TIMEOUT_SECONDS)) +
@@ -220,7 +222,7 @@ TEST(OptionsTest, HtmlPageAppliesToEveryCommand) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     Options options;
-    EXPECT_EQ(ParseOptions(c.args, options), "");
+    EXPECT_EQ(MessageOf(ParseOptions(c.args, options)), "");
     EXPECT_EQ(options.command, c.command);
     EXPECT_EQ(options.html, "page.html");
   }

@@ -13,19 +13,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace speedup;
   const std::string text(reinterpret_cast<const char*>(data), size);
-  Session session;
-  if (!ReadSessionText(text, session)) {
+  const Result<Session> read = ReadSessionText(text);
+  if (read) {
+    const Session& session = *read;
     if (session.runs.empty() || session.runs.size() > MAX_INPUT_RUNS) std::abort();
     for (const Run& run : session.runs) {
       if (!IsTime(run.report.serial_seconds)) std::abort();
     }
     if (session.context.processors && *session.context.processors < 1) std::abort();
     if (session.precision && !(*session.precision > 0.0 && *session.precision < 1.0)) std::abort();
-  } else if (!session.runs.empty()) {
-    std::abort();  // a refused session is left alone
+  } else if (read.failure().message.empty()) {
+    std::abort();  // a refusal always says why
   }
-  std::string refusal;
-  const NodeInput node = ReadNode("fuzz.json", text, refusal);
-  if (node.merged && !refusal.empty()) std::abort();
+  const Result<NodeInput> node = ReadNode("fuzz.json", text);
+  if (node && node->merged && !HasPassedRun(node->session)) std::abort();
   return 0;
 }

@@ -50,7 +50,8 @@ Session Measured(const MeasurePlan& plan, ScriptedExecutor& executor,
                  std::string* error = nullptr) {
   Session session;
   session.context.processors = 2;
-  const std::string message = MeasureSession(plan, executor, "bench", std::nullopt, session);
+  const std::string message =
+      MessageOf(MeasureSession(plan, executor, "bench", std::nullopt, session));
   if (error != nullptr) *error = message;
   return session;
 }
@@ -381,7 +382,7 @@ TEST(SessionLoopTest, PlacementsRunInterleavedRoundByRoundInARotatedOrder) {
     MeasurePlan plan;
     plan.runs = c.runs;
     std::vector<Session> sessions = Placements(c.names);
-    EXPECT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+    EXPECT_EQ(MessageOf(MeasureInterleaved(plan, executor, "bench", sessions)), "");
     std::vector<std::string> expected;
     for (int round = 0; round < c.runs; ++round) {
       for (std::size_t i = 0; i < c.names.size(); ++i)
@@ -401,7 +402,7 @@ TEST(SessionLoopTest, InterleavedPlacementsOnADriftingMachineAreJudgedAlike) {
   MeasurePlan plan;
   plan.runs = 12;
   std::vector<Session> sessions = Placements({"close", "spread", "false"});
-  ASSERT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+  ASSERT_EQ(MessageOf(MeasureInterleaved(plan, executor, "bench", sessions)), "");
   for (std::size_t i = 1; i < sessions.size(); ++i) {
     SCOPED_TRACE(*sessions[i].placement);
     const Comparison comparison = CompareSessions(sessions[0], sessions[i]);
@@ -422,7 +423,7 @@ TEST(SessionLoopTest, AnInterruptEndsEveryInterleavedPlacement) {
   MeasurePlan plan;
   plan.runs = 10;
   std::vector<Session> sessions = Placements({"close", "spread", "false"});
-  ASSERT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+  ASSERT_EQ(MessageOf(MeasureInterleaved(plan, executor, "bench", sessions)), "");
   EXPECT_EQ(executor.bindings.size(), 5u);
   EXPECT_TRUE(sessions[2].interrupted.has_value()) << "run 5 is the third placement's second";
 }

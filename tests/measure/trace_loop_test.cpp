@@ -73,7 +73,7 @@ TEST_F(TraceLoopTest, PairsAlternateWhichRunComesFirstOnOneRuntime) {
   TracingExecutor executor;
   executor.tool_says = "cannot write the trace to x: No space left on device";
   TraceSession session;
-  EXPECT_EQ(MeasureTraceSession(plan_, executor, "bench", session), "");
+  EXPECT_EQ(MessageOf(MeasureTraceSession(plan_, executor, "bench", session)), "");
   // Untraced first in odd pairs, traced first in even ones: drift falls on both alike.
   EXPECT_EQ(executor.traced, (std::vector<bool>{false, true, true, false, false, true}));
   EXPECT_EQ(session.traced.runs.size(), 3u);
@@ -109,7 +109,7 @@ TEST_F(TraceLoopTest, ARunTheToolCouldNotTraceIsNamedWithTheToolsOwnReason) {
   TracingExecutor executor;
   executor.tool_says = "cannot write the trace to x: No space left on device";
   TraceSession session;
-  EXPECT_EQ(MeasureTraceSession(plan_, executor, "bench", session), "");
+  EXPECT_EQ(MessageOf(MeasureTraceSession(plan_, executor, "bench", session)), "");
   ASSERT_EQ(session.untraced_reasons.size(), 3u);
   for (std::size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
@@ -125,7 +125,7 @@ TEST_F(TraceLoopTest, ARunTheToolCouldNotTraceIsNamedWithTheToolsOwnReason) {
 TEST_F(TraceLoopTest, ARuntimeThatNeverLoadsTheToolEndsTheSessionBeforeAnythingIsKept) {
   TracingExecutor executor;  // writes no trace and says nothing: the tool never ran
   TraceSession session;
-  const std::string error = MeasureTraceSession(plan_, executor, "bench", session);
+  const std::string error = MessageOf(MeasureTraceSession(plan_, executor, "bench", session));
   EXPECT_NE(error.find("did not load the trace tool"), std::string::npos) << error;
   EXPECT_TRUE(session.traced.runs.empty());
 }
@@ -134,7 +134,7 @@ TEST_F(TraceLoopTest, ACorruptTraceIsNamedAndTheRunKeptUntraced) {
   TracingExecutor executor;
   executor.trace_bytes = "MBTRACE";  // the magic, cut short
   TraceSession session;
-  EXPECT_EQ(MeasureTraceSession(plan_, executor, "bench", session), "");
+  EXPECT_EQ(MessageOf(MeasureTraceSession(plan_, executor, "bench", session)), "");
   ASSERT_EQ(session.untraced_reasons.size(), 3u);
   EXPECT_EQ(session.untraced_reasons[0].rfind("its trace is unusable: ", 0), 0u)
       << session.untraced_reasons[0];
@@ -145,7 +145,7 @@ TEST_F(TraceLoopTest, AnInterruptKeepsTheFinishedRuns) {
   executor.tool_says = "out of memory; not tracing";
   executor.interrupt_at = 3;  // the second pair's second run
   TraceSession session;
-  EXPECT_EQ(MeasureTraceSession(plan_, executor, "bench", session), "");
+  EXPECT_EQ(MessageOf(MeasureTraceSession(plan_, executor, "bench", session)), "");
   EXPECT_EQ(session.traced.interrupted, "SIGINT");
   EXPECT_EQ(session.traced.runs.size() + session.untraced.runs.size(), 3u);
 }
@@ -156,16 +156,15 @@ TEST(TraceIndexTest, AnIndexCannotPointOutsideItsFolder) {
   session.trace_files = {"run-001.trace"};
   session.untraced_reasons = {""};
   nlohmann::json index = nlohmann::json::parse(TraceIndexRecord(session).dump());
-  TraceSession read;
-  EXPECT_FALSE(ReadTraceIndex(index, read));
-  EXPECT_EQ(read.trace_files, session.trace_files);
+  const Result<TraceSession> read = ReadTraceIndex(index);
+  ASSERT_TRUE(read) << MessageOf(read);
+  EXPECT_EQ(read->trace_files, session.trace_files);
   for (const char* hostile : {"../../etc/passwd", "/etc/passwd", "..", "a/b"}) {
     SCOPED_TRACE(hostile);
     index["runs"][0]["trace"] = hostile;
-    TraceSession refused;
-    const ReadError error = ReadTraceIndex(index, refused);
-    EXPECT_EQ(error.kind, ReadError::Kind::kMalformed);
-    EXPECT_TRUE(refused.trace_files.empty());
+    const Result<TraceSession> refused = ReadTraceIndex(index);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().kind, FailureKind::kMalformed);
   }
 }
 

@@ -76,20 +76,15 @@ TEST(ReportersTest, ZeroTimesAreNeverShownAsZeroInfOrNaN) {
 }
 
 TEST(ReportersTest, FleetReportsNameEachNodesSlurmJob) {
-  std::string refusal;
-  const NodeInput slurm = ReadNode("a.json",
-                                   SessionFile(SessionBuilder()
-                                                   .Host("host-a")
-                                                   .Processors(2)
-                                                   .TimedRuns(4, 1.0)
-                                                   .Slurm("4242", "n2")
-                                                   .Build()),
-                                   refusal);
-  const NodeInput plain =
-      ReadNode("b.json",
-               SessionFile(SessionBuilder().Host("host-b").Processors(2).TimedRuns(4, 1.0).Build()),
-               refusal);
-  ASSERT_TRUE(refusal.empty()) << refusal;
+  const NodeInput slurm = *ReadNodeText("a.json", SessionFile(SessionBuilder()
+                                                                  .Host("host-a")
+                                                                  .Processors(2)
+                                                                  .TimedRuns(4, 1.0)
+                                                                  .Slurm("4242", "n2")
+                                                                  .Build()));
+  const NodeInput plain = *ReadNodeText(
+      "b.json",
+      SessionFile(SessionBuilder().Host("host-b").Processors(2).TimedRuns(4, 1.0).Build()));
   const Fleet fleet = BuildFleet({slurm, plain});
   const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(fleet);
   EXPECT_NE(table.find("Slurm job 4242: "), std::string::npos) << table;
@@ -128,14 +123,11 @@ TEST(ReportersTest, MarkdownTablesHaveARowPerFigureAndEscapeEveryPipe) {
   EXPECT_NE(rows[5].find("| \\*"), std::string::npos) << "3 threads on 2 processors: " << rows[5];
   EXPECT_NE(markdown.find("a\\|b"), std::string::npos) << markdown;
 
-  std::string refusal;
   const auto node = [&](const char* file, const char* host) {
-    return ReadNode(
-        file, SessionFile(SessionBuilder().Host(host).Processors(2).TimedRuns(4, 1.0).Build()),
-        refusal);
+    return *ReadNodeText(
+        file, SessionFile(SessionBuilder().Host(host).Processors(2).TimedRuns(4, 1.0).Build()));
   };
   const Fleet fleet = BuildFleet({node("a.json", "n|1"), node("b.json", "n2")});
-  ASSERT_TRUE(refusal.empty()) << refusal;
   const std::vector<std::string> nodes =
       TableRows(MakeReporter(OutputFormat::kMarkdown)->FleetReport(fleet), 7);
   ASSERT_EQ(nodes.size(), 4u);
@@ -151,17 +143,13 @@ TEST(ReportersTest, MarkdownTablesHaveARowPerFigureAndEscapeEveryPipe) {
 
 TEST(ReportersTest, FleetTableCutsLongNamesBetweenCharacters) {
   // The node and CPU columns were cut by bytes, splitting a two-byte letter in half.
-  std::string refusal;
   const std::string host = "узел-вычислительный-1";
-  const NodeInput node = ReadNode("a.json",
-                                  SessionFile(SessionBuilder()
-                                                  .Host(host)
-                                                  .CpuModel("Процессор Эльбрус-8СВ")
-                                                  .Processors(2)
-                                                  .TimedRuns(4, 1.0)
-                                                  .Build()),
-                                  refusal);
-  ASSERT_TRUE(refusal.empty()) << refusal;
+  const NodeInput node = *ReadNodeText("a.json", SessionFile(SessionBuilder()
+                                                                 .Host(host)
+                                                                 .CpuModel("Процессор Эльбрус-8СВ")
+                                                                 .Processors(2)
+                                                                 .TimedRuns(4, 1.0)
+                                                                 .Build()));
   const std::string table = MakeReporter(OutputFormat::kTable)->FleetReport(BuildFleet({node}));
   EXPECT_EQ(ValidUtf8(table), table) << table;
   EXPECT_NE(table.find("узел-вычислитель Процессор Эльбр     2 "), std::string::npos) << table;

@@ -74,8 +74,9 @@ TEST(InputsTest, ReadNodeMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::string refusal;
-    const NodeInput node = ReadNode("n.json", c.text, refusal);
+    const Result<NodeInput> read = ReadNodeText("n.json", c.text);
+    const std::string refusal = MessageOf(read);
+    const NodeInput node = read ? *read : NodeInput{};
     EXPECT_EQ(node.problem.has_value(), c.problem.has_value())
         << (node.problem ? ProblemText(*node.problem) : "");
     if (node.problem && c.problem) {
@@ -89,25 +90,20 @@ TEST(InputsTest, ReadNodeMergesWhatItCanAndRefusesOnlyWhatIsNoSession) {
 }
 
 TEST(InputsTest, NodesAreNamedBySlurmThenHostThenFile) {
-  std::string refusal;
-  const NodeInput slurm = ReadNode("a.json",
-                                   SessionFile(SessionBuilder()
-                                                   .Host("host-a")
-                                                   .Processors(2)
-                                                   .TimedRuns(4, 1.0)
-                                                   .Slurm("4242", "n2")
-                                                   .Build()),
-                                   refusal);
+  const NodeInput slurm = *ReadNodeText("a.json", SessionFile(SessionBuilder()
+                                                                  .Host("host-a")
+                                                                  .Processors(2)
+                                                                  .TimedRuns(4, 1.0)
+                                                                  .Slurm("4242", "n2")
+                                                                  .Build()));
   EXPECT_EQ(slurm.node, "n2") << "nodes sharing a host must stay apart";
   EXPECT_EQ(slurm.job, "4242");
-  const NodeInput plain =
-      ReadNode("b.json",
-               SessionFile(SessionBuilder().Host("host-b").Processors(2).TimedRuns(4, 1.0).Build()),
-               refusal);
+  const NodeInput plain = *ReadNodeText(
+      "b.json",
+      SessionFile(SessionBuilder().Host("host-b").Processors(2).TimedRuns(4, 1.0).Build()));
   EXPECT_EQ(plain.node, "host-b");
   EXPECT_FALSE(plain.job);
-  EXPECT_EQ(ReadNode("c.json", "", refusal).node, "c.json");
-  EXPECT_TRUE(refusal.empty()) << refusal;
+  EXPECT_EQ(ReadNodeText("c.json", "")->node, "c.json");
 }
 
 }  // namespace

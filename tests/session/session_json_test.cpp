@@ -36,9 +36,9 @@ TEST(SessionJsonTest, SavedJsonReadsBackToIdenticalOutput) {
   const std::string json = SessionFile(session, analysis);
   EXPECT_EQ(json.find('\x1b'), std::string::npos) << "control byte written raw";
 
-  Session read;
-  const ReadError error = ReadSession(nlohmann::json::parse(json), read);
-  ASSERT_FALSE(error) << error.message;
+  const Result<Session> read_back = ReadSessionText(json);
+  ASSERT_TRUE(read_back) << MessageOf(read_back);
+  const Session& read = *read_back;
   ASSERT_EQ(read.runs.size(), 8u);
   EXPECT_EQ(read.runs[5].report.failure, session.runs[5].report.failure);
   EXPECT_EQ(read.requested_runs, 8);
@@ -95,7 +95,7 @@ TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
 TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
   const nlohmann::json whole = nlohmann::json::parse(SessionFile(session, Analyse(session)));
-  using Kind = ReadError::Kind;
+  using Kind = FailureKind;
   struct Broken {
     const char* name;
     nlohmann::json json;
@@ -103,8 +103,8 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
     const char* message;
   };
   std::vector<Broken> cases = {
-      {"another format", whole, Kind::kNotASession, "not a matbench-speedup session"},
-      {"another version", whole, Kind::kVersion, "format version 99"},
+      {"another format", whole, Kind::kInput, "not a matbench-speedup session"},
+      {"another version", whole, Kind::kInput, "format version 99"},
       {"19 team sizes", whole, Kind::kMalformed, "run 2 has 19 team sizes"},
       {"negative time", whole, Kind::kMalformed, "run 1's serial time is not a time"},
       {"no runs", whole, Kind::kMalformed, "no runs"},
@@ -139,14 +139,13 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   cases[15].json["runs"][0]["serial_s"] = -0.0;
   for (const Broken& c : cases) {
     SCOPED_TRACE(c.name);
-    Session read;
-    const ReadError error = ReadSession(c.json, read);
-    EXPECT_EQ(error.kind, c.kind) << error.message;
-    EXPECT_NE(error.message.find(c.message), std::string::npos) << error.message;
-    EXPECT_TRUE(read.runs.empty()) << "a refused session was read in part";
+    const Result<Session> read = ReadSessionText(c.json.dump());
+    ASSERT_FALSE(read) << "read " << read->runs.size() << " runs";
+    EXPECT_EQ(read.failure().kind, c.kind) << read.failure().message;
+    EXPECT_NE(read.failure().message.find(c.message), std::string::npos) << read.failure().message;
   }
-  Session read;
-  EXPECT_FALSE(ReadSession(whole, read)) << "the unbroken session is refused as well";
+  const Result<Session> read = ReadSessionText(whole.dump());
+  EXPECT_TRUE(read) << "the unbroken session is refused as well: " << MessageOf(read);
 }
 
 TEST(SessionJsonTest, ReadingTheFileTextNamesWhatIsWrongWithIt) {
@@ -162,17 +161,17 @@ TEST(SessionJsonTest, ReadingTheFileTextNamesWhatIsWrongWithIt) {
   }
   std::string huge_number = whole;
   huge_number.replace(huge_number.find("\"serial_s\": ") + 12, 0, "1e400, \"x\": ");
-  using Kind = ReadError::Kind;
+  using Kind = FailureKind;
   const struct {
     const char* name;
     std::string text;
-    Kind kind;
-    const char* message;  // part of it; empty: read
+    std::optional<Kind> kind;  // empty: read
+    const char* message;       // part of it; empty: read
     std::size_t runs;
   } cases[] = {
-      {"whole", whole, Kind::kNone, "", 3},
+      {"whole", whole, std::nullopt, "", 3},
       // Taken for raw reports, and nlohmann's own reading of it not tried.
-      {"a byte-order mark first", "\xEF\xBB\xBF" + whole, Kind::kNone, "", 3},
+      {"a byte-order mark first", "\xEF\xBB\xBF" + whole, std::nullopt, "", 3},
       // Called "not valid JSON (truncated?)", sending the user looking for a cut file.
       {"a number beyond a double", huge_number, Kind::kMalformed, "a number out of range: 1e400",
        0},
@@ -186,16 +185,15 @@ TEST(SessionJsonTest, ReadingTheFileTextNamesWhatIsWrongWithIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Session read;
-    const ReadError error = ReadSessionText(c.text, read);
-    EXPECT_EQ(error.kind, c.kind) << error.message;
-    EXPECT_NE(error.message.find(c.message), std::string::npos) << error.message;
-    EXPECT_EQ(read.runs.size(), c.runs);
+    const Result<Session> read = ReadSessionText(c.text);
+    EXPECT_EQ(read ? std::nullopt : std::optional(read.failure().kind), c.kind) << MessageOf(read);
+    EXPECT_NE(MessageOf(read).find(c.message), std::string::npos) << MessageOf(read);
+    EXPECT_EQ(read ? read->runs.size() : 0u, c.runs);
   }
 }
 
-TEST(SessionJsonTest, ReadingTheFileTextGivesWhatReadingTheDocumentGives) {
-  // The text is read run by run; the result must be the document's, every run and field alike.
+TEST(SessionJsonTest, ReadingTheFileTextKeepsEveryRunAndField) {
+  // The text is read run by run; every run and field must come back as it was written.
   const Session session = SessionBuilder()
                               .FullContext()
                               .Requested(6)
@@ -204,13 +202,10 @@ TEST(SessionJsonTest, ReadingTheFileTextGivesWhatReadingTheDocumentGives) {
                               .Interrupted("SIGINT")
                               .Build();
   const std::string text = SessionFile(session, Analyse(session));
-  Session from_text;
-  Session from_document;
-  EXPECT_FALSE(ReadSessionText(text, from_text));
-  EXPECT_FALSE(ReadSession(nlohmann::json::parse(text), from_document));
-  EXPECT_EQ(from_text.runs.size(), 5u);
-  EXPECT_EQ(SessionFile(from_text, Analyse(from_text)), text);
-  EXPECT_EQ(SessionFile(from_document, Analyse(from_document)), text);
+  const Result<Session> from_text = ReadSessionText(text);
+  ASSERT_TRUE(from_text) << MessageOf(from_text);
+  EXPECT_EQ(from_text->runs.size(), 5u);
+  EXPECT_EQ(SessionFile(*from_text, Analyse(*from_text)), text);
 }
 
 TEST(SessionJsonTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {
@@ -245,13 +240,11 @@ TEST(SessionJsonTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {
     for (const double seconds : parsed.parallel_seconds) EXPECT_TRUE(IsTime(seconds));
 
     const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Run(parsed).Build();
-    Session read;
-    const ReadError error =
-        ReadSession(nlohmann::json::parse(SessionFile(session, Analyse(session))), read);
-    EXPECT_FALSE(error) << error.message;
-    if (error || read.runs.size() != session.runs.size()) continue;
-    EXPECT_EQ(read.runs.back().report.failure, parsed.failure);
-    EXPECT_EQ(read.runs.back().report.serial_seconds, parsed.serial_seconds);
+    const Result<Session> read = ReadSessionText(SessionFile(session, Analyse(session)));
+    EXPECT_TRUE(read) << MessageOf(read);
+    if (!read || read->runs.size() != session.runs.size()) continue;
+    EXPECT_EQ(read->runs.back().report.failure, parsed.failure);
+    EXPECT_EQ(read->runs.back().report.serial_seconds, parsed.serial_seconds);
   }
 }
 

@@ -11,13 +11,13 @@
 
 namespace speedup {
 
-bool ReadInput(const std::string& path, std::string& text) {
+Result<std::string> ReadInput(const std::string& path) {
   const std::string name = path == "-" ? "standard input" : Printable(path);
   FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    Complain("cannot read " + name + ": " + std::strerror(errno));
-    return false;
+    return Fail(FailureKind::kInput, "cannot read " + name + ": " + std::strerror(errno));
   }
+  std::string text;
   char buffer[65536];
   std::size_t got = 0;
   while (text.size() <= MAX_INPUT_BYTES && (got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
@@ -26,54 +26,54 @@ bool ReadInput(const std::string& path, std::string& text) {
   const int error = std::ferror(file) != 0 ? errno : 0;
   if (file != stdin) std::fclose(file);
   if (error != 0) {
-    Complain("cannot read " + name + ": " + std::strerror(error));
-    return false;
+    return Fail(FailureKind::kInput, "cannot read " + name + ": " + std::strerror(error));
   }
   if (text.size() > MAX_INPUT_BYTES) {
-    Complain(name + " is larger than " + std::to_string(MAX_INPUT_BYTES >> 20) +
-             " MiB, more than any saved session");
-    return false;
+    return Fail(FailureKind::kInput, name + " is larger than " +
+                                         std::to_string(MAX_INPUT_BYTES >> 20) +
+                                         " MiB, more than any saved session");
   }
-  return true;
+  return text;
 }
 
-void Complain(const std::string& message) {
-  std::fprintf(stderr, "matbench-speedup: %s\n", message.c_str());
-}
-
-bool WriteOut(const std::string& text) {
+Status WriteOut(const std::string& text) {
   for (std::size_t written = 0; written < text.size();) {
     const ssize_t got = write(STDOUT_FILENO, text.data() + written, text.size() - written);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) {
-      Complain(std::string("cannot write standard output: ") + std::strerror(errno));
-      return false;
+      return Fail(FailureKind::kOutput,
+                  std::string("cannot write standard output: ") + std::strerror(errno));
     }
     written += got;
   }
-  return true;
+  return Success();
 }
 
-bool WriteFileOut(const std::string& path, const std::string& text) {
+Status WriteFileOut(const std::string& path, const std::string& text) {
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0 || !WriteAllAndClose(fd, text)) {
-    Complain("cannot write " + Printable(path) + ": " + std::strerror(errno));
-    return false;
+    return Fail(FailureKind::kOutput,
+                "cannot write " + Printable(path) + ": " + std::strerror(errno));
   }
-  return true;
+  return Success();
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+Result<std::string> ReadWholeFile(const std::string& path) {
+  const auto failed = [&path] {
+    return Fail(FailureKind::kInput,
+                "cannot read " + Printable(path) + ": " + std::strerror(errno));
+  };
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return failed();
   std::string data;
   char buffer[65536];
   for (;;) {
     const ssize_t got = read(fd, buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) {
+      const Failure failure = failed();
       close(fd);
-      return std::nullopt;
+      return failure;
     }
     if (got == 0) break;
     data.append(buffer, static_cast<std::size_t>(got));

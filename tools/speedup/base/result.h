@@ -13,6 +13,8 @@ namespace speedup {
 enum class FailureKind {
   kUsage,        // the command line asks for something impossible
   kInput,        // an input cannot be read, or is not what it claims to be
+  kNotJson,      // a file that should hold JSON does not: cut off while written, or another kind
+  kMalformed,    // a file of the right format and version with a missing or impossible value
   kOutput,       // an output cannot be written whole
   kBenchmark,    // the benchmark or a tool it runs could not be started or failed
   kInterrupted,  // a signal asked the tool to stop

@@ -2,6 +2,7 @@
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
+#include "commands/complain.h"
 #include "commands/output.h"
 #include "present/charts.h"
 #include "present/html_reporter.h"
@@ -12,19 +13,18 @@
 namespace speedup {
 namespace {
 
-// The saved session at `path`, with at least one passed run; false, with a message.
-bool ReadComparedSession(const std::string& path, Session& session) {
-  bool is_json = false;
-  if (!ReadSessionFile(path, std::nullopt, session, &is_json)) return false;
-  if (!is_json) {
-    Complain(Printable(path) + " holds raw reports, not a session JSON with its runs kept");
-    return false;
+// The saved session at `path`, with at least one passed run.
+Result<Session> ReadComparedSession(const std::string& path) {
+  Result<SessionFile> file = ReadSessionFile(path);
+  if (!file) return file.failure();
+  if (!file->is_json) {
+    return Fail(FailureKind::kInput,
+                Printable(path) + " holds raw reports, not a session JSON with its runs kept");
   }
-  if (PassedReports(session).empty()) {
-    Complain(Printable(path) + " has no passed run to compare");
-    return false;
+  if (!HasPassedRun(file->session)) {
+    return Fail(FailureKind::kInput, Printable(path) + " has no passed run to compare");
   }
-  return true;
+  return std::move(file->session);
 }
 
 }  // namespace
@@ -32,7 +32,9 @@ bool ReadComparedSession(const std::string& path, Session& session) {
 int CompareCommand(const Options& options) {
   Session sides[2];
   for (int i = 0; i < 2; ++i) {
-    if (!ReadComparedSession(options.compared[i], sides[i])) return 2;
+    Result<Session> side = ReadComparedSession(options.compared[i]);
+    if (!side) return Refuse(side.failure());
+    sides[i] = std::move(side).value();
   }
   if (PendingInterrupt() != 0) return 1;
   const Comparison comparison = CompareSessions(sides[0], sides[1]);

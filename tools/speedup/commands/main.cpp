@@ -1,17 +1,21 @@
 #include "base/interrupts.h"
 #include "base/io.h"
 #include "commands/commands.h"
+#include "commands/complain.h"
 #include "commands/options.h"
 
 int main(int argc, char** argv) {
   using namespace speedup;
   if (!InstallInterruptHandlers()) Complain("warning: interrupts will not end the runs cleanly");
   Options options;
-  if (const std::string error = ParseOptions({argv + 1, argv + argc}, options); !error.empty()) {
-    Complain(error + " (see --help)");
-    return 2;
+  if (const Status parsed = ParseOptions({argv + 1, argv + argc}, options); !parsed) {
+    Complain(parsed.failure().message + " (see --help)");
+    return ExitStatus(parsed.failure().kind);
   }
-  if (!options.help_text.empty()) return WriteOut(options.help_text) ? 0 : 1;
+  if (!options.help_text.empty()) {
+    const Status written = WriteOut(options.help_text);
+    return written ? 0 : Refuse(written.failure());
+  }
   const int status = options.command == Command::kCompare ? CompareCommand(options)
                      : options.command == Command::kMerge ? MergeCommand(options)
                      : options.command == Command::kTrace ? TraceCommand(options)

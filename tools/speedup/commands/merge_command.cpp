@@ -4,6 +4,7 @@
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
+#include "commands/complain.h"
 #include "commands/output.h"
 #include "present/charts.h"
 #include "present/html_reporter.h"
@@ -14,21 +15,24 @@
 namespace speedup {
 namespace {
 
-// Every file as a node; false, with a message, when one is not a session of this version, and
-// false when an interrupt came. Each file's text is let go once its node is read.
-bool ReadNodes(const std::vector<std::string>& paths, std::vector<NodeInput>& nodes) {
+// Every file as a node; a failure when one is not a session of this version or an interrupt
+// came. Each file's text is let go once its node is read.
+Result<std::vector<NodeInput>> ReadNodes(const std::vector<std::string>& paths) {
+  const auto interrupted = [] {
+    return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
+  };
+  std::vector<NodeInput> nodes;
   for (const std::string& path : paths) {
-    if (PendingInterrupt() != 0) return false;
-    std::optional<std::string> text(std::in_place);
-    if (!ReadInput(path, *text)) text.reset();
-    std::string refusal;
-    nodes.push_back(ReadNode(path, text, refusal));
-    if (!refusal.empty()) {
-      if (PendingInterrupt() == 0) Complain(refusal);
-      return false;
-    }
+    if (PendingInterrupt() != 0) return interrupted();
+    const Result<std::string> text = ReadInput(path);
+    // Named as it fails; the node keeps it as its problem, and the files that were read merge.
+    if (!text) Complain(text.failure().message);
+    Result<NodeInput> node = ReadNode(path, text);
+    if (!node) return PendingInterrupt() != 0 ? interrupted() : node.failure();
+    nodes.push_back(std::move(node).value());
   }
-  return PendingInterrupt() == 0;
+  if (PendingInterrupt() != 0) return interrupted();
+  return nodes;
 }
 
 // Names each node that failed or was cut short; true when there was one.
@@ -50,14 +54,14 @@ int MergeCommand(const Options& options) {
     Complain("merge needs at least one session file");
     return 2;
   }
-  std::vector<NodeInput> inputs;
-  if (!ReadNodes(options.merged, inputs)) return 2;
+  Result<std::vector<NodeInput>> inputs = ReadNodes(options.merged);
+  if (!inputs) return Refuse(inputs.failure());
   // Where no file could be read there is nothing to show: each was named as it failed.
   const auto unreadable = [](const NodeInput& node) {
     return node.problem && node.problem->kind == NodeProblem::Kind::kUnreadable;
   };
-  if (std::all_of(inputs.begin(), inputs.end(), unreadable)) return 2;
-  const Fleet fleet = BuildFleet(std::move(inputs));
+  if (std::all_of(inputs->begin(), inputs->end(), unreadable)) return 2;
+  const Fleet fleet = BuildFleet(std::move(inputs).value());
   if (PendingInterrupt() != 0) return 1;
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
   const Figures band = FleetBand(fleet);

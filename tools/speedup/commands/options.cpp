@@ -230,7 +230,7 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
 }
 
 // compare and merge read saved sessions: no option of a measuring session applies to them.
-std::string CheckSubcommand(const RawOptions& raw, Options& options) {
+Status CheckSubcommand(const RawOptions& raw, Options& options) {
   if (raw.trace->parsed()) {
     options.command = Command::kTrace;
     std::vector<CLI::Option*> not_for_trace = {
@@ -238,12 +238,12 @@ std::string CheckSubcommand(const RawOptions& raw, Options& options) {
         raw.input_option,     raw.unsettled_option, raw.warmup_option};
     not_for_trace.insert(not_for_trace.end(), raw.export_options.begin(), raw.export_options.end());
     for (CLI::Option* option : not_for_trace) {
-      if (option->count() > 0) return "trace: " + option->get_name() + " does not apply";
+      if (option->count() > 0) return Usage("trace: " + option->get_name() + " does not apply");
     }
-    if (raw.csv || raw.long_csv) return "trace prints a table or --json";
+    if (raw.csv || raw.long_csv) return Usage("trace prints a table or --json");
     return CheckTraceOptions(options.trace, *raw.trace);
   }
-  if (!raw.compare->parsed() && !raw.merge->parsed()) return "";
+  if (!raw.compare->parsed() && !raw.merge->parsed()) return Success();
   options.command = raw.compare->parsed() ? Command::kCompare : Command::kMerge;
   const std::string what =
       raw.compare->parsed() ? "compare reads two saved sessions: " : "merge reads saved sessions: ";
@@ -252,23 +252,23 @@ std::string CheckSubcommand(const RawOptions& raw, Options& options) {
       raw.time_limit_option, raw.run_timeout_option, raw.bind_option,  raw.input_option};
   session_only.insert(session_only.end(), raw.export_options.begin(), raw.export_options.end());
   for (CLI::Option* measuring : session_only) {
-    if (measuring->count() > 0) return what + measuring->get_name() + " does not apply";
+    if (measuring->count() > 0) return Usage(what + measuring->get_name() + " does not apply");
   }
   if (raw.long_csv) {
-    return std::string(raw.compare->parsed() ? "compare" : "merge") +
-           " has no --long-csv; use --csv or --json";
+    return Usage(std::string(raw.compare->parsed() ? "compare" : "merge") +
+                 " has no --long-csv; use --csv or --json");
   }
-  return "";
+  return Success();
 }
 
 // The counts, fractions and durations, each within its range.
-std::string ReadNumbers(const RawOptions& raw, Options& options) {
+Status ReadNumbers(const RawOptions& raw, Options& options) {
   MeasurePlan& plan = options.plan;
   if (!raw.runs.empty()) {
     const std::optional<int> value = WholeNumber<int>(raw.runs);
     if (!value || *value < 1 || *value > MAX_RUNS) {
-      return "--runs needs a whole number from 1 to " + std::to_string(MAX_RUNS) + ", not " +
-             Quoted(raw.runs);
+      return Usage("--runs needs a whole number from 1 to " + std::to_string(MAX_RUNS) + ", not " +
+                   Quoted(raw.runs));
     }
     plan.runs = *value;
     plan.runs_given = true;
@@ -284,14 +284,14 @@ std::string ReadNumbers(const RawOptions& raw, Options& options) {
   if (!raw.precision.empty()) {
     plan.precision = ParseFraction(raw.precision);
     if (!plan.precision) {
-      return "--precision needs a percentage such as 2%, not " + Quoted(raw.precision);
+      return Usage("--precision needs a percentage such as 2%, not " + Quoted(raw.precision));
     }
   }
   if (!raw.max_runs.empty()) {
     const std::optional<int> value = WholeNumber<int>(raw.max_runs);
     if (!value || *value < MIN_RUNS_FOR_95 || *value > MAX_RUNS) {
-      return "--max-runs needs a whole number from " + std::to_string(MIN_RUNS_FOR_95) + " to " +
-             std::to_string(MAX_RUNS) + ", not " + Quoted(raw.max_runs);
+      return Usage("--max-runs needs a whole number from " + std::to_string(MIN_RUNS_FOR_95) +
+                   " to " + std::to_string(MAX_RUNS) + ", not " + Quoted(raw.max_runs));
     }
     plan.max_runs = *value;
   }
@@ -301,59 +301,62 @@ std::string ReadNumbers(const RawOptions& raw, Options& options) {
     if (text->empty()) continue;
     *target = ParseDuration(*text);
     if (!*target) {
-      return std::string(name) + " needs a duration such as 90, 90s or 5m, not " + Quoted(*text);
+      return Usage(std::string(name) + " needs a duration such as 90, 90s or 5m, not " +
+                   Quoted(*text));
     }
   }
   if (!raw.processors.empty()) {
     options.processors = WholeNumber<int>(raw.processors);
     if (!options.processors || *options.processors < 1 || *options.processors > 1 << 20) {
-      return "--processors needs a whole number of at least 1, not " + Quoted(raw.processors);
+      return Usage("--processors needs a whole number of at least 1, not " +
+                   Quoted(raw.processors));
     }
   }
   if (!raw.slower.empty()) {
     options.fail_if_slower = ParseFraction(raw.slower);
     if (!options.fail_if_slower) {
-      return "--fail-if-slower needs a percentage such as 5%, not " + Quoted(raw.slower);
+      return Usage("--fail-if-slower needs a percentage such as 5%, not " + Quoted(raw.slower));
     }
   }
-  return "";
+  return Success();
 }
 
 // --bind's comma-separated placements, each known and named once.
-std::string ReadPlacements(const std::string& bind, std::vector<std::string>& placements) {
-  if (bind.empty()) return "";
+Status ReadPlacements(const std::string& bind, std::vector<std::string>& placements) {
+  if (bind.empty()) return Success();
   for (std::size_t start = 0; start <= bind.size();) {
     const std::size_t comma = std::min(bind.find(',', start), bind.size());
     const std::string placement = bind.substr(start, comma - start);
     if (placement != "close" && placement != "spread" && placement != "false") {
-      return "--bind takes close, spread and false, separated by commas, not " + Quoted(bind);
+      return Usage("--bind takes close, spread and false, separated by commas, not " +
+                   Quoted(bind));
     }
     for (const std::string& earlier : placements) {
-      if (earlier == placement) return "--bind names " + placement + " twice";
+      if (earlier == placement) return Usage("--bind names " + placement + " twice");
     }
     placements.push_back(placement);
     start = comma + 1;
   }
-  return "";
+  return Success();
 }
 
 // Values that must not be empty, the chart's file type, and the one output format.
-std::string CheckOutputs(const RawOptions& raw, Options& options) {
-  if (options.input.empty() && raw.input_option->count() > 0) return "--input needs a value";
-  if (options.bench.empty() && raw.bench_option->count() > 0) return "--bench needs a value";
-  if (raw.bind.empty() && raw.bind_option->count() > 0) return "--bind needs a value";
+Status CheckOutputs(const RawOptions& raw, Options& options) {
+  if (options.input.empty() && raw.input_option->count() > 0) return Usage("--input needs a value");
+  if (options.bench.empty() && raw.bench_option->count() > 0) return Usage("--bench needs a value");
+  if (raw.bind.empty() && raw.bind_option->count() > 0) return Usage("--bind needs a value");
   if (!options.plot.empty() && !EndsWith(options.plot, ".svg") && !EndsWith(options.plot, ".png")) {
-    return "--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot);
+    return Usage("--plot needs a file name ending in .svg or .png, not " + Quoted(options.plot));
   }
   for (const CLI::Option* plot : raw.plot_options) {
-    if (plot->count() > 0 && options.plot.empty()) return "--plot needs a value";
+    if (plot->count() > 0 && options.plot.empty()) return Usage("--plot needs a value");
   }
   for (const CLI::Option* html : raw.html_options) {
-    if (html->count() > 0 && options.html.empty()) return "--html needs a value";
+    if (html->count() > 0 && options.html.empty()) return Usage("--html needs a value");
   }
   const bool csv_export = !raw.export_csv.empty() || !raw.export_long_csv.empty();
   if (!options.placements.empty() && (raw.csv || raw.long_csv || csv_export)) {
-    return "--bind prints a table or --json; read the saved placements back for CSV";
+    return Usage("--bind prints a table or --json; read the saved placements back for CSV");
   }
   options.format = raw.csv        ? OutputFormat::kCsv
                    : raw.long_csv ? OutputFormat::kLongCsv
@@ -366,16 +369,17 @@ std::string CheckOutputs(const RawOptions& raw, Options& options) {
       {OutputFormat::kMarkdown, &raw.export_markdown}};
   for (std::size_t i = 0; i < raw.export_options.size(); ++i) {
     if (raw.export_options[i]->count() == 0) continue;
-    if (exports[i].second->empty()) return raw.export_options[i]->get_name() + " needs a value";
+    if (exports[i].second->empty())
+      return Usage(raw.export_options[i]->get_name() + " needs a value");
     for (const Export& earlier : options.exports) {
       if (earlier.path == *exports[i].second) {
-        return raw.export_options[i]->get_name() + " names the file " + Quoted(*exports[i].second) +
-               " that another export writes";
+        return Usage(raw.export_options[i]->get_name() + " names the file " +
+                     Quoted(*exports[i].second) + " that another export writes");
       }
     }
     options.exports.push_back({exports[i].first, *exports[i].second});
   }
-  return "";
+  return Success();
 }
 
 // The edit distance of `a` and `b`, a swap of two neighbours counting as one edit.
@@ -428,7 +432,7 @@ std::string Nearest(const CLI::App& app, const std::string& given) {
 
 }  // namespace
 
-std::string ParseOptions(const std::vector<std::string>& args, Options& options) {
+Status ParseOptions(const std::vector<std::string>& args, Options& options) {
   CLI::App app{
       "Runs the benchmark several times, or reads saved runs, and prints for every team size the "
       "median time and the speedups with " +
@@ -441,13 +445,13 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     app.parse(reversed);
   } catch (const CLI::CallForHelp&) {
     options.help_text = app.help();
-    return "";
+    return Success();
   } catch (const CLI::CallForAllHelp&) {
     options.help_text = app.help("", CLI::AppFormatMode::All);
-    return "";
+    return Success();
   } catch (const CLI::CallForVersion& version) {
     options.help_text = version.what() + std::string("\n");
-    return "";
+    return Success();
   } catch (const CLI::ExtrasError&) {
     // CLI11's own message lists them last first, as it is given the arguments reversed; its list
     // of what remains keeps them in the order given.
@@ -455,17 +459,17 @@ std::string ParseOptions(const std::vector<std::string>& args, Options& options)
     std::vector<std::string> shown;
     for (const std::string& extra : extras) shown.push_back(Quoted(extra));
     const std::string nearest = extras.empty() ? "" : Nearest(app, extras.front());
-    return (extras.size() == 1 ? "unknown argument " : "unknown arguments ") + Joined(shown, " ") +
-           (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+    return Usage((extras.size() == 1 ? "unknown argument " : "unknown arguments ") +
+                 Joined(shown, " ") + (nearest.empty() ? "" : "; did you mean " + nearest + "?"));
   } catch (const CLI::ParseError& error) {
-    return Explained(error);
+    return Usage(Explained(error));
   }
-  for (const std::string& error :
+  for (const Status& checked :
        {CheckSubcommand(raw, options), ReadNumbers(raw, options),
         ReadPlacements(raw.bind, options.placements), CheckOutputs(raw, options)}) {
-    if (!error.empty()) return error;
+    if (!checked) return checked;
   }
-  return "";
+  return Success();
 }
 
 }  // namespace speedup

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/policy.h"
+#include "base/result.h"
 #include "measure/session_loop.h"
 #include "present/reporter.h"
 
@@ -60,15 +61,18 @@ struct Options {
   std::string help_text;  // set when help or the version was asked for; then nothing else is done
 };
 
-// Reads the arguments after the program name into `options`. Returns a one-line message naming
-// what was wrong, or an empty string.
-std::string ParseOptions(const std::vector<std::string>& args, Options& options);
+// A kUsage failure saying what on the command line was wrong.
+inline Failure Usage(std::string message) { return Fail(FailureKind::kUsage, std::move(message)); }
+
+// Reads the arguments after the program name into `options`; a kUsage failure naming what was
+// wrong.
+Status ParseOptions(const std::vector<std::string>& args, Options& options);
 
 // Adds the trace subcommand and its options to `app`, reading into `trace`.
 CLI::App* AddTraceCommand(CLI::App& app, TraceOptions& trace);
 
-// The trace options' own checks, once parsed; a one-line message or an empty string.
-std::string CheckTraceOptions(const TraceOptions& trace, const CLI::App& command);
+// The trace options' own checks, once parsed; a kUsage failure naming what was wrong.
+Status CheckTraceOptions(const TraceOptions& trace, const CLI::App& command);
 
 // "2%" or "0.02" as the fraction 0.02; empty unless strictly between 0 and 1.
 std::optional<double> ParseFraction(const std::string& text);

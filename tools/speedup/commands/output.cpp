@@ -8,12 +8,17 @@
 #include "base/interrupts.h"
 #include "base/io.h"
 #include "base/text.h"
+#include "commands/complain.h"
 
 namespace speedup {
 
 bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_interrupt) {
   if (!despite_interrupt && PendingInterrupt() != 0) return false;
-  bool delivered = WriteOut(text);
+  bool delivered = true;
+  if (Status written = WriteOut(text); !written) {
+    Refuse(written.failure());
+    delivered = false;
+  }
   if (chart != nullptr && !chart->path.empty() && !chart->curves.empty()) {
     const PlotResult plot = WritePlot(*chart);
     if (!plot.message.empty()) Complain(plot.message);
@@ -26,7 +31,10 @@ bool WriteExports(const std::vector<Export>& exports,
                   const std::function<std::string(const Reporter&)>& report) {
   bool written = true;
   for (const Export& file : exports) {
-    written = WriteFileOut(file.path, report(*MakeReporter(file.format))) && written;
+    if (Status out = WriteFileOut(file.path, report(*MakeReporter(file.format))); !out) {
+      Refuse(out.failure());
+      written = false;
+    }
   }
   return written;
 }

@@ -4,6 +4,7 @@
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
+#include "commands/complain.h"
 #include "commands/output.h"
 #include "measure/session_loop.h"
 #include "measure/sysinfo.h"
@@ -78,7 +79,7 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
     const std::string name = PlacementName(session);
     if (!name.empty()) Complain(Printable(name) + ":");
     failed = !NameFailedRuns(session) || failed;
-    if (PassedReports(session).empty()) {
+    if (!HasPassedRun(session)) {
       Complain(session.runs.empty() ? std::string("no figures: no run finished")
                                     : "no figures: none of the " +
                                           std::to_string(session.runs.size()) + " runs passed");
@@ -125,8 +126,8 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
 }
 
 // One session, or one per placement measured interleaved run by run, each with its own look at
-// the machine. Sets `error` when the benchmark cannot be started at all.
-std::vector<Session> MeasureSessions(const Options& options, std::string& error) {
+// the machine. A kBenchmark failure when the benchmark cannot be started at all.
+Result<std::vector<Session>> MeasureSessions(const Options& options) {
   const std::string bench = options.bench.empty() ? DefaultBench() : options.bench;
   std::vector<std::optional<std::string>> placements(options.placements.begin(),
                                                      options.placements.end());
@@ -142,9 +143,11 @@ std::vector<Session> MeasureSessions(const Options& options, std::string& error)
     session.placement = placement;
   }
   ProcessExecutor executor(bench);
-  error = sessions.size() == 1
-              ? MeasureSession(plan, executor, bench, placements.front(), sessions.front())
-              : MeasureInterleaved(plan, executor, bench, sessions);
+  const Status measured =
+      sessions.size() == 1
+          ? MeasureSession(plan, executor, bench, placements.front(), sessions.front())
+          : MeasureInterleaved(plan, executor, bench, sessions);
+  if (!measured) return measured.failure();
   const std::optional<double> load_after = ReadLoadAverage();
   for (Session& session : sessions) session.context.load_after = load_after;
   return sessions;
@@ -154,17 +157,14 @@ std::vector<Session> MeasureSessions(const Options& options, std::string& error)
 
 int SessionCommand(const Options& options) {
   if (!options.input.empty()) {
-    Session session;
-    if (!ReadSessionFile(options.input, options.processors, session)) return 2;
+    Result<SessionFile> file = ReadSessionFile(options.input, options.processors);
+    if (!file) return Refuse(file.failure());
     if (PendingInterrupt() != 0) return 1;
-    return Report(options, {session}, false);
+    return Report(options, {std::move(file->session)}, false);
   }
-  std::string error;
-  const std::vector<Session> sessions = MeasureSessions(options, error);
-  if (!error.empty()) {
-    Complain(error);
-    return 2;
-  }
+  const Result<std::vector<Session>> measured = MeasureSessions(options);
+  if (!measured) return Refuse(measured.failure());
+  const std::vector<Session>& sessions = *measured;
   const int status = Report(options, sessions, true);
   for (const Session& session : sessions) {
     if (!session.interrupted) continue;

@@ -9,6 +9,7 @@
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/commands.h"
+#include "commands/complain.h"
 #include "commands/output.h"
 #include "measure/sysinfo.h"
 #include "measure/trace_loop.h"
@@ -119,7 +120,7 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
   bool saved = true;
   for (const auto& [name, part] : {std::pair{TRACED_SESSION_FILE, &session.traced},
                                    std::pair{UNTRACED_SESSION_FILE, &session.untraced}}) {
-    if (PassedReports(*part).empty()) continue;  // no figures to save beside the runs
+    if (!HasPassedRun(*part)) continue;  // no figures to save beside the runs
     saved = WriteFile(folder + "/" + name, json->SessionReport(*part, Analyse(*part))) && saved;
   }
   const std::string index = TraceFiguresJson(session, figures)
@@ -130,27 +131,40 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
 
 // Reads a trace folder back: the index, both sessions and every raw trace it names.
 bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
-  std::string text;
-  if (!ReadInput(folder + "/" + TRACE_INDEX_FILE, text)) return false;
-  const nlohmann::json index = nlohmann::json::parse(text, nullptr, false);
+  const Result<std::string> text = ReadInput(folder + "/" + TRACE_INDEX_FILE);
+  if (!text) {
+    Refuse(text.failure());
+    return false;
+  }
+  const nlohmann::json index = nlohmann::json::parse(*text, nullptr, false);
   if (index.is_discarded()) {
     Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + " is not valid JSON");
     return false;
   }
-  if (const ReadError error = ReadTraceIndex(index, session)) {
-    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + ": " + error.message);
+  Result<TraceSession> read = ReadTraceIndex(index);
+  if (!read) {
+    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + ": " + read.failure().message);
     return false;
   }
+  session = std::move(read).value();
   if (session.trace_files.size() > static_cast<std::size_t>(MAX_TRACE_RUNS)) {
     Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + " names " +
              std::to_string(session.trace_files.size()) + " traced runs; at most " +
              std::to_string(MAX_TRACE_RUNS) + " are read (each holds its whole trace)");
     return false;
   }
-  if (!ReadSessionFile(folder + "/" + TRACED_SESSION_FILE, std::nullopt, session.traced) ||
-      !ReadSessionFile(folder + "/" + UNTRACED_SESSION_FILE, std::nullopt, session.untraced)) {
+  Result<SessionFile> traced = ReadSessionFile(folder + "/" + TRACED_SESSION_FILE);
+  if (!traced) {
+    Refuse(traced.failure());
     return false;
   }
+  Result<SessionFile> untraced = ReadSessionFile(folder + "/" + UNTRACED_SESSION_FILE);
+  if (!untraced) {
+    Refuse(untraced.failure());
+    return false;
+  }
+  session.traced = std::move(traced->session);
+  session.untraced = std::move(untraced->session);
   if (session.trace_files.size() != session.traced.runs.size()) {
     Complain(Quoted(folder) + ": the index names " + std::to_string(session.trace_files.size()) +
              " traced runs, the session holds " + std::to_string(session.traced.runs.size()));
@@ -159,13 +173,17 @@ bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
   for (std::size_t i = 0; i < session.trace_files.size(); ++i) {
     if (session.trace_files[i].empty()) continue;
     const std::string path = folder + "/" + session.trace_files[i];
-    std::string bytes, error;
-    if (!ReadInput(path, bytes)) return false;
-    session.traces[i] = ReadRunTrace(bytes, error);
-    if (!error.empty()) {
-      Complain(Quoted(path) + ": " + error);
+    const Result<std::string> bytes = ReadInput(path);
+    if (!bytes) {
+      Refuse(bytes.failure());
       return false;
     }
+    Result<RunTrace> trace = ReadRunTrace(*bytes);
+    if (!trace) {
+      Complain(Quoted(path) + ": " + trace.failure().message);
+      return false;
+    }
+    session.traces[i] = std::move(trace).value();
   }
   return true;
 }
@@ -283,9 +301,8 @@ bool MeasureTrace(const Options& options, TraceSession& session) {
   session.traced.context = ReadMachineContext();
   if (options.bench.empty()) AddBuildInfo(session.traced.context);
   ProcessExecutor executor(bench);
-  error = MeasureTraceSession(plan, executor, bench, session);
-  if (!error.empty()) {
-    Complain(error);
+  if (Status measured = MeasureTraceSession(plan, executor, bench, session); !measured) {
+    Refuse(measured.failure());
     return false;
   }
   session.traced.context.load_after = ReadLoadAverage();
@@ -315,7 +332,10 @@ int TraceCommand(const Options& options) {
                       .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
                   "\n"
             : TraceTable(session, figures);
-    failed = !WriteOut(text) || failed;
+    if (Status written = WriteOut(text); !written) {
+      Refuse(written.failure());
+      failed = true;
+    }
     if (!options.plot.empty()) {
       const PlotResult plot =
           DrawChart(options.plot, SplitChartScript(session, figures, ChartFileName(options.plot)));

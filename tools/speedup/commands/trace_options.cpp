@@ -43,20 +43,21 @@ CLI::App* AddTraceCommand(CLI::App& app, TraceOptions& trace) {
   return command;
 }
 
-std::string CheckTraceOptions(const TraceOptions& trace, const CLI::App& command) {
-  if (trace.folder.empty()) return "trace --out needs a folder";
+Status CheckTraceOptions(const TraceOptions& trace, const CLI::App& command) {
+  if (trace.folder.empty()) return Usage("trace --out needs a folder");
   if (trace.team && (*trace.team < 1 || *trace.team > MAX_THREADS)) {
-    return "trace --team needs a team size from 1 to " + std::to_string(MAX_THREADS);
+    return Usage("trace --team needs a team size from 1 to " + std::to_string(MAX_THREADS));
   }
   if (!trace.timeline.empty() && !trace.timeline.ends_with(".svg") &&
       !trace.timeline.ends_with(".png")) {
-    return "--timeline needs a file name ending in .svg or .png, not " + Quoted(trace.timeline);
+    return Usage("--timeline needs a file name ending in .svg or .png, not " +
+                 Quoted(trace.timeline));
   }
   if (!trace.input.empty() && (command.count("--tool") > 0 || command.count("--runtime") > 0 ||
                                command.count("--out") > 0)) {
-    return "trace --input reads a folder back: --tool, --runtime and --out do not apply";
+    return Usage("trace --input reads a folder back: --tool, --runtime and --out do not apply");
   }
-  return "";
+  return Success();
 }
 
 }  // namespace speedup

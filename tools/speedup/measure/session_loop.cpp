@@ -160,16 +160,16 @@ std::optional<double> TimeLeft(const MeasurePlan& plan, Executor& executor, cons
   return SecondsLeft(state.walls, state.most_runs - first + 1, time_left);
 }
 
-// One run into `session`, or the reason it ends; sets state.done when it has. Returns a message
-// when the benchmark cannot be started at all.
-std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::string& bench,
-                    Session& session, LoopState& state) {
+// One run into `session`, or the reason it ends; sets state.done when it has. A kBenchmark
+// failure when the benchmark cannot be started at all.
+Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+               Session& session, LoopState& state) {
   const std::optional<std::string>& placement = session.placement;
   const int run = static_cast<int>(session.runs.size()) + 1;
   if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
     session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
     state.done = true;
-    return "";
+    return Success();
   }
   // After a warm-up, the first measured run is timed by it as any later run is.
   const bool first = run == 1 && session.warmup_runs.empty();
@@ -193,13 +193,16 @@ std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::stri
   if (result.interrupted != 0) {
     session.interrupted = SignalName(result.interrupted);
     state.done = true;
-    return "";
+    return Success();
   }
   if (!result.started) {
     state.done = true;
-    if (run == 1) return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+    if (run == 1) {
+      return Fail(FailureKind::kBenchmark,
+                  "cannot run the benchmark " + Printable(bench) + ": " + result.start_error);
+    }
     session.stopped = StopReason{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
-    return "";
+    return Success();
   }
   std::string display;
   Run kept = KeptRun(result, placement, display);
@@ -227,7 +230,7 @@ std::string RunInto(const MeasurePlan& plan, Executor& executor, const std::stri
   if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
     executor.ShowProgress("after " + name + state.widest, true);
   }
-  return "";
+  return Success();
 }
 
 // The warm-up runs, before the measured ones, into session.warmup_runs; each sets the next one's
@@ -273,8 +276,8 @@ std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::strin
 void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
   if (plan.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= state.most_runs) {
-    const std::vector<RunReport> passed = PassedReports(session);
-    if (passed.empty() || !UnsettledTeams(SessionFigures(session), *plan.precision).empty()) {
+    if (!HasPassedRun(session) ||
+        !UnsettledTeams(SessionFigures(session), *plan.precision).empty()) {
       session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, state.most_runs, ""};
     }
   }
@@ -282,19 +285,18 @@ void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& ses
 
 }  // namespace
 
-std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
-                           const std::optional<std::string>& placement, Session& session) {
+Status MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                      const std::optional<std::string>& placement, Session& session) {
   LoopState state = StartSession(plan, placement, session);
   if (std::string error = WarmUp(plan, executor, bench, session, state); !error.empty()) {
     return error;
   }
   while (!state.done) {
-    const std::string error = RunInto(plan, executor, bench, session, state);
-    if (!error.empty()) return error;
+    if (Status ran = RunInto(plan, executor, bench, session, state); !ran) return ran;
   }
   FinishSession(plan, state, session);
   if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
-  return "";
+  return Success();
 }
 
 std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round) {
@@ -303,8 +305,8 @@ std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round) {
   return order;
 }
 
-std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
-                               const std::string& bench, std::vector<Session>& sessions) {
+Status MeasureInterleaved(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                          std::vector<Session>& sessions) {
   std::vector<LoopState> states;
   for (Session& session : sessions) {
     states.push_back(StartSession(plan, session.placement, session));
@@ -324,8 +326,7 @@ std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
   for (std::size_t round = 0; !all_done(); ++round) {
     for (const std::size_t i : RoundOrder(sessions.size(), round)) {
       if (states[i].done) continue;
-      const std::string error = RunInto(plan, executor, bench, sessions[i], states[i]);
-      if (!error.empty()) return error;
+      if (Status ran = RunInto(plan, executor, bench, sessions[i], states[i]); !ran) return ran;
       if (sessions[i].interrupted) {
         // An interrupt ends every placement: none runs on after the user asked to stop.
         for (LoopState& state : states) state.done = true;
@@ -336,7 +337,7 @@ std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
   }
   for (std::size_t i = 0; i < sessions.size(); ++i) FinishSession(plan, states[i], sessions[i]);
   if (plan.progress == Progress::kTerminal) executor.ShowProgress("", true);
-  return "";
+  return Success();
 }
 
 }  // namespace speedup

@@ -8,6 +8,7 @@
 
 #include "base/policy.h"
 #include "base/process.h"
+#include "base/result.h"
 #include "session/session.h"
 
 // The session loop: runs the benchmark again and again into a session, until the runs asked for
@@ -80,10 +81,10 @@ double RunTimeout(double longest);
 
 // Runs the benchmark through `executor` as `plan` says, under `placement` (an OMP_PROC_BIND
 // value) when given, into `session`. Stops early at the time limit or an interrupt, keeping
-// every finished run. Returns a message when the benchmark cannot be started at all, or an empty
-// string; `bench` names it in that message.
-std::string MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
-                           const std::optional<std::string>& placement, Session& session);
+// every finished run. A kBenchmark failure, naming `bench`, when the benchmark cannot be started
+// at all.
+Status MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                      const std::optional<std::string>& placement, Session& session);
 
 // The order of round `round` (from 0) over `sessions` sessions: 0 1 2, then 1 2 0, 2 0 1, …
 std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round);
@@ -91,8 +92,8 @@ std::vector<std::size_t> RoundOrder(std::size_t sessions, std::size_t round);
 // The sessions (each with its placement and context set) measured run by run in turn, the order
 // rotated each round (RoundOrder), so that a machine that drifts during the study slows every
 // placement alike; each session stops on its own (runs made, settled, the time limit), and an
-// interrupt stops them all. Returns a message when the benchmark cannot be started at all.
-std::string MeasureInterleaved(const MeasurePlan& plan, Executor& executor,
-                               const std::string& bench, std::vector<Session>& sessions);
+// interrupt stops them all. A kBenchmark failure when the benchmark cannot be started at all.
+Status MeasureInterleaved(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+                          std::vector<Session>& sessions);
 
 }  // namespace speedup

@@ -23,7 +23,7 @@ namespace speedup {
 namespace {
 
 std::optional<std::string> FirstLine(const char* path) {
-  const std::optional<std::string> text = ReadWholeFile(path);
+  const Result<std::string> text = ReadWholeFile(path);
   if (!text || text->empty()) return std::nullopt;
   return Trimmed(std::string_view(*text).substr(0, text->find('\n')));
 }

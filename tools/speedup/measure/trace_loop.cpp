@@ -47,25 +47,24 @@ std::string ToolMessage(const std::string& error_output) {
 // The trace at `path`; sets `reason` when there is none, from what the tool said if anything.
 std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& tool_message,
                                     std::string& reason, bool& written) {
-  const std::optional<std::string> bytes = ReadWholeFile(path);
-  written = bytes.has_value();
+  const Result<std::string> bytes = ReadWholeFile(path);
+  written = bytes.ok();
   if (!bytes) {
     reason = tool_message.empty() ? "no trace was written" : "the trace tool: " + tool_message;
     return std::nullopt;
   }
-  std::string error;
-  RunTrace trace = ReadRunTrace(*bytes, error);
-  if (!error.empty()) {
-    reason = "its trace is unusable: " + error;
+  Result<RunTrace> trace = ReadRunTrace(*bytes);
+  if (!trace) {
+    reason = "its trace is unusable: " + trace.failure().message;
     return std::nullopt;
   }
-  return trace;
+  return std::move(trace).value();
 }
 
 // A traced run and its trace, read back from `file` in the plan's folder, into `session`.
-// Returns a message when the runtime never loaded the tool.
-std::string KeepTracedRun(const TracePlan& plan, const ProcessResult& result,
-                          const std::string& file, Run run, TraceSession& session) {
+// Fails when the runtime never loaded the tool.
+Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const std::string& file,
+                     Run run, TraceSession& session) {
   std::string reason;
   const std::string tool_message = ToolMessage(result.error_output);
   bool written = false;
@@ -76,15 +75,17 @@ std::string KeepTracedRun(const TracePlan& plan, const ProcessResult& result,
                                                  [](const auto& t) { return t.has_value(); });
   // No file and no word from the tool: the runtime never loaded it.
   if (!written && first_passed && tool_message.empty()) {
-    return "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
-           " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
-           "was traced";
+    return Fail(
+        FailureKind::kBenchmark,
+        "the OpenMP runtime did not load the trace tool " + Printable(plan.tool) +
+            " (it needs a runtime with the OpenMP tools interface, such as LLVM's): nothing "
+            "was traced");
   }
   session.traced.runs.push_back(std::move(run));
   session.trace_files.push_back(trace ? file : "");
   session.untraced_reasons.push_back(reason);
   session.traces.push_back(std::move(trace));
-  return "";
+  return Success();
 }
 
 // "; about 1 min left" after the pairs whose wall times (both runs') are `walls`.
@@ -95,8 +96,8 @@ std::string PairsLeftText(const std::vector<double>& walls, int pairs_left) {
 
 }  // namespace
 
-std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
-                                TraceSession& session) {
+Status MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
+                           TraceSession& session) {
   session.traced.requested_runs = session.untraced.requested_runs = plan.runs;
   double longest = 0.0;
   std::vector<double> pair_walls;  // each finished pair's two runs, for the time left
@@ -121,16 +122,17 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
       if (result.interrupted != 0) {
         session.traced.interrupted = session.untraced.interrupted = SignalName(result.interrupted);
         finish();
-        return "";
+        return Success();
       }
       if (!result.started) {
         finish();
         if (session.traced.runs.empty() && session.untraced.runs.empty()) {
-          return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+          return Fail(FailureKind::kBenchmark,
+                      "cannot run the benchmark " + Printable(bench) + ": " + result.start_error);
         }
         const StopReason lost{StopReason::Kind::kBenchmarkLost, 0, 0, result.start_error};
         session.traced.stopped = session.untraced.stopped = lost;
-        return "";
+        return Success();
       }
       Run run = RunOfProcess(result, result.output);
       if (run.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
@@ -139,9 +141,8 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
                  (run.report.failure.empty() ? "passed" : "failed");
       if (!traced) {
         session.untraced.runs.push_back(std::move(run));
-      } else if (std::string error = KeepTracedRun(plan, result, file, std::move(run), session);
-                 !error.empty()) {
-        return error;
+      } else if (Status kept = KeepTracedRun(plan, result, file, std::move(run), session); !kept) {
+        return kept;
       }
     }
     pair_walls.push_back(pair_wall);
@@ -152,7 +153,7 @@ std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const
     }
   }
   finish();
-  return "";
+  return Success();
 }
 
 }  // namespace speedup

@@ -20,10 +20,10 @@ struct TracePlan {
 };
 
 // Runs the pairs through `executor` into `session`, each trace written into the plan's folder and
-// read back. Stops early at an interrupt, keeping every finished run. Returns a message, with
+// read back. Stops early at an interrupt, keeping every finished run. A kBenchmark failure, with
 // nothing measured, when the benchmark cannot be started or the first traced run that passed
 // left no trace (a runtime without the tools interface, or one that did not load the tool).
-std::string MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
-                                TraceSession& session);
+Status MeasureTraceSession(const TracePlan& plan, Executor& executor, const std::string& bench,
+                           TraceSession& session);
 
 }  // namespace speedup

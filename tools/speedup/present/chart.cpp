@@ -428,7 +428,7 @@ DrawnChart Draw(const std::string& output_name, const std::string& script, bool 
   }
 
   DrawnChart drawn;
-  const std::optional<std::string> chart = ReadWholeFile(folder.path + "/" + output_name);
+  const Result<std::string> chart = ReadWholeFile(folder.path + "/" + output_name);
   if (chart) drawn.bytes = *chart;
   RemoveFolder(folder.path);
   if (drawn.bytes.empty()) {

@@ -21,41 +21,40 @@ std::optional<bool> LooksLikeJson(std::string_view text) {
 
 }  // namespace
 
-bool ReadSessionFile(const std::string& path, const std::optional<int>& processors,
-                     Session& session, bool* is_json) {
-  std::string text;
-  if (!ReadInput(path, text)) return false;
+Result<SessionFile> ReadSessionFile(const std::string& path, const std::optional<int>& processors) {
+  Result<std::string> text = ReadInput(path);
+  if (!text) return text.failure();
   const std::string name = path == "-" ? "standard input" : Printable(path);
-  const bool json_text = LooksLikeJson(text).value_or(false);
-  if (is_json != nullptr) *is_json = json_text;
-  if (json_text) {
+  SessionFile file;
+  file.is_json = LooksLikeJson(*text).value_or(false);
+  if (file.is_json) {
     if (processors) {
-      Complain("--processors is for saved raw reports; " + name + " records its own");
-      return false;
+      return Fail(FailureKind::kUsage,
+                  "--processors is for saved raw reports; " + name + " records its own");
     }
-    if (const ReadError error = ReadSessionText(text, session)) {
-      if (error.kind == ReadError::Kind::kInterrupted) return false;  // main names it
-      Complain(name + (error.kind == ReadError::Kind::kNotJson ? " is " : ": ") + error.message);
-      return false;
+    Result<Session> session = ReadSessionText(*text);
+    if (!session) {
+      const Failure& failure = session.failure();
+      return Fail(failure.kind,
+                  name + (failure.kind == FailureKind::kNotJson ? " is " : ": ") + failure.message);
     }
-    return true;
+    file.session = std::move(session).value();
+    return file;
   }
-  std::vector<RunReport> reports = ParseReports(text, MAX_INPUT_RUNS);
-  text = std::string();                       // what is left of it lies in the reports
-  if (PendingInterrupt() != 0) return false;  // main names it
-  if (reports.empty()) {
-    Complain("no report found in " + name);
-    return false;
+  std::vector<RunReport> reports = ParseReports(*text, MAX_INPUT_RUNS);
+  text = std::string();  // what is left of it lies in the reports
+  if (const int signal_number = PendingInterrupt(); signal_number != 0) {
+    return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(signal_number));
   }
+  if (reports.empty()) return Fail(FailureKind::kInput, "no report found in " + name);
   if (reports.size() > MAX_INPUT_RUNS) {
-    Complain(name + " holds more than " + std::to_string(MAX_INPUT_RUNS) +
-             " reports, more than any session makes");
-    return false;
+    return Fail(FailureKind::kInput, name + " holds more than " + std::to_string(MAX_INPUT_RUNS) +
+                                         " reports, more than any session makes");
   }
-  session.runs.reserve(reports.size());
-  for (RunReport& report : reports) session.runs.push_back({std::move(report), {}, {}});
-  session.context.processors = processors;
-  return true;
+  file.session.runs.reserve(reports.size());
+  for (RunReport& report : reports) file.session.runs.push_back({std::move(report), {}, {}});
+  file.session.context.processors = processors;
+  return file;
 }
 
 namespace {
@@ -82,8 +81,7 @@ std::optional<NodeProblem> ProblemOf(const Session& session, bool merged) {
 
 }  // namespace
 
-NodeInput ReadNode(const std::string& file, const std::optional<std::string>& text,
-                   std::string& refusal) {
+Result<NodeInput> ReadNode(const std::string& file, const Result<std::string>& text) {
   NodeInput node;
   node.file = file;
   node.node = file;
@@ -97,20 +95,20 @@ NodeInput ReadNode(const std::string& file, const std::optional<std::string>& te
     node.problem = {Kind::kEmpty, "", 0};
     return node;
   }
-  if (!*json_text) {
-    refusal = Printable(file) + " is not a session JSON";
-    return node;
-  }
-  if (const ReadError error = ReadSessionText(*text, node.session)) {
-    if (error.kind == ReadError::Kind::kNotJson) {
+  if (!*json_text) return Fail(FailureKind::kInput, Printable(file) + " is not a session JSON");
+  Result<Session> session = ReadSessionText(*text);
+  if (!session) {
+    const Failure& failure = session.failure();
+    if (failure.kind == FailureKind::kNotJson) {
       node.problem = {Kind::kCutOff, "", 0};
-    } else if (error.kind == ReadError::Kind::kMalformed) {
-      node.problem = {Kind::kMalformed, error.message, 0};
+    } else if (failure.kind == FailureKind::kMalformed) {
+      node.problem = {Kind::kMalformed, failure.message, 0};
     } else {
-      refusal = Printable(file) + ": " + error.message;
+      return Fail(failure.kind, Printable(file) + ": " + failure.message);
     }
     return node;
   }
+  node.session = std::move(session).value();
   const Context& context = node.session.context;
   if (context.slurm_node) {
     node.node = *context.slurm_node;
@@ -118,7 +116,7 @@ NodeInput ReadNode(const std::string& file, const std::optional<std::string>& te
     node.node = *context.host;
   }
   node.job = context.slurm_job_id;
-  node.merged = !PassedReports(node.session).empty();
+  node.merged = HasPassedRun(node.session);
   node.problem = ProblemOf(node.session, node.merged);
   // A node with no passed run is named by its problem alone: its runs are let go at once, so a
   // fleet of failed sessions holds none of them.

@@ -3,16 +3,24 @@
 #include <optional>
 #include <string>
 
+#include "base/result.h"
 #include "session/session.h"
 
 // Sessions read from files: a session JSON or saved raw reports, and a fleet's node files.
 namespace speedup {
 
+// A session read from a file, and whether the file was a session JSON or saved raw reports.
+struct SessionFile {
+  Session session;
+  bool is_json = false;
+};
+
 // A session from `path` ("-": standard input): a session JSON, or saved raw reports whose
-// processor count is `processors` (empty: not recorded); `is_json` tells which it was. False,
-// with a message naming the file.
-bool ReadSessionFile(const std::string& path, const std::optional<int>& processors,
-                     Session& session, bool* is_json = nullptr);
+// processor count is `processors` (empty: not recorded). A failure naming the file: kUsage when
+// `processors` is given for a session JSON, else as ReadInput and ReadSessionText fail, or kInput
+// when no report is found.
+Result<SessionFile> ReadSessionFile(const std::string& path,
+                                    const std::optional<int>& processors = std::nullopt);
 
 // Why a node's session is missing or incomplete.
 struct NodeProblem {
@@ -41,10 +49,10 @@ struct NodeInput {
   bool merged = false;  // its finished runs count in the fleet: some run passed
 };
 
-// The node read from `file`, whose `text` is empty when it could not be read. A session that
-// failed, was cut short or left nothing is a node with its problem; `refusal` is set instead
-// when the file is not a session JSON of this format version at all.
-NodeInput ReadNode(const std::string& file, const std::optional<std::string>& text,
-                   std::string& refusal);
+// The node read from `file`, whose `text` failed when it could not be read. A session that
+// failed, was cut short or left nothing is a node with its problem, which is data, not a
+// failure; the read fails (kInput, naming the file) when the file is not a session JSON of this
+// format version at all, or kInterrupted.
+Result<NodeInput> ReadNode(const std::string& file, const Result<std::string>& text);
 
 }  // namespace speedup

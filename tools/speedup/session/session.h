@@ -55,7 +55,10 @@ struct Session {
   std::optional<StopReason> stopped;       // why the session ended before its requested runs
 };
 
-// The reports of the runs that passed, in order.
+// Whether any run of the session passed.
+bool HasPassedRun(const Session& session);
+
+// Copies of the reports of the runs that passed, in order: what the figures are computed from.
 std::vector<RunReport> PassedReports(const Session& session);
 
 }  // namespace speedup

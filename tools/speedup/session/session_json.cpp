@@ -49,56 +49,6 @@ double Seconds(const nlohmann::json& value, const std::string& where) {
 
 }  // namespace
 
-bool SetByUser(const StopReason& reason) {
-  return reason.kind == StopReason::Kind::kTimeLimit || reason.kind == StopReason::Kind::kMaxRuns;
-}
-
-std::string StopText(const StopReason& reason) {
-  switch (reason.kind) {
-    case StopReason::Kind::kTimeLimit: {
-      char text[64];
-      std::snprintf(text, sizeof text, "--time-limit %g s reached", reason.seconds);
-      return text;
-    }
-    case StopReason::Kind::kMaxRuns:
-      return "--max-runs " + std::to_string(reason.runs) + " reached";
-    case StopReason::Kind::kBenchmarkLost:
-      return "the benchmark could not be started again: " + reason.detail;
-    case StopReason::Kind::kOther:
-      break;
-  }
-  return reason.detail;
-}
-
-StopReason StopFromText(const std::string& text) {
-  StopReason reason;
-  reason.detail = text;
-  double seconds = 0;
-  int runs = 0;
-  int end = 0;
-  const std::string lost = "the benchmark could not be started again: ";
-  if (std::sscanf(text.c_str(), "--time-limit %lg s reached%n", &seconds, &end) == 1 &&
-      end == static_cast<int>(text.size())) {
-    reason = {StopReason::Kind::kTimeLimit, seconds, 0, ""};
-  } else if (std::sscanf(text.c_str(), "--max-runs %d reached%n", &runs, &end) == 1 &&
-             end == static_cast<int>(text.size())) {
-    reason = {StopReason::Kind::kMaxRuns, 0, runs, ""};
-  } else if (text.starts_with(lost)) {
-    reason = {StopReason::Kind::kBenchmarkLost, 0, 0, text.substr(lost.size())};
-  }
-  // Only a reason that reads back as it was written is taken for one of the known kinds.
-  if (StopText(reason) != text) reason = {StopReason::Kind::kOther, 0, 0, text};
-  return reason;
-}
-
-std::vector<RunReport> PassedReports(const Session& session) {
-  std::vector<RunReport> passed;
-  for (const Run& run : session.runs) {
-    if (run.report.failure.empty()) passed.push_back(run.report);
-  }
-  return passed;
-}
-
 nlohmann::ordered_json SessionRecord(const Session& session) {
   nlohmann::ordered_json json;
   json["format"] = FORMAT_NAME;
@@ -134,20 +84,20 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
 
 namespace {
 
-using Kind = ReadError::Kind;
+constexpr FailureKind MALFORMED = FailureKind::kMalformed;
 
-// Run `index` (from 0) of a session file, a warm-up run's where `warmup`; throws on a missing,
-// mistyped or impossible value.
-ReadError ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool warmup = false) {
+// Run `index` (from 0) of a session file, a warm-up run's where `warmup`; a kMalformed failure
+// on a missing, mistyped or impossible value.
+Status ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool warmup = false) {
   const std::string where = (warmup ? "warm-up run " : "run ") + std::to_string(index + 1);
   try {
-    if (!entry.is_object()) return {Kind::kMalformed, where + " is not an object"};
+    if (!entry.is_object()) return Fail(MALFORMED, where + " is not an object");
     run.report.serial_seconds = Seconds(entry.at("serial_s"), where + "'s serial time");
     const nlohmann::json& parallel = entry.at("parallel_s");
     if (!parallel.is_array() || parallel.size() != MAX_THREADS) {
-      return {Kind::kMalformed, where + " has " +
-                                    std::to_string(parallel.is_array() ? parallel.size() : 0) +
-                                    " team sizes, not " + std::to_string(MAX_THREADS)};
+      return Fail(MALFORMED, where + " has " +
+                                 std::to_string(parallel.is_array() ? parallel.size() : 0) +
+                                 " team sizes, not " + std::to_string(MAX_THREADS));
     }
     for (int t = 0; t < MAX_THREADS; ++t) {
       run.report.parallel_seconds[t] =
@@ -156,16 +106,16 @@ ReadError ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool
     const nlohmann::json& failure = entry.at("failure");
     if (!failure.is_null()) {
       run.report.failure = failure.get<std::string>();
-      if (run.report.failure.empty()) return {Kind::kMalformed, where + " has an empty failure"};
+      if (run.report.failure.empty()) return Fail(MALFORMED, where + " has an empty failure");
     }
     ReadOptional(entry, "cpu_s", run.cpu_seconds);
     ReadOptional(entry, "wall_s", run.wall_seconds);
   } catch (const nlohmann::json::exception& error) {
-    return {Kind::kMalformed, std::string("malformed session: ") + error.what()};
+    return Fail(MALFORMED, std::string("malformed session: ") + error.what());
   } catch (const std::invalid_argument& error) {
-    return {Kind::kMalformed, error.what()};
+    return Fail(MALFORMED, error.what());
   }
-  return {};
+  return Success();
 }
 
 // Thrown from the parser's callback to end the parse at once.
@@ -176,18 +126,19 @@ std::string TooManyRuns() {
 }
 
 // The session of `json`, whose runs are `runs` when given (read as they were parsed, the first
-// error among them `runs_error`) and else its own "runs".
-ReadError ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
-                          const ReadError& runs_error, Session& session) {
+// failure among them `runs_failure`) and else its own "runs".
+Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
+                                const std::optional<Failure>& runs_failure) {
   const auto format = json.is_object() ? json.find("format") : json.end();
   if (format == json.end() || *format != FORMAT_NAME)
-    return {Kind::kNotASession, "not a matbench-speedup session JSON"};
+    return Fail(FailureKind::kInput, "not a matbench-speedup session JSON");
   const auto version = json.find("format_version");
   if (version == json.end() || !version->is_number_integer())
-    return {Kind::kNotASession, "no format version"};
+    return Fail(FailureKind::kInput, "no format version");
   if (*version != SESSION_FORMAT_VERSION) {
-    return {Kind::kVersion, "format version " + version->dump() + ", but this tool reads version " +
-                                std::to_string(SESSION_FORMAT_VERSION)};
+    return Fail(FailureKind::kInput, "format version " + version->dump() +
+                                         ", but this tool reads version " +
+                                         std::to_string(SESSION_FORMAT_VERSION));
   }
   Session read;
   try {
@@ -196,8 +147,8 @@ ReadError ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
     ReadOptional(how, "precision", read.precision);
     // As --precision takes it: a fraction above 0 and below 1.
     if (read.precision && !(*read.precision > 0.0 && *read.precision < 1.0)) {
-      return {Kind::kMalformed, "precision " + NumberText(*read.precision) +
-                                    " is not a fraction above 0 and below 1"};
+      return Fail(MALFORMED, "precision " + NumberText(*read.precision) +
+                                 " is not a fraction above 0 and below 1");
     }
     ReadOptional(how, "placement", read.placement);
     ReadOptional(how, "placement_honoured", read.placement_honoured);
@@ -207,50 +158,45 @@ ReadError ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
     if (stopped) read.stopped = StopFromText(*stopped);
     read.context = json.at("context").get<Context>();
     const nlohmann::json& listed = json.at("runs");
-    if (!listed.is_array()) return {Kind::kMalformed, "\"runs\" is not a list"};
+    if (!listed.is_array()) return Fail(MALFORMED, "\"runs\" is not a list");
     if (runs == nullptr) {
-      if (listed.size() > MAX_INPUT_RUNS) return {Kind::kMalformed, TooManyRuns()};
+      if (listed.size() > MAX_INPUT_RUNS) return Fail(MALFORMED, TooManyRuns());
       for (std::size_t i = 0; i < listed.size(); ++i) {
         Run run;
-        if (const ReadError error = ReadRun(listed[i], i, run)) return error;
+        if (Status done = ReadRun(listed[i], i, run); !done) return done.failure();
         read.runs.push_back(std::move(run));
       }
-    } else if (runs_error) {
-      return runs_error;
+    } else if (runs_failure) {
+      return *runs_failure;
     }
     // Files written before --warmup hold none.
     if (const auto warmups = json.find("warmup_runs"); warmups != json.end()) {
-      if (!warmups->is_array()) return {Kind::kMalformed, "\"warmup_runs\" is not a list"};
-      if (warmups->size() > MAX_INPUT_RUNS) return {Kind::kMalformed, TooManyRuns()};
+      if (!warmups->is_array()) return Fail(MALFORMED, "\"warmup_runs\" is not a list");
+      if (warmups->size() > MAX_INPUT_RUNS) return Fail(MALFORMED, TooManyRuns());
       for (std::size_t i = 0; i < warmups->size(); ++i) {
         Run run;
-        if (const ReadError error = ReadRun((*warmups)[i], i, run, true)) return error;
+        if (Status done = ReadRun((*warmups)[i], i, run, true); !done) return done.failure();
         read.warmup_runs.push_back(std::move(run));
       }
     }
   } catch (const nlohmann::json::exception& error) {
-    return {Kind::kMalformed, std::string("malformed session: ") + error.what()};
+    return Fail(MALFORMED, std::string("malformed session: ") + error.what());
   } catch (const std::invalid_argument& error) {
-    return {Kind::kMalformed, error.what()};
+    return Fail(MALFORMED, error.what());
   }
   if (runs != nullptr) read.runs = std::move(*runs);
-  if (read.runs.empty()) return {Kind::kMalformed, "the session holds no runs"};
-  session = std::move(read);
-  return {};
+  if (read.runs.empty()) return Fail(MALFORMED, "the session holds no runs");
+  return read;
 }
 
 }  // namespace
 
-ReadError ReadSession(const nlohmann::json& json, Session& session) {
-  return ReadSessionFrom(json, nullptr, {}, session);
-}
-
-ReadError ReadSessionText(std::string_view text, Session& session) {
+Result<Session> ReadSessionText(std::string_view text) {
   // Each element of the top-level "runs" list becomes a Run as soon as it is parsed and is then
   // dropped from the document; a later "runs" key starts the list afresh, as the document's
   // own last value would.
   std::vector<Run> runs;
-  ReadError runs_error;
+  std::optional<Failure> runs_failure;
   std::string key;        // the top-level key being read
   bool in_runs = false;   // inside the top-level "runs" list
   std::size_t index = 0;  // of the next run in it
@@ -263,18 +209,22 @@ ReadError ReadSessionText(std::string_view text, Session& session) {
     } else if (depth == 1 && event == Event::array_start && key == "runs") {
       in_runs = true;
       runs.clear();
-      runs_error = {};
+      runs_failure.reset();
       index = 0;
     } else if (depth == 1 && (event == Event::array_end || event == Event::object_end)) {
       in_runs = false;
     } else if (in_runs && depth == 2 &&
                (event == Event::object_end || event == Event::array_end || event == Event::value)) {
       if (PendingInterrupt() != 0) throw Interrupted();
-      if (!runs_error) {
+      if (!runs_failure) {
         Run run;
-        runs_error = index >= MAX_INPUT_RUNS ? ReadError{Kind::kMalformed, TooManyRuns()}
-                                             : ReadRun(parsed, index, run);
-        if (!runs_error) runs.push_back(std::move(run));
+        Status done =
+            index >= MAX_INPUT_RUNS ? Fail(MALFORMED, TooManyRuns()) : ReadRun(parsed, index, run);
+        if (done) {
+          runs.push_back(std::move(run));
+        } else {
+          runs_failure = done.failure();
+        }
       }
       ++index;
       return false;
@@ -285,23 +235,22 @@ ReadError ReadSessionText(std::string_view text, Session& session) {
   try {
     json = nlohmann::json::parse(text.begin(), text.end(), take_runs);
   } catch (const Interrupted&) {
-    return {Kind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt())};
+    return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
   } catch (const nlohmann::json::out_of_range& error) {
     // nlohmann names the number: "number overflow parsing '1e400'".
     const std::string what = error.what();
     const std::size_t quote = what.find('\'');
     const std::string number =
         quote == what.npos ? "" : what.substr(quote + 1, what.rfind('\'') - quote - 1);
-    return {Kind::kMalformed,
-            "a number out of range" +
-                (number.empty() ? "" : ": " + Excerpt(number, QUOTED_LINE_BYTES))};
+    return Fail(MALFORMED, "a number out of range" +
+                               (number.empty() ? "" : ": " + Excerpt(number, QUOTED_LINE_BYTES)));
   } catch (const nlohmann::json::exception&) {
-    return {Kind::kNotJson, "not valid JSON (truncated?)"};
+    return Fail(FailureKind::kNotJson, "not valid JSON (truncated?)");
   }
   if (!json.is_object() || json.find("runs") == json.end() || !json.at("runs").is_array()) {
-    return ReadSessionFrom(json, nullptr, {}, session);
+    return ReadSessionFrom(json, nullptr, std::nullopt);
   }
-  return ReadSessionFrom(json, &runs, runs_error, session);
+  return ReadSessionFrom(json, &runs, runs_failure);
 }
 
 }  // namespace speedup

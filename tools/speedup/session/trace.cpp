@@ -176,11 +176,12 @@ void Attach(RegionTrace& region, const Beside& beside) {
 
 }  // namespace
 
-RunTrace ReadRunTrace(std::string_view bytes, std::string& error) {
+Result<RunTrace> ReadRunTrace(std::string_view bytes) {
   RunTrace run;
   format::Trace trace;
-  error = format::ParseTrace(bytes, &trace);
-  if (!error.empty()) return run;
+  if (std::string error = format::ParseTrace(bytes, &trace); !error.empty()) {
+    return Fail(FailureKind::kMalformed, std::move(error));
+  }
   const format::FileHeader& header = trace.header;
   run.runtime = format::RuntimeName(header);
   run.runtime_library = format::RuntimeLibrary(header);
@@ -195,23 +196,22 @@ RunTrace ReadRunTrace(std::string_view bytes, std::string& error) {
   for (const format::ThreadTrace& thread : trace.threads) {
     run.lost_events += thread.header.lost_events;
     run.events += thread.events.size();
-    if (const std::string order = OutOfOrder(thread); !order.empty()) {
-      error = order;
-      return {};
+    if (std::string order = OutOfOrder(thread); !order.empty()) {
+      return Fail(FailureKind::kMalformed, std::move(order));
     }
     for (const format::Event& event : thread.events) {
       if (FileToolEvent(event, thread.header.slot, run, beside)) continue;
       if (!File(event, thread.header.slot, regions)) {
-        error = "an event of thread " + std::to_string(thread.header.slot) + " (kind " +
-                std::to_string(event.kind) + ") lies outside the regions it belongs to";
-        return {};
+        return Fail(FailureKind::kMalformed,
+                    "an event of thread " + std::to_string(thread.header.slot) + " (kind " +
+                        std::to_string(event.kind) + ") lies outside the regions it belongs to");
       }
     }
   }
   for (auto& [number, region] : regions) {
     if (region.begin_ns == 0 || region.end_ns < region.begin_ns) {
-      error = "region " + std::to_string(number) + " has no whole begin and end" + LostWords(trace);
-      return {};
+      return Fail(FailureKind::kMalformed, "region " + std::to_string(number) +
+                                               " has no whole begin and end" + LostWords(trace));
     }
     Attach(region, beside);
     std::sort(region.threads.begin(), region.threads.end(),

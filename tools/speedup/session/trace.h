@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
+
 // One traced run of the benchmark, as the OpenMP trace tool saw it, grouped by parallel region
 // and thread. Times are nanoseconds of the monotonic clock, as the tool read them.
 namespace speedup {
@@ -88,9 +90,9 @@ struct RunTrace {
   bool operator==(const RunTrace&) const = default;
 };
 
-// The trace in `bytes`, a whole file of the trace tool's format; an empty `error` when it is
-// whole, else what is wrong (truncated, foreign, a later version, events out of place).
-RunTrace ReadRunTrace(std::string_view bytes, std::string& error);
+// The trace in `bytes`, a whole file of the trace tool's format; a kMalformed failure saying
+// what is wrong (truncated, foreign, a later version, events out of place).
+Result<RunTrace> ReadRunTrace(std::string_view bytes);
 
 // The runtime in words for a figure's caption: its library's file name when known (it names the
 // release, e.g. "libomp.so.5 of /usr/lib/llvm-19"), and the version it reported.

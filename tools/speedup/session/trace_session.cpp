@@ -32,19 +32,19 @@ nlohmann::ordered_json TraceIndexRecord(const TraceSession& session) {
           {"runs", runs}};
 }
 
-ReadError ReadTraceIndex(const nlohmann::json& json, TraceSession& session) {
-  using Kind = ReadError::Kind;
+Result<TraceSession> ReadTraceIndex(const nlohmann::json& json) {
   const auto format = json.is_object() ? json.find("format") : json.end();
   if (format == json.end() || *format != TRACE_FORMAT_NAME) {
-    return {Kind::kNotASession, "not a matbench-speedup trace index"};
+    return Fail(FailureKind::kInput, "not a matbench-speedup trace index");
   }
   const auto version = json.find("format_version");
   if (version == json.end() || !version->is_number_integer()) {
-    return {Kind::kNotASession, "no format version"};
+    return Fail(FailureKind::kInput, "no format version");
   }
   if (*version != TRACE_FORMAT_VERSION) {
-    return {Kind::kVersion, "format version " + version->dump() + ", but this tool reads version " +
-                                std::to_string(TRACE_FORMAT_VERSION)};
+    return Fail(FailureKind::kInput, "format version " + version->dump() +
+                                         ", but this tool reads version " +
+                                         std::to_string(TRACE_FORMAT_VERSION));
   }
   TraceSession read;
   try {
@@ -55,23 +55,19 @@ ReadError ReadTraceIndex(const nlohmann::json& json, TraceSession& session) {
       const std::string file = trace.is_null() ? "" : trace.get<std::string>();
       // A file name, never a path: the index cannot point outside its folder.
       if (file.find('/') != std::string::npos || file == "." || file == "..") {
-        return {Kind::kMalformed, "a trace file name holds a path: " + file};
+        return Fail(FailureKind::kMalformed, "a trace file name holds a path: " + file);
       }
       if (file.empty() && untraced.is_null()) {
-        return {Kind::kMalformed, "a run has neither a trace nor a reason for none"};
+        return Fail(FailureKind::kMalformed, "a run has neither a trace nor a reason for none");
       }
       read.trace_files.push_back(file);
       read.untraced_reasons.push_back(untraced.is_null() ? "" : untraced.get<std::string>());
     }
   } catch (const nlohmann::json::exception& error) {
-    return {Kind::kMalformed, std::string("malformed trace index: ") + error.what()};
+    return Fail(FailureKind::kMalformed, std::string("malformed trace index: ") + error.what());
   }
   read.traces.resize(read.trace_files.size());
-  session.runtime = read.runtime;
-  session.trace_files = read.trace_files;
-  session.untraced_reasons = read.untraced_reasons;
-  session.traces = read.traces;
-  return {};
+  return read;
 }
 
 }  // namespace speedup

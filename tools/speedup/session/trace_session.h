@@ -40,8 +40,9 @@ std::string TraceFileName(int run);
 // The index: format, version, runtime, the two session files and each run's trace or reason.
 nlohmann::ordered_json TraceIndexRecord(const TraceSession& session);
 
-// Reads the index into `session`: its runtime, trace file names and reasons; the sessions and
-// the traces themselves are read by the caller. `session` is left alone on an error.
-ReadError ReadTraceIndex(const nlohmann::json& json, TraceSession& session);
+// The index's runtime, trace file names and reasons, with room for each trace; the sessions and
+// the traces themselves are read by the caller. Fails with kInput for another format or version,
+// kMalformed for a missing or impossible value.
+Result<TraceSession> ReadTraceIndex(const nlohmann::json& json);
 
 }  // namespace speedup

@@ -136,7 +136,7 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
   figures.prepared_ms = MedianOf(setups.prepared);
   figures.made_on_begin_ms = MedianOf(setups.made);
   figures.sampling_ms = MedianOf(setups.sampling);
-  if (!PassedReports(session.traced).empty() && !PassedReports(session.untraced).empty()) {
+  if (HasPassedRun(session.traced) && HasPassedRun(session.untraced)) {
     figures.overhead = CompareSessions(session.untraced, session.traced);
   }
   return figures;

@@ -1,0 +1,63 @@
+#include "session/session.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace speedup {
+
+bool SetByUser(const StopReason& reason) {
+  return reason.kind == StopReason::Kind::kTimeLimit || reason.kind == StopReason::Kind::kMaxRuns;
+}
+
+std::string StopText(const StopReason& reason) {
+  switch (reason.kind) {
+    case StopReason::Kind::kTimeLimit: {
+      char text[64];
+      std::snprintf(text, sizeof text, "--time-limit %g s reached", reason.seconds);
+      return text;
+    }
+    case StopReason::Kind::kMaxRuns:
+      return "--max-runs " + std::to_string(reason.runs) + " reached";
+    case StopReason::Kind::kBenchmarkLost:
+      return "the benchmark could not be started again: " + reason.detail;
+    case StopReason::Kind::kOther:
+      break;
+  }
+  return reason.detail;
+}
+
+StopReason StopFromText(const std::string& text) {
+  StopReason reason;
+  reason.detail = text;
+  double seconds = 0;
+  int runs = 0;
+  int end = 0;
+  const std::string lost = "the benchmark could not be started again: ";
+  if (std::sscanf(text.c_str(), "--time-limit %lg s reached%n", &seconds, &end) == 1 &&
+      end == static_cast<int>(text.size())) {
+    reason = {StopReason::Kind::kTimeLimit, seconds, 0, ""};
+  } else if (std::sscanf(text.c_str(), "--max-runs %d reached%n", &runs, &end) == 1 &&
+             end == static_cast<int>(text.size())) {
+    reason = {StopReason::Kind::kMaxRuns, 0, runs, ""};
+  } else if (text.starts_with(lost)) {
+    reason = {StopReason::Kind::kBenchmarkLost, 0, 0, text.substr(lost.size())};
+  }
+  // Only a reason that reads back as it was written is taken for one of the known kinds.
+  if (StopText(reason) != text) reason = {StopReason::Kind::kOther, 0, 0, text};
+  return reason;
+}
+
+bool HasPassedRun(const Session& session) {
+  return std::any_of(session.runs.begin(), session.runs.end(),
+                     [](const Run& run) { return run.report.failure.empty(); });
+}
+
+std::vector<RunReport> PassedReports(const Session& session) {
+  std::vector<RunReport> passed;
+  for (const Run& run : session.runs) {
+    if (run.report.failure.empty()) passed.push_back(run.report);
+  }
+  return passed;
+}
+
+}  // namespace speedup
