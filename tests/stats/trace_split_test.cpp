@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <numeric>
+#include <optional>
+
+#include "stats/trace_figures.h"
 
 namespace speedup {
 namespace {
@@ -275,7 +278,8 @@ TEST(TraceSplitTest, RegionWithNoThreadSeenIsAllJoinRatherThanLost) {
   const RegionSplit split = SplitRegion(Region({}, 40));
   EXPECT_EQ(split.threads, 0u);
   EXPECT_NEAR(split.join, 0.040, 1e-12);
-  EXPECT_EQ(SplitRun(RunTrace{}).size(), 0u);
+  // A run without regions splits no team, rather than a team of nothing.
+  for (const std::optional<RegionSplit>& team : SplitsByTeam(RunTrace{})) EXPECT_FALSE(team);
 }
 
 }  // namespace

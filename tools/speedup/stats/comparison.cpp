@@ -63,12 +63,6 @@ ClockMargin TimeMargin(double least) {
   return margin;
 }
 
-ClockMargin RatioMargin(double least_numerator, double least_denominator) {
-  const ClockMargin n = TimeMargin(least_numerator);
-  const ClockMargin d = TimeMargin(least_denominator);
-  return {n.below + d.above, n.above + d.below};
-}
-
 void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate) {
   row.ratio_low *= std::exp(-(candidate.below + base.above));
   row.ratio_high *= std::exp(candidate.above + base.below);

@@ -54,9 +54,6 @@ struct ClockMargin {
 // can hide the whole time.
 ClockMargin TimeMargin(double least);
 
-// For per-run ratios of readings whose least numerator and denominator are given.
-ClockMargin RatioMargin(double least_numerator, double least_denominator);
-
 // Widens a row's ratio interval by what the clock can hide on each side: NEW's true values may
 // lie lower and BASE's higher, and the other way round.
 void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate);

@@ -166,13 +166,6 @@ RegionSplit SplitRegion(const RegionTrace& region, std::optional<double> row_sec
   return split;
 }
 
-std::vector<RegionSplit> SplitRun(const RunTrace& run) {
-  const std::optional<double> row_seconds = RowSeconds(run);
-  std::vector<RegionSplit> splits;
-  for (const RegionTrace& region : run.regions) splits.push_back(SplitRegion(region, row_seconds));
-  return splits;
-}
-
 ClippedWaits ClipWaits(const RegionTrace& region, const ThreadInRegion& thread) {
   ClippedWaits clipped;
   for (const BarrierWait& wait : thread.waits) {

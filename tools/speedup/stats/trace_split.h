@@ -62,9 +62,6 @@ std::optional<double> ClaimCost(const RegionTrace& region, double row_seconds);
 RegionSplit SplitRegion(const RegionTrace& region,
                         std::optional<double> row_seconds = std::nullopt);
 
-// The split of every region of a run, in order, with the run's own RowSeconds.
-std::vector<RegionSplit> SplitRun(const RunTrace& run);
-
 // A thread's barrier waits cut to its region, and what lay past the region's end: the time
 // between regions, when the thread waits for the next one (idle, not a barrier wait).
 struct ClippedWaits {
