@@ -153,5 +153,53 @@ TEST(FiguresTest, IntervalsStandForTheTrueTimesWithinATick) {
   }
 }
 
+// --precision stops on PrecisionFigures alone: a session must settle, and name its widest
+// interval, exactly as its full figures would say. Catches the two drifting apart (a ratio taken
+// the other way, a team left out, a failed run counted).
+TEST(FiguresTest, PrecisionFiguresAgreeWithTheFullFiguresOnEveryTeam) {
+  const struct {
+    const char* name;
+    Session session;
+  } cases[] = {
+      {"one run", SessionBuilder().Processors(2).TimedRuns(1, 1.0).Build()},
+      {"steady runs", SessionBuilder().Processors(2).TimedRuns(12, 1.0).Build()},
+      {"noisy runs with a failure", SessionBuilder()
+                                        .Processors(4)
+                                        .Runs(15,
+                                              [](int run) {
+                                                return ReportWith(
+                                                    0.06 + run % 4 * 0.004, [run](int t) {
+                                                      return 0.06 / t + (run * 7 % 5) * 0.001;
+                                                    });
+                                              })
+                                        .FailedRun("line 3: malformed line")
+                                        .Build()},
+      {"a zero time", SessionBuilder()
+                          .Processors(2)
+                          .TimedRuns(6, 1.0)
+                          .Run(ReportWith(0.06, [](int t) { return t == 3 ? 0.0 : 0.03; }))
+                          .Build()},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Figures full = SessionFigures(c.session);
+    const Figures quick = PrecisionFigures(c.session);
+    EXPECT_EQ(quick.runs, full.runs);
+    ASSERT_EQ(quick.teams.size(), full.teams.size());
+    for (std::size_t i = 0; i < full.teams.size(); ++i) {
+      const Estimate& a = quick.teams[i].speedup_vs_serial;
+      const Estimate& b = full.teams[i].speedup_vs_serial;
+      EXPECT_EQ(quick.teams[i].threads, full.teams[i].threads);
+      EXPECT_EQ(a.median, b.median) << "team " << i + 1;
+      EXPECT_EQ(a.low, b.low) << "team " << i + 1;
+      EXPECT_EQ(a.high, b.high) << "team " << i + 1;
+    }
+    EXPECT_EQ(WidestSpeedupInterval(quick), WidestSpeedupInterval(full));
+    for (const double precision : {0.001, 0.05, 0.5}) {
+      EXPECT_EQ(UnsettledTeams(quick, precision), UnsettledTeams(full, precision)) << precision;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace speedup

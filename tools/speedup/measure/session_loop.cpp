@@ -52,10 +52,11 @@ Run KeptRun(const ProcessResult& result, const std::optional<std::string>& place
 // Whether a --precision session has settled; sets `widest` for the progress line.
 bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
              std::string& widest) {
-  if (!plan.precision || static_cast<int>(PassedReports(session).size()) < fewest_runs) {
-    return false;
-  }
-  const Figures figures = SessionFigures(session);
+  if (!plan.precision) return false;
+  const auto passed = std::count_if(session.runs.begin(), session.runs.end(),
+                                    [](const Run& run) { return run.report.failure.empty(); });
+  if (passed < fewest_runs) return false;
+  const Figures figures = PrecisionFigures(session);
   if (UnsettledTeams(figures, *plan.precision).empty()) return true;
   if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
     widest = "; widest interval ±" + PercentText(*half_width);
@@ -277,7 +278,7 @@ void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& ses
   if (plan.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= state.most_runs) {
     if (!HasPassedRun(session) ||
-        !UnsettledTeams(SessionFigures(session), *plan.precision).empty()) {
+        !UnsettledTeams(PrecisionFigures(session), *plan.precision).empty()) {
       session.stopped = StopReason{StopReason::Kind::kMaxRuns, 0, state.most_runs, ""};
     }
   }

@@ -169,22 +169,36 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   return fit;
 }
 
+namespace {
+
+std::vector<double> SerialTimes(const std::vector<RunReport>& reports) {
+  std::vector<double> serial;
+  serial.reserve(reports.size());
+  for (const RunReport& report : reports) serial.push_back(report.serial_seconds);
+  return serial;
+}
+
+std::vector<double> TeamTimes(const std::vector<RunReport>& reports, int threads) {
+  std::vector<double> times;
+  times.reserve(reports.size());
+  for (const RunReport& report : reports) times.push_back(report.parallel_seconds[threads - 1]);
+  return times;
+}
+
+}  // namespace
+
 Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
                        std::optional<int> cores) {
   Figures figures;
   figures.runs = static_cast<int>(reports.size());
-  std::vector<double> serial;
-  for (const RunReport& report : reports) serial.push_back(report.serial_seconds);
+  const std::vector<double> serial = SerialTimes(reports);
   figures.serial = EstimatedTimes(serial);
   figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
   figures.drift = DriftOf(serial);
 
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
-    std::vector<double> times, one_thread;
-    for (const RunReport& report : reports) {
-      times.push_back(report.parallel_seconds[threads - 1]);
-      one_thread.push_back(report.parallel_seconds[0]);
-    }
+    const std::vector<double> times = TeamTimes(reports, threads);
+    const std::vector<double> one_thread = TeamTimes(reports, 1);
     TeamFigures team;
     team.threads = threads;
     team.seconds = EstimatedTimes(times);
@@ -239,6 +253,19 @@ Figures WarningFigures(const Session& session) {
   for (const RunReport& report : PassedReports(session)) serial.push_back(report.serial_seconds);
   figures.runs = static_cast<int>(serial.size());
   figures.drift = DriftOf(serial);
+  return figures;
+}
+
+Figures PrecisionFigures(const Session& session) {
+  const std::vector<RunReport> reports = PassedReports(session);
+  Figures figures;
+  figures.runs = static_cast<int>(reports.size());
+  const std::vector<double> serial = SerialTimes(reports);
+  for (int threads = 1; threads <= MAX_THREADS; ++threads) {
+    TeamFigures& team = figures.teams.emplace_back();
+    team.threads = threads;
+    team.speedup_vs_serial = EstimatedRatios(serial, TeamTimes(reports, threads));
+  }
   return figures;
 }
 

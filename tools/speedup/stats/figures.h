@@ -122,6 +122,11 @@ std::vector<int> UnsettledTeams(const Figures& figures, double precision);
 // without the intervals and the Amdahl fit's resampling, which cost far more on many runs.
 Figures WarningFigures(const Session& session);
 
+// Only what --precision's stopping rule reads (WidestSpeedupInterval, UnsettledTeams): each
+// team's speedup over the serial product, as SessionFigures gives it, over the passed runs (at
+// least one); checked after every run, so the rest of the figures are left out.
+Figures PrecisionFigures(const Session& session);
+
 // The figures over the session's passed runs (at least one), marked and fitted by its context.
 Figures SessionFigures(const Session& session);
 
