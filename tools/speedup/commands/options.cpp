@@ -143,6 +143,8 @@ void DefineTraceSessionOptions(CLI::App& trace, Options& options, RawOptions& ra
 }
 
 // The options of every command, with help texts made from the same constants as the behaviour.
+void DefineSubcommands(CLI::App& app, Options& options, RawOptions& raw);
+
 void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.runs_option = app.add_option("-r,--runs", raw.runs,
                                    "runs to make (default " + std::to_string(DEFAULT_RUNS) +
@@ -206,7 +208,11 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.processors_option->needs(raw.input_option);
   raw.max_runs_option->needs(raw.precision_option);
   raw.unsettled_option->needs(raw.precision_option);
+  DefineSubcommands(app, options, raw);
+}
 
+// compare, merge and trace, after the session's own options, as --help lists them.
+void DefineSubcommands(CLI::App& app, Options& options, RawOptions& raw) {
   raw.compare = app.add_subcommand("compare", "compare two saved session JSON files");
   raw.compare->add_option("BASE_AND_NEW", options.compared, "the two session files")
       ->type_name("FILE")

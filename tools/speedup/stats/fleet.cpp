@@ -103,6 +103,22 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
   return fleet;
 }
 
+namespace {
+
+// How each judged node's context differs from the first one's.
+void NoteContextDifferences(const std::vector<NodeRow*>& judged, Fleet& fleet) {
+  for (const NodeRow* node : judged) {
+    if (node == judged.front()) continue;
+    for (std::string& difference :
+         ContextDifferences(judged.front()->input.session.context, node->input.session.context)) {
+      fleet.differences.push_back(
+          {node->input.node, judged.front()->input.node, std::move(difference)});
+    }
+  }
+}
+
+}  // namespace
+
 void JudgeFleet(Fleet& fleet) {
   std::vector<NodeRow*> judged;
   for (NodeRow& node : fleet.nodes) {
@@ -161,14 +177,7 @@ void JudgeFleet(Fleet& fleet) {
   for (NodeRow* node : judged) node->verdict = VerdictOf(*node, judged.size());
   MedianAndRange(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
   MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
-  for (NodeRow* node : judged) {
-    if (node == judged.front()) continue;
-    for (std::string& difference :
-         ContextDifferences(judged.front()->input.session.context, node->input.session.context)) {
-      fleet.differences.push_back(
-          {node->input.node, judged.front()->input.node, std::move(difference)});
-    }
-  }
+  NoteContextDifferences(judged, fleet);
 }
 
 std::size_t FleetBandNodes(const Fleet& fleet) { return BandNodes(fleet).size(); }
