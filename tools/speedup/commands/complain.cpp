@@ -28,7 +28,13 @@ int ExitStatus(FailureKind kind) {
 }
 
 int Refuse(const Failure& failure) {
-  if (failure.kind != FailureKind::kInterrupted) Complain(failure.message);
+  const int signal_number = PendingInterrupt();
+  if (failure.kind == FailureKind::kInterrupted && signal_number != 0) {
+    // In main's words, once: main leaves an exit status of 128 + the signal unsaid.
+    Complain("interrupted by " + SignalName(signal_number));
+  } else {
+    Complain(failure.message);
+  }
   return ExitStatus(failure.kind);
 }
 

@@ -15,7 +15,8 @@ void Complain(const std::string& message);
 // pending signal for an interrupt.
 int ExitStatus(FailureKind kind);
 
-// Says `failure` (nothing for an interrupt, which main names once) and returns its exit status.
+// Says `failure` on one line (an interrupt as "interrupted by SIGNAL", which main then does not
+// repeat) and returns its exit status.
 int Refuse(const Failure& failure);
 
 }  // namespace speedup
