@@ -204,7 +204,7 @@ TEST(TraceFileTest, ReadsBackWhatWasWritten) {
   Trace trace;
   ASSERT_EQ(matbench::trace::ParseTrace(bytes, &trace), "");
   const FileHeader& h = trace.header;
-  EXPECT_EQ(h.version, matbench::trace::kVersion);
+  EXPECT_EQ(h.version, matbench::trace::FORMAT_VERSION);
   EXPECT_EQ(h.omp_version, 201611u);
   EXPECT_EQ(h.clock_id, 1u);
   EXPECT_EQ(h.optional_events, 7u);
@@ -239,7 +239,7 @@ TEST(TraceFileTest, CutsARuntimeNameTooLongToFit) {
   Trace trace;
   ASSERT_EQ(matbench::trace::ParseTrace(sample.Bytes(), &trace), "");
   EXPECT_EQ(matbench::trace::RuntimeName(trace.header),
-            std::string(matbench::trace::kRuntimeNameSize - 1, 'r'));
+            std::string(matbench::trace::RUNTIME_NAME_SIZE - 1, 'r'));
 }
 
 TEST(TraceFileTest, EveryShorterFileIsRefusedAsTruncatedOrForeign) {
@@ -267,7 +267,7 @@ TEST(TraceFileTest, DamagedFilesAreRefusedWithTheReason) {
       {"foreign magic", [](std::string& b) { b[0] = 'X'; }, "not a matbench trace"},
       {"later version",
        [](std::string& b) {
-         SetField(b, offsetof(FileHeader, version), matbench::trace::kVersion + 1);
+         SetField(b, offsetof(FileHeader, version), matbench::trace::FORMAT_VERSION + 1);
        },
        "later version"},
       {"version 0", [](std::string& b) { SetField(b, offsetof(FileHeader, version), 0); },
@@ -285,13 +285,13 @@ TEST(TraceFileTest, DamagedFilesAreRefusedWithTheReason) {
       {"unterminated runtime",
        [](std::string& b) {
          std::memset(b.data() + offsetof(FileHeader, runtime), 'x',
-                     matbench::trace::kRuntimeNameSize);
+                     matbench::trace::RUNTIME_NAME_SIZE);
        },
        "not terminated"},
       {"unknown event kind",
        [](std::string& b) {
          const std::size_t first_event = sizeof(FileHeader) + sizeof(matbench::trace::ThreadHeader);
-         const std::uint16_t kind = matbench::trace::kLastEventKind + 1;
+         const std::uint16_t kind = matbench::trace::LAST_EVENT_KIND + 1;
          std::memcpy(b.data() + first_event + offsetof(Event, kind), &kind, sizeof kind);
        },
        "unknown event kind"},

@@ -31,7 +31,7 @@ using matbench::trace::EventBuffer;
 using matbench::trace::EventKind;
 using matbench::trace::ThreadRegistry;
 
-constexpr clockid_t kClock = CLOCK_MONOTONIC;
+constexpr clockid_t CLOCK_ID = CLOCK_MONOTONIC;
 
 struct Tool {
   std::string path;
@@ -42,8 +42,8 @@ struct Tool {
   std::uint64_t prepared_at_ns = 0, prepared_ns = 0;
   std::uint32_t prepared = 0;
   // Each living thread's CPU clock, by slot, so that a region's begin can read them all.
-  clockid_t cpu_clocks[matbench::trace::kMaxThreads] = {};
-  std::atomic<bool> alive[matbench::trace::kMaxThreads] = {};
+  clockid_t cpu_clocks[matbench::trace::MAX_TRACED_THREADS] = {};
+  std::atomic<bool> alive[matbench::trace::MAX_TRACED_THREADS] = {};
 };
 
 Tool* tool = nullptr;
@@ -54,7 +54,7 @@ thread_local EventBuffer* own_buffer = nullptr;
 // The vDSO serves CLOCK_MONOTONIC without entering the kernel.
 inline std::uint64_t Now() {
   timespec now;
-  clock_gettime(kClock, &now);
+  clock_gettime(CLOCK_ID, &now);
   return static_cast<std::uint64_t>(now.tv_sec) * 1000000000u +
          static_cast<std::uint64_t>(now.tv_nsec);
 }
@@ -247,12 +247,12 @@ int Initialize(ompt_function_lookup_t lookup, int /*initial_device_num*/,
     return 0;
   }
   std::uint32_t& optional = tool->meta.optional_events;
-  if (Register(set_callback, ompt_callback_work, OnWork)) optional |= matbench::trace::kWorkEvents;
+  if (Register(set_callback, ompt_callback_work, OnWork)) optional |= matbench::trace::WORK_EVENTS;
   if (Register(set_callback, ompt_callback_dispatch, OnDispatch)) {
-    optional |= matbench::trace::kDispatchEvents;
+    optional |= matbench::trace::DISPATCH_EVENTS;
   }
   if (Register(set_callback, ompt_callback_sync_region_wait, OnSyncRegionWait)) {
-    optional |= matbench::trace::kSyncWaitEvents;
+    optional |= matbench::trace::SYNC_WAIT_EVENTS;
   }
   return 1;
 }
@@ -272,18 +272,20 @@ void Finalize(ompt_data_t* /*tool_data*/) {
 
 // Reads the optional capacity override; false with a message when it is not a number in range.
 bool EventsPerThread(std::uint32_t* events) {
-  *events = matbench::trace::kDefaultEventsPerThread;
+  *events = matbench::trace::DEFAULT_EVENTS_PER_THREAD;
   const char* text = std::getenv("MATBENCH_TRACE_EVENTS_PER_THREAD");
   if (text == nullptr || *text == '\0') return true;
   char* end = nullptr;
   errno = 0;
   const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || *text == '-' || value < matbench::trace::kMinEventsPerThread ||
-      value > matbench::trace::kMaxEventsPerThread) {
+  if (errno != 0 || *end != '\0' || *text == '-' ||
+      value < matbench::trace::MIN_EVENTS_PER_THREAD ||
+      value > matbench::trace::MAX_EVENTS_PER_THREAD) {
     std::fprintf(stderr,
                  "matbench-trace: MATBENCH_TRACE_EVENTS_PER_THREAD=%s is not a number from %u to "
                  "%u; not tracing\n",
-                 text, matbench::trace::kMinEventsPerThread, matbench::trace::kMaxEventsPerThread);
+                 text, matbench::trace::MIN_EVENTS_PER_THREAD,
+                 matbench::trace::MAX_EVENTS_PER_THREAD);
     return false;
   }
   *events = static_cast<std::uint32_t>(value);
@@ -303,8 +305,8 @@ extern "C" ompt_start_tool_result_t* ompt_start_tool(unsigned int omp_version,
   if (!EventsPerThread(&events_per_thread)) return nullptr;
   tool = new (std::nothrow) Tool;
   if (tool != nullptr) {
-    tool->registry.reset(new (std::nothrow)
-                             ThreadRegistry(matbench::trace::kMaxThreads, events_per_thread));
+    tool->registry.reset(
+        new (std::nothrow) ThreadRegistry(matbench::trace::MAX_TRACED_THREADS, events_per_thread));
   }
   if (tool == nullptr || !tool->registry) {
     std::fprintf(stderr, "matbench-trace: out of memory; not tracing\n");
@@ -316,13 +318,13 @@ extern "C" ompt_start_tool_result_t* ompt_start_tool(unsigned int omp_version,
   // Every page of the first threads' buffers is written here, before the runtime's first
   // region, so that no thread's begin inside a region pays for it.
   tool->prepared_at_ns = Now();
-  tool->prepared = tool->registry->Prepare(matbench::trace::kPreparedThreads);
+  tool->prepared = tool->registry->Prepare(matbench::trace::PREPARED_THREADS);
   tool->prepared_ns = Now() - tool->prepared_at_ns;
   tool->meta.omp_version = omp_version;
   tool->meta.runtime = runtime_version != nullptr ? runtime_version : "";
-  tool->meta.clock_id = static_cast<std::uint32_t>(kClock);
+  tool->meta.clock_id = static_cast<std::uint32_t>(CLOCK_ID);
   timespec resolution{};
-  clock_getres(kClock, &resolution);
+  clock_getres(CLOCK_ID, &resolution);
   tool->meta.clock_resolution_ns = static_cast<std::uint32_t>(resolution.tv_nsec);
   static ompt_start_tool_result_t result = {Initialize, Finalize, {0}};
   return &result;

@@ -5,8 +5,7 @@
 // the system: an event that does not fit is counted as lost. The registry gives at most its
 // capacity of threads a buffer; later threads are counted, and so are their events, through
 // the registry's atomic counters.
-#ifndef MATBENCH_TOOLS_TRACE_TRACE_BUFFER_H_
-#define MATBENCH_TOOLS_TRACE_TRACE_BUFFER_H_
+#pragma once
 
 #include <atomic>
 #include <cstddef>
@@ -94,5 +93,3 @@ class ThreadRegistry {
 };
 
 }  // namespace matbench::trace
-
-#endif  // MATBENCH_TOOLS_TRACE_TRACE_BUFFER_H_

@@ -11,9 +11,9 @@ namespace matbench::trace {
 
 bool SerialiseTrace(const TraceMeta& meta, const ThreadRegistry& registry, const ByteSink& sink) {
   FileHeader header{};
-  std::memcpy(header.magic, kMagic, sizeof header.magic);
-  header.version = kVersion;
-  header.byte_order = kByteOrderMark;
+  std::memcpy(header.magic, MAGIC, sizeof header.magic);
+  header.version = FORMAT_VERSION;
+  header.byte_order = BYTE_ORDER_MARK;
   header.header_size = sizeof(FileHeader);
   header.thread_header_size = sizeof(ThreadHeader);
   header.event_size = sizeof(Event);
@@ -34,7 +34,7 @@ bool SerialiseTrace(const TraceMeta& meta, const ThreadRegistry& registry, const
   if (!sink(&header, sizeof header)) return false;
 
   Trailer trailer{};
-  std::memcpy(trailer.magic, kTrailerMagic, sizeof trailer.magic);
+  std::memcpy(trailer.magic, TRAILER_MAGIC, sizeof trailer.magic);
   for (std::uint32_t slot = 0; slot < registry.registered(); ++slot) {
     const EventBuffer* buffer = registry.buffer(slot);
     if (buffer == nullptr) continue;
@@ -96,15 +96,15 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
   FileHeader& header = trace->header;
   trace->threads.clear();
   if (bytes.size() < sizeof header.magic ||
-      std::memcmp(bytes.data(), kMagic, sizeof header.magic) != 0) {
+      std::memcmp(bytes.data(), MAGIC, sizeof header.magic) != 0) {
     return "not a matbench trace (no magic)";
   }
   if (!Take(bytes, &header)) return "truncated inside the header";
-  if (header.byte_order != kByteOrderMark) return "written in another byte order";
+  if (header.byte_order != BYTE_ORDER_MARK) return "written in another byte order";
   if (header.version == 0) return "corrupt: version 0";
-  if (header.version > kVersion) {
+  if (header.version > FORMAT_VERSION) {
     return "written by a later version (" + std::to_string(header.version) + "; this reads " +
-           std::to_string(kVersion) + ")";
+           std::to_string(FORMAT_VERSION) + ")";
   }
   if (header.header_size != sizeof(FileHeader) ||
       header.thread_header_size != sizeof(ThreadHeader) || header.event_size != sizeof(Event)) {
@@ -132,7 +132,7 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
       bytes.remove_prefix(thread.events.size() * sizeof(Event));
     }
     for (const Event& event : thread.events) {
-      if (event.kind == 0 || event.kind > kLastEventKind) {
+      if (event.kind == 0 || event.kind > LAST_EVENT_KIND) {
         return "corrupt: unknown event kind " + std::to_string(event.kind);
       }
     }
@@ -141,7 +141,7 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
   }
   Trailer trailer{};
   if (!Take(bytes, &trailer)) return "truncated: no trailer";
-  if (std::memcmp(trailer.magic, kTrailerMagic, sizeof trailer.magic) != 0) {
+  if (std::memcmp(trailer.magic, TRAILER_MAGIC, sizeof trailer.magic) != 0) {
     return "corrupt: bad trailer";
   }
   if (trailer.total_events != total) return "corrupt: the trailer's event total differs";

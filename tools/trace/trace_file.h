@@ -1,7 +1,6 @@
 // Writing a trace file from the registry's buffers, and reading one back with every check a
 // reader needs (see trace_format.h for the layout).
-#ifndef MATBENCH_TOOLS_TRACE_TRACE_FILE_H_
-#define MATBENCH_TOOLS_TRACE_TRACE_FILE_H_
+#pragma once
 
 #include <cstddef>
 #include <cstdint>
@@ -22,8 +21,8 @@ struct TraceMeta {
   std::uint32_t clock_resolution_ns = 0;
   std::uint32_t optional_events = 0;  // OptionalEvents bits
   std::uint64_t region_count = 0;
-  std::string runtime;          // cut to kRuntimeNameSize - 1 bytes in the file
-  std::string runtime_library;  // cut to kRuntimeLibrarySize - 1 bytes in the file
+  std::string runtime;          // cut to RUNTIME_NAME_SIZE - 1 bytes in the file
+  std::string runtime_library;  // cut to RUNTIME_LIBRARY_SIZE - 1 bytes in the file
 };
 
 // Receives the file's bytes in order; false when they could not be written.
@@ -56,5 +55,3 @@ std::string RuntimeName(const FileHeader& header);
 std::string RuntimeLibrary(const FileHeader& header);
 
 }  // namespace matbench::trace
-
-#endif  // MATBENCH_TOOLS_TRACE_TRACE_FILE_H_

@@ -12,38 +12,37 @@
 // Times are nanoseconds of the clock named by clock_id (CLOCK_MONOTONIC), read on each event by
 // the thread the event belongs to. Regions are numbered 1, 2, ... in the order their parallel
 // begin was seen; region 0 is "outside every parallel region".
-#ifndef MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_
-#define MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_
+#pragma once
 
 #include <cstdint>
 
 namespace matbench::trace {
 
-inline constexpr char kMagic[8] = {'M', 'B', 'T', 'R', 'A', 'C', 'E', '\0'};
-inline constexpr char kTrailerMagic[8] = {'M', 'B', 'T', 'R', 'E', 'N', 'D', '\0'};
+inline constexpr char MAGIC[8] = {'M', 'B', 'T', 'R', 'A', 'C', 'E', '\0'};
+inline constexpr char TRAILER_MAGIC[8] = {'M', 'B', 'T', 'R', 'E', 'N', 'D', '\0'};
 // Version 2 added the tool's set-up and the threads' CPU samples; version 1 files still read.
-inline constexpr std::uint32_t kVersion = 2;
+inline constexpr std::uint32_t FORMAT_VERSION = 2;
 // Written as a native integer: a reader of the other byte order sees 0x04030201.
-inline constexpr std::uint32_t kByteOrderMark = 0x01020304;
+inline constexpr std::uint32_t BYTE_ORDER_MARK = 0x01020304;
 
 // Buffers made and touched in ompt_start_tool, before the runtime's first region, for the
 // first threads that begin; a thread beyond them makes its own on its begin, and that set-up is
 // recorded as the tool's own time (kToolSetup).
-inline constexpr std::uint32_t kPreparedThreads = 24;
-// Bounds of the tool's memory: a thread keeps at most kDefaultEventsPerThread events unless
-// MATBENCH_TRACE_EVENTS_PER_THREAD names another number in [kMinEventsPerThread,
-// kMaxEventsPerThread]; at most kMaxThreads threads get a buffer. The benchmark's master thread
-// records about 12,200 events over the 20 regions, the others fewer. Memory is therefore at most
-// kMaxThreads * events per thread * sizeof(Event): 256 * 16,384 * 32 bytes = 128 MiB, and
-// max(kPreparedThreads, threads that ran) * 512 KiB in practice (12 MiB for the benchmark). Events
-// beyond a full buffer, and every event of a thread beyond kMaxThreads, are counted in the file's
-// lost counters.
-inline constexpr std::uint32_t kDefaultEventsPerThread = 16384;
-inline constexpr std::uint32_t kMinEventsPerThread = 16;
-inline constexpr std::uint32_t kMaxEventsPerThread = 1u << 20;
-inline constexpr std::uint32_t kMaxThreads = 256;
-inline constexpr std::uint32_t kRuntimeNameSize = 128;
-inline constexpr std::uint32_t kRuntimeLibrarySize = 256;
+inline constexpr std::uint32_t PREPARED_THREADS = 24;
+// Bounds of the tool's memory: a thread keeps at most DEFAULT_EVENTS_PER_THREAD events unless
+// MATBENCH_TRACE_EVENTS_PER_THREAD names another number in [MIN_EVENTS_PER_THREAD,
+// MAX_EVENTS_PER_THREAD]; at most MAX_TRACED_THREADS threads get a buffer. The benchmark's master
+// thread records about 12,200 events over the 20 regions, the others fewer. Memory is therefore at
+// most MAX_TRACED_THREADS * events per thread * sizeof(Event): 256 * 16,384 * 32 bytes = 128 MiB,
+// and max(PREPARED_THREADS, threads that ran) * 512 KiB in practice (12 MiB for the benchmark).
+// Events beyond a full buffer, and every event of a thread beyond MAX_TRACED_THREADS, are counted
+// in the file's lost counters.
+inline constexpr std::uint32_t DEFAULT_EVENTS_PER_THREAD = 16384;
+inline constexpr std::uint32_t MIN_EVENTS_PER_THREAD = 16;
+inline constexpr std::uint32_t MAX_EVENTS_PER_THREAD = 1u << 20;
+inline constexpr std::uint32_t MAX_TRACED_THREADS = 256;
+inline constexpr std::uint32_t RUNTIME_NAME_SIZE = 128;
+inline constexpr std::uint32_t RUNTIME_LIBRARY_SIZE = 256;
 
 enum class EventKind : std::uint16_t {
   kThreadBegin = 1,        // detail: ompt_thread_t (1 initial, 2 worker, 3 other)
@@ -71,7 +70,7 @@ enum class EventKind : std::uint16_t {
                            // the thread sampled (the initial thread samples the others at a
                            // region's begin)
 };
-inline constexpr std::uint16_t kLastEventKind = 13;
+inline constexpr std::uint16_t LAST_EVENT_KIND = 13;
 
 inline constexpr std::uint16_t kSetupOnBegin = 0;   // count 1 when the buffer was made then
 inline constexpr std::uint16_t kSetupPrepared = 1;  // count: the buffers made
@@ -86,9 +85,9 @@ inline constexpr std::uint32_t kUnknownCpu = 0xffffffffu;
 
 // The optional callbacks of the OpenMP tools interface that the tool asks for.
 enum OptionalEvents : std::uint32_t {
-  kWorkEvents = 1,      // kWorkBegin, kWorkEnd
-  kDispatchEvents = 2,  // kDispatch
-  kSyncWaitEvents = 4,  // kSyncWaitBegin, kSyncWaitEnd
+  WORK_EVENTS = 1,       // kWorkBegin, kWorkEnd
+  DISPATCH_EVENTS = 2,   // kDispatch
+  SYNC_WAIT_EVENTS = 4,  // kSyncWaitBegin, kSyncWaitEnd
 };
 
 // 32 bytes. Fields that a kind does not use are zero.
@@ -104,9 +103,9 @@ struct Event {
 static_assert(sizeof(Event) == 32);
 
 struct FileHeader {
-  char magic[8];                     // kMagic
-  std::uint32_t version;             // kVersion; a reader refuses a later one
-  std::uint32_t byte_order;          // kByteOrderMark
+  char magic[8];                     // MAGIC
+  std::uint32_t version;             // FORMAT_VERSION; a reader refuses a later one
+  std::uint32_t byte_order;          // BYTE_ORDER_MARK
   std::uint32_t header_size;         // sizeof(FileHeader)
   std::uint32_t thread_header_size;  // sizeof(ThreadHeader)
   std::uint32_t event_size;          // sizeof(Event)
@@ -114,7 +113,7 @@ struct FileHeader {
   std::uint32_t clock_id;     // the clock_gettime clock of every time (CLOCK_MONOTONIC)
   std::uint32_t clock_resolution_ns;  // that clock's resolution, as clock_getres gave it
   std::uint32_t thread_count;         // ThreadHeaders that follow
-  std::uint32_t max_threads;          // threads that could get a buffer (kMaxThreads)
+  std::uint32_t max_threads;          // threads that could get a buffer (MAX_TRACED_THREADS)
   std::uint32_t events_per_thread;    // each buffer's capacity
   std::uint32_t lost_threads;         // threads that got no buffer: beyond max_threads, or the
                                       // allocation failed
@@ -123,11 +122,11 @@ struct FileHeader {
   std::uint32_t reserved;             // 0
   std::uint64_t lost_events;          // events of those threads, none of them in the file
   std::uint64_t region_count;         // parallel regions begun
-  char runtime[kRuntimeNameSize];     // ompt_start_tool's runtime_version, NUL-terminated,
+  char runtime[RUNTIME_NAME_SIZE];    // ompt_start_tool's runtime_version, NUL-terminated,
                                       // cut to fit
-  char runtime_library[kRuntimeLibrarySize];  // the file the runtime was loaded from, links
-                                              // resolved (it names LLVM's release where the
-                                              // version above does not); "" when unknown
+  char runtime_library[RUNTIME_LIBRARY_SIZE];  // the file the runtime was loaded from, links
+                                               // resolved (it names LLVM's release where the
+                                               // version above does not); "" when unknown
 };
 static_assert(sizeof(FileHeader) == 464);
 
@@ -140,11 +139,9 @@ struct ThreadHeader {
 static_assert(sizeof(ThreadHeader) == 24);
 
 struct Trailer {
-  char magic[8];               // kTrailerMagic
+  char magic[8];               // TRAILER_MAGIC
   std::uint64_t total_events;  // the sum of every thread's event_count
 };
 static_assert(sizeof(Trailer) == 16);
 
 }  // namespace matbench::trace
-
-#endif  // MATBENCH_TOOLS_TRACE_TRACE_FORMAT_H_

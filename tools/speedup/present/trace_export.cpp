@@ -176,7 +176,7 @@ struct Otf2Region {
   const char* name;
   OTF2_RegionRole role;
 };
-constexpr Otf2Region kOtf2Regions[] = {
+constexpr Otf2Region OTF2_REGIONS[] = {
     {"parallel region", OTF2_REGION_ROLE_PARALLEL},
     {"implicit task", OTF2_REGION_ROLE_TASK},
     {"loop", OTF2_REGION_ROLE_LOOP},
@@ -401,10 +401,10 @@ class Otf2Writer {
     const OTF2_StringRef empty = string_ref("");
     codes.push_back(OTF2_GlobalDefWriter_WriteAttribute(
         writer, kRowAttribute, string_ref("row"), string_ref("the row's index"), OTF2_TYPE_UINT64));
-    for (std::size_t i = 0; i < std::size(kOtf2Regions); ++i) {
-      const OTF2_StringRef name = string_ref(kOtf2Regions[i].name);
+    for (std::size_t i = 0; i < std::size(OTF2_REGIONS); ++i) {
+      const OTF2_StringRef name = string_ref(OTF2_REGIONS[i].name);
       codes.push_back(OTF2_GlobalDefWriter_WriteRegion(
-          writer, static_cast<OTF2_RegionRef>(i), name, name, empty, kOtf2Regions[i].role,
+          writer, static_cast<OTF2_RegionRef>(i), name, name, empty, OTF2_REGIONS[i].role,
           OTF2_PARADIGM_OPENMP, OTF2_REGION_FLAG_NONE, empty, 0, 0));
     }
     codes.push_back(OTF2_GlobalDefWriter_WriteSystemTreeNode(

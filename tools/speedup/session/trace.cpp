@@ -186,8 +186,8 @@ Result<RunTrace> ReadRunTrace(std::string_view bytes) {
   run.runtime = format::RuntimeName(header);
   run.runtime_library = format::RuntimeLibrary(header);
   run.omp_version = header.omp_version;
-  run.rows_seen = (header.optional_events & format::kDispatchEvents) != 0;
-  run.waits_seen = (header.optional_events & format::kSyncWaitEvents) != 0;
+  run.rows_seen = (header.optional_events & format::DISPATCH_EVENTS) != 0;
+  run.waits_seen = (header.optional_events & format::SYNC_WAIT_EVENTS) != 0;
   run.lost_events = header.lost_events;
   run.lost_threads = header.lost_threads;
   run.threads = header.thread_count;
