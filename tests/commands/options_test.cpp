@@ -109,7 +109,7 @@ TEST(OptionsTest, ShortFormsWarmUpAndNearMissesAreUnderstood) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args.front() + " " + c.args.back());
     Options options;
-    const std::string error = ParseOptions(c.args, options);
+    const std::string error = MessageOf(ParseOptions(c.args, options));
     if (*c.error == '\0') {
       ASSERT_EQ(error, "");
       EXPECT_EQ(options.plan.runs, c.runs);
@@ -124,13 +124,13 @@ TEST(OptionsTest, ShortFormsWarmUpAndNearMissesAreUnderstood) {
 // --help-all, which must hold every command's options.
 TEST(OptionsTest, TraceHelpAndHelpAllListEveryOptionTaken) {
   Options trace;
-  ASSERT_EQ(ParseOptions({"trace", "--help"}, trace), "");
+  ASSERT_EQ(MessageOf(ParseOptions({"trace", "--help"}, trace)), "");
   for (const char* option : {"--runs N", "--bench FILE", "--json", "--plot FILE", "--html FILE",
                              "--out FOLDER", "--timeline FILE"}) {
     EXPECT_NE(trace.help_text.find(option), std::string::npos) << option;
   }
   Options all;
-  ASSERT_EQ(ParseOptions({"--help-all"}, all), "");
+  ASSERT_EQ(MessageOf(ParseOptions({"--help-all"}, all)), "");
   for (const char* option : {"--warmup N", "--fail-if-slower FRACTION", "--team N", "--chrome FILE",
                              "--otf2 FOLDER", "BASE_AND_NEW"}) {
     EXPECT_NE(all.help_text.find(option), std::string::npos) << option;

@@ -362,7 +362,7 @@ TEST(SessionLoopTest, EachInterleavedPlacementWarmsUpBeforeTheStudy) {
   plan.runs = 2;
   plan.warmup = 1;
   std::vector<Session> sessions = Placements({"close", "spread"});
-  EXPECT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+  EXPECT_TRUE(MeasureInterleaved(plan, executor, "bench", sessions));
   for (const Session& session : sessions) {
     EXPECT_EQ(session.warmup_runs.size(), 1u) << *session.placement;
     EXPECT_EQ(session.runs.size(), 2u) << *session.placement;

@@ -66,8 +66,9 @@ TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
   ASSERT_TRUE(document.contains("warmup_runs"));
   EXPECT_EQ(document.at("warmup_runs").size(), 1u);
   EXPECT_EQ(document.at("runs").size(), 3u);
-  Session read;
-  ASSERT_FALSE(ReadSession(document, read));
+  const Result<Session> read_back = ReadSessionText(document.dump());
+  ASSERT_TRUE(read_back) << read_back.failure().message;
+  const Session& read = *read_back;
   ASSERT_EQ(read.warmup_runs.size(), 1u);
   EXPECT_EQ(read.warmup_runs[0].report.serial_seconds, 9.0);
   EXPECT_EQ(read.runs.size(), 3u);
@@ -79,17 +80,18 @@ TEST(SessionJsonTest, WarmUpRunsAreSavedApartAndOldFilesReadWithoutThem) {
 
   nlohmann::json old = document;
   old.erase("warmup_runs");
-  Session old_read;
-  ASSERT_FALSE(ReadSession(old, old_read));
-  EXPECT_TRUE(old_read.warmup_runs.empty());
+  const Result<Session> old_read = ReadSessionText(old.dump());
+  ASSERT_TRUE(old_read) << old_read.failure().message;
+  EXPECT_TRUE(old_read->warmup_runs.empty());
   // A session without a warm-up writes no key for it: the files of old sessions stay as they were.
   EXPECT_EQ(SessionFile(without, Analyse(without)).find("warmup"), std::string::npos);
 
   nlohmann::json broken = document;
   broken["warmup_runs"][0]["parallel_s"] = {1.0};
-  Session refused;
-  const ReadError error = ReadSession(broken, refused);
-  EXPECT_NE(error.message.find("warm-up run 1"), std::string::npos) << error.message;
+  const Result<Session> refused = ReadSessionText(broken.dump());
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.failure().message.find("warm-up run 1"), std::string::npos)
+      << refused.failure().message;
 }
 
 TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {

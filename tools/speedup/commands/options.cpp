@@ -282,8 +282,8 @@ Status ReadNumbers(const RawOptions& raw, Options& options) {
   if (!raw.warmup.empty()) {
     const std::optional<int> value = WholeNumber<int>(raw.warmup);
     if (!value || *value < 0 || *value > MAX_RUNS) {
-      return "--warmup needs a whole number from 0 to " + std::to_string(MAX_RUNS) + ", not " +
-             Quoted(raw.warmup);
+      return Usage("--warmup needs a whole number from 0 to " + std::to_string(MAX_RUNS) +
+                   ", not " + Quoted(raw.warmup));
     }
     plan.warmup = *value;
   }

@@ -235,9 +235,9 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
 }
 
 // The warm-up runs, before the measured ones, into session.warmup_runs; each sets the next one's
-// time limit as a measured run would. Returns a message when the benchmark cannot be started.
-std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& bench,
-                   Session& session, LoopState& state) {
+// time limit as a measured run would. Fails when the benchmark cannot be started.
+Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& bench,
+              Session& session, LoopState& state) {
   const std::string prefix = session.placement ? Printable(*session.placement) + ": " : "";
   for (int run = 1; run <= plan.warmup && !state.done; ++run) {
     if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) break;
@@ -257,7 +257,8 @@ std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::strin
     }
     if (!result.started) {
       state.done = true;
-      return "cannot run the benchmark " + Printable(bench) + ": " + result.start_error;
+      return Fail(FailureKind::kBenchmark,
+                  "cannot run the benchmark " + Printable(bench) + ": " + result.start_error);
     }
     std::string display;
     Run kept = KeptRun(result, session.placement, display);
@@ -270,7 +271,7 @@ std::string WarmUp(const MeasurePlan& plan, Executor& executor, const std::strin
                             false);
     }
   }
-  return "";
+  return Success();
 }
 
 // A --precision session that made its most runs unsettled says so.
@@ -289,9 +290,7 @@ void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& ses
 Status MeasureSession(const MeasurePlan& plan, Executor& executor, const std::string& bench,
                       const std::optional<std::string>& placement, Session& session) {
   LoopState state = StartSession(plan, placement, session);
-  if (std::string error = WarmUp(plan, executor, bench, session, state); !error.empty()) {
-    return error;
-  }
+  if (Status warmed = WarmUp(plan, executor, bench, session, state); !warmed) return warmed;
   while (!state.done) {
     if (Status ran = RunInto(plan, executor, bench, session, state); !ran) return ran;
   }
@@ -314,8 +313,9 @@ Status MeasureInterleaved(const MeasurePlan& plan, Executor& executor, const std
   }
   // Each placement warms up before the study: a placement's first runs are often its slowest.
   for (std::size_t i = 0; i < sessions.size(); ++i) {
-    const std::string error = WarmUp(plan, executor, bench, sessions[i], states[i]);
-    if (!error.empty()) return error;
+    if (Status warmed = WarmUp(plan, executor, bench, sessions[i], states[i]); !warmed) {
+      return warmed;
+    }
     if (sessions[i].interrupted) {
       for (LoopState& state : states) state.done = true;
       break;
