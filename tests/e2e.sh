@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# End-to-end checks of the built benchmark: e2e.sh PROGRAM CASE
+# End-to-end checks of the built benchmark: e2e.sh PROGRAM CASE [SPEEDUP_TOOL]
 set -u
 program=$1
 case_name=$2
+speedup_tool=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -85,6 +86,22 @@ closing_text_is_visible_before_the_wait)
   echo x >&3
   wait
   expect_exact_report "$work/out"
+  ;;
+fine_report_has_the_format_and_microseconds)
+  # matbench-fine: the same bytes as matbench's report but for the figures, six decimals each,
+  # which the speedup tool's parser reads, and not every one a whole millisecond.
+  "$program" </dev/null >"$work/out" 2>"$work/err"
+  expect_status_0 $?
+  sed -E 's/= ( ?)[0-9]+\.[0-9]{6} /= \1S /g' <"$work/out" >"$work/normalised"
+  expected_report >"$work/expected"
+  cmp -s "$work/expected" "$work/normalised" || fail "the fine report differs from the format"
+  grep -aqE '= ?[0-9]+\.[0-9]{3}(00[1-9]|0[1-9][0-9]|[1-9][0-9]{2}) ' "$work/out" ||
+    fail "every figure of the fine report is a whole millisecond"
+  "$speedup_tool" --input "$work/out" --processors 2 --long-csv >"$work/long.csv" 2>"$work/err" ||
+    fail "the speedup tool could not read the fine report: $(head -c 300 "$work/err")"
+  [ "$(grep -c ',true$' "$work/long.csv")" -eq 21 ] || fail "the parser did not read 21 passed times"
+  grep -qE ',[0-9]+\.[0-9]{4,6},true$' "$work/long.csv" ||
+    fail "the parser kept only whole milliseconds of the fine report"
   ;;
 *)
   fail "unknown case $case_name"

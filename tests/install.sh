@@ -12,11 +12,13 @@ fail() {
 }
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null || fail "cmake --install failed"
-for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch; do
+for program in bin/matbench bin/matbench-fine bin/matbench-speedup \
+  share/matbench/matbench.sbatch; do
   [ -x "$work/prefix/$program" ] || fail "$program not installed"
 done
 # What a user of the package looks for: manual pages, completion, the README and the copyright.
-documents=(share/man/man1/matbench.1.gz share/bash-completion/completions/matbench-speedup
+documents=(share/man/man1/matbench.1.gz share/man/man1/matbench-fine.1.gz
+  share/bash-completion/completions/matbench-speedup
   share/doc/matbench/README.md share/doc/matbench/copyright)
 command -v help2man >/dev/null && documents+=(share/man/man1/matbench-speedup.1.gz)
 for document in "${documents[@]}"; do
@@ -74,7 +76,8 @@ command -v dpkg-deb >/dev/null || { echo "SKIP: dpkg-deb missing, no package che
 cpack --config "$build/CPackConfig.cmake" -B "$work/package" >/dev/null || fail "cpack failed"
 deb=$(ls "$work"/package/*.deb) || fail "no Debian package made"
 contents=$(dpkg-deb -c "$deb")
-for program in bin/matbench bin/matbench-speedup share/matbench/matbench.sbatch "${documents[@]}"; do
+for program in bin/matbench bin/matbench-fine bin/matbench-speedup share/matbench/matbench.sbatch \
+  "${documents[@]}"; do
   grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
 done
 if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
