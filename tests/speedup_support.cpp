@@ -85,6 +85,7 @@ SessionBuilder& SessionBuilder::FullContext() {
   context.build_flags = "-O3 -DNDEBUG -Wall -Wextra -ffp-contract=off -fno-fast-math";
   context.openmp_runtime = "libgomp";
   context.version = "v0.3-2-gabc1234";
+  context.clock_tick_seconds = 0.001;
   context.omp_settings = Settings{};
   context.date_utc = "2026-12-09T10:40:00Z";
   return *this;
@@ -97,6 +98,11 @@ SessionBuilder& SessionBuilder::Slurm(const std::string& job, const std::string&
   session_.context.slurm_node = node;
   session_.context.slurm_nodelist = nodelist;
   session_.context.slurm_cpus_on_node = cpus_on_node;
+  return *this;
+}
+
+SessionBuilder& SessionBuilder::Tick(double seconds) {
+  session_.context.clock_tick_seconds = seconds;
   return *this;
 }
 

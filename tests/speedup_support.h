@@ -41,6 +41,8 @@ class SessionBuilder {
   SessionBuilder& Slurm(const std::string& job, const std::string& node,
                         const std::optional<std::string>& nodelist = std::nullopt,
                         std::optional<int> cpus_on_node = std::nullopt);
+  // The clock's tick recorded in the context, in seconds.
+  SessionBuilder& Tick(double seconds);
   SessionBuilder& Requested(int runs);
   // One run; CPU and wall seconds recorded when given.
   SessionBuilder& Run(const RunReport& report, std::optional<double> cpu_seconds = std::nullopt,

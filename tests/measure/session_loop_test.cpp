@@ -83,6 +83,38 @@ TEST(SessionLoopTest, PrecisionStopsOnceEveryIntervalSettlesButNotBeforeSixRuns)
   EXPECT_FALSE(session.stopped);
 }
 
+TEST(SessionLoopTest, PrecisionTheClockCannotReachIsRefusedAfterTheFirstTimes) {
+  // Catches a session that runs to --max-runs for a precision its clock can never give: at 60 ms
+  // and 30 ms on a millisecond clock, half a tick each way leaves every speedup at least ±2.6%;
+  // the same times in microseconds allow 1%.
+  const struct {
+    double serial, parallel, precision;
+    bool refused;
+  } cases[] = {
+      {0.060, 0.030, 0.01, true}, {0.060, 0.030, 0.03, false}, {0.060001, 0.030001, 0.01, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.precision);
+    ScriptedExecutor executor;
+    executor.script = [&](int) { return ScriptedExecutor::Passing(c.serial, c.parallel); };
+    MeasurePlan plan;
+    plan.precision = c.precision;
+    plan.max_runs = 8;
+    std::string error;
+    const Session session = Measured(plan, executor, &error);
+    EXPECT_EQ(!error.empty(), c.refused) << error;
+    // A refused session keeps nothing: its first run only showed the times.
+    EXPECT_EQ(session.runs.size(), c.refused ? 0u : static_cast<std::size_t>(MIN_RUNS_FOR_95));
+    if (c.refused) {
+      EXPECT_NE(error.find("±2.6%"), std::string::npos) << error;
+    }
+    // The session records the tick its own readings show, whatever the benchmark is called.
+    if (!c.refused) {
+      EXPECT_EQ(session.context.clock_tick_seconds,
+                c.serial == 0.060 ? MILLISECOND_TICK : MICROSECOND_TICK);
+    }
+  }
+}
+
 TEST(SessionLoopTest, PrecisionThatNeverSettlesStopsAtMaxRunsAndSaysSo) {
   ScriptedExecutor executor;
   // Speedups alternate between 2 and 1: no interval ever narrows to 2%.
@@ -90,7 +122,7 @@ TEST(SessionLoopTest, PrecisionThatNeverSettlesStopsAtMaxRunsAndSaysSo) {
     return ScriptedExecutor::Passing(0.06, index % 2 == 0 ? 0.03 : 0.06);
   };
   MeasurePlan plan;
-  plan.precision = 0.02;
+  plan.precision = 0.04;  // above the 2.6% that the millisecond clock alone allows here
   plan.max_runs = 12;
   const Session session = Measured(plan, executor);
   EXPECT_EQ(session.runs.size(), 12u);

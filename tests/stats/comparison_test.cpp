@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ TEST(CompareTest, VerdictNeedsSignificanceAndAnIntervalBeyondTwoPercent) {
 }
 
 TEST(CompareTest, ASessionAgainstItselfShowsNoDifferenceAndPOne) {
-  const Session session = SessionBuilder().TimedRuns(10, 1.0).Build();
+  const Session session = SessionBuilder().Tick(MICROSECOND_TICK).TimedRuns(10, 1.0).Build();
   const Comparison comparison = CompareSessions(session, session);
   ASSERT_EQ(comparison.rows.size(), 21u);
   for (const RowComparison& row : comparison.rows) {
@@ -68,8 +69,10 @@ TEST(CompareTest, ASlowerBuildIsSlowerInEveryRowWithItsRatio) {
 }
 
 TEST(CompareTest, WarnsAboutFewRunsAndDifferentConditions) {
-  const Session base = SessionBuilder().CpuModel("AMD EPYC 7B13").TimedRuns(5, 1.0).Build();
-  const Session candidate = SessionBuilder().CpuModel("AMD EPYC 9B14").TimedRuns(12, 1.0).Build();
+  const Session base =
+      SessionBuilder().CpuModel("AMD EPYC 7B13").Tick(MICROSECOND_TICK).TimedRuns(5, 1.0).Build();
+  const Session candidate =
+      SessionBuilder().CpuModel("AMD EPYC 9B14").Tick(MICROSECOND_TICK).TimedRuns(12, 1.0).Build();
   const Comparison comparison = CompareSessions(base, candidate);
   EXPECT_EQ(comparison.base_runs, 5);
   EXPECT_EQ(comparison.new_runs, 12);
@@ -164,6 +167,48 @@ TEST(CompareTest, ABuildRecordedOnOneSideOnlyIsSaid) {
     return d.find("build: not recorded for NEW") == 0;
   }));
   EXPECT_TRUE(CompareSessions(recorded, recorded).context_differences.empty());
+}
+
+TEST(CompareTest, TheClockOfEachSideSetsItsMarginAndTheSmallestCallableChange) {
+  // Catches a constant millisecond margin: a 3% slowdown read in microseconds must be called,
+  // the same read in whole milliseconds cannot be at 50 ms (its margin alone exceeds it), the
+  // smallest callable change must say so, and sides read by different clocks are warned of.
+  const auto session = [](double scale, double tick, int runs) {
+    return SessionBuilder()
+        .Tick(tick)
+        .Runs(runs,
+              [&](int run) {
+                // 0.3% noise, rounded to the clock's tick.
+                const double wobble = 1.0 + 0.003 * ((run * 7) % 11 - 5) / 5.0;
+                const auto read = [&](double t) { return std::round(t / tick) * tick; };
+                return ReportWith(read(0.050 * scale * wobble), read(0.025 * scale * wobble));
+              })
+        .Build();
+  };
+  const struct {
+    double base_tick, new_tick;
+    Verdict verdict;
+    double smallest_low, smallest_high;
+    bool warned;
+  } cases[] = {
+      {MICROSECOND_TICK, MICROSECOND_TICK, Verdict::kSlower, 0.0200, 0.0202, false},
+      {MILLISECOND_TICK, MILLISECOND_TICK, Verdict::kNoClearDifference, 0.055, 0.065, false},
+      {MILLISECOND_TICK, MICROSECOND_TICK, Verdict::kNoClearDifference, 0.035, 0.045, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.base_tick / c.new_tick);
+    const Comparison comparison =
+        CompareSessions(session(1.0, c.base_tick, 30), session(1.03, c.new_tick, 30));
+    EXPECT_EQ(comparison.rows[0].verdict, c.verdict);
+    EXPECT_LT(comparison.rows[0].p_holm, 0.05) << "the rank test itself is never widened";
+    EXPECT_GE(comparison.smallest_change, c.smallest_low);
+    EXPECT_LE(comparison.smallest_change, c.smallest_high);
+    const std::vector<std::string> warnings = ComparisonWarnings(comparison);
+    const bool warned = std::any_of(warnings.begin(), warnings.end(), [](const std::string& w) {
+      return w.find("different clocks") != std::string::npos;
+    });
+    EXPECT_EQ(warned, c.warned);
+  }
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
   const std::vector<Warning> warnings = SessionWarnings(busy, SessionFigures(busy));
   EXPECT_EQ(Kinds(warnings),
             (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kBusyMachine,
-                               Kind::kDrift, Kind::kPlacementNotHonoured, Kind::kOneProcessor}));
+                               Kind::kDrift, Kind::kPlacementNotHonoured, Kind::kOneProcessor,
+                               Kind::kTickFound}));
   EXPECT_EQ(warnings[0].setting, "OMP_DYNAMIC=true");
   EXPECT_EQ(warnings[1].setting, "OMP_THREAD_LIMIT=4");
   EXPECT_GT(warnings[3].value, 0.9);  // rho: the machine got slower
@@ -94,7 +95,7 @@ TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
   unchecked.placement = "close";
   EXPECT_EQ(Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
             (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
-                               Kind::kPlacementUnchecked}));
+                               Kind::kPlacementUnchecked, Kind::kTickFound}));
 }
 
 TEST(DiagnosticsTest, AnalysisHoldsWhatTheReportsShowComputedOnce) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -126,27 +127,31 @@ TEST(FiguresTest, DriftIsJudgedOnlyFromRunsThatCanShowIt) {
   }
 }
 
-TEST(FiguresTest, IntervalsStandForTheTrueTimesWithinATick) {
-  // Catches an interval that is the readings' own: identical whole-millisecond readings gave a
-  // zero-width interval, printed as certainty though each stands for a time within a tick.
+TEST(FiguresTest, IntervalsStandForTheTrueTimesWithinTheirClocksMargin) {
+  // Catches an interval that is the readings' own (identical readings gave a zero-width interval,
+  // printed as certainty), and one widened by a fixed millisecond whatever the input's clock.
   const struct {
     int runs;
-    double serial, parallel;
-  } cases[] = {{10, 0.100, 0.050}, {30, 0.060, 0.030}, {100, 0.121, 0.032}};
+    double serial, parallel, tick;
+  } cases[] = {{10, 0.100, 0.050, MILLISECOND_TICK},
+               {30, 0.060, 0.030, MILLISECOND_TICK},
+               {100, 0.121, 0.032, MILLISECOND_TICK},
+               {10, 0.100123, 0.050007, MICROSECOND_TICK},
+               {30, 0.060001, 0.030999, MICROSECOND_TICK}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.runs);
     const std::vector<RunReport> reports(c.runs, ReportWith(c.serial, c.parallel));
     const Figures figures = ComputeFigures(reports, 2);
+    EXPECT_EQ(figures.tick, (ClockTick{c.tick, true})) << "the tick is found from the values";
+    const double m = CLOCK_MARGIN_TICKS * c.tick;
     ASSERT_TRUE(figures.serial.low && figures.serial.high);
-    EXPECT_NEAR(*figures.serial.low, c.serial - CLOCK_TICK_SECONDS, 1e-15);
-    EXPECT_NEAR(*figures.serial.high, c.serial + CLOCK_TICK_SECONDS, 1e-15);
+    EXPECT_NEAR(*figures.serial.low, c.serial - m, 1e-15);
+    EXPECT_NEAR(*figures.serial.high, c.serial + m, 1e-15);
     const Estimate& speedup = figures.teams[1].speedup_vs_serial;
     ASSERT_TRUE(speedup.low && speedup.high);
-    // The true ratio lies between (S - tick) / (T + tick) and (S + tick) / (T - tick).
-    EXPECT_NEAR(*speedup.low, (c.serial - CLOCK_TICK_SECONDS) / (c.parallel + CLOCK_TICK_SECONDS),
-                1e-12);
-    EXPECT_NEAR(*speedup.high, (c.serial + CLOCK_TICK_SECONDS) / (c.parallel - CLOCK_TICK_SECONDS),
-                1e-12);
+    // The true ratio lies between (S - m) / (T + m) and (S + m) / (T - m).
+    EXPECT_NEAR(*speedup.low, (c.serial - m) / (c.parallel + m), 1e-12);
+    EXPECT_NEAR(*speedup.high, (c.serial + m) / (c.parallel - m), 1e-12);
     const Estimate& itself = figures.teams[0].speedup_vs_one_thread;
     ASSERT_TRUE(itself.low && itself.high);
     EXPECT_EQ(*itself.low, 1.0) << "one reading over itself is exactly 1";
@@ -199,6 +204,28 @@ TEST(FiguresTest, PrecisionFiguresAgreeWithTheFullFiguresOnEveryTeam) {
       EXPECT_EQ(UnsettledTeams(quick, precision), UnsettledTeams(full, precision)) << precision;
     }
   }
+}
+
+TEST(FiguresTest, TooShortAndTheClocksFloorFollowTheInputsTick) {
+  // Catches the "~" mark and the --precision floor judged by a millisecond whatever the clock:
+  // 5 ms is too short for a millisecond clock but not for a microsecond one, and the floor of a
+  // speedup interval shrinks a thousandfold with the tick.
+  const struct {
+    double tick;
+    bool too_short;
+  } cases[] = {{MILLISECOND_TICK, true}, {MICROSECOND_TICK, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tick);
+    const std::vector<RunReport> reports(6, ReportWith(0.050, 0.005));
+    const Figures figures = ComputeFigures(reports, 2, std::nullopt, ClockTick{c.tick, false});
+    EXPECT_EQ(figures.teams[1].too_short, c.too_short);
+    const double m = CLOCK_MARGIN_TICKS * c.tick;
+    EXPECT_NEAR(ClockHalfWidth(reports[0], c.tick), (0.050 + m) / (0.005 - m) * 0.1 - 1.0, 1e-12);
+  }
+  EXPECT_GT(ClockHalfWidth(ReportWith(0.050, 0.005), MILLISECOND_TICK), 0.10);
+  EXPECT_LT(ClockHalfWidth(ReportWith(0.050, 0.005), MICROSECOND_TICK), 0.0002);
+  EXPECT_TRUE(std::isinf(ClockHalfWidth(ReportWith(0.050, 0.0004), MILLISECOND_TICK)))
+      << "a margin that can hide a whole time leaves no floor";
 }
 
 }  // namespace

@@ -36,6 +36,31 @@ TEST(FleetTest, NamesTheOneSlowNodeAndOnlyIt) {
   EXPECT_TRUE(FleetWarnings(fleet).empty());
 }
 
+TEST(FleetTest, NoVerdictIsPossibleWhereANodesRunsCannotReachTheThreshold) {
+  // Catches nodes of 3 runs labelled "like the fleet" where no Holm p over the nodes could come
+  // below 0.05 whatever their times (3 against 6 runs: 3 x 2/84 = 0.071), as compare says, and the
+  // fleet's clock margin taken from a constant rather than from the coarsest of the nodes' clocks.
+  const struct {
+    int runs;
+    NodeVerdict::Kind second;
+  } cases[] = {{3, NodeVerdict::Kind::kNotPossible}, {10, NodeVerdict::Kind::kSlower}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.runs);
+    const Fleet fleet = BuildFleet(
+        {NodeOf("n1", SessionBuilder().Tick(MICROSECOND_TICK).TimedRuns(c.runs, 1.0).Build()),
+         NodeOf("n2", SessionBuilder().Tick(MILLISECOND_TICK).TimedRuns(c.runs, 1.5).Build()),
+         NodeOf("n3", SessionBuilder().Tick(MICROSECOND_TICK).TimedRuns(c.runs, 1.0).Build())});
+    EXPECT_EQ(fleet.nodes[1].verdict.kind, c.second);
+    EXPECT_EQ(fleet.tick.seconds, MILLISECOND_TICK);
+    EXPECT_TRUE(fleet.ticks_differ);
+    EXPECT_GT(fleet.smallest_change, NEGLIGIBLE_CHANGE);
+    const std::vector<std::string> warnings = FleetWarnings(fleet);
+    ASSERT_FALSE(warnings.empty());
+    EXPECT_NE(warnings[0].find("different clocks"), std::string::npos) << warnings[0];
+  }
+  EXPECT_EQ(NodeVerdictKindText(NodeVerdict::Kind::kNotPossible), "no verdict possible");
+}
+
 TEST(FleetTest, FailedNodesStayNamedAndOutOfTheFigures) {
   // n4's session was cut off while writing its file.
   const Session written = SessionBuilder().Host("n4").Processors(2).TimedRuns(3, 1.0).Build();
@@ -153,6 +178,9 @@ void JudgeByPoolingTheOthers(Fleet& fleet) {
   };
   std::vector<std::vector<RunReport>> passed;
   for (const NodeRow& node : fleet.nodes) passed.push_back(PassedReports(node.input.session));
+  double tick = 0.0;  // the coarsest of the nodes' clocks
+  for (const NodeRow& node : fleet.nodes)
+    tick = std::max(tick, SessionTick(node.input.session).seconds);
   for (NodeRow& node : fleet.nodes) {
     std::vector<RunReport> others;
     for (const NodeRow& other : fleet.nodes) {
@@ -161,11 +189,11 @@ void JudgeByPoolingTheOthers(Fleet& fleet) {
       others.insert(others.end(), theirs.begin(), theirs.end());
     }
     const std::vector<RunReport> mine = PassedReports(node.input.session);
-    node.serial = CompareLogs(LogTimes(others, 0), LogTimes(mine, 0));
+    node.serial = CompareLogs(LogTimes(others, 0, tick), LogTimes(mine, 0, tick));
     node.speedup = CompareLogs(log_speedups(others, node.team), log_speedups(mine, node.team));
-    const ClockMargin serial = FleetTimeMargin(passed, 0);
+    const ClockMargin serial = FleetTimeMargin(passed, 0, tick);
     WidenForClock(node.serial, serial, serial);
-    const ClockMargin speedup = FleetSpeedupMargin(passed, node.team);
+    const ClockMargin speedup = FleetSpeedupMargin(passed, node.team, tick);
     WidenForClock(node.speedup, speedup, speedup);
   }
 }

@@ -18,11 +18,15 @@
 namespace speedup {
 namespace {
 
+// The benchmark beside this tool: the microsecond build where it stands there, as its clock can
+// tell changes that whole milliseconds hide; else the millisecond one.
 std::string DefaultBench() {
   std::string self(4096, '\0');
   const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
   self.resize(length > 0 ? length : 0);
-  return self.substr(0, self.rfind('/') + 1) + "matbench";
+  const std::string folder = self.substr(0, self.rfind('/') + 1);
+  if (access((folder + "matbench-fine").c_str(), X_OK) == 0) return folder + "matbench-fine";
+  return folder + "matbench";
 }
 
 // Names every failed run; true when none failed.

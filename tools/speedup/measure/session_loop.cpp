@@ -216,6 +216,22 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   }
   const bool passed = kept.report.failure.empty();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
+  if (passed && plan.precision && PassedReports(session).empty()) {
+    // The first times show what the clock allows: a precision below it is refused at once.
+    const double tick = TickOfValues({kept.report});
+    const double reachable = ClockHalfWidth(kept.report, tick);
+    if (*plan.precision < reachable) {
+      return "--precision " + PercentText(*plan.precision) + " cannot be reached: at these times " +
+             "a " + (tick == MILLISECOND_TICK ? "1 ms" : "1 µs") +
+             " clock alone keeps a speedup "
+             "interval at least ±" +
+             (std::isfinite(reachable)
+                  ? Formatted("%.1f", std::ceil(reachable * 1000.0) / 10.0) + "%"
+                  : "100%") +
+             " wide, whatever the runs" +
+             (tick == MILLISECOND_TICK ? " (matbench-fine reads microseconds)" : "");
+    }
+  }
   session.runs.push_back(std::move(kept));
   state.walls.push_back(result.wall_seconds);
   const bool settled = Settled(plan, session, state.fewest_runs, state.widest);
@@ -274,8 +290,14 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
   return Success();
 }
 
-// A --precision session that made its most runs unsettled says so.
+// A --precision session that made its most runs unsettled says so. The session records the tick
+// its own readings show (TickOfValues): whatever the benchmark's name or path, a millisecond
+// build's are all whole milliseconds, and 21 microsecond readings a run all falling on whole
+// milliseconds has odds of 10^-63.
 void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
+  if (const std::vector<RunReport> passed = PassedReports(session); !passed.empty()) {
+    session.context.clock_tick_seconds = TickOfValues(passed);
+  }
   if (plan.precision && !session.stopped && !session.interrupted &&
       static_cast<int>(session.runs.size()) >= state.most_runs) {
     if (!HasPassedRun(session) ||

@@ -433,8 +433,10 @@ std::string SessionLegend(const Session& session, const SessionAnalysis& analysi
               CountText(*session.context.processors, "processor", "processors") +
               " available.</dd>\n";
   }
-  legend += "<dt>~</dt><dd>a time below " + Formatted("%g", TOO_SHORT_SECONDS * 1000.0) +
-            " ms: too short for the millisecond clock.</dd>\n<dt>!</dt><dd>speedup interval "
+  const double tick = analysis.figures.tick.seconds;
+  legend += "<dt>~</dt><dd>a time below " + TooShortText(tick) + ": too short for the " +
+            TickText(tick) +
+            " clock.</dd>\n<dt>!</dt><dd>speedup interval "
             "wider than ±" +
             Formatted("%g", NOISY_HALF_WIDTH * 100.0) + "% of its median, or none.</dd>\n";
   if (analysis.use.one_processor) {
@@ -544,6 +546,8 @@ std::string VerdictKey(NodeVerdict::Kind kind) {
       return "like";
     case Kind::kAlone:
       return "alone";
+    case Kind::kNotPossible:
+      return "impossible";
     case Kind::kNotJudged:
       break;
   }
@@ -594,7 +598,8 @@ std::string FleetControls(const Fleet& fleet, int merged) {
       "<div class=\"controls\"><label for=\"verdict-filter\">show nodes: </label>"
       "<select id=\"verdict-filter\"><option value=\"\">every verdict (" +
       std::to_string(merged) + ")</option>";
-  for (const Kind kind : {Kind::kSlower, Kind::kFaster, Kind::kLikeFleet, Kind::kAlone}) {
+  for (const Kind kind :
+       {Kind::kSlower, Kind::kFaster, Kind::kLikeFleet, Kind::kNotPossible, Kind::kAlone}) {
     int count = 0;
     for (const NodeRow& node : fleet.nodes) {
       count += node.input.merged && node.verdict.kind == kind ? 1 : 0;

@@ -41,6 +41,8 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
                      {"noisy", team.noisy}});
   }
   return {{"runs", figures.runs},
+          {"clock_tick_s", figures.tick.seconds},
+          {"clock_tick_found", figures.tick.found},
           {"serial_seconds", EstimateJson(figures.serial)},
           {"serial_too_short", figures.serial_too_short},
           {"drift",
@@ -96,6 +98,9 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
           {"verdict_possible", comparison.verdict_possible},
           {"smallest_holm_p", comparison.smallest_holm_p},
           {"runs_for_verdict", comparison.runs_for_verdict},
+          {"base_clock_tick_s", comparison.base_tick.seconds},
+          {"new_clock_tick_s", comparison.new_tick.seconds},
+          {"smallest_change", comparison.smallest_change},
           {"warnings", ComparisonWarnings(comparison)},
           {"rows", rows}};
 }
@@ -138,7 +143,9 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
             {"serial_max_s", number(fleet.serial_max)},
             {"speedup_median", number(fleet.speedup_median)},
             {"speedup_min", number(fleet.speedup_min)},
-            {"speedup_max", number(fleet.speedup_max)}}},
+            {"speedup_max", number(fleet.speedup_max)},
+            {"clock_tick_s", fleet.tick.seconds},
+            {"smallest_change", fleet.smallest_change}}},
           {"warnings", FleetWarnings(fleet)},
           {"nodes", nodes}};
 }

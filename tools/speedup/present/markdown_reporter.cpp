@@ -81,7 +81,7 @@ std::string SessionMarkdown(const Session& session, const SessionAnalysis& analy
   }
   text += "\nS: the serial (or one-thread) time / the row's time, within each run. ";
   text += "Marks: \\* more threads than processors, ~ a time below " +
-          Formatted("%g", TOO_SHORT_SECONDS * 1000.0) + " ms, ! interval wider than ±" +
+          TooShortText(figures.tick.seconds) + ", ! interval wider than ±" +
           Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
           "% of its median, # the runs used about one processor.\n";
   return text;

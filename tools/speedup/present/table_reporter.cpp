@@ -127,7 +127,7 @@ std::string SessionRows(const SessionAnalysis& analysis, Marks& marks) {
 }
 
 // What the columns mean and each mark the rows carry.
-std::string SessionLegend(const Session& session, const Marks& marks) {
+std::string SessionLegend(const Session& session, const Marks& marks, double tick) {
   std::string legend =
       "\nS: the serial (or one-thread) time / the row's time, within each run; efficiency: "
       "S / threads.\n"
@@ -140,8 +140,8 @@ std::string SessionLegend(const Session& session, const Marks& marks) {
               CountText(*session.context.processors, "processor", "processors") + " available\n";
   }
   if (marks.too_short) {
-    legend += "~ a time below " + Formatted("%g", TOO_SHORT_SECONDS * 1000.0) +
-              " ms: too short for the millisecond clock\n";
+    legend += "~ a time below " + TooShortText(tick) + ": too short for the " + TickText(tick) +
+              " clock\n";
   }
   if (marks.noisy) {
     legend += "! speedup interval wider than ±" + Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
@@ -158,7 +158,8 @@ std::vector<std::string> SessionHeadLines(const Session& session, const SessionA
   const std::string requested =
       session.requested_runs ? std::to_string(*session.requested_runs) : "?";
   std::string head = "matbench speedup over " + std::to_string(figures.runs) + " of " +
-                     CountText(runs, "run", "runs");
+                     CountText(runs, "run", "runs") + " on a " + TickText(figures.tick.seconds) +
+                     " clock";
   const double confidence = figures.serial.confidence;
   if (figures.runs < 2) {
     head += "; no interval from a single run\n";
@@ -201,7 +202,8 @@ std::string SessionTable(const Session& session, const SessionAnalysis& analysis
   Marks marks;
   std::string table = SessionHead(session, analysis);
   table += SessionRows(analysis, marks);  // before the legend, which explains the marks it set
-  table += SessionLegend(session, marks) + CurveFooter(analysis.figures);
+  table +=
+      SessionLegend(session, marks, analysis.figures.tick.seconds) + CurveFooter(analysis.figures);
   if (analysis.use.one_processor) {
     table += "# not a parallel result: the runs used about one processor (" +
              FixedText(analysis.use.cpu_per_wall, 2) + " s of CPU per second)\n";
@@ -233,9 +235,13 @@ std::string ComparisonTable(const Comparison& comparison, const std::string& bas
       std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p < " +
       Formatted("%g", SIGNIFICANCE) + "\nand an interval wholly outside ±" +
       Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
-      "%. The interval is for the true times: " + "each reading\nstands for a time within a " +
-      Formatted("%g", CLOCK_TICK_SECONDS * 1000.0) +
-      " ms tick, so it is wider than the test's by what a tick can hide.\n";
+      "%. The interval is for the true times: " + "each reading\nstands for a time within " +
+      Formatted("%g", CLOCK_MARGIN_TICKS) + " tick of it (BASE " +
+      TickText(comparison.base_tick.seconds) + ", NEW " + TickText(comparison.new_tick.seconds) +
+      "), so it is wider than the test's by what that can hide;\n" +
+      SmallestChangeText(comparison.smallest_change,
+                         std::max(comparison.base_tick.seconds, comparison.new_tick.seconds)) +
+      ".\n";
   if (!comparison.verdict_possible) {
     table += "No verdict is possible: with " + std::to_string(comparison.base_runs) + " and " +
              std::to_string(comparison.new_runs) + " runs the smallest Holm p is " +
@@ -300,7 +306,8 @@ std::string FleetTable(const Fleet& fleet) {
       "differ\nfrom the pooled runs of the others with Holm p < " +
       Formatted("%g", SIGNIFICANCE) + " (Mann-Whitney U, over the nodes) and\nthe ratio's " +
       ConfidenceText() + " interval lies wholly outside ±" +
-      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%.\n";
+      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%; " +
+      SmallestChangeText(fleet.smallest_change, fleet.tick.seconds) + ".\n";
   return table;
 }
 

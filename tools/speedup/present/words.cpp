@@ -46,8 +46,31 @@ std::string WarningText(const Warning& warning) {
       return "drift cannot be judged from " + CountText(warning.received, "run", "runs") +
              ": no order of so few gives p below " + Formatted("%g", SIGNIFICANCE) + "; " +
              std::to_string(warning.whole) + " runs can show it";
+    case Warning::Kind::kTickFound:
+      return "the clock's tick is not recorded: " + TickText(warning.value) +
+             ", found from the times (" +
+             (warning.value == MILLISECOND_TICK ? "every one a whole millisecond"
+                                                : "not every one a whole millisecond") +
+             ")";
   }
   return "";
+}
+
+std::string TickText(double seconds) {
+  if (seconds == MILLISECOND_TICK) return "1 ms";
+  if (seconds == MICROSECOND_TICK) return "1 µs";
+  return Formatted("%g s", seconds);
+}
+
+std::string TooShortText(double tick) {
+  if (tick == MILLISECOND_TICK) return Formatted("%g ms", TOO_SHORT_TICKS);
+  if (tick == MICROSECOND_TICK) return Formatted("%g µs", TOO_SHORT_TICKS);
+  return Formatted("%g s", TOO_SHORT_TICKS * tick);
+}
+
+std::string SmallestChangeText(double fraction, double tick) {
+  return "changes under " + Formatted("%.1f", fraction * 100.0) +
+         "% cannot be called at these times with a " + TickText(tick) + " clock";
 }
 
 std::string VerdictText(Verdict verdict) {
@@ -71,6 +94,8 @@ std::string NodeVerdictText(const NodeRow& node) {
       return "";
     case Kind::kAlone:
       return "alone: nothing to judge it against";
+    case Kind::kNotPossible:
+      return "no verdict possible: too few runs here or in the rest";
     case Kind::kLikeFleet:
       return "like the fleet";
     case Kind::kSlower:
@@ -97,6 +122,8 @@ std::string NodeVerdictKindText(NodeVerdict::Kind kind) {
       return "like the fleet";
     case Kind::kAlone:
       return "alone";
+    case Kind::kNotPossible:
+      return "no verdict possible";
     case Kind::kNotJudged:
       break;
   }
@@ -145,6 +172,12 @@ std::vector<std::string> ComparisonWarnings(const Comparison& comparison) {
                          " a real difference may go unseen");
     }
   }
+  if (comparison.base_tick.seconds != comparison.new_tick.seconds) {
+    warnings.push_back("the sides were read by different clocks: BASE " +
+                       TickText(comparison.base_tick.seconds) + ", NEW " +
+                       TickText(comparison.new_tick.seconds) +
+                       "; each side's interval takes its own tick");
+  }
   for (const std::string& difference : comparison.context_differences) {
     warnings.push_back("the sessions ran under different conditions: " + difference);
   }
@@ -159,6 +192,12 @@ std::vector<std::string> ComparisonWarnings(const Comparison& comparison) {
 
 std::vector<std::string> FleetWarnings(const Fleet& fleet) {
   std::vector<std::string> warnings;
+  if (fleet.ticks_differ) {
+    warnings.push_back(
+        "the nodes were read by different clocks: every node is judged with the "
+        "coarsest, " +
+        TickText(fleet.tick.seconds));
+  }
   for (const FleetDifference& difference : fleet.differences) {
     warnings.push_back("the fleet is not alike: " + Printable(difference.node) + " against " +
                        Printable(difference.against) + ": " + difference.difference);

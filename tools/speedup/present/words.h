@@ -21,21 +21,32 @@ std::string VerdictText(Verdict verdict);
 std::string NodeVerdictText(const NodeRow& node);
 
 // A node verdict's kind alone, as a fleet page's filter names it: "slower", "faster", "like the
-// fleet", "alone" or "not judged".
+// fleet", "no verdict possible", "alone" or "not judged".
 std::string NodeVerdictKindText(NodeVerdict::Kind kind);
 
 // Why a node is missing or incomplete, e.g. "interrupted by SIGTERM after 3 runs".
 std::string ProblemText(const NodeProblem& problem);
 
-// Warnings of a comparison, in order: sides with few runs, then each context difference.
+// Warnings of a comparison, in order: sides with few runs, sides read by different clocks, then
+// each context difference.
 std::vector<std::string> ComparisonWarnings(const Comparison& comparison);
 
-// Warnings of a fleet: each node whose context differs from the first judged node's.
+// Warnings of a fleet: nodes read by different clocks, each node whose context differs from the
+// first judged node's.
 std::vector<std::string> FleetWarnings(const Fleet& fleet);
 
 // The confidence an interval reaches, as labels name it: "95%" once the sought CONFIDENCE is
 // reached, else what is, e.g. "75%" or "93.8%"; "no" for none.
 std::string ConfidenceLabel(double reached);
+
+// A clock's tick as "1 ms" or "1 µs" (other ticks in seconds, "0.01 s").
+std::string TickText(double seconds);
+
+// The time below which the `~` mark calls a time too short for a clock of `tick` s: "20 ms".
+std::string TooShortText(double tick);
+
+// "changes under 4.1% cannot be called at these times with a 1 ms clock".
+std::string SmallestChangeText(double fraction, double tick);
 
 // "serial", or the team size.
 std::string RowLabel(int threads);

@@ -31,6 +31,7 @@ using Settings = std::map<std::string, std::string>;  // NAME -> value
 //   load_before, load_after: 1-minute load average
 //   governor: scaling_governor of cpu0; transparent_hugepages: the selected "enabled" choice
 //   kernel: uname release; compiler .. version: the benchmark's build
+//   clock_tick_seconds: the benchmark's clock tick, 0.001 (matbench) or 0.000001 (matbench-fine)
 //   omp_settings: the OMP_*, GOMP_* and KMP_* variables set; date_utc: "2026-12-09T10:40:00Z"
 //   slurm_*: SLURM_JOB_ID, SLURMD_NODENAME, SLURM_JOB_NODELIST and SLURM_CPUS_ON_NODE
 #define MATBENCH_CONTEXT_FIELDS(FIELD)      \
@@ -52,6 +53,7 @@ using Settings = std::map<std::string, std::string>;  // NAME -> value
   FIELD(std::string, build_flags)           \
   FIELD(std::string, openmp_runtime)        \
   FIELD(std::string, version)               \
+  FIELD(double, clock_tick_seconds)         \
   FIELD(Settings, omp_settings)             \
   FIELD(std::string, date_utc)              \
   FIELD(std::string, slurm_job_id)          \

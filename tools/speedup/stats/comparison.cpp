@@ -11,13 +11,13 @@
 
 namespace speedup {
 
-std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads) {
+std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads, double tick) {
   std::vector<double> logs;
   for (const RunReport& report : reports) {
     const double seconds =
         threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
     // A zero time has no logarithm; half a clock tick stands in for "below one tick".
-    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.0005));
+    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.5 * tick));
   }
   return logs;
 }
@@ -55,17 +55,23 @@ RowComparison CompareLogsAgainstRest(const stats::Pool& pool,
                stats::MannWhitneyAgainstRest(pool, candidate).p_value);
 }
 
-ClockMargin TimeMargin(double least) {
+ClockMargin TimeMargin(double least, double tick) {
+  const double hidden = TickMargin(tick);
   ClockMargin margin;
-  margin.above = std::log((least + CLOCK_TICK_SECONDS) / least);
-  margin.below = least > CLOCK_TICK_SECONDS ? std::log(least / (least - CLOCK_TICK_SECONDS))
-                                            : std::numeric_limits<double>::infinity();
+  margin.above = std::log((least + hidden) / least);
+  margin.below =
+      least > hidden ? std::log(least / (least - hidden)) : std::numeric_limits<double>::infinity();
   return margin;
 }
 
 void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate) {
-  row.ratio_low *= std::exp(-(candidate.below + base.above));
-  row.ratio_high *= std::exp(candidate.above + base.below);
+  const double down = candidate.below + base.above;
+  const double up = candidate.above + base.below;
+  row.ratio_low *= std::exp(-down);
+  row.ratio_high *= std::exp(up);
+  // Readings identical within a side give a point interval; only the margins widen it then.
+  row.smallest_change = std::min((1.0 + NEGLIGIBLE_CHANGE) * std::exp(down) - 1.0,
+                                 1.0 - (1.0 - NEGLIGIBLE_CHANGE) * std::exp(-up));
 }
 
 int RunsForVerdict(std::size_t rows) {
@@ -99,25 +105,31 @@ Comparison CompareSessions(const Session& base, const Session& candidate) {
   const std::vector<RunReport> new_runs = PassedReports(candidate);
   comparison.base_runs = static_cast<int>(base_runs.size());
   comparison.new_runs = static_cast<int>(new_runs.size());
+  comparison.base_tick = SessionTick(base);
+  comparison.new_tick = SessionTick(candidate);
+  const double base_tick = comparison.base_tick.seconds;
+  const double new_tick = comparison.new_tick.seconds;
   for (int threads = 0; threads <= MAX_THREADS; ++threads) {
-    RowComparison row = CompareLogs(LogTimes(base_runs, threads), LogTimes(new_runs, threads));
+    RowComparison row =
+        CompareLogs(LogTimes(base_runs, threads, base_tick), LogTimes(new_runs, threads, new_tick));
     row.threads = threads;
     comparison.rows.push_back(row);
   }
-  // The readings' own interval, widened by the clock for the true times.
-  const auto least = [](const std::vector<RunReport>& runs, int threads) {
+  // The readings' own interval, widened by each side's clock for the true times.
+  const auto margin = [](const std::vector<RunReport>& runs, int threads, double tick) {
     double least = std::numeric_limits<double>::infinity();
     for (const RunReport& report : runs) {
       least = std::min(least,
                        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1]);
     }
-    return std::max(least, 0.5 * CLOCK_TICK_SECONDS);  // a zero time, as LogTimes reads it
+    return TimeMargin(std::max(least, 0.5 * tick), tick);  // a zero time, as LogTimes reads it
   };
   comparison.confidence = 1.0;
   for (RowComparison& row : comparison.rows) {
-    WidenForClock(row, TimeMargin(least(base_runs, row.threads)),
-                  TimeMargin(least(new_runs, row.threads)));
+    WidenForClock(row, margin(base_runs, row.threads, base_tick),
+                  margin(new_runs, row.threads, new_tick));
     comparison.confidence = std::min(comparison.confidence, row.confidence);
+    comparison.smallest_change = std::max(comparison.smallest_change, row.smallest_change);
   }
   std::vector<RowComparison*> rows;
   for (RowComparison& row : comparison.rows) rows.push_back(&row);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/policy.h"
+#include "session/clock_tick.h"
 #include "session/session.h"
 #include "stats/diagnostics.h"
 #include "stats/statistics.h"
@@ -20,8 +21,11 @@ struct RowComparison {
   int threads = 0;                             // 0 for the serial time
   double base_median = 0.0, new_median = 0.0;  // seconds
   // NEW / BASE time from the Hodges-Lehmann shift of log times, with its interval for the true
-  // times: the test's own interval widened by what a tick on each reading can hide.
+  // times: the test's own interval widened by what the clock's margin on each reading can hide.
   double ratio = 1.0, ratio_low = 1.0, ratio_high = 1.0;
+  // The smallest change (a fraction, 0.041 for 4.1%) that an interval of readings as close as
+  // ticks allow could call at these times: NEGLIGIBLE_CHANGE beyond both sides' clock margins.
+  double smallest_change = 0.0;
   double confidence = 0.0;  // that the interval reaches
   double p_value = 1.0;     // two-sided Mann-Whitney U
   double p_holm = 1.0;      // Holm-corrected over every row
@@ -38,6 +42,9 @@ struct Comparison {
   double smallest_holm_p = 0.0;
   bool verdict_possible = true;
   int runs_for_verdict = 0;
+  // The greatest smallest_change over the rows: changes below it cannot be called in every row.
+  double smallest_change = 0.0;
+  ClockTick base_tick, new_tick;  // each side's clock; a difference is warned of
   // Differences between the two contexts that can change the figures, one line each.
   std::vector<std::string> context_differences;
   // Each side's own warnings, carried beside the verdicts.
@@ -50,17 +57,17 @@ struct ClockMargin {
   double below = 0.0, above = 0.0;
 };
 
-// For times whose least reading is `least` seconds: a tick each way; unbounded below when a tick
-// can hide the whole time.
-ClockMargin TimeMargin(double least);
+// For times whose least reading is `least` seconds on a clock of `tick` seconds: TickMargin each
+// way; unbounded below when the margin can hide the whole time.
+ClockMargin TimeMargin(double least, double tick);
 
 // Widens a row's ratio interval by what the clock can hide on each side: NEW's true values may
-// lie lower and BASE's higher, and the other way round.
+// lie lower and BASE's higher, and the other way round. Sets the row's smallest_change too.
 void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate);
 
 // Log of each passed run's time for `threads` (0: the serial time); a zero time counts as half
-// a clock tick, which has a logarithm.
-std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads);
+// a clock tick of `tick` seconds, which has a logarithm.
+std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads, double tick);
 
 // NEW against BASE from samples of log values: medians (exponentiated back), the Hodges-Lehmann
 // ratio with its interval and the Mann-Whitney p; p_holm and verdict are left for the caller.

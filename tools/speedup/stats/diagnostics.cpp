@@ -155,6 +155,11 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     one.value = *use.cpu_per_wall;
     warnings.push_back(one);
   }
+  if (figures.tick.found && figures.runs > 0) {
+    Warning found{Warning::Kind::kTickFound, {}};
+    found.value = figures.tick.seconds;
+    warnings.push_back(found);
+  }
   return warnings;
 }
 

@@ -21,6 +21,7 @@ struct Warning {
     kPlacementNotHonoured,  // the runtime did not bind threads as `setting` asks
     kOneProcessor,          // the runs used about one processor: `value` CPU s per wall s
     kDriftNotJudged,        // `received` runs, fewer than the `whole` that can show drift
+    kTickFound,             // no tick recorded: `value` s found from the times (TickOfValues)
   };
   Kind kind;
   std::string setting{};
@@ -51,7 +52,8 @@ std::optional<Warning> LoadWarning(const Context& context);
 std::optional<Warning> AllocationWarning(const Context& context);
 
 // Every warning of the session, in a fixed order: settings that let the runtime shrink teams,
-// other work on the machine, a partial allocation, drift, placement, runs on about one processor.
+// other work on the machine, a partial allocation, drift, placement, runs on about one processor,
+// a clock tick found from the times rather than recorded.
 std::vector<Warning> SessionWarnings(const Session& session, const Figures& figures);
 
 // The caches as "L1d 48 KiB x4, L2 1280 KiB x4", as context lines and differences show them.

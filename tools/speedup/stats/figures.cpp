@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "stats/statistics.h"
 
@@ -14,7 +15,7 @@ std::optional<double> Ratio(double numerator, double denominator) {
   return ratio;
 }
 
-Estimate Estimated(const std::vector<std::optional<double>>& values) {
+Estimate Estimated(const std::vector<std::optional<double>>& values, double fence_slack) {
   Estimate estimate;
   std::vector<double> known;
   for (const std::optional<double>& value : values) {
@@ -24,7 +25,8 @@ Estimate Estimated(const std::vector<std::optional<double>>& values) {
   if (known.empty()) return estimate;
   estimate.median = stats::Median(known);
   estimate.iqr = stats::InterquartileRange(known);
-  estimate.outliers = static_cast<int>(stats::CountOutsideTukeyFences(known));
+  estimate.outliers =
+      static_cast<int>(stats::CountOutsideTukeyFences(known, FENCE_TOLERANCE, fence_slack));
   if (const auto interval = stats::MedianConfidenceInterval(known, CONFIDENCE)) {
     estimate.low = interval->low;
     estimate.high = interval->high;
@@ -33,30 +35,34 @@ Estimate Estimated(const std::vector<std::optional<double>>& values) {
   return estimate;
 }
 
-Estimate EstimatedTimes(const std::vector<double>& readings) {
-  Estimate estimate = Estimated({readings.begin(), readings.end()});
-  if (estimate.low) estimate.low = std::max(0.0, *estimate.low - CLOCK_TICK_SECONDS);
-  if (estimate.high) estimate.high = *estimate.high + CLOCK_TICK_SECONDS;
+double TickMargin(double tick) { return CLOCK_MARGIN_TICKS * tick; }
+
+Estimate EstimatedTimes(const std::vector<double>& readings, double tick) {
+  Estimate estimate = Estimated({readings.begin(), readings.end()}, FENCE_SLACK_TICKS * tick);
+  const double margin = TickMargin(tick);
+  if (estimate.low) estimate.low = std::max(0.0, *estimate.low - margin);
+  if (estimate.high) estimate.high = *estimate.high + margin;
   return estimate;
 }
 
 Estimate EstimatedRatios(const std::vector<double>& numerators,
-                         const std::vector<double>& denominators, double scale) {
+                         const std::vector<double>& denominators, double tick, double scale) {
+  const double margin = TickMargin(tick);
   std::vector<std::optional<double>> ratios;
   // Each true ratio lies within [r * down, r * up] of its reading r, so every order statistic
   // of the true ratios lies within the least down and the greatest up of the readings'.
   double down = 1.0;
   double up = 1.0;
-  bool bounded = true;  // no denominator so short that a tick could hide it
+  bool bounded = true;  // no denominator so short that the margin could hide it
   for (std::size_t i = 0; i < numerators.size(); ++i) {
     const std::optional<double> ratio = Ratio(numerators[i], denominators[i]);
     ratios.push_back(ratio ? std::optional(*ratio / scale) : std::nullopt);
     if (!ratio) continue;
     const double n = numerators[i];
     const double d = denominators[i];
-    down = std::min(down, std::max(0.0, n - CLOCK_TICK_SECONDS) / (d + CLOCK_TICK_SECONDS) * d / n);
-    if (d > CLOCK_TICK_SECONDS) {
-      up = std::max(up, (n + CLOCK_TICK_SECONDS) / (d - CLOCK_TICK_SECONDS) * d / n);
+    down = std::min(down, std::max(0.0, n - margin) / (d + margin) * d / n);
+    if (d > margin) {
+      up = std::max(up, (n + margin) / (d - margin) * d / n);
     } else {
       bounded = false;
     }
@@ -188,12 +194,15 @@ std::vector<double> TeamTimes(const std::vector<RunReport>& reports, int threads
 }  // namespace
 
 Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
-                       std::optional<int> cores) {
+                       std::optional<int> cores, std::optional<ClockTick> tick) {
   Figures figures;
   figures.runs = static_cast<int>(reports.size());
+  figures.tick = tick ? *tick : ClockTick{TickOfValues(reports), true};
+  const double seconds = figures.tick.seconds;
+  const double too_short = TOO_SHORT_TICKS * seconds;
   const std::vector<double> serial = SerialTimes(reports);
-  figures.serial = EstimatedTimes(serial);
-  figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < TOO_SHORT_SECONDS;
+  figures.serial = EstimatedTimes(serial, seconds);
+  figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < too_short;
   figures.drift = DriftOf(serial);
 
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
@@ -201,15 +210,15 @@ Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int>
     const std::vector<double> one_thread = TeamTimes(reports, 1);
     TeamFigures team;
     team.threads = threads;
-    team.seconds = EstimatedTimes(times);
-    team.speedup_vs_serial = EstimatedRatios(serial, times);
+    team.seconds = EstimatedTimes(times, seconds);
+    team.speedup_vs_serial = EstimatedRatios(serial, times, seconds);
     // One thread against itself is one reading over itself: exactly 1, whatever the clock.
-    team.speedup_vs_one_thread =
-        threads == 1 ? Estimated(Ratios(one_thread, times)) : EstimatedRatios(one_thread, times);
-    team.efficiency = EstimatedRatios(serial, times, threads);
+    team.speedup_vs_one_thread = threads == 1 ? Estimated(Ratios(one_thread, times))
+                                              : EstimatedRatios(one_thread, times, seconds);
+    team.efficiency = EstimatedRatios(serial, times, seconds, threads);
     team.ratio_of_medians = Ratio(*figures.serial.median, *team.seconds.median);
     team.oversubscribed = processors && threads > *processors;
-    team.too_short = *std::min_element(times.begin(), times.end()) < TOO_SHORT_SECONDS;
+    team.too_short = *std::min_element(times.begin(), times.end()) < too_short;
     const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
     team.noisy = !half_width || *half_width > NOISY_HALF_WIDTH;
     const Estimate& speedup = team.speedup_vs_serial;
@@ -238,6 +247,20 @@ std::optional<double> WidestSpeedupInterval(const Figures& figures) {
   return widest;
 }
 
+double ClockHalfWidth(const RunReport& report, double tick) {
+  const double margin = TickMargin(tick);
+  const double n = report.serial_seconds;
+  double widest = 0.0;
+  for (const double d : report.parallel_seconds) {
+    if (!(n > margin && d > margin)) return std::numeric_limits<double>::infinity();
+    // As EstimatedRatios widens a point interval of identical readings.
+    const double down = 1.0 - (n - margin) / (d + margin) * d / n;
+    const double up = (n + margin) / (d - margin) * d / n - 1.0;
+    widest = std::max({widest, down, up});
+  }
+  return widest;
+}
+
 std::vector<int> UnsettledTeams(const Figures& figures, double precision) {
   std::vector<int> unsettled;
   for (const TeamFigures& team : figures.teams) {
@@ -252,6 +275,7 @@ Figures WarningFigures(const Session& session) {
   std::vector<double> serial;
   for (const RunReport& report : PassedReports(session)) serial.push_back(report.serial_seconds);
   figures.runs = static_cast<int>(serial.size());
+  figures.tick = SessionTick(session);
   figures.drift = DriftOf(serial);
   return figures;
 }
@@ -260,17 +284,20 @@ Figures PrecisionFigures(const Session& session) {
   const std::vector<RunReport> reports = PassedReports(session);
   Figures figures;
   figures.runs = static_cast<int>(reports.size());
+  figures.tick = SessionTick(session);
   const std::vector<double> serial = SerialTimes(reports);
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
     TeamFigures& team = figures.teams.emplace_back();
     team.threads = threads;
-    team.speedup_vs_serial = EstimatedRatios(serial, TeamTimes(reports, threads));
+    team.speedup_vs_serial =
+        EstimatedRatios(serial, TeamTimes(reports, threads), figures.tick.seconds);
   }
   return figures;
 }
 
 Figures SessionFigures(const Session& session) {
-  return ComputeFigures(PassedReports(session), session.context.processors, session.context.cores);
+  return ComputeFigures(PassedReports(session), session.context.processors, session.context.cores,
+                        SessionTick(session));
 }
 
 }  // namespace speedup

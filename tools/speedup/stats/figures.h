@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/policy.h"
+#include "session/clock_tick.h"
 #include "session/session.h"
 
 // Figures of a session: medians with intervals, speedups within each run, drift, and the
@@ -35,7 +36,7 @@ struct TeamFigures {
   // comes from the speedup's, whose high end gives the low fraction. Empty for one thread.
   std::optional<double> karp_flatt, karp_flatt_low, karp_flatt_high;
   bool oversubscribed = false;  // more threads than processors
-  bool too_short = false;       // some time below TOO_SHORT_SECONDS
+  bool too_short = false;       // some time below TOO_SHORT_TICKS of the clock
   bool noisy = false;           // speedup interval beyond NOISY_HALF_WIDTH of its median, or none
 };
 
@@ -72,7 +73,8 @@ struct AmdahlFit {
 };
 
 struct Figures {
-  int runs = 0;  // passed runs the figures are over
+  int runs = 0;    // passed runs the figures are over
+  ClockTick tick;  // of the clock that read the times
   Estimate serial;
   bool serial_too_short = false;
   std::vector<TeamFigures> teams;  // team sizes 1..MAX_THREADS in order
@@ -85,25 +87,32 @@ struct Figures {
 std::optional<double> Ratio(double numerator, double denominator);
 
 // Median, interval and noise of `values` (not empty); an empty entry makes the median empty.
-// The interval is the order statistics' own, for values known exactly.
-Estimate Estimated(const std::vector<std::optional<double>>& values);
+// The interval is the order statistics' own, for values known exactly. `fence_slack`: as
+// CountOutsideTukeyFences takes it.
+Estimate Estimated(const std::vector<std::optional<double>>& values, double fence_slack = 0.0);
 
-// Estimated(readings) with the interval widened by one CLOCK_TICK_SECONDS at each end: each
-// reading stands for a true time within a tick of it, and so does every order statistic.
-Estimate EstimatedTimes(const std::vector<double>& readings);
+// The most, in seconds, that a true time may lie from its reading on a clock of `tick` seconds:
+// CLOCK_MARGIN_TICKS of it.
+double TickMargin(double tick);
+
+// Estimated(readings) with the interval widened by TickMargin(tick) at each end, and Tukey's
+// fences decided to a fraction of the tick.
+Estimate EstimatedTimes(const std::vector<double>& readings, double tick);
 
 // Estimated(ratios) of numerator[i] / denominator[i] (readings; an empty ratio where either is
-// not positive) with the interval widened by the most that a tick on each reading can move a
-// ratio; no high end where a tick can hide a whole denominator. `scale` divides every ratio (the
-// threads, for an efficiency).
+// not positive) with the interval widened by the most that TickMargin(tick) on each reading can
+// move a ratio; no high end where the margin can hide a whole denominator. `scale` divides every
+// ratio (the threads, for an efficiency).
 Estimate EstimatedRatios(const std::vector<double>& numerators,
-                         const std::vector<double>& denominators, double scale = 1.0);
+                         const std::vector<double>& denominators, double tick, double scale = 1.0);
 
 // Figures over `reports`, which must all have passed and be at least one. `processors` (empty:
 // not recorded) marks the team sizes above it as oversubscribed; the Amdahl fit covers the team
-// sizes up to `cores` (empty: up to `processors`; neither: no fit).
+// sizes up to `cores` (empty: up to `processors`; neither: no fit). `tick`: the clock's, found
+// from the values (TickOfValues) when not given.
 Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int> processors,
-                       std::optional<int> cores = std::nullopt);
+                       std::optional<int> cores = std::nullopt,
+                       std::optional<ClockTick> tick = std::nullopt);
 
 // Karp-Flatt serial fraction for speedup `speedup` on `threads` (at least 2) threads.
 double KarpFlatt(double speedup, int threads);
@@ -114,6 +123,12 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores);
 // Largest distance of any team's speedup interval from its median, as a fraction of the median;
 // empty while some team has no interval at the sought confidence.
 std::optional<double> WidestSpeedupInterval(const Figures& figures);
+
+// The narrowest half-width, as a fraction of the median, that the clock's margin alone leaves the
+// widest team's speedup interval at times like `report`'s on a clock of `tick` seconds: no
+// number of runs can make a --precision below it settle. Infinite where the margin can hide a
+// whole time.
+double ClockHalfWidth(const RunReport& report, double tick);
 
 // Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
 std::vector<int> UnsettledTeams(const Figures& figures, double precision);

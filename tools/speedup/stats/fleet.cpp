@@ -32,10 +32,11 @@ void MedianAndRange(const std::vector<double>& values, std::optional<double>& me
   high = *std::max_element(values.begin(), values.end());
 }
 
-NodeVerdict VerdictOf(const NodeRow& node, std::size_t judged) {
+NodeVerdict VerdictOf(const NodeRow& node, std::size_t judged, bool possible) {
   using Kind = NodeVerdict::Kind;
   using Basis = NodeVerdict::Basis;
   if (judged < 2) return {Kind::kAlone};
+  if (!possible) return {Kind::kNotPossible};
   for (const Verdict apart : {Verdict::kSlower, Verdict::kFaster}) {
     const Kind kind = apart == Verdict::kSlower ? Kind::kSlower : Kind::kFaster;
     if (node.serial.verdict == apart) return {kind, Basis::kSerial};
@@ -57,7 +58,8 @@ std::vector<const NodeRow*> BandNodes(const Fleet& fleet) {
 
 }  // namespace
 
-ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads) {
+ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads,
+                            double tick) {
   double least = std::numeric_limits<double>::infinity();
   for (const std::vector<RunReport>& reports : passed) {
     for (const RunReport& report : reports) {
@@ -65,12 +67,13 @@ ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, i
                        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1]);
     }
   }
-  return TimeMargin(std::max(least, 0.5 * CLOCK_TICK_SECONDS));
+  return TimeMargin(std::max(least, 0.5 * tick), tick);
 }
 
-ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team) {
-  const ClockMargin serial = FleetTimeMargin(passed, 0);
-  const ClockMargin parallel = FleetTimeMargin(passed, team);
+ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team,
+                               double tick) {
+  const ClockMargin serial = FleetTimeMargin(passed, 0, tick);
+  const ClockMargin parallel = FleetTimeMargin(passed, team, tick);
   return {serial.below + parallel.above, serial.above + parallel.below};
 }
 
@@ -129,6 +132,14 @@ void JudgeFleet(Fleet& fleet) {
   // others, which made a fleet's judging quadratic.
   std::vector<std::vector<RunReport>> passed;
   for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
+  // Every node is read with the coarsest clock among them, so no node's margin is too narrow.
+  fleet.tick = {};
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    const ClockTick tick = judged[i]->figures.tick;
+    if (i > 0 && tick.seconds != fleet.tick.seconds) fleet.ticks_differ = true;
+    if (tick.seconds > fleet.tick.seconds) fleet.tick = tick;
+  }
+  const double tick = fleet.tick.seconds;
   const auto pooled = [&](auto values_of) {
     std::vector<double> all;
     for (const std::vector<RunReport>& reports : passed) {
@@ -138,28 +149,30 @@ void JudgeFleet(Fleet& fleet) {
     return stats::MakePool(all);
   };
   const stats::Pool serial_pool =
-      pooled([](const std::vector<RunReport>& reports) { return LogTimes(reports, 0); });
+      pooled([&](const std::vector<RunReport>& reports) { return LogTimes(reports, 0, tick); });
   std::map<int, stats::Pool> speedup_pools;
   // The clock's margins depend on the fleet's shortest times alone: found once, not per node,
   // which made a large fleet quadratic.
-  const ClockMargin serial_margin = FleetTimeMargin(passed, 0);
+  const ClockMargin serial_margin = FleetTimeMargin(passed, 0, tick);
   std::map<int, ClockMargin> speedup_margins;
   for (NodeRow* node : judged) {
     if (speedup_pools.count(node->team) > 0) continue;
     speedup_pools[node->team] = pooled(
         [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
-    speedup_margins[node->team] = FleetSpeedupMargin(passed, node->team);
+    speedup_margins[node->team] = FleetSpeedupMargin(passed, node->team, tick);
   }
   std::vector<double> serial_medians, speedup_medians;
   std::vector<RowComparison*> serial_rows, speedup_rows;
   for (std::size_t i = 0; i < judged.size(); ++i) {
     NodeRow* node = judged[i];
-    node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0));
+    node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0, tick));
     node->speedup =
         CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
     WidenForClock(node->serial, serial_margin, serial_margin);
     const ClockMargin& speedup = speedup_margins.at(node->team);
     WidenForClock(node->speedup, speedup, speedup);
+    fleet.smallest_change = std::max(
+        {fleet.smallest_change, node->serial.smallest_change, node->speedup.smallest_change});
     serial_rows.push_back(&node->serial);
     speedup_rows.push_back(&node->speedup);
     serial_medians.push_back(*node->figures.serial.median);
@@ -174,7 +187,17 @@ void JudgeFleet(Fleet& fleet) {
   JudgeRows(serial_rows);
   // A higher speedup is the better one.
   JudgeRows(speedup_rows, true);
-  for (NodeRow* node : judged) node->verdict = VerdictOf(*node, judged.size());
+  // As compare does: where a node's runs against the rest's cannot give a Holm p below
+  // SIGNIFICANCE over the nodes, whatever the times, no verdict is possible for it.
+  std::size_t pooled_runs = 0;
+  for (const std::vector<RunReport>& reports : passed) pooled_runs += reports.size();
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    const std::size_t runs = passed[i].size();
+    const bool possible =
+        static_cast<double>(judged.size()) * stats::SmallestRankSumP(runs, pooled_runs - runs) <
+        SIGNIFICANCE;
+    judged[i]->verdict = VerdictOf(*judged[i], judged.size(), possible);
+  }
   MedianAndRange(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
   MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
   NoteContextDifferences(judged, fleet);

@@ -15,8 +15,9 @@ namespace speedup {
 // What the fleet makes of one node.
 struct NodeVerdict {
   enum class Kind {
-    kNotJudged,  // not merged: no passed run
-    kAlone,      // the only merged node: nothing to judge it against
+    kNotJudged,    // not merged: no passed run
+    kAlone,        // the only merged node: nothing to judge it against
+    kNotPossible,  // too few runs here or in the rest for a Holm p below SIGNIFICANCE
     kLikeFleet,
     kSlower,
     kFaster,
@@ -55,12 +56,20 @@ struct Fleet {
   std::optional<double> serial_median, serial_min, serial_max;  // over the nodes' medians
   std::optional<double> speedup_median, speedup_min, speedup_max;
   double confidence = 0.0;  // the least that any merged node's intervals reach
+  // The coarsest clock of the judged nodes, whose margins every node's interval takes, and
+  // whether the judged nodes' clocks differ.
+  ClockTick tick;
+  bool ticks_differ = false;
+  // Changes below this fraction cannot be called for some judged node at these times and clocks.
+  double smallest_change = 0.0;
 };
 
-// The clock's margin for the times at `threads` (0: serial) of all the runs given, and for the
-// per-run speedups at `team`: the least reading decides, on every node alike.
-ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads);
-ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team);
+// The margin of a clock of `tick` seconds for the times at `threads` (0: serial) of all the runs
+// given, and for the per-run speedups at `team`: the least reading decides, on every node alike.
+ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads,
+                            double tick);
+ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team,
+                               double tick);
 
 // The fleet of `inputs`: two sessions named alike are told apart by their files, each merged
 // node gets its figures, and every node is judged (JudgeFleet).

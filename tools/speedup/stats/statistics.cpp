@@ -378,14 +378,15 @@ double InterquartileRange(std::span<const double> values) {
   return Quantile(values, 0.75) - Quantile(values, 0.25);
 }
 
-std::size_t CountOutsideTukeyFences(std::span<const double> values, double tolerance) {
+std::size_t CountOutsideTukeyFences(std::span<const double> values, double tolerance,
+                                    double least_slack) {
   if (values.empty()) return 0;
   const double q1 = Quantile(values, 0.25);
   const double q3 = Quantile(values, 0.75);
   // Rounding can put a value on a fence a few units in the last place beyond it (0.052 - 0.050
   // is 0.001999999999999995): only a distance beyond the tolerance, relative to the quartiles'
   // size, counts.
-  const double slack = tolerance * std::max(std::fabs(q1), std::fabs(q3));
+  const double slack = std::max(least_slack, tolerance * std::max(std::fabs(q1), std::fabs(q3)));
   const double low = q1 - 1.5 * (q3 - q1) - slack;
   const double high = q3 + 1.5 * (q3 - q1) + slack;
   return static_cast<std::size_t>(

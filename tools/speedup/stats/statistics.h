@@ -85,9 +85,10 @@ double InterquartileRange(std::span<const double> values);
 // How many values lie outside [Q1 - 1.5 IQR, Q3 + 1.5 IQR] (type 7); a value on a fence is
 // inside, and so is one beyond it by no more than `tolerance` times the larger quartile's size,
 // so that rounding cannot move a value across a fence. With most values tied the IQR is 0 and
-// every other value counts. 0 when empty.
+// every other value counts. 0 when empty. `slack`, when larger, replaces that tolerance by an
+// absolute distance (a fraction of a clock tick, for times that are whole ticks).
 std::size_t CountOutsideTukeyFences(std::span<const double> values,
-                                    double tolerance = FENCE_TOLERANCE);
+                                    double tolerance = FENCE_TOLERANCE, double slack = 0.0);
 
 // Ranks (k, n - k + 1) of the narrowest symmetric order-statistic interval for the median of
 // n values whose coverage 1 - 2 P(Binomial(n, 1/2) <= k - 1) reaches `target` (in (0, 1));
