@@ -236,9 +236,10 @@ std::string ComparisonTable(const Comparison& comparison, const std::string& bas
       Formatted("%g", SIGNIFICANCE) + "\nand an interval wholly outside ±" +
       Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
       "%. The interval is for the true times: " + "each reading\nstands for a time within " +
-      Formatted("%g", CLOCK_MARGIN_TICKS) + " tick of it (BASE " +
-      TickText(comparison.base_tick.seconds) + ", NEW " + TickText(comparison.new_tick.seconds) +
-      "), so it is wider than the test's by what that can hide;\n" +
+      (CLOCK_MARGIN_TICKS == 0.5 ? std::string("half a tick")
+                                 : Formatted("%g ticks", CLOCK_MARGIN_TICKS)) +
+      " of it (BASE " + TickText(comparison.base_tick.seconds) + ", NEW " +
+      TickText(comparison.new_tick.seconds) + " clock), which widens it;\n" +
       SmallestChangeText(comparison.smallest_change,
                          std::max(comparison.base_tick.seconds, comparison.new_tick.seconds)) +
       ".\n";
@@ -306,7 +307,7 @@ std::string FleetTable(const Fleet& fleet) {
       "differ\nfrom the pooled runs of the others with Holm p < " +
       Formatted("%g", SIGNIFICANCE) + " (Mann-Whitney U, over the nodes) and\nthe ratio's " +
       ConfidenceText() + " interval lies wholly outside ±" +
-      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%; " +
+      Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) + "%;\n" +
       SmallestChangeText(fleet.smallest_change, fleet.tick.seconds) + ".\n";
   return table;
 }
