@@ -193,6 +193,28 @@ precision_runs_until_every_interval_settles)
   grep -q -E '^stopped after [1-4] of 50 runs: --time-limit 1 s reached' "$work/out" ||
     fail "the time limit did not stop the session: $(head -3 "$work/out")"
   ;;
+precision_below_the_clock_is_refused_and_the_tick_recorded)
+  # Fixed times of 50 ms and 25 ms: on a millisecond clock half a tick each way keeps every
+  # speedup interval at least ±3% wide, so --precision 1% is refused in one line with what could
+  # be reached; the same times a microsecond off are read on the fine clock and settle.
+  saved_report
+  perl -pe 's/(SerialMulti = +)\d+\.\d{6}/${1}0.050000/; s/(\) = )\d+\.\d{6}/${1}0.025000/' \
+    "$work/report.txt" >"$work/coarse.txt"
+  fake_bench "$work/coarse.txt" 0
+  expect_refusal "--precision 1.0% cannot be reached" "$tool" --bench "$work/fake" --precision 1%
+  [ "$(grep -c . "$work/err")" -eq 1 ] || fail "the refusal is not one line: $(cat "$work/err")"
+  grep -q -F "±3.1%" "$work/err" || fail "the reachable precision is not named: $(cat "$work/err")"
+  "$tool" --bench "$work/fake" --runs 2 --json >"$work/coarse.json" 2>/dev/null || fail "exit status $?"
+  grep -q '"clock_tick_seconds": 0.001' "$work/coarse.json" || fail "no millisecond tick recorded"
+  sed 's/0\.050000/0.050001/; s/0\.025000/0.025001/g' "$work/coarse.txt" >"$work/fine.txt"
+  fake_bench "$work/fine.txt" 0
+  "$tool" --bench "$work/fake" --precision 1% --json >"$work/fine.json" 2>"$work/err" ||
+    fail "exit status $? on the fine clock: $(cat "$work/err")"
+  grep -q '"clock_tick_seconds": 1e-06' "$work/fine.json" || fail "no microsecond tick recorded"
+  # Beside the tool, the fine build is the one run by default, and its table names its clock.
+  "$tool" --runs 1 >"$work/out" 2>/dev/null || fail "the default benchmark failed"
+  grep -q "over 1 of 1 run on a 1 µs clock" "$work/out" || fail "not the fine build: $(head -1 "$work/out")"
+  ;;
 failed_runs_are_named_and_the_rest_still_count)
   saved_report
   # Second report: team size 5 failed verification.

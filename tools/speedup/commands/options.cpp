@@ -156,7 +156,8 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
                                      "the figures (default 0)")
                           ->type_name("N");
   raw.bench_option =
-      app.add_option("--bench", options.bench, "benchmark to run (default: matbench beside this)")
+      app.add_option("--bench", options.bench,
+                     "benchmark to run (default: matbench-fine beside this, else matbench)")
           ->type_name("FILE");
   raw.precision_option =
       app.add_option("--precision", raw.precision,
