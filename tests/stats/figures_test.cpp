@@ -114,6 +114,22 @@ TEST(FiguresTest, AmdahlFitOutsideTheLawGivesNoFractionAndFewRunsNoInterval) {
   }
 }
 
+TEST(FiguresTest, AmdahlIntervalStaysWithinTheFractionsRange) {
+  // Catches bootstrap replicates kept outside [0, 1]: runs on either side of f = 0 gave an
+  // interval reaching below zero (-0.0099), a negative share of serial work.
+  std::vector<RunReport> reports;
+  for (int run = 0; run < 8; ++run) {
+    const double two = run % 2 == 0 ? 0.0515 : 0.0485;
+    reports.push_back(ReportWith(0.1, [&](int t) { return t == 1 ? 0.1 : two; }));
+  }
+  const AmdahlFit fit = ComputeFigures(reports, 2, 2).amdahl;
+  ASSERT_EQ(fit.shape, AmdahlFit::Shape::kFraction);
+  ASSERT_TRUE(fit.low && fit.high);
+  EXPECT_EQ(*fit.low, 0.0) << "some replicates fall below zero and stop at the edge";
+  EXPECT_GT(*fit.high, 0.0);
+  EXPECT_LE(*fit.high, 1.0);
+}
+
 TEST(FiguresTest, DriftIsJudgedOnlyFromRunsThatCanShowIt) {
   // Catches drift called absent from 3 or 4 runs, whose every ordering has p of 0.083 or more.
   for (int runs = 1; runs <= 7; ++runs) {

@@ -163,8 +163,10 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   for (int resample = 0; resample < fit.resamples; ++resample) {
     const std::optional<stats::Line> again =
         AmdahlLine(reports, stats::ResampleIndices(engine, reports.size()), fit.team_sizes);
+    // A serial fraction lies in [0, 1]: a replicate beyond is at its edge, so the interval
+    // never claims a negative share or more than the whole.
     if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {
-      fractions.push_back(*f);
+      fractions.push_back(std::clamp(*f, 0.0, 1.0));
     }
   }
   if (!fractions.empty()) {
