@@ -444,6 +444,25 @@ TEST(SessionLoopTest, InterleavedPlacementsOnADriftingMachineAreJudgedAlike) {
   }
 }
 
+TEST(SessionLoopTest, InterleavedPlacementsUnderPrecisionStopTogether) {
+  // Catches a study whose settled placement stopped while the others ran on ("close spread close
+  // spread spread spread"), leaving the machine's later drift to the unsettled ones.
+  DriftingExecutor executor;
+  executor.script = [](int index) {
+    // "close" (even calls while both run) settles at once; "spread" is noisy for 5 rounds.
+    const bool noisy = index % 2 == 1 && index < 20;
+    return ScriptedExecutor::Passing(0.100, noisy && index % 4 == 1 ? 0.070 : 0.050);
+  };
+  MeasurePlan plan;
+  plan.precision = 0.04;
+  plan.max_runs = 30;
+  std::vector<Session> sessions = Placements({"close", "spread"});
+  ASSERT_EQ(MeasureInterleaved(plan, executor, "bench", sessions), "");
+  EXPECT_EQ(sessions[0].runs.size(), sessions[1].runs.size()) << "the same rounds for each";
+  EXPECT_GT(sessions[0].runs.size(), static_cast<std::size_t>(MIN_RUNS_FOR_95));
+  EXPECT_LT(sessions[0].runs.size(), 30u) << "both settled, so the study ended";
+}
+
 TEST(SessionLoopTest, AnInterruptEndsEveryInterleavedPlacement) {
   // Catches the other placements running on after the user asked to stop.
   DriftingExecutor executor;

@@ -18,6 +18,25 @@ std::string SessionFile(const Session& session) {
   return MakeReporter(OutputFormat::kJson)->SessionReport(session, Analyse(session));
 }
 
+TEST(ReportersTest, PlacementStudyTableCarriesEachComparisonsWarningsAndItsClock) {
+  // Catches a --bind table that left the comparison's own warnings (few runs) to --json alone,
+  // and a table that does not name the clock its times were read on.
+  Session close = SessionBuilder().Tick(MICROSECOND_TICK).TimedRuns(6, 1.0).Build();
+  Session spread = SessionBuilder().Tick(MICROSECOND_TICK).TimedRuns(6, 1.2).Build();
+  close.placement = "close";
+  spread.placement = "spread";
+  const SessionAnalysis close_analysis = Analyse(close);
+  const SessionAnalysis spread_analysis = Analyse(spread);
+  const std::string table = MakeReporter(OutputFormat::kTable)
+                                ->StudyReport({{"OMP_PROC_BIND=close", &close, &close_analysis},
+                                               {"OMP_PROC_BIND=spread", &spread, &spread_analysis}},
+                                              {CompareSessions(close, spread)});
+  EXPECT_NE(table.find("warning: BASE has only 6 passed runs"), std::string::npos) << table;
+  EXPECT_NE(table.find("on a 1 µs clock"), std::string::npos) << table;
+  EXPECT_NE(table.find("cannot be called at these times with a 1 µs clock"), std::string::npos)
+      << table;
+}
+
 TEST(ReportersTest, CsvReadsBackToTheSameFigures) {
   auto reports = ParseReports(ReportText() + ReportText() + ReportText());
   ASSERT_EQ(reports.size(), 3u);

@@ -137,6 +137,10 @@ struct LoopState {
   std::string widest;         // the widest speedup interval so far, for the progress line
   std::vector<double> walls;  // every finished run's wall time, for the time left
   bool done = false;
+  bool settled = false;  // --precision reached
+  // One of an interleaved study: settling alone does not end it, as a placement that stopped
+  // early would leave the rest of the machine's drift to the others.
+  bool interleaved = false;
 };
 
 LoopState StartSession(const MeasurePlan& plan, const std::optional<std::string>& placement,
@@ -234,9 +238,9 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   }
   session.runs.push_back(std::move(kept));
   state.walls.push_back(result.wall_seconds);
-  const bool settled = Settled(plan, session, state.fewest_runs, state.widest);
+  state.settled = Settled(plan, session, state.fewest_runs, state.widest);
   const bool last = static_cast<int>(session.runs.size()) >= state.most_runs;
-  state.done = state.done || settled || last;
+  state.done = state.done || (state.settled && !state.interleaved) || last;
   if (plan.progress == Progress::kLines) {
     executor.ShowProgress(
         name + ": " + (passed ? "passed in " : "failed after ") +
@@ -332,6 +336,7 @@ Status MeasureInterleaved(const MeasurePlan& plan, Executor& executor, const std
   std::vector<LoopState> states;
   for (Session& session : sessions) {
     states.push_back(StartSession(plan, session.placement, session));
+    states.back().interleaved = true;
   }
   // Each placement warms up before the study: a placement's first runs are often its slowest.
   for (std::size_t i = 0; i < sessions.size(); ++i) {
@@ -356,6 +361,10 @@ Status MeasureInterleaved(const MeasurePlan& plan, Executor& executor, const std
         break;
       }
       // One limit for the whole study: once it is reached, each placement stops as it comes.
+    }
+    // Placements stop together, once every one has settled, so each keeps the same rounds.
+    if (std::all_of(states.begin(), states.end(), [](const LoopState& s) { return s.settled; })) {
+      for (LoopState& state : states) state.done = true;
     }
   }
   for (std::size_t i = 0; i < sessions.size(); ++i) FinishSession(plan, states[i], sessions[i]);

@@ -322,6 +322,10 @@ std::string StudyTable(const std::vector<NamedSession>& sessions,
   for (std::size_t i = 0; i < comparisons.size(); ++i) {
     text += '\n';
     text += ComparisonTable(comparisons[i], sessions[0].name, sessions[i + 1].name);
+    // The comparison's own warnings (few runs, a side drifted) belong beside its verdicts.
+    for (const std::string& warning : ComparisonWarnings(comparisons[i])) {
+      text += "warning: " + warning + "\n";
+    }
   }
   return text;
 }
