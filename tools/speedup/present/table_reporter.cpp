@@ -37,13 +37,18 @@ std::string TeamList(const std::vector<int>& teams) {
 
 // e(p) for every team size, three a line, and the Amdahl fit.
 std::string CurveFooter(const Figures& figures) {
-  std::string footer = "\nKarp-Flatt serial fraction e(p) with its interval:\n";
+  std::string footer = "\nKarp-Flatt serial fraction e(p) with its " +
+                       ConfidenceLabel(figures.serial.confidence) + " interval:\n";
   int on_line = 0;
+  bool negative = false, oversubscribed = false;
   for (const TeamFigures& team : figures.teams) {
     if (team.threads < 2) continue;
     const bool interval = team.karp_flatt_low && team.karp_flatt_high;
-    footer += (on_line == 0 ? "" : "   ") + Cell(std::to_string(team.threads), 4) + ": " +
-              Cell(FixedText(team.karp_flatt, 3), 6) + " [" +
+    negative = negative || (team.karp_flatt && *team.karp_flatt < 0.0);
+    oversubscribed = oversubscribed || team.oversubscribed;
+    footer += (on_line == 0 ? "" : "   ") +
+              Cell(std::string(team.oversubscribed ? "*" : "") + std::to_string(team.threads), 4) +
+              ": " + Cell(FixedText(team.karp_flatt, 3), 6) + " [" +
               (interval ? FixedText(team.karp_flatt_low, 3) : "—") + ", " +
               (interval ? FixedText(team.karp_flatt_high, 3) : "—") + "]";
     if (++on_line == 3) {
@@ -52,6 +57,14 @@ std::string CurveFooter(const Figures& figures) {
     }
   }
   if (on_line != 0) footer += "\n";
+  if (negative) {
+    footer +=
+        "a negative e(p): the team beat p times the serial speed, which no serial share "
+        "explains\n";
+  }
+  if (oversubscribed) {
+    footer += "*p: more threads than processors, so p overstates the parallelism e(p) assumes\n";
+  }
   const AmdahlFit& fit = figures.amdahl;
   if (fit.shape == AmdahlFit::Shape::kNotMade) {
     return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
