@@ -130,6 +130,31 @@ double RunTimeout(double longest) {
 namespace {
 
 // What the loop keeps between one session's runs.
+// Whether the runtime bound the threads of a placement study's run as asked, from what it
+// displayed; every run must have been bound for the session to be.
+void NotePlacement(const std::string& display, Session& session) {
+  if (!session.placement || !session.context.processors) return;
+  const std::optional<bool> honoured =
+      PlacementHonoured(display, *session.placement, *session.context.processors);
+  if (honoured) {
+    session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
+  }
+}
+
+// Why `precision` cannot be reached at the times of `first` on its clock, or empty when it can.
+std::string PrecisionRefusal(double precision, const RunReport& first) {
+  const double tick = TickOfValues({first});
+  const double reachable = ClockHalfWidth(first, tick);
+  if (!(precision < reachable)) return "";
+  const bool coarse = tick == MILLISECOND_TICK;
+  const std::string floor = std::isfinite(reachable)
+                                ? Formatted("%.1f", std::ceil(reachable * 1000.0) / 10.0) + "%"
+                                : "100%";
+  return "--precision " + PercentText(precision) + " cannot be reached: at these times a " +
+         (coarse ? "1 ms" : "1 µs") + " clock alone keeps a speedup interval at least ±" + floor +
+         " wide, whatever the runs" + (coarse ? " (matbench-fine reads microseconds)" : "");
+}
+
 struct LoopState {
   ProcessOptions process;
   int most_runs = 0, fewest_runs = 0;
@@ -211,29 +236,13 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   }
   std::string display;
   Run kept = KeptRun(result, placement, display);
-  if (placement && session.context.processors) {
-    const std::optional<bool> honoured =
-        PlacementHonoured(display, *placement, *session.context.processors);
-    if (honoured) {
-      session.placement_honoured = session.placement_honoured.value_or(true) && *honoured;
-    }
-  }
+  NotePlacement(display, session);
   const bool passed = kept.report.failure.empty();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
   if (passed && plan.precision && PassedReports(session).empty()) {
     // The first times show what the clock allows: a precision below it is refused at once.
-    const double tick = TickOfValues({kept.report});
-    const double reachable = ClockHalfWidth(kept.report, tick);
-    if (*plan.precision < reachable) {
-      return "--precision " + PercentText(*plan.precision) + " cannot be reached: at these times " +
-             "a " + (tick == MILLISECOND_TICK ? "1 ms" : "1 µs") +
-             " clock alone keeps a speedup "
-             "interval at least ±" +
-             (std::isfinite(reachable)
-                  ? Formatted("%.1f", std::ceil(reachable * 1000.0) / 10.0) + "%"
-                  : "100%") +
-             " wide, whatever the runs" +
-             (tick == MILLISECOND_TICK ? " (matbench-fine reads microseconds)" : "");
+    if (std::string refusal = PrecisionRefusal(*plan.precision, kept.report); !refusal.empty()) {
+      return refusal;
     }
   }
   session.runs.push_back(std::move(kept));

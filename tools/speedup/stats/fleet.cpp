@@ -56,6 +56,42 @@ std::vector<const NodeRow*> BandNodes(const Fleet& fleet) {
   return alike.empty() ? merged : alike;
 }
 
+// What differs between each judged node's context and the first one's.
+void AddDifferences(Fleet& fleet, const std::vector<NodeRow*>& judged) {
+  for (NodeRow* node : judged) {
+    if (node == judged.front()) continue;
+    for (std::string& difference :
+         ContextDifferences(judged.front()->input.session.context, node->input.session.context)) {
+      fleet.differences.push_back(
+          {node->input.node, judged.front()->input.node, std::move(difference)});
+    }
+  }
+}
+
+// Every node is read with the coarsest clock among them, so no node's margin is too narrow.
+void SetFleetTick(Fleet& fleet, const std::vector<NodeRow*>& judged) {
+  fleet.tick = {};
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    const ClockTick tick = judged[i]->figures.tick;
+    if (i > 0 && tick.seconds != fleet.tick.seconds) fleet.ticks_differ = true;
+    if (tick.seconds > fleet.tick.seconds) fleet.tick = tick;
+  }
+}
+
+// As compare does: where a node's runs against the rest's cannot give a Holm p below
+// SIGNIFICANCE over the nodes, whatever the times, no verdict is possible for it.
+void SetVerdicts(const std::vector<NodeRow*>& judged,
+                 const std::vector<std::vector<RunReport>>& passed) {
+  std::size_t pooled_runs = 0;
+  for (const std::vector<RunReport>& reports : passed) pooled_runs += reports.size();
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    const std::size_t runs = passed[i].size();
+    const double least_p =
+        static_cast<double>(judged.size()) * stats::SmallestRankSumP(runs, pooled_runs - runs);
+    judged[i]->verdict = VerdictOf(*judged[i], judged.size(), least_p < SIGNIFICANCE);
+  }
+}
+
 }  // namespace
 
 ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, int threads,
@@ -106,22 +142,6 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
   return fleet;
 }
 
-namespace {
-
-// How each judged node's context differs from the first one's.
-void NoteContextDifferences(const std::vector<NodeRow*>& judged, Fleet& fleet) {
-  for (const NodeRow* node : judged) {
-    if (node == judged.front()) continue;
-    for (std::string& difference :
-         ContextDifferences(judged.front()->input.session.context, node->input.session.context)) {
-      fleet.differences.push_back(
-          {node->input.node, judged.front()->input.node, std::move(difference)});
-    }
-  }
-}
-
-}  // namespace
-
 void JudgeFleet(Fleet& fleet) {
   std::vector<NodeRow*> judged;
   for (NodeRow& node : fleet.nodes) {
@@ -132,13 +152,7 @@ void JudgeFleet(Fleet& fleet) {
   // others, which made a fleet's judging quadratic.
   std::vector<std::vector<RunReport>> passed;
   for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
-  // Every node is read with the coarsest clock among them, so no node's margin is too narrow.
-  fleet.tick = {};
-  for (std::size_t i = 0; i < judged.size(); ++i) {
-    const ClockTick tick = judged[i]->figures.tick;
-    if (i > 0 && tick.seconds != fleet.tick.seconds) fleet.ticks_differ = true;
-    if (tick.seconds > fleet.tick.seconds) fleet.tick = tick;
-  }
+  SetFleetTick(fleet, judged);
   const double tick = fleet.tick.seconds;
   const auto pooled = [&](auto values_of) {
     std::vector<double> all;
@@ -187,20 +201,10 @@ void JudgeFleet(Fleet& fleet) {
   JudgeRows(serial_rows);
   // A higher speedup is the better one.
   JudgeRows(speedup_rows, true);
-  // As compare does: where a node's runs against the rest's cannot give a Holm p below
-  // SIGNIFICANCE over the nodes, whatever the times, no verdict is possible for it.
-  std::size_t pooled_runs = 0;
-  for (const std::vector<RunReport>& reports : passed) pooled_runs += reports.size();
-  for (std::size_t i = 0; i < judged.size(); ++i) {
-    const std::size_t runs = passed[i].size();
-    const bool possible =
-        static_cast<double>(judged.size()) * stats::SmallestRankSumP(runs, pooled_runs - runs) <
-        SIGNIFICANCE;
-    judged[i]->verdict = VerdictOf(*judged[i], judged.size(), possible);
-  }
+  SetVerdicts(judged, passed);
   MedianAndRange(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
   MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
-  NoteContextDifferences(judged, fleet);
+  AddDifferences(fleet, judged);
 }
 
 std::size_t FleetBandNodes(const Fleet& fleet) { return BandNodes(fleet).size(); }
