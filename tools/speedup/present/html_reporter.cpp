@@ -524,7 +524,11 @@ std::string ComparisonLegend(const Comparison& comparison) {
          std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p &lt; " +
          Formatted("%g", SIGNIFICANCE) + " and an interval wholly outside ±" +
          Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
-         "%; no clear difference is not proof of equality.</p>\n";
+         "%; no clear difference is not proof of equality; " +
+         Escaped(SmallestChangeText(
+             comparison.smallest_change,
+             std::max(comparison.base_tick.seconds, comparison.new_tick.seconds))) +
+         ".</p>\n";
 }
 
 std::string ComparisonHead(const Comparison& comparison, const std::string& base_name,
