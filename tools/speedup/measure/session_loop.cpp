@@ -141,18 +141,20 @@ void NotePlacement(const std::string& display, Session& session) {
   }
 }
 
-// Why `precision` cannot be reached at the times of `first` on its clock, or empty when it can.
-std::string PrecisionRefusal(double precision, const RunReport& first) {
+// Fails, saying why, when `precision` cannot be reached at the times of `first` on its clock.
+Status CheckPrecisionReachable(double precision, const RunReport& first) {
   const double tick = TickOfValues({first});
   const double reachable = ClockHalfWidth(first, tick);
-  if (!(precision < reachable)) return "";
+  if (!(precision < reachable)) return Success();
   const bool coarse = tick == MILLISECOND_TICK;
   const std::string floor = std::isfinite(reachable)
                                 ? Formatted("%.1f", std::ceil(reachable * 1000.0) / 10.0) + "%"
                                 : "100%";
-  return "--precision " + PercentText(precision) + " cannot be reached: at these times a " +
-         (coarse ? "1 ms" : "1 µs") + " clock alone keeps a speedup interval at least ±" + floor +
-         " wide, whatever the runs" + (coarse ? " (matbench-fine reads microseconds)" : "");
+  return Fail(FailureKind::kUsage,
+              "--precision " + PercentText(precision) + " cannot be reached: at these times a " +
+                  (coarse ? "1 ms" : "1 µs") + " clock alone keeps a speedup interval at least ±" +
+                  floor + " wide, whatever the runs" +
+                  (coarse ? " (matbench-fine reads microseconds)" : ""));
 }
 
 struct LoopState {
@@ -239,10 +241,10 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   NotePlacement(display, session);
   const bool passed = kept.report.failure.empty();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
-  if (passed && plan.precision && PassedReports(session).empty()) {
+  if (passed && plan.precision && !HasPassedRun(session)) {
     // The first times show what the clock allows: a precision below it is refused at once.
-    if (std::string refusal = PrecisionRefusal(*plan.precision, kept.report); !refusal.empty()) {
-      return refusal;
+    if (Status reachable = CheckPrecisionReachable(*plan.precision, kept.report); !reachable) {
+      return reachable;
     }
   }
   session.runs.push_back(std::move(kept));
