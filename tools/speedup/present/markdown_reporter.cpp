@@ -9,9 +9,6 @@
 namespace speedup {
 namespace {
 
-// The confidence sought, as the column headers name it: "95%".
-std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
-
 // `text` safe inside a table cell: printable, with its pipes escaped.
 std::string CellText(std::string_view text) {
   std::string cell;

@@ -12,9 +12,6 @@
 namespace speedup {
 namespace {
 
-// The confidence sought, as the head names it: "95%".
-std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
-
 // `text` right-aligned in `width` columns; "—" stands alone in one column.
 std::string Cell(const std::string& text, int width) {
   const int shown = text == "—" ? 1 : static_cast<int>(text.size());

@@ -35,8 +35,6 @@ std::string RowsText(const TeamTrace& team) {
          FixedText(team.rows_max, 0);
 }
 
-std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
-
 // What the intervals reach, said as the session table says it.
 std::string IntervalWords(const TraceFigures& figures) {
   const double reached = figures.teams.empty() ? 0.0 : figures.teams.front().region_ms.confidence;

@@ -207,9 +207,11 @@ std::vector<std::string> FleetWarnings(const Fleet& fleet) {
 
 std::string ConfidenceLabel(double reached) {
   if (!(reached > 0.0)) return "no";
-  if (reached >= CONFIDENCE) return Formatted("%g%%", CONFIDENCE * 100.0);
+  if (reached >= CONFIDENCE) return ConfidenceText();
   return Formatted("%.3g%%", reached * 100.0);
 }
+
+std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
 
 std::string RowLabel(int threads) { return threads == 0 ? "serial" : std::to_string(threads); }
 

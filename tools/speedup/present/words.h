@@ -48,6 +48,9 @@ std::string TooShortText(double tick);
 // "changes under 4.1% cannot be called at these times with a 1 ms clock".
 std::string SmallestChangeText(double fraction, double tick);
 
+// The confidence sought, as heads and column names say it: "95%".
+std::string ConfidenceText();
+
 // "serial", or the team size.
 std::string RowLabel(int threads);
 

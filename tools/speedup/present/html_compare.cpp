@@ -1,0 +1,108 @@
+#include <algorithm>
+
+#include "base/policy.h"
+#include "base/text.h"
+#include "present/charts.h"
+#include "present/html_parts.h"
+#include "present/html_reporter.h"
+#include "present/words.h"
+#include "session/session_json.h"
+
+namespace speedup::html {
+namespace {
+
+std::string VerdictCell(Verdict verdict) {
+  const std::string words = VerdictText(verdict);
+  const char* kind = verdict == Verdict::kSlower   ? " slower"
+                     : verdict == Verdict::kFaster ? " faster"
+                                                   : "";
+  return "<td class=\"text verdict" + std::string(kind) + "\">" + Escaped(words) + "</td>";
+}
+
+std::string ComparisonHead(const Comparison& comparison, const std::string& base_name,
+                           const std::string& new_name) {
+  return "NEW " + new_name + " (" + std::to_string(comparison.new_runs) + " runs) against BASE " +
+         base_name + " (" + std::to_string(comparison.base_runs) + " runs)";
+}
+
+}  // namespace
+
+std::string ComparisonRows(const Comparison& comparison, const std::string& id) {
+  std::string table =
+      "<table class=\"comparison\" id=\"" + id +
+      "\">\n<thead><tr><th>threads</th><th>BASE s</th><th>NEW s</th><th>NEW/BASE</th><th>[" +
+      ConfidenceText() +
+      " interval]</th><th>p</th><th>Holm p</th><th class=\"text\">verdict</th></tr></thead>\n"
+      "<tbody>\n";
+  for (const RowComparison& row : comparison.rows) {
+    table += "<tr data-threads=\"" + RowLabel(row.threads) + "\"><th scope=\"row\">" +
+             RowLabel(row.threads) + "</th>" + NumberCell(row.base_median, 3, "base_median_s") +
+             NumberCell(row.new_median, 3, "new_median_s") + NumberCell(row.ratio, 3, "ratio") +
+             IntervalCell(row.ratio_low, row.ratio_high, 3, "ratio") + "<td data-v=\"" +
+             NumberText(row.p_value) + "\">" + PValueText(row.p_value) + "</td><td data-v=\"" +
+             NumberText(row.p_holm) + "\">" + PValueText(row.p_holm) + "</td>" +
+             VerdictCell(row.verdict) + "</tr>\n";
+  }
+  return table + "</tbody>\n</table>\n";
+}
+
+std::string ComparisonLegend(const Comparison& comparison) {
+  return "<p class=\"legend\">NEW/BASE: ratio of times from the Hodges-Lehmann shift of log "
+         "times (below 1: NEW is faster), with its " +
+         ConfidenceText() + " interval; p: two-sided Mann-Whitney U; Holm p: corrected over the " +
+         std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p &lt; " +
+         Formatted("%g", SIGNIFICANCE) + " and an interval wholly outside ±" +
+         Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
+         "%; no clear difference is not proof of equality; " +
+         Escaped(SmallestChangeText(
+             comparison.smallest_change,
+             std::max(comparison.base_tick.seconds, comparison.new_tick.seconds))) +
+         ".</p>\n";
+}
+
+std::string ComparisonPage(const Comparison& comparison, const std::string& base_name,
+                           const std::string& new_name, const HtmlMaterial& material) {
+  std::string body = "<h1>matbench comparison</h1>\n<div class=\"head\"><p>" +
+                     Escaped(ComparisonHead(comparison, base_name, new_name)) + "</p></div>\n" +
+                     WarningList(ComparisonWarnings(comparison));
+  body += Section("ratios", "NEW against BASE",
+                  ComparisonRows(comparison, "comparison") + ComparisonLegend(comparison));
+  const bool sides =
+      material.base && material.added && material.base_figures && material.new_figures;
+  if (sides) {
+    PlotRequest request = ComparisonChart("chart.svg", comparison, base_name,
+                                          *material.base_figures, new_name, *material.new_figures);
+    request.processors = material.added->context.processors;
+    body += Section(
+        "chart", "Chart",
+        ChartFigure(PlotScript(request, "chart.svg"),
+                    "Speedup vs serial (left) and efficiency (right) of BASE and NEW against "
+                    "team size: medians with their " +
+                        ConfidenceText() + " intervals as bars.",
+                    "chart of BASE's and NEW's speedup and efficiency against team size, with "
+                    "intervals"));
+    body += Section("contexts", "Contexts",
+                    "<p>Fields whose values differ are highlighted and marked "
+                    "\"differs\"; the warnings above name those that can change the "
+                    "figures.</p>\n" +
+                        ContextsTable(material.base->context, material.added->context));
+  }
+  std::string raw = RawSection(
+      "comparison-json", "comparison JSON",
+      MakeReporter(OutputFormat::kJson)->ComparisonReport(comparison, base_name, new_name));
+  if (sides) {
+    const auto record = [](const Session& session) {
+      return SessionRecord(session).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+             "\n";
+    };
+    raw += RawSection("base-json", "BASE session: " + base_name, record(*material.base));
+    raw += RawSection("new-json", "NEW session: " + new_name, record(*material.added));
+  }
+  body += Section("raw", "Raw data",
+                  "<p>The comparison as <code>--json</code> writes it, and both sessions' "
+                  "runs and contexts as session files, which <code>compare</code> reads.</p>\n" +
+                      raw);
+  return Page("matbench comparison: " + Escaped(new_name) + " against " + Escaped(base_name), body);
+}
+
+}  // namespace speedup::html

@@ -1,0 +1,160 @@
+#include <cctype>
+#include <cstdio>
+#include <random>
+
+#include "base/policy.h"
+#include "base/text.h"
+#include "present/chart.h"
+#include "present/html_parts.h"
+#include "present/html_reporter.h"
+#include "present/page_assets.h"
+
+namespace speedup {
+
+std::string HtmlEscaped(std::string_view text) {
+  std::string escaped;
+  for (const char c : Printable(text)) {
+    switch (c) {
+      case '&':
+        escaped += "&amp;";
+        break;
+      case '<':
+        escaped += "&lt;";
+        break;
+      case '>':
+        escaped += "&gt;";
+        break;
+      case '"':
+        escaped += "&quot;";
+        break;
+      case '\'':
+        escaped += "&#39;";
+        break;
+      default:
+        escaped += c;
+    }
+  }
+  return escaped;
+}
+
+std::string ScriptJson(std::string_view json) {
+  std::string safe;
+  safe.reserve(json.size());
+  for (const char c : json) {
+    if (c == '<') {
+      safe += "\\u003c";
+    } else {
+      safe += c;
+    }
+  }
+  return safe;
+}
+
+namespace html {
+namespace {
+
+// A fresh nonce for the page's one script, so the content policy runs it and nothing else.
+std::string Nonce() {
+  std::random_device device;
+  std::string nonce;
+  for (int i = 0; i < 4; ++i) {
+    char word[9];
+    std::snprintf(word, sizeof word, "%08x", static_cast<unsigned>(device()));
+    nonce += word;
+  }
+  return nonce;
+}
+
+}  // namespace
+
+std::string Page(const std::string& title, const std::string& body) {
+  const std::string nonce = Nonce();
+  std::string page =
+      "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+      "style-src 'unsafe-inline'; img-src data:; base-uri 'none'; form-action 'none'; "
+      "script-src 'nonce-";
+  page += nonce;
+  page += "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>";
+  page += title;
+  page += "</title>\n<style>";
+  page += "\n";
+  page += PAGE_CSS;
+  page += "</style>\n</head>\n<body>\n";
+  page += body;
+  page += "<script nonce=\"";
+  page += nonce;
+  page += "\">";
+  page += "\n";
+  page += PAGE_JS;
+  page += "</script>\n</body>\n</html>\n";
+  return page;
+}
+
+std::string Escaped(const std::string& text) { return HtmlEscaped(text); }
+
+std::string Section(const std::string& id, const std::string& heading, const std::string& inner) {
+  return "<section id=\"" + id + "\">\n<h2>" + Escaped(heading) + "</h2>\n" + inner +
+         "</section>\n";
+}
+
+std::string WarningList(const std::vector<std::string>& warnings) {
+  if (warnings.empty()) return "";
+  std::string list = "<ul class=\"warnings\" role=\"note\" aria-label=\"warnings\">\n";
+  for (const std::string& warning : warnings) {
+    list += "<li><strong>warning:</strong> " + Escaped(warning) + "</li>\n";
+  }
+  return list + "</ul>\n";
+}
+
+std::string ChartFigure(const std::string& script, const std::string& caption,
+                        const std::string& description) {
+  const DrawnChart drawn = DrawChartBytes("chart.svg", script);
+  std::string figure = "<figure>\n";
+  const std::size_t start = drawn.bytes.find("<svg");
+  std::string lowered = drawn.bytes;
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // gnuplot escapes every text it draws; an SVG that still holds a script is not embedded.
+  const bool scripted = lowered.find("<script") != std::string::npos ||
+                        lowered.find("foreignobject") != std::string::npos ||
+                        lowered.find("javascript:") != std::string::npos;
+  if (!drawn.bytes.empty() && start != std::string::npos && !scripted) {
+    figure += "<div class=\"chart\">\n<svg role=\"img\" aria-label=\"" + Escaped(description) +
+              "\"" + drawn.bytes.substr(start + 4) + "\n</div>\n";
+  } else {
+    std::string why = drawn.missing ? "gnuplot is not installed here, so no chart was drawn"
+                      : scripted    ? "the chart held a script, so it was left out"
+                                    : "no chart: " + drawn.result.message;
+    figure += "<p class=\"no-chart\" role=\"img\" aria-label=\"" + Escaped(description) + "\">" +
+              Escaped(why) + ". The table holds every figure the chart would draw.</p>\n";
+  }
+  return figure + "<figcaption>" + Escaped(caption) + "</figcaption>\n</figure>\n";
+}
+
+namespace {
+
+// `text` escaped line by line, its line feeds kept.
+std::string EscapedLines(const std::string& text) {
+  std::string escaped;
+  for (const std::string_view line : SplitLines(text)) escaped += HtmlEscaped(line) + "\n";
+  return escaped;
+}
+
+}  // namespace
+
+std::string RawSection(const std::string& id, const std::string& summary, const std::string& json) {
+  const std::string shown =
+      json.size() <= HTML_SHOWN_JSON_BYTES
+          ? "<pre>" + EscapedLines(json) + "</pre>\n"
+          : "<p>" + ByteCountText(json.size()) +
+                " of JSON, too long to show here: it is kept in this page's source, in the "
+                "element <code>script#" +
+                id + "</code>.</p>\n";
+  return "<details>\n<summary>" + Escaped(summary) + "</summary>\n" + shown +
+         "<script type=\"application/json\" id=\"" + id + "\">" + ScriptJson(json) +
+         "</script>\n</details>\n";
+}
+
+}  // namespace html
+}  // namespace speedup

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "present/html_reporter.h"
+#include "present/reporter.h"
+
+// The parts every HTML page is made of, shared by the files of each report kind. Every function
+// here returns markup; every text from outside is escaped in it.
+namespace speedup::html {
+
+// --- The page ---
+
+// The whole page: `title` (already escaped) and `body` (markup) with the style, the content
+// policy (no network, no script but ours) and the script, both from present/assets/.
+std::string Page(const std::string& title, const std::string& body);
+
+// `text` escaped as HtmlEscaped does.
+std::string Escaped(const std::string& text);
+
+// A section with its id and heading, around `inner` (markup).
+std::string Section(const std::string& id, const std::string& heading, const std::string& inner);
+
+// Each warning as a list item, or nothing when there is none.
+std::string WarningList(const std::vector<std::string>& warnings);
+
+// The chart drawn from `script` as inline SVG in a figure with its caption, or the reason there
+// is none. `description` is the chart's text alternative.
+std::string ChartFigure(const std::string& script, const std::string& caption,
+                        const std::string& description);
+
+// The raw data as JSON, collapsed: shown as text up to HTML_SHOWN_JSON_BYTES, and always kept
+// whole for programs in a script element of type application/json with the id `id`.
+std::string RawSection(const std::string& id, const std::string& summary, const std::string& json);
+
+// --- Cells and tables ---
+
+// A number cell: the text as the terminal table shows it, and the exact value in data-v for
+// sorting and for readers that check the page against its JSON; `key` names the figure.
+std::string NumberCell(const std::optional<double>& value, int decimals, const std::string& key);
+std::string CountCell(long long count, const std::string& key);
+std::string TextCell(const std::string& text);
+
+// An interval as one cell, "[low, high]", each end its own figure; "[—, —]" without one.
+std::string IntervalCell(const std::optional<double>& low, const std::optional<double>& high,
+                         int decimals, const std::string& key);
+
+// The median's cell and its interval's.
+std::string EstimateCells(const Estimate& estimate, int decimals, const std::string& key);
+
+// Every field of a context, "not recorded" where it was not.
+std::string ContextTable(const Context& context);
+
+// Two contexts side by side, each field whose text differs highlighted and marked.
+std::string ContextsTable(const Context& base, const Context& added);
+
+// --- Pieces of more than one kind of page ---
+
+// One session's head, failed runs and warnings, table, fit, `chart` (markup), legend and context;
+// `id` tells its table apart.
+std::string SessionBody(const Session& session, const SessionAnalysis& analysis,
+                        const std::string& id, const std::string& chart);
+
+// The chart of every session's speedup, one curve each.
+std::string SessionsChartFigure(const std::vector<NamedSession>& sessions);
+
+// NEW against BASE row by row, as a table with the id `id`, and the rule of its verdicts.
+std::string ComparisonRows(const Comparison& comparison, const std::string& id);
+std::string ComparisonLegend(const Comparison& comparison);
+
+// --- One page per report kind ---
+
+std::string SessionPage(const Session& session, const SessionAnalysis& analysis);
+std::string ComparisonPage(const Comparison& comparison, const std::string& base_name,
+                           const std::string& new_name, const HtmlMaterial& material);
+std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material);
+std::string StudyPage(const std::vector<NamedSession>& sessions,
+                      const std::vector<Comparison>& comparisons);
+
+}  // namespace speedup::html
