@@ -5,6 +5,7 @@
 #include "present/charts.h"
 #include "present/html_parts.h"
 #include "present/html_reporter.h"
+#include "present/json_reporter.h"
 #include "present/words.h"
 #include "session/session_json.h"
 
@@ -91,10 +92,7 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
       "comparison-json", "comparison JSON",
       MakeReporter(OutputFormat::kJson)->ComparisonReport(comparison, base_name, new_name));
   if (sides) {
-    const auto record = [](const Session& session) {
-      return SessionRecord(session).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
-             "\n";
-    };
+    const auto record = [](const Session& session) { return JsonText(SessionRecord(session)); };
     raw += RawSection("base-json", "BASE session: " + base_name, record(*material.base));
     raw += RawSection("new-json", "NEW session: " + new_name, record(*material.added));
   }

@@ -153,10 +153,7 @@ std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material) {
                             " nodes to keep the page quick to open: every run, context and "
                             "verdict is kept, and merge recomputes the figures from the "
                             "runs.</p>\n") +
-          RawSection("fleet-json", "fleet JSON",
-                     FleetJson(fleet, node_figures)
-                             .dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
-                         "\n"));
+          RawSection("fleet-json", "fleet JSON", JsonText(FleetJson(fleet, node_figures), -1)));
   return Page("matbench fleet", body);
 }
 

@@ -3,16 +3,12 @@
 #include "present/charts.h"
 #include "present/html_parts.h"
 #include "present/html_reporter.h"
+#include "present/marks.h"
 #include "present/table_reporter.h"
 #include "present/words.h"
 
 namespace speedup::html {
 namespace {
-
-std::string MarksText(const TeamFigures& team, const SessionAnalysis& analysis) {
-  return std::string(team.oversubscribed ? "*" : "") + (team.too_short ? "~" : "") +
-         (team.noisy ? "!" : "") + (analysis.use.one_processor ? "#" : "");
-}
 
 std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id) {
   const Figures& figures = analysis.figures;
@@ -28,7 +24,7 @@ std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id)
            NumberCell(figures.serial.iqr, 3, "serial_seconds.iqr") +
            CountCell(figures.serial.outliers, "serial_seconds.outliers") +
            "<td></td><td></td><td></td><td></td><td></td><td></td><td></td><td class=\"mark\">" +
-           (figures.serial_too_short ? "~" : "") + "</td></tr>\n";
+           MarksText(SerialMarks(figures)) + "</td></tr>\n";
   for (const TeamFigures& team : figures.teams) {
     table += "<tr data-threads=\"" + std::to_string(team.threads) + "\"><th scope=\"row\">" +
              std::to_string(team.threads) + "</th>" + EstimateCells(team.seconds, 3, "seconds") +
@@ -41,7 +37,7 @@ std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id)
                   ? std::string("<td></td><td></td>")
                   : NumberCell(team.karp_flatt, 3, "karp_flatt.median") +
                         IntervalCell(team.karp_flatt_low, team.karp_flatt_high, 3, "karp_flatt")) +
-             "<td class=\"mark\">" + MarksText(team, analysis) + "</td></tr>\n";
+             "<td class=\"mark\">" + MarksText(TeamMarks(team, analysis)) + "</td></tr>\n";
   }
   return table + "</tbody>\n</table></div>\n";
 }
@@ -72,24 +68,10 @@ std::string SessionLegend(const Session& session, const SessionAnalysis& analysi
       "<dt>out</dt><dd>times beyond Tukey's fences, counted and kept.</dd>\n"
       "<dt>e(p)</dt><dd>Karp-Flatt serial fraction: the share of the work that behaved as if "
       "it were serial at p threads.</dd>\n";
-  if (!session.context.processors) {
-    legend +=
-        "<dt>*</dt><dd>processors not recorded: no team size is marked as "
-        "oversubscribed.</dd>\n";
-  } else {
-    legend += "<dt>*</dt><dd>more threads than the " +
-              CountText(*session.context.processors, "processor", "processors") +
-              " available.</dd>\n";
-  }
-  const double tick = analysis.figures.tick.seconds;
-  legend += "<dt>~</dt><dd>a time below " + TooShortText(tick) + ": too short for the " +
-            TickText(tick) +
-            " clock.</dd>\n<dt>!</dt><dd>speedup interval "
-            "wider than ±" +
-            Formatted("%g", NOISY_HALF_WIDTH * 100.0) + "% of its median, or none.</dd>\n";
-  if (analysis.use.one_processor) {
-    legend += "<dt>#</dt><dd>not a parallel result: the runs used about one processor (" +
-              FixedText(analysis.use.cpu_per_wall, 2) + " s of CPU per second).</dd>\n";
+  // Every mark but #, which only a session that used about one processor carries.
+  for (const MarkLegendEntry& entry : MarkLegend(session, analysis)) {
+    if (entry.mark == Mark::kNotParallel && !entry.used) continue;
+    legend += "<dt>" + MarkSymbol(entry.mark) + "</dt><dd>" + Escaped(entry.words) + ".</dd>\n";
   }
   return legend + "</dl>\n";
 }

@@ -1,16 +1,14 @@
 #include "base/text.h"
+#include "present/figure_text.h"
 #include "present/html_parts.h"
 #include "present/html_reporter.h"
+#include "present/json_reporter.h"
 #include "present/trace_report.h"
 #include "present/words.h"
 #include "session/session_json.h"
 
 namespace speedup::html {
 namespace {
-
-std::string Share(const RegionSplit& split, double seconds) {
-  return split.seconds > 0.0 ? Formatted("%.1f%%", seconds / split.seconds * 100.0) : "—";
-}
 
 // Per team, POP's efficiencies and the dominant loss, in the table's words.
 std::string WhyList(const TraceFigures& figures) {
@@ -41,13 +39,13 @@ std::string TraceRows(const TraceFigures& figures) {
              std::to_string(team.threads) + "</th>" + CountCell(team.runs, "runs") +
              EstimateCells(team.region_ms, 3, "region_ms") +
              NumberCell(team.report_ms.median, 0, "report_ms.median") + "<td>" +
-             Share(team.typical, team.typical.fork) + "</td><td>" +
-             Share(team.typical, team.typical.tool) + "</td><td>" +
-             (team.typical.cpu_seen ? Share(team.typical, team.typical.core_wait) : "—") +
-             "</td><td>" + Share(team.typical, team.typical.work) + "</td><td>" +
-             Share(team.typical, team.typical.scheduling) + "</td><td>" +
-             Share(team.typical, team.typical.imbalance) + "</td><td>" +
-             Share(team.typical, team.typical.join) + "</td><td>" + rows + "</td>" +
+             ShareText(team.typical, team.typical.fork) + "</td><td>" +
+             ShareText(team.typical, team.typical.tool) + "</td><td>" +
+             (team.typical.cpu_seen ? ShareText(team.typical, team.typical.core_wait) : "—") +
+             "</td><td>" + ShareText(team.typical, team.typical.work) + "</td><td>" +
+             ShareText(team.typical, team.typical.scheduling) + "</td><td>" +
+             ShareText(team.typical, team.typical.imbalance) + "</td><td>" +
+             ShareText(team.typical, team.typical.join) + "</td><td>" + rows + "</td>" +
              CountCell(team.idle_threads, "idle_threads") +
              EstimateCells(team.traced_speedup, 3, "traced_speedup") +
              EstimateCells(team.report_speedup, 2, "report_speedup") + "</tr>\n";
@@ -125,17 +123,15 @@ std::string TimelinesSection(const std::vector<TraceTimeline>& timelines) {
 }
 
 std::string TraceRawSection(const TraceSession& session, const TraceFigures& figures) {
-  const auto dumped = [](const nlohmann::ordered_json& json) {
-    return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  };
   return Section(
       "raw", "Raw data",
       "<p>The figures as <code>trace --json</code> writes them, and both sessions' "
       "runs; the raw traces stay in the trace folder.</p>\n" +
           RawSection("trace-json", "trace figures JSON",
-                     dumped(TraceFiguresJson(session, figures))) +
-          RawSection("traced-json", "traced session", dumped(SessionRecord(session.traced))) +
-          RawSection("untraced-json", "untraced session", dumped(SessionRecord(session.untraced))));
+                     JsonText(TraceFiguresJson(session, figures))) +
+          RawSection("traced-json", "traced session", JsonText(SessionRecord(session.traced))) +
+          RawSection("untraced-json", "untraced session",
+                     JsonText(SessionRecord(session.untraced))));
 }
 
 }  // namespace

@@ -66,6 +66,11 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
 
 }  // namespace
 
+std::string JsonText(const nlohmann::ordered_json& json, int indent, JsonEnd end) {
+  return json.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace) +
+         (end == JsonEnd::kLineFeed ? "\n" : "");
+}
+
 nlohmann::ordered_json SessionJson(const Session& session, const Figures& figures,
                                    const std::vector<Warning>& warnings) {
   nlohmann::ordered_json json = SessionRecord(session);
@@ -152,22 +157,17 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
 
 namespace {
 
-// Indented, with any byte that is not UTF-8 replaced rather than thrown over.
-std::string Dumped(const nlohmann::ordered_json& json) {
-  return json.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-}
-
 class JsonReporter : public Reporter {
  public:
   std::string SessionReport(const Session& session,
                             const SessionAnalysis& analysis) const override {
-    return Dumped(SessionJson(session, analysis.figures, analysis.warnings));
+    return JsonText(SessionJson(session, analysis.figures, analysis.warnings));
   }
   std::string ComparisonReport(const Comparison& comparison, const std::string& base_name,
                                const std::string& new_name) const override {
-    return Dumped(ComparisonJson(comparison, base_name, new_name));
+    return JsonText(ComparisonJson(comparison, base_name, new_name));
   }
-  std::string FleetReport(const Fleet& fleet) const override { return Dumped(FleetJson(fleet)); }
+  std::string FleetReport(const Fleet& fleet) const override { return JsonText(FleetJson(fleet)); }
   std::string StudyReport(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>& comparisons) const override {
     nlohmann::ordered_json json = {{"placements", nlohmann::ordered_json::array()},
@@ -180,7 +180,7 @@ class JsonReporter : public Reporter {
       json["comparisons"].push_back(
           ComparisonJson(comparisons[i], sessions[0].name, sessions[i + 1].name));
     }
-    return Dumped(json);
+    return JsonText(json);
   }
 };
 

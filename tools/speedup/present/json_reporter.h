@@ -10,6 +10,12 @@
 // The JSON documents the JSON reporter writes, for the other formats that carry them whole.
 namespace speedup {
 
+// `json` as text, indented by `indent` spaces a level (-1: on one line), with any byte that is not
+// UTF-8 replaced rather than thrown over; a whole document ends with a line feed.
+enum class JsonEnd { kLineFeed, kNone };
+std::string JsonText(const nlohmann::ordered_json& json, int indent = 2,
+                     JsonEnd end = JsonEnd::kLineFeed);
+
 // The session file as this tool writes it: the record, then the warnings and the figures.
 nlohmann::ordered_json SessionJson(const Session& session, const Figures& figures,
                                    const std::vector<Warning>& warnings);

@@ -1,6 +1,8 @@
 #include "base/policy.h"
 #include "base/text.h"
 #include "present/context_lines.h"
+#include "present/figure_text.h"
+#include "present/marks.h"
 #include "present/reporter.h"
 #include "present/words.h"
 
@@ -37,17 +39,26 @@ std::string Header(const std::vector<std::string>& names) {
   return Row(names) + rule + "\n";
 }
 
-// "1.94 [1.90, 1.97]", or "—" for what is undefined.
-std::string WithInterval(const Estimate& estimate, int decimals) {
-  std::string text = FixedText(estimate.median, decimals);
-  if (estimate.median && estimate.low && estimate.high) {
-    text += " [";
-    text += FixedText(estimate.low, decimals);
-    text += ", ";
-    text += FixedText(estimate.high, decimals);
-    text += "]";
+// "1.94 [1.90, 1.97]", the median alone without an interval, or "—" for what is undefined.
+constexpr IntervalLayout CELL_INTERVAL{0, 0, false};
+
+// Marks in a cell, where a bare * would start emphasis.
+std::string MarksCell(const std::vector<Mark>& marks) {
+  std::string cell;
+  for (const char c : MarksText(marks)) {
+    if (c == '*') cell += '\\';
+    cell += c;
   }
-  return text;
+  return cell;
+}
+
+// Every mark with its short words, on one line.
+std::string MarksLine(const std::vector<MarkLegendEntry>& legend) {
+  std::string line = "Marks:";
+  for (std::size_t i = 0; i < legend.size(); ++i) {
+    line += (i == 0 ? " " : ", ") + MarksCell({legend[i].mark}) + " " + legend[i].brief;
+  }
+  return line + ".\n";
 }
 
 // The context lines as a bulleted list.
@@ -65,22 +76,17 @@ std::string SessionMarkdown(const Session& session, const SessionAnalysis& analy
   const std::string interval = " [" + ConfidenceText() + "]";
   text += Header({"threads", "median s" + interval, "S vs serial" + interval,
                   "S vs 1 thread" + interval, "efficiency", "marks"});
-  text += Row(
-      {"serial", WithInterval(figures.serial, 3), "", "", "", figures.serial_too_short ? "~" : ""});
+  text += Row({"serial", WithInterval(figures.serial, 3, CELL_INTERVAL), "", "", "",
+               MarksCell(SerialMarks(figures))});
   for (const TeamFigures& team : figures.teams) {
-    const std::string marks = std::string(team.oversubscribed ? "\\*" : "") +
-                              (team.too_short ? "~" : "") + (team.noisy ? "!" : "") +
-                              (analysis.use.one_processor ? "#" : "");
-    text +=
-        Row({std::to_string(team.threads), WithInterval(team.seconds, 3),
-             WithInterval(team.speedup_vs_serial, 2), WithInterval(team.speedup_vs_one_thread, 2),
-             FixedText(team.efficiency.median, 2), marks});
+    const std::string marks = MarksCell(TeamMarks(team, analysis));
+    text += Row({std::to_string(team.threads), WithInterval(team.seconds, 3, CELL_INTERVAL),
+                 WithInterval(team.speedup_vs_serial, 2, CELL_INTERVAL),
+                 WithInterval(team.speedup_vs_one_thread, 2, CELL_INTERVAL),
+                 FixedText(team.efficiency.median, 2), marks});
   }
   text += "\nS: the serial (or one-thread) time / the row's time, within each run. ";
-  text += "Marks: \\* more threads than processors, ~ a time below " +
-          TooShortText(figures.tick.seconds) + ", ! interval wider than ±" +
-          Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
-          "% of its median, # the runs used about one processor.\n";
+  text += MarksLine(MarkLegend(session, analysis));
   return text;
 }
 
@@ -111,9 +117,11 @@ std::string FleetMarkdown(const Fleet& fleet) {
     text += Row(
         {CellText(node.input.node), CellText(context.cpu_model.value_or("")),
          context.processors ? std::to_string(*context.processors) : "",
-         std::to_string(node.figures.runs), figures ? WithInterval(node.figures.serial, 3) : "",
+         std::to_string(node.figures.runs),
+         figures ? WithInterval(node.figures.serial, 3, CELL_INTERVAL) : "",
          figures ? std::to_string(node.team) + ": " +
-                       WithInterval(node.figures.teams[node.team - 1].speedup_vs_serial, 2)
+                       WithInterval(node.figures.teams[node.team - 1].speedup_vs_serial, 2,
+                                    CELL_INTERVAL)
                  : "",
          CellText(node.input.problem ? ProblemText(*node.input.problem) : NodeVerdictText(node))});
   }

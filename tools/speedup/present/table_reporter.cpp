@@ -6,24 +6,19 @@
 #include "base/text.h"
 #include "bench/sweep.h"
 #include "present/context_lines.h"
+#include "present/figure_text.h"
+#include "present/marks.h"
 #include "present/reporter.h"
 #include "present/words.h"
 
 namespace speedup {
 namespace {
 
-// `text` right-aligned in `width` columns; "—" stands alone in one column.
-std::string Cell(const std::string& text, int width) {
-  const int shown = text == "—" ? 1 : static_cast<int>(text.size());
-  return std::string(width > shown ? width - shown : 0, ' ') + text;
-}
-
-// Median and interval, e.g. "  1.94 [1.90, 1.97]".
-std::string WithInterval(const Estimate& estimate, int width, int decimals) {
-  const bool interval = estimate.median && estimate.low && estimate.high;
-  return Cell(FixedText(estimate.median, decimals), width) + " [" +
-         Cell(interval ? FixedText(estimate.low, decimals) : "—", decimals + 2) + ", " +
-         Cell(interval ? FixedText(estimate.high, decimals) : "—", decimals + 2) + "]";
+// Median and interval in the table's columns, e.g. "  1.94 [1.90, 1.97]".
+std::string ColumnsWithInterval(const Estimate& estimate, int width, int decimals) {
+  return speedup::WithInterval(
+      estimate, decimals,
+      {static_cast<std::size_t>(width), static_cast<std::size_t>(decimals + 2), true});
 }
 
 std::string TeamList(const std::vector<int>& teams) {
@@ -103,59 +98,43 @@ std::string SessionHead(const Session& session, const SessionAnalysis& analysis)
   return head;
 }
 
-// Which marks the rows carry, so that the legend explains just those.
-struct Marks {
-  bool oversubscribed = false, too_short = false, noisy = false;
-};
-
 // The column heads, the serial row and one row per team size with its marks.
-std::string SessionRows(const SessionAnalysis& analysis, Marks& marks) {
+std::string SessionRows(const SessionAnalysis& analysis) {
   const Figures& figures = analysis.figures;
   const std::string reached = ConfidenceLabel(figures.serial.confidence);
   std::string rows = "\nthreads  median s  [" + reached + " interval]   IQR s out  S vs serial [" +
                      reached + "]   S vs 1 thread [" + reached + "]  effic.\n";
-  rows += Cell("serial", 7) + WithInterval(figures.serial, 10, 3) +
+  const std::string serial_marks = MarksText(SerialMarks(figures));
+  rows += Cell("serial", 7) + ColumnsWithInterval(figures.serial, 10, 3) +
           Cell(FixedText(figures.serial.iqr, 3), 7) +
           Cell(std::to_string(figures.serial.outliers), 4) +
-          (figures.serial_too_short ? std::string(48, ' ') + "~" : "") + "\n";
-  marks.too_short = figures.serial_too_short;
+          (serial_marks.empty() ? "" : std::string(48, ' ') + serial_marks) + "\n";
   for (const TeamFigures& team : figures.teams) {
-    const std::string shown = std::string(team.oversubscribed ? "*" : "") +
-                              (team.too_short ? "~" : "") + (team.noisy ? "!" : "") +
-                              (analysis.use.one_processor ? "#" : "");
+    const std::string shown = MarksText(TeamMarks(team, analysis));
     rows +=
-        Cell(std::to_string(team.threads), 7) + WithInterval(team.seconds, 10, 3) +
+        Cell(std::to_string(team.threads), 7) + ColumnsWithInterval(team.seconds, 10, 3) +
         Cell(FixedText(team.seconds.iqr, 3), 7) + Cell(std::to_string(team.seconds.outliers), 4) +
-        WithInterval(team.speedup_vs_serial, 7, 2) +
-        WithInterval(team.speedup_vs_one_thread, 8, 2) +
+        ColumnsWithInterval(team.speedup_vs_serial, 7, 2) +
+        ColumnsWithInterval(team.speedup_vs_one_thread, 8, 2) +
         Cell(FixedText(team.efficiency.median, 2), 7) + (shown.empty() ? "" : " " + shown) + "\n";
-    marks.oversubscribed = marks.oversubscribed || team.oversubscribed;
-    marks.too_short = marks.too_short || team.too_short;
-    marks.noisy = marks.noisy || team.noisy;
   }
   return rows;
 }
 
-// What the columns mean and each mark the rows carry.
-std::string SessionLegend(const Session& session, const Marks& marks, double tick) {
+// What the columns mean and each mark the rows carry; # comes last, after the fit.
+std::string SessionLegend(const std::vector<MarkLegendEntry>& marks) {
   std::string legend =
       "\nS: the serial (or one-thread) time / the row's time, within each run; efficiency: "
       "S / threads.\n"
       "[a, b]: distribution-free interval for the median from order statistics; out: times "
       "beyond\nTukey's fences, counted and kept.\n";
-  if (!session.context.processors) {
-    legend += "processors not recorded: no team size is marked as oversubscribed\n";
-  } else if (marks.oversubscribed) {
-    legend += "* more threads than the " +
-              CountText(*session.context.processors, "processor", "processors") + " available\n";
-  }
-  if (marks.too_short) {
-    legend += "~ a time below " + TooShortText(tick) + ": too short for the " + TickText(tick) +
-              " clock\n";
-  }
-  if (marks.noisy) {
-    legend += "! speedup interval wider than ±" + Formatted("%g", NOISY_HALF_WIDTH * 100.0) +
-              "% of its median, or none\n";
+  for (const MarkLegendEntry& entry : marks) {
+    if (entry.mark == Mark::kNotParallel) continue;
+    if (!entry.shown) {
+      legend += entry.words + "\n";
+    } else if (entry.used) {
+      legend += MarkSymbol(entry.mark) + " " + entry.words + "\n";
+    }
   }
   return legend;
 }
@@ -209,14 +188,13 @@ std::vector<std::string> SessionHeadLines(const Session& session, const SessionA
 }
 
 std::string SessionTable(const Session& session, const SessionAnalysis& analysis) {
-  Marks marks;
-  std::string table = SessionHead(session, analysis);
-  table += SessionRows(analysis, marks);  // before the legend, which explains the marks it set
-  table +=
-      SessionLegend(session, marks, analysis.figures.tick.seconds) + CurveFooter(analysis.figures);
-  if (analysis.use.one_processor) {
-    table += "# not a parallel result: the runs used about one processor (" +
-             FixedText(analysis.use.cpu_per_wall, 2) + " s of CPU per second)\n";
+  const std::vector<MarkLegendEntry> marks = MarkLegend(session, analysis);
+  std::string table = SessionHead(session, analysis) + SessionRows(analysis);
+  table += SessionLegend(marks) + CurveFooter(analysis.figures);
+  for (const MarkLegendEntry& entry : marks) {
+    if (entry.mark == Mark::kNotParallel && entry.used) {
+      table += MarkSymbol(entry.mark) + " " + entry.words + "\n";
+    }
   }
   return table;
 }

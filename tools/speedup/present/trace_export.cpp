@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "present/json_reporter.h"
 #include "stats/trace_split.h"
 
 namespace speedup {
@@ -163,10 +164,6 @@ Json ChromeEvent(const Span& span, std::uint64_t origin_ns) {
           {"pid", 1},
           {"tid", span.slot},
           {"args", std::move(args)}};
-}
-
-std::string Dumped(const Json& value) {
-  return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 // ---- OTF2 ----
@@ -450,14 +447,15 @@ std::string ChromeTraceJson(const RunTrace& trace) {
 
   std::string text = "{\"traceEvents\":[\n";
   for (std::size_t i = 0; i < events.size(); ++i) {
-    text += Dumped(events[i]);
+    text += JsonText(events[i], -1, JsonEnd::kNone);
     text += i + 1 < events.size() ? ",\n" : "\n";
   }
   const Json other = {{"runtime", ValidUtf8(trace.runtime)},
                       {"runtime_library", ValidUtf8(trace.runtime_library)},
                       {"omp_version", trace.omp_version},
                       {"lost_events", trace.lost_events}};
-  text += "],\n\"displayTimeUnit\":\"ns\",\n\"otherData\":" + Dumped(other) + "}\n";
+  text += "],\n\"displayTimeUnit\":\"ns\",\n\"otherData\":" + JsonText(other, -1, JsonEnd::kNone) +
+          "}\n";
   return text;
 }
 

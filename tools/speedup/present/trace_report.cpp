@@ -6,28 +6,12 @@
 #include "base/text.h"
 #include "present/chart.h"
 #include "present/context_lines.h"
+#include "present/figure_text.h"
 #include "present/table_reporter.h"
 #include "present/words.h"
 
 namespace speedup {
 namespace {
-
-std::string Cell(const std::string& text, std::size_t width) {
-  const std::size_t shown = Columns(text);
-  return std::string(width > shown ? width - shown : 0, ' ') + text;
-}
-
-std::string WithInterval(const Estimate& estimate, int decimals) {
-  const bool interval = estimate.median && estimate.low && estimate.high;
-  return FixedText(estimate.median, decimals) + " [" +
-         (interval ? FixedText(estimate.low, decimals) : "—") + ", " +
-         (interval ? FixedText(estimate.high, decimals) : "—") + "]";
-}
-
-// A state's share of the typical run's region.
-std::string Share(const RegionSplit& split, double seconds) {
-  return split.seconds > 0.0 ? Formatted("%.1f%%", seconds / split.seconds * 100.0) : "—";
-}
 
 std::string RowsText(const TeamTrace& team) {
   if (!team.rows_median) return "not traced";
@@ -71,13 +55,13 @@ std::string SplitRows(const TraceFigures& figures) {
   for (const TeamTrace& team : figures.teams) {
     rows += Cell(TeamText(team), 7) + " " + Cell(WithInterval(team.region_ms, 3), 26) +
             Cell(FixedText(team.report_ms.median, 0), 11) +
-            Cell(Share(team.typical, team.typical.fork), 7) +
-            Cell(Share(team.typical, team.typical.tool), 7) +
-            Cell(team.typical.cpu_seen ? Share(team.typical, team.typical.core_wait) : "—", 7) +
-            Cell(Share(team.typical, team.typical.work), 7) +
-            Cell(Share(team.typical, team.typical.scheduling), 7) +
-            Cell(Share(team.typical, team.typical.imbalance), 7) +
-            Cell(Share(team.typical, team.typical.join), 7) + Cell(RowsText(team), 17) +
+            Cell(ShareText(team.typical, team.typical.fork), 7) +
+            Cell(ShareText(team.typical, team.typical.tool), 7) +
+            Cell(team.typical.cpu_seen ? ShareText(team.typical, team.typical.core_wait) : "—", 7) +
+            Cell(ShareText(team.typical, team.typical.work), 7) +
+            Cell(ShareText(team.typical, team.typical.scheduling), 7) +
+            Cell(ShareText(team.typical, team.typical.imbalance), 7) +
+            Cell(ShareText(team.typical, team.typical.join), 7) + Cell(RowsText(team), 17) +
             Cell(std::to_string(team.idle_threads), 5) + "\n";
   }
   return rows;
@@ -265,7 +249,8 @@ std::string SplitChartScript(const TraceSession& session, const TraceFigures& fi
     for (const double seconds : {split.fork, split.tool, split.core_wait, split.work,
                                  split.scheduling, split.imbalance, split.join}) {
       script += ' ';
-      script += split.seconds > 0.0 ? NumberText(seconds / split.seconds * 100.0) : "0";
+      const std::optional<double> share = StateShare(split, seconds);
+      script += share ? NumberText(*share * 100.0) : "0";
     }
     script += "\n";
   }

@@ -207,4 +207,9 @@ DominantLoss DominantLossOf(const RegionSplit& split) {
   return dominant;
 }
 
+std::optional<double> StateShare(const RegionSplit& split, double seconds) {
+  if (!(split.seconds > 0.0)) return std::nullopt;
+  return seconds / split.seconds;
+}
+
 }  // namespace speedup

@@ -62,6 +62,10 @@ std::optional<double> ClaimCost(const RegionTrace& region, double row_seconds);
 RegionSplit SplitRegion(const RegionTrace& region,
                         std::optional<double> row_seconds = std::nullopt);
 
+// `seconds` of the region of `split` as a fraction of the region's time; empty for a region that
+// took no time.
+std::optional<double> StateShare(const RegionSplit& split, double seconds);
+
 // A thread's barrier waits cut to its region, and what lay past the region's end: the time
 // between regions, when the thread waits for the next one (idle, not a barrier wait).
 struct ClippedWaits {
