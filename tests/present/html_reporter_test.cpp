@@ -163,8 +163,13 @@ TEST(HtmlReporterTest, ComparisonHighlightsTheFieldsThatDiffer) {
   const Figures base_figures = Analyse(base).figures;
   const Figures new_figures = Analyse(added).figures;
   const Comparison comparison = CompareSessions(base, added);
-  const std::string page = MakeHtmlReporter({&base, &added, &base_figures, &new_figures})
-                               ->ComparisonReport(comparison, "base.json", "new.json");
+  HtmlMaterial material;
+  material.base = &base;
+  material.added = &added;
+  material.base_figures = &base_figures;
+  material.new_figures = &new_figures;
+  const std::string page =
+      MakeHtmlReporter(material)->ComparisonReport(comparison, "base.json", "new.json");
   EXPECT_NE(page.find("<tr class=\"differs\"><th scope=\"row\" class=\"text\">cpu model</th>"),
             std::string::npos)
       << "the differing CPU model is not highlighted";

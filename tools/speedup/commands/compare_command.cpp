@@ -55,7 +55,11 @@ int CompareCommand(const Options& options) {
   chart.processors = sides[1].context.processors;
   bool delivered = Deliver(text, &chart);
   if (!options.html.empty()) {
-    const HtmlMaterial material{&sides[0], &sides[1], &base_figures, &new_figures};
+    HtmlMaterial material;
+    material.base = &sides[0];
+    material.added = &sides[1];
+    material.base_figures = &base_figures;
+    material.new_figures = &new_figures;
     delivered = DeliverPage(options.html, MakeHtmlReporter(material)->ComparisonReport(
                                               comparison, base, candidate)) &&
                 delivered;

@@ -247,7 +247,9 @@ Status CheckSubcommand(const RawOptions& raw, Options& options) {
     for (CLI::Option* option : not_for_trace) {
       if (option->count() > 0) return Usage("trace: " + option->get_name() + " does not apply");
     }
-    if (raw.csv || raw.long_csv) return Usage("trace prints a table or --json");
+    if (raw.long_csv)
+      return Usage(
+          "trace prints a table, --csv or --json: a traced run's times are in its session files");
     return CheckTraceOptions(options.trace, *raw.trace);
   }
   if (!raw.compare->parsed() && !raw.merge->parsed()) return Success();

@@ -18,6 +18,7 @@
 #include "present/reporter.h"
 #include "present/trace_export.h"
 #include "present/trace_report.h"
+#include "present/words.h"
 #include "session/inputs.h"
 #include "stats/diagnostics.h"
 #include "stats/trace_figures.h"
@@ -123,10 +124,7 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
     if (!HasPassedRun(*part)) continue;  // no figures to save beside the runs
     saved = WriteFile(folder + "/" + name, json->SessionReport(*part, Analyse(*part))) && saved;
   }
-  const std::string index = TraceFiguresJson(session, figures)
-                                .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
-                            "\n";
-  return WriteFile(folder + "/" + TRACE_INDEX_FILE, index) && saved;
+  return WriteFile(folder + "/" + TRACE_INDEX_FILE, json->TraceReport(session, figures)) && saved;
 }
 
 // Reads a trace folder back: the index, both sessions and every raw trace it names.
@@ -188,19 +186,6 @@ bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
   return true;
 }
 
-// The traced run whose region at `team` took the median time, for the timeline and the exports.
-std::optional<std::size_t> MedianRun(const TraceSession& session, int team) {
-  std::vector<std::pair<double, std::size_t>> times;
-  for (std::size_t i = 0; i < session.traces.size(); ++i) {
-    if (!session.traces[i]) continue;
-    const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
-    if (splits[team - 1]) times.push_back({splits[team - 1]->seconds, i});
-  }
-  if (times.empty()) return std::nullopt;
-  std::sort(times.begin(), times.end());
-  return times[(times.size() - 1) / 2].second;
-}
-
 // The timeline chart and the exports of the median run at the chosen team size.
 bool WriteOneRun(const Options& options, const TraceSession& session) {
   const TraceOptions& trace = options.trace;
@@ -213,7 +198,7 @@ bool WriteOneRun(const Options& options, const TraceSession& session) {
     return false;
   }
   const RunTrace& chosen = *session.traces[*run];
-  const std::string name = "run " + std::to_string(*run + 1) + " (median region time)";
+  const std::string name = MedianRunName(*run);
   bool written = true;
   if (!trace.timeline.empty()) {
     const PlotResult plot = DrawChart(
@@ -241,32 +226,19 @@ std::vector<TraceTimeline> PageTimelines(const Options& options, const TraceSess
     if (!timelines.empty() && timelines.back().team == size) continue;
     const std::optional<std::size_t> run = MedianRun(session, size);
     if (!run) continue;
-    timelines.push_back({size, "run " + std::to_string(*run + 1) + " (median region time)",
-                         &*session.traces[*run]});
+    timelines.push_back({size, MedianRunName(*run), &*session.traces[*run]});
   }
   return timelines;
 }
 
-// Names each traced run that failed or has no trace; true when there was none.
-bool NameUntracedRuns(const TraceSession& session) {
+// Names each run that failed and each traced run that has no trace; true when there was none.
+// Lost events are the figures' to say.
+bool NameUntracedRuns(const TraceSession& session, const TraceFigures& figures) {
   bool whole = true;
-  for (std::size_t i = 0; i < session.traced.runs.size(); ++i) {
-    const std::string& failure = session.traced.runs[i].report.failure;
-    if (!failure.empty()) {
-      Complain("traced run " + std::to_string(i + 1) + " failed: " + Printable(failure));
-      whole = false;
-    } else if (i < session.untraced_reasons.size() && !session.untraced_reasons[i].empty()) {
-      Complain("traced run " + std::to_string(i + 1) +
-               " is untraced: " + Printable(session.untraced_reasons[i]));
-      whole = false;
-    }
-  }
-  for (std::size_t i = 0; i < session.untraced.runs.size(); ++i) {
-    if (!session.untraced.runs[i].report.failure.empty()) {
-      Complain("untraced run " + std::to_string(i + 1) +
-               " failed: " + Printable(session.untraced.runs[i].report.failure));
-      whole = false;
-    }
+  for (const TraceWarning& warning : TraceWarnings(session, figures)) {
+    if (warning.kind == TraceWarning::Kind::kLostEvents) continue;
+    Complain(TraceWarningText(warning));
+    whole = false;
   }
   return whole;
 }
@@ -318,21 +290,16 @@ int TraceCommand(const Options& options) {
   if (reading ? !ReadTraceFolder(options.trace.input, session) : !MeasureTrace(options, session)) {
     return 2;
   }
-  bool failed = !NameUntracedRuns(session);
   const TraceFigures figures = ComputeTraceFigures(session);
+  bool failed = !NameUntracedRuns(session, figures);
   if (figures.traced_runs == 0) {
     Complain("no traced run passed with a usable trace: no figures");
     failed = true;
   }
   if (!reading) failed = !SaveTraceSession(options.trace.folder, session, figures) || failed;
   if (figures.traced_runs > 0) {
-    const std::string text =
-        options.format == OutputFormat::kJson
-            ? TraceFiguresJson(session, figures)
-                      .dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
-                  "\n"
-            : TraceTable(session, figures);
-    if (Status written = WriteOut(text); !written) {
+    if (Status written = WriteOut(MakeReporter(options.format)->TraceReport(session, figures));
+        !written) {
       Refuse(written.failure());
       failed = true;
     }
@@ -344,9 +311,11 @@ int TraceCommand(const Options& options) {
     }
     failed = !WriteOneRun(options, session) || failed;
     if (!options.html.empty()) {
-      failed = !DeliverPage(options.html,
-                            TracePage(session, figures, PageTimelines(options, session))) ||
-               failed;
+      HtmlMaterial material;
+      material.timelines = PageTimelines(options, session);
+      failed =
+          !DeliverPage(options.html, MakeHtmlReporter(material)->TraceReport(session, figures)) ||
+          failed;
     }
   }
   // A folder read back says its session's interruption in the table; only a session interrupted

@@ -95,6 +95,29 @@ std::string FleetCsv(const Fleet& fleet) {
   return csv;
 }
 
+// Per team size the split of the run whose region took the median time, as fractions that add
+// up to 1, beside the medians with their intervals.
+std::string TraceCsv(const TraceFigures& figures) {
+  std::string csv =
+      "threads,runs,region_ms,region_ms_low,region_ms_high,report_ms,fork,work,scheduling,"
+      "imbalance,join,rows_min,rows_median,rows_max,idle_threads,traced_speedup,"
+      "traced_speedup_low,traced_speedup_high,report_speedup,report_speedup_low,"
+      "report_speedup_high\n";
+  for (const TeamTrace& team : figures.teams) {
+    const RegionSplit& split = team.typical;
+    csv += std::to_string(team.threads) + "," + std::to_string(team.runs) + "," +
+           EstimateCsv(team.region_ms) + "," + Optional(team.report_ms.median);
+    for (const double seconds :
+         {split.fork, split.work, split.scheduling, split.imbalance, split.join}) {
+      csv += "," + Optional(StateShare(split, seconds));
+    }
+    csv += "," + Optional(team.rows_min) + "," + Optional(team.rows_median) + "," +
+           Optional(team.rows_max) + "," + std::to_string(team.idle_threads) + "," +
+           EstimateCsv(team.traced_speedup) + "," + EstimateCsv(team.report_speedup) + "\n";
+  }
+  return csv;
+}
+
 class CsvReporter : public Reporter {
  public:
   std::string SessionReport(const Session&, const SessionAnalysis& analysis) const override {
@@ -109,6 +132,9 @@ class CsvReporter : public Reporter {
   std::string StudyReport(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>&) const override {
     return SessionReport(*sessions.front().session, *sessions.front().analysis);
+  }
+  std::string TraceReport(const TraceSession&, const TraceFigures& figures) const override {
+    return TraceCsv(figures);
   }
 };
 

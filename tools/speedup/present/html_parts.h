@@ -78,5 +78,9 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
 std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material);
 std::string StudyPage(const std::vector<NamedSession>& sessions,
                       const std::vector<Comparison>& comparisons);
+// A traced session's page: the split table and chart, the speedups from both clocks, the tool's
+// cost, each timeline of `timelines`, and the figures and both sessions as JSON.
+std::string TracePage(const TraceSession& session, const TraceFigures& figures,
+                      const std::vector<TraceTimeline>& timelines);
 
 }  // namespace speedup::html

@@ -25,6 +25,9 @@ class HtmlReporter : public Reporter {
                           const std::vector<Comparison>& comparisons) const override {
     return html::StudyPage(sessions, comparisons);
   }
+  std::string TraceReport(const TraceSession& session, const TraceFigures& figures) const override {
+    return html::TracePage(session, figures, material_.timelines);
+  }
 
  private:
   HtmlMaterial material_;

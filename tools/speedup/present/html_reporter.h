@@ -25,6 +25,13 @@ std::string HtmlEscaped(std::string_view text);
 // "</script" or "<!--" can end or bend the element; JSON.parse reads the same values back.
 std::string ScriptJson(std::string_view json);
 
+// One run's timeline on a trace page: team size `team` of `trace`, shown as `run_name`.
+struct TraceTimeline {
+  int team = 0;
+  std::string run_name;
+  const RunTrace* trace = nullptr;  // not owned
+};
+
 // What a page holds beyond the other reporters' arguments, all of it computed by the caller.
 struct HtmlMaterial {
   // Both sides of a comparison, for their contexts and the chart; without them the comparison
@@ -35,22 +42,12 @@ struct HtmlMaterial {
   const Figures* new_figures = nullptr;
   // The fleet's band (FleetBand), for the chart of a fleet beyond MAX_NODE_CURVES nodes.
   const Figures* fleet_band = nullptr;
+  // The timelines of a trace page, in order.
+  std::vector<TraceTimeline> timelines;
 };
 
 // The HTML reporter: each report is a whole page. Charts are drawn with gnuplot in a private
 // folder; where it is missing the page says so where the chart would be.
 std::unique_ptr<Reporter> MakeHtmlReporter(const HtmlMaterial& material);
-
-// One run's timeline on a trace page: team size `team` of `trace`, shown as `run_name`.
-struct TraceTimeline {
-  int team = 0;
-  std::string run_name;
-  const RunTrace* trace = nullptr;  // not owned
-};
-
-// A traced session's page: the split table and chart, the speedups from both clocks, the tool's
-// cost, each timeline of `timelines`, and the figures and both sessions as JSON.
-std::string TracePage(const TraceSession& session, const TraceFigures& figures,
-                      const std::vector<TraceTimeline>& timelines);
 
 }  // namespace speedup

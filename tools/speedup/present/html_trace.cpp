@@ -55,27 +55,15 @@ std::string TraceRows(const TraceFigures& figures) {
 
 // The head lines, as the terminal's, then the trace's warnings.
 std::string TraceHead(const TraceSession& session, const TraceFigures& figures) {
-  // The terminal's head lines say the counts, the runtime and the context in the same words.
-  const std::string table = TraceTable(session, figures);
-  const std::vector<std::string_view> lines = SplitLines(table);
   std::string head = "<div class=\"head\">\n";
-  for (const std::string_view line : lines) {
-    if (line.empty()) break;
-    head += "<p>" + HtmlEscaped(line) + "</p>\n";
+  for (const std::string& line : TraceHeadLines(session, figures)) {
+    head += "<p>" + Escaped(line) + "</p>\n";
   }
-  head += "</div>\n";
   std::vector<std::string> warnings;
-  if (figures.lost_events > 0) {
-    warnings.push_back("events lost in full buffers: " + std::to_string(figures.lost_events) +
-                       " (their regions' figures are incomplete)");
+  for (const TraceWarning& warning : TraceWarnings(session, figures)) {
+    warnings.push_back(TraceWarningText(warning));
   }
-  for (std::size_t i = 0; i < session.untraced_reasons.size(); ++i) {
-    if (!session.untraced_reasons[i].empty()) {
-      warnings.push_back("traced run " + std::to_string(i + 1) +
-                         " is untraced: " + session.untraced_reasons[i]);
-    }
-  }
-  return head + WarningList(warnings);
+  return head + "</div>\n" + WarningList(warnings);
 }
 
 std::string SplitSection(const TraceSession& session, const TraceFigures& figures) {
@@ -135,13 +123,9 @@ std::string TraceRawSection(const TraceSession& session, const TraceFigures& fig
 }
 
 }  // namespace
-}  // namespace speedup::html
-
-namespace speedup {
 
 std::string TracePage(const TraceSession& session, const TraceFigures& figures,
                       const std::vector<TraceTimeline>& timelines) {
-  using namespace html;
   std::string body = "<h1>matbench trace</h1>\n" + TraceHead(session, figures);
   body += SplitSection(session, figures);
   body += TimelinesSection(timelines);
@@ -157,4 +141,4 @@ std::string TracePage(const TraceSession& session, const TraceFigures& figures,
   return Page("matbench trace", body);
 }
 
-}  // namespace speedup
+}  // namespace speedup::html

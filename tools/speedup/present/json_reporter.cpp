@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "present/reporter.h"
+#include "present/trace_report.h"
 #include "present/words.h"
 #include "session/session_json.h"
 
@@ -181,6 +182,9 @@ class JsonReporter : public Reporter {
           ComparisonJson(comparisons[i], sessions[0].name, sessions[i + 1].name));
     }
     return JsonText(json);
+  }
+  std::string TraceReport(const TraceSession& session, const TraceFigures& figures) const override {
+    return JsonText(TraceFiguresJson(session, figures));
   }
 };
 

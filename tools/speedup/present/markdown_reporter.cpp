@@ -4,6 +4,7 @@
 #include "present/figure_text.h"
 #include "present/marks.h"
 #include "present/reporter.h"
+#include "present/trace_report.h"
 #include "present/words.h"
 
 // Markdown tables, for a wiki page or a pull request: the figures a reader compares, with the
@@ -128,6 +129,31 @@ std::string FleetMarkdown(const Fleet& fleet) {
   return text;
 }
 
+std::string TraceMarkdown(const TraceSession& session, const TraceFigures& figures) {
+  std::string text = "## " + CellText(TraceHeadLines(session, figures).front()) + "\n\n";
+  text += ContextList(session.traced.context) + "\n";
+  const std::string interval = " [" + ConfidenceText() + "]";
+  text +=
+      Header({"threads", "region ms" + interval, "report ms", "fork", "work", "scheduling",
+              "imbalance", "join", "idle", "S traced vs 1" + interval, "S report vs 1" + interval});
+  for (const TeamTrace& team : figures.teams) {
+    const RegionSplit& split = team.typical;
+    text +=
+        Row({std::to_string(team.threads), WithInterval(team.region_ms, 3, CELL_INTERVAL),
+             FixedText(team.report_ms.median, 0), ShareText(split, split.fork),
+             ShareText(split, split.work), ShareText(split, split.scheduling),
+             ShareText(split, split.imbalance), ShareText(split, split.join),
+             std::to_string(team.idle_threads), WithInterval(team.traced_speedup, 3, CELL_INTERVAL),
+             WithInterval(team.report_speedup, 2, CELL_INTERVAL)});
+  }
+  const std::vector<TraceWarning> warnings = TraceWarnings(session, figures);
+  if (!warnings.empty()) text += "\n";
+  for (const TraceWarning& warning : warnings) {
+    text += "- warning: " + CellText(TraceWarningText(warning)) + "\n";
+  }
+  return text;
+}
+
 class MarkdownReporter : public Reporter {
  public:
   std::string SessionReport(const Session& session,
@@ -155,6 +181,9 @@ class MarkdownReporter : public Reporter {
       text += ComparisonMarkdown(comparisons[i], sessions.front().name, sessions[i + 1].name);
     }
     return text;
+  }
+  std::string TraceReport(const TraceSession& session, const TraceFigures& figures) const override {
+    return TraceMarkdown(session, figures);
   }
 };
 

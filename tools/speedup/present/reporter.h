@@ -8,6 +8,7 @@
 #include "stats/comparison.h"
 #include "stats/diagnostics.h"
 #include "stats/fleet.h"
+#include "stats/trace_figures.h"
 
 // One reporter per output format behind one interface. Every report reads finished data and
 // computes nothing, so a session read back from its JSON prints exactly what it printed when it
@@ -41,10 +42,15 @@ class Reporter {
   // A placement study: every session, then `comparisons[i]` of session i + 1 against the first.
   virtual std::string StudyReport(const std::vector<NamedSession>& sessions,
                                   const std::vector<Comparison>& comparisons) const = 0;
+
+  // A traced session: where each team's time went, the speedups from both clocks, the tool's
+  // cost and the trace's warnings.
+  virtual std::string TraceReport(const TraceSession& session,
+                                  const TraceFigures& figures) const = 0;
 };
 
 // The reporter of `format`; the long CSV reports sessions alone, as every run's times, and
-// gives the plain CSV of a comparison or a fleet. Markdown gives the figures' tables.
+// gives the plain CSV of a comparison, a fleet or a trace. Markdown gives the figures' tables.
 std::unique_ptr<Reporter> MakeReporter(OutputFormat format);
 
 }  // namespace speedup

@@ -1,5 +1,6 @@
 #include "present/reporter.h"
 #include "present/table_reporter.h"
+#include "present/trace_report.h"
 
 namespace speedup {
 
@@ -24,6 +25,9 @@ class TableReporter : public Reporter {
   std::string StudyReport(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>& comparisons) const override {
     return StudyTable(sessions, comparisons);
+  }
+  std::string TraceReport(const TraceSession& session, const TraceFigures& figures) const override {
+    return TraceTable(session, figures);
   }
 };
 

@@ -136,19 +136,27 @@ std::vector<std::string> TraceWhyLines(const TraceFigures& figures) {
   return lines;
 }
 
-std::string TraceTable(const TraceSession& session, const TraceFigures& figures) {
+std::vector<std::string> TraceHeadLines(const TraceSession& session, const TraceFigures& figures) {
   const int runs = static_cast<int>(session.traced.runs.size());
-  std::string table = "matbench trace over " + std::to_string(figures.traced_runs) + " of " +
-                      CountText(runs, "traced run", "traced runs") + " and " +
-                      CountText(static_cast<long long>(session.untraced.runs.size()),
-                                "untraced run", "untraced runs") +
-                      "; " + IntervalWords(figures) + "\n";
-  table += "runtime: " + TracedRuntime(session) + "\n         " + Printable(session.runtime) + "\n";
+  std::vector<std::string> lines = {
+      "matbench trace over " + std::to_string(figures.traced_runs) + " of " +
+          CountText(runs, "traced run", "traced runs") + " and " +
+          CountText(static_cast<long long>(session.untraced.runs.size()), "untraced run",
+                    "untraced runs") +
+          "; " + IntervalWords(figures),
+      "runtime: " + TracedRuntime(session), "         " + Printable(session.runtime)};
   if (session.traced.interrupted) {
-    table += "interrupted by " + Printable(*session.traced.interrupted) + "\n";
+    lines.push_back("interrupted by " + Printable(*session.traced.interrupted));
   }
-  for (const std::string& line : ContextLines(session.traced.context)) table += line + "\n";
-  table += "\n" + SplitRows(figures) + WhyRows(figures) + SpeedupRows(figures);
+  for (const std::string& line : ContextLines(session.traced.context)) lines.push_back(line);
+  return lines;
+}
+
+std::string TraceTable(const TraceSession& session, const TraceFigures& figures) {
+  std::string table;
+  for (const std::string& line : TraceHeadLines(session, figures)) table += line + "\n";
+  table += '\n';
+  table += SplitRows(figures) + WhyRows(figures) + SpeedupRows(figures);
   table +=
       "\nregion: the parallel region on the trace's nanosecond clock; report: the benchmark's own\n"
       "millisecond time of the same runs, which also holds clearing the product before the "
@@ -164,10 +172,11 @@ std::string TraceTable(const TraceSession& session, const TraceFigures& figures)
       "efficiency = mean work / region time;\nload balance = mean work / most work; transfer = "
       "most work / region time (POP's measures).\n";
   table += SetupLine(figures);
-  table += figures.lost_events == 0
-               ? std::string("every event was kept\n")
-               : "events lost in full buffers: " + std::to_string(figures.lost_events) +
-                     " (their regions' figures are incomplete)\n";
+  std::string lost = "every event was kept";
+  for (const TraceWarning& warning : TraceWarnings(session, figures)) {
+    if (warning.kind == TraceWarning::Kind::kLostEvents) lost = TraceWarningText(warning);
+  }
+  table += lost + "\n";
   if (!figures.overhead.rows.empty()) {
     table +=
         "\nThe tool's cost: the traced runs' report times against the untraced runs' on the "

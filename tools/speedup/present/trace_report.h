@@ -11,6 +11,10 @@
 // the stacked chart of the split against team size, and one run's timeline.
 namespace speedup {
 
+// The head of every trace report, one line each: the counts and the confidence, the runtime
+// (two lines), an interrupt, and the context.
+std::vector<std::string> TraceHeadLines(const TraceSession& session, const TraceFigures& figures);
+
 // The table: the runtime, the context, per team size the region's time beside the report's, the
 // split, the rows per thread, the speedups from both clocks, and the tool's cost.
 std::string TraceTable(const TraceSession& session, const TraceFigures& figures);

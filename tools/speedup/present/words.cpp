@@ -73,6 +73,27 @@ std::string SmallestChangeText(double fraction, double tick) {
          "% cannot be called at these times with a " + TickText(tick) + " clock";
 }
 
+std::string TraceWarningText(const TraceWarning& warning) {
+  using Kind = TraceWarning::Kind;
+  const std::string run = std::to_string(warning.run);
+  switch (warning.kind) {
+    case Kind::kLostEvents:
+      return "events lost in full buffers: " + std::to_string(warning.count) +
+             " (their regions' figures are incomplete)";
+    case Kind::kTracedRunFailed:
+      return "traced run " + run + " failed: " + Printable(warning.detail);
+    case Kind::kRunUntraced:
+      return "traced run " + run + " is untraced: " + Printable(warning.detail);
+    case Kind::kUntracedRunFailed:
+      break;
+  }
+  return "untraced run " + run + " failed: " + Printable(warning.detail);
+}
+
+std::string MedianRunName(std::size_t run) {
+  return "run " + std::to_string(run + 1) + " (median region time)";
+}
+
 std::string VerdictText(Verdict verdict) {
   switch (verdict) {
     case Verdict::kFaster:

@@ -7,12 +7,20 @@
 #include "stats/comparison.h"
 #include "stats/diagnostics.h"
 #include "stats/fleet.h"
+#include "stats/trace_figures.h"
 
 // The one place where states become words: warnings, verdicts, problems and stop reasons.
 namespace speedup {
 
 // One sentence for a session's warning, without the "warning: " prefix.
 std::string WarningText(const Warning& warning);
+
+// One sentence for a traced session's warning, e.g. "traced run 3 is untraced: its trace is
+// unusable: ...".
+std::string TraceWarningText(const TraceWarning& warning);
+
+// The name of the traced run `run` (from 0) chosen as MedianRun: "run 3 (median region time)".
+std::string MedianRunName(std::size_t run);
 
 // "faster", "slower" or "no clear difference".
 std::string VerdictText(Verdict verdict);

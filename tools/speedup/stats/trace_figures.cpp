@@ -22,9 +22,7 @@ void Gather(Gathered& team, const RegionSplit& split, const RunReport& report,
   team.region_ms.push_back(split.seconds * 1e3);
   team.splits.push_back(split);
   team.report_ms.push_back(report_seconds * 1e3);
-  const auto share = [&split](double seconds) -> std::optional<double> {
-    return split.seconds > 0.0 ? std::optional(seconds / split.seconds) : std::nullopt;
-  };
+  const auto share = [&split](double seconds) { return StateShare(split, seconds); };
   team.fork.push_back(share(split.fork));
   team.tool.push_back(share(split.tool));
   team.core_wait.push_back(share(split.core_wait));
@@ -140,6 +138,40 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
     figures.overhead = CompareSessions(session.untraced, session.traced);
   }
   return figures;
+}
+
+std::optional<std::size_t> MedianRun(const TraceSession& session, int team) {
+  std::vector<std::pair<double, std::size_t>> times;
+  for (std::size_t i = 0; i < session.traces.size(); ++i) {
+    if (!session.traces[i]) continue;
+    const std::vector<std::optional<RegionSplit>> splits = SplitsByTeam(*session.traces[i]);
+    if (splits[team - 1]) times.push_back({splits[team - 1]->seconds, i});
+  }
+  if (times.empty()) return std::nullopt;
+  std::sort(times.begin(), times.end());
+  return times[(times.size() - 1) / 2].second;
+}
+
+std::vector<TraceWarning> TraceWarnings(const TraceSession& session, const TraceFigures& figures) {
+  using Kind = TraceWarning::Kind;
+  std::vector<TraceWarning> warnings;
+  if (figures.lost_events > 0) warnings.push_back({Kind::kLostEvents, 0, figures.lost_events, ""});
+  for (std::size_t i = 0; i < session.traced.runs.size(); ++i) {
+    const int run = static_cast<int>(i) + 1;
+    const std::string& failure = session.traced.runs[i].report.failure;
+    if (!failure.empty()) {
+      warnings.push_back({Kind::kTracedRunFailed, run, 0, failure});
+    } else if (i < session.untraced_reasons.size() && !session.untraced_reasons[i].empty()) {
+      warnings.push_back({Kind::kRunUntraced, run, 0, session.untraced_reasons[i]});
+    }
+  }
+  for (std::size_t i = 0; i < session.untraced.runs.size(); ++i) {
+    const std::string& failure = session.untraced.runs[i].report.failure;
+    if (!failure.empty()) {
+      warnings.push_back({Kind::kUntracedRunFailed, static_cast<int>(i) + 1, 0, failure});
+    }
+  }
+  return warnings;
 }
 
 }  // namespace speedup

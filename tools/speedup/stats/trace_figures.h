@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "session/trace_session.h"
@@ -53,6 +54,29 @@ struct TraceFigures {
 
 // The figures over the session's passed traced runs that have a trace.
 TraceFigures ComputeTraceFigures(const TraceSession& session);
+
+// What a traced session's reader must know beside its figures.
+struct TraceWarning {
+  enum class Kind {
+    kLostEvents,         // full buffers lost `count` events: their regions' figures are incomplete
+    kTracedRunFailed,    // traced run `run` failed with `detail`
+    kRunUntraced,        // traced run `run` passed but has no usable trace, for `detail`
+    kUntracedRunFailed,  // untraced run `run` failed with `detail`
+  };
+  Kind kind = Kind::kLostEvents;
+  int run = 0;              // the run it concerns, from 1; 0 for the whole session
+  std::uint64_t count = 0;  // events lost
+  std::string detail;       // the failure or the reason, as recorded: any bytes
+};
+
+// The warnings of a traced session, in order: lost events, then each traced run that failed or
+// has no trace, then each untraced run that failed.
+std::vector<TraceWarning> TraceWarnings(const TraceSession& session, const TraceFigures& figures);
+
+// The traced run (from 0) whose region of team size `team` took the median time, for a timeline
+// or an export of one run; the lower of the middle two for an even count. Empty when no trace
+// holds such a region.
+std::optional<std::size_t> MedianRun(const TraceSession& session, int team);
 
 // The splits of every region of `run`'s trace by team size: [t - 1] holds team size t, empty
 // where the trace has no such region.
