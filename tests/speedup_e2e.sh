@@ -303,7 +303,7 @@ failed_writes_are_reported)
   grep -q "warning: the clock's tick is not recorded: 1 ms, found from the times" "$work/err" ||
     fail "the tick found from a saved report is not said: $(cat "$work/err")"
   sed -i "/warning: the clock's tick is not recorded/d" "$work/err"
-  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot write .*none/session.json: No such file" "$work/err" ||
+  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot write \".*none/session.json\": No such file" "$work/err" ||
     fail "not one line naming the export: $(cat "$work/err")"
   cmp -s "$work/out" "$work/table" || fail "the table was cut by the failed export"
   # The reader is gone before the tool starts: a reader that closed only as the tool began raced

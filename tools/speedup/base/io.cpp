@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -49,13 +50,29 @@ Status WriteOut(const std::string& text) {
   return Success();
 }
 
-Status WriteFileOut(const std::string& path, const std::string& text) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0 || !WriteAllAndClose(fd, text)) {
+Status WriteWholeFile(const std::string& path, const std::string& text) {
+  static std::atomic<unsigned> serial{0};
+  const std::string partial =
+      path + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
+  const auto failed = [&path](int reason) {
     return Fail(FailureKind::kOutput,
-                "cannot write " + Printable(path) + ": " + std::strerror(errno));
+                "cannot write " + Quoted(path) + ": " + std::strerror(reason));
+  };
+  const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return failed(errno);
+  int reason = 0;
+  for (std::size_t done = 0; reason == 0 && done < text.size();) {
+    const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) reason = wrote < 0 ? errno : EIO;
+    if (wrote > 0) done += static_cast<std::size_t>(wrote);
   }
-  return Success();
+  if (reason == 0 && fsync(fd) != 0) reason = errno;
+  if (close(fd) != 0 && reason == 0) reason = errno;
+  if (reason == 0 && rename(partial.c_str(), path.c_str()) != 0) reason = errno;
+  if (reason == 0) return Success();
+  unlink(partial.c_str());
+  return failed(reason);
 }
 
 Result<std::string> ReadWholeFile(const std::string& path) {

@@ -12,9 +12,11 @@ namespace speedup {
 // Writes all of `text` to standard output; a kOutput failure when it cannot.
 Status WriteOut(const std::string& text);
 
-// Writes all of `text` to the file `path`, created or emptied; a kOutput failure naming the file
-// when it cannot.
-Status WriteFileOut(const std::string& path, const std::string& text);
+// Writes all of `text` to the file `path` whole or not at all: into a new file beside it (its
+// permissions those of a new file under the umask), flushed to the disk, then renamed onto it,
+// so that `path` holds either the whole text or what it held before. The file beside it is
+// removed on any failure, which names `path` and the reason.
+Status WriteWholeFile(const std::string& path, const std::string& text);
 
 // The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; a kInput failure naming
 // the file when it cannot be read or is larger.

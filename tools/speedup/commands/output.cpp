@@ -1,10 +1,5 @@
 #include "commands/output.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstring>
-
 #include "base/interrupts.h"
 #include "base/io.h"
 #include "base/text.h"
@@ -31,22 +26,18 @@ bool WriteExports(const std::vector<Export>& exports,
                   const std::function<std::string(const Reporter&)>& report) {
   bool written = true;
   for (const Export& file : exports) {
-    if (Status out = WriteFileOut(file.path, report(*MakeReporter(file.format))); !out) {
-      Refuse(out.failure());
-      written = false;
-    }
+    written = Written(WriteWholeFile(file.path, report(*MakeReporter(file.format)))) && written;
   }
   return written;
 }
 
+bool Written(const Status& written) {
+  if (!written) Refuse(written.failure());
+  return written.ok();
+}
+
 bool DeliverPage(const std::string& path, const std::string& page) {
-  if (path.empty()) return true;
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0 || !WriteAllAndClose(fd, page)) {
-    Complain("cannot write the page " + Quoted(path) + ": " + std::strerror(errno));
-    return false;
-  }
-  return true;
+  return path.empty() || Written(WriteWholeFile(path, page));
 }
 
 }  // namespace speedup

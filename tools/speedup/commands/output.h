@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "base/result.h"
 #include "commands/options.h"
 #include "present/chart.h"
 #include "present/reporter.h"
@@ -22,6 +23,9 @@ bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_int
 // false, with a one-line message for each file that could not be written.
 bool WriteExports(const std::vector<Export>& exports,
                   const std::function<std::string(const Reporter&)>& report);
+
+// Whether `written` succeeded; says its failure, in one line, when it did not.
+bool Written(const Status& written);
 
 // Writes `page` to `path` when `path` is not empty; false, with a message, when it cannot.
 bool DeliverPage(const std::string& path, const std::string& page);

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,16 +103,6 @@ bool MakeFolder(const std::string& folder) {
   return false;
 }
 
-// Writes `text` to `path`, false with a message.
-bool WriteFile(const std::string& path, const std::string& text) {
-  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0 || !WriteAllAndClose(fd, text)) {
-    Complain("cannot write " + Quoted(path) + ": " + std::strerror(errno));
-    return false;
-  }
-  return true;
-}
-
 // The session files and the index with its figures, in the trace folder.
 bool SaveTraceSession(const std::string& folder, const TraceSession& session,
                       const TraceFigures& figures) {
@@ -122,9 +111,13 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
   for (const auto& [name, part] : {std::pair{TRACED_SESSION_FILE, &session.traced},
                                    std::pair{UNTRACED_SESSION_FILE, &session.untraced}}) {
     if (!HasPassedRun(*part)) continue;  // no figures to save beside the runs
-    saved = WriteFile(folder + "/" + name, json->SessionReport(*part, Analyse(*part))) && saved;
+    saved =
+        Written(WriteWholeFile(folder + "/" + name, json->SessionReport(*part, Analyse(*part)))) &&
+        saved;
   }
-  return WriteFile(folder + "/" + TRACE_INDEX_FILE, json->TraceReport(session, figures)) && saved;
+  return Written(WriteWholeFile(folder + "/" + TRACE_INDEX_FILE,
+                                json->TraceReport(session, figures))) &&
+         saved;
 }
 
 // Reads a trace folder back: the index, both sessions and every raw trace it names.
@@ -206,7 +199,8 @@ bool WriteOneRun(const Options& options, const TraceSession& session) {
     if (!plot.message.empty()) Complain(plot.message);
     written = !plot.failed && written;
   }
-  if (!trace.chrome.empty()) written = WriteFile(trace.chrome, ChromeTraceJson(chosen)) && written;
+  if (!trace.chrome.empty())
+    written = Written(WriteWholeFile(trace.chrome, ChromeTraceJson(chosen))) && written;
   if (!trace.otf2.empty()) {
     if (const std::string error = WriteOtf2(chosen, trace.otf2, "matbench"); !error.empty()) {
       Complain("cannot write the OTF2 archive: " + error);

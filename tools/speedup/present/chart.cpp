@@ -454,16 +454,9 @@ DrawnChart DrawChartBytes(const std::string& output_name, const std::string& scr
 PlotResult DrawChart(const std::string& path, const std::string& script) {
   const DrawnChart drawn = Draw(ChartFileName(path), script, true);
   if (drawn.bytes.empty()) return drawn.result;
-  // Written beside the chart and renamed onto it: whatever happens, the path holds a whole
-  // chart or what it held before.
-  const std::string partial = path + ".partial-" + std::to_string(getpid());
-  const int chart_fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (chart_fd < 0 || !WriteAllAndClose(chart_fd, drawn.bytes) ||
-      rename(partial.c_str(), path.c_str()) != 0) {
-    const std::string message = "cannot write the chart to " + Quoted(path) + ": " + ErrnoText();
-    if (chart_fd >= 0) unlink(partial.c_str());
-    return {true, message};
-  }
+  // Whatever happens, the path holds a whole chart or what it held before.
+  const Status written = WriteWholeFile(path, drawn.bytes);
+  if (!written) return {true, written.failure().message};
   return {};
 }
 
