@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "base/interrupts.h"
+#include "commands/drawing.h"
 #include "present/charts.h"
 #include "present/words.h"
 #include "speedup_support.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "commands/drawing.h"
 #include "present/words.h"
 #include "speedup_support.h"
 #include "stats/comparison.h"
@@ -150,9 +151,44 @@ TEST(HtmlReporterTest, EveryWarningAndFailedRunIsSaidInWords) {
 TEST(HtmlReporterTest, MissingGnuplotIsSaidWhereTheChartWouldBe) {
   const WithoutGnuplot no_gnuplot;
   const Session session = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
-  const std::string page = MakeHtmlReporter({})->SessionReport(session, Analyse(session));
+  HtmlMaterial material;
+  material.draw = DrawPageChart;
+  const std::string page = MakeHtmlReporter(material)->SessionReport(session, Analyse(session));
   EXPECT_NE(page.find("gnuplot is not installed here"), std::string::npos);
   EXPECT_NE(page.find("<figcaption>"), std::string::npos) << "the chart's caption is gone";
+}
+
+TEST(HtmlReporterTest, ChartsAreTheDrawersAndAnSvgHoldingAScriptIsLeftOut) {
+  const Session session = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  const SessionAnalysis analysis = Analyse(session);
+  const struct {
+    const char* fault;
+    std::string svg;
+    bool embedded;
+  } cases[] = {
+      {"a drawn chart is not embedded", "<?xml?>\n<svg width=\"9\"><g/></svg>", true},
+      {"a script in the chart reaches the page", "<svg><script>alert(1)</script></svg>", false},
+      {"a foreign object in the chart reaches the page", "<svg><foreignObject/></svg>", false},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.fault);
+    std::vector<std::string> scripts;
+    HtmlMaterial material;
+    material.draw = [&](const std::string& script) {
+      scripts.push_back(script);
+      DrawnChart drawn;
+      drawn.bytes = test.svg;
+      return drawn;
+    };
+    const std::string page = MakeHtmlReporter(material)->SessionReport(session, analysis);
+    ASSERT_EQ(scripts.size(), 1u) << "the page asks for its one chart a number of times";
+    EXPECT_NE(scripts[0].find("set output 'chart.svg'"), std::string::npos) << scripts[0];
+    EXPECT_EQ(page.find("<g/></svg>") != std::string::npos, test.embedded);
+    EXPECT_EQ(page.find("alert(1)"), std::string::npos);
+  }
+  const std::string undrawn = MakeHtmlReporter({})->SessionReport(session, analysis);
+  EXPECT_NE(undrawn.find("no chart: none was drawn for this page"), std::string::npos)
+      << "a page without a drawer does not say why it has no chart";
 }
 
 TEST(HtmlReporterTest, ComparisonHighlightsTheFieldsThatDiffer) {

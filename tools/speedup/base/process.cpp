@@ -457,4 +457,21 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   return result;
 }
 
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  const std::string directories = path != nullptr ? path : "/bin:/usr/bin";
+  for (std::size_t start = 0;;) {
+    const std::size_t end = std::min(directories.find(':', start), directories.size());
+    const std::string directory = directories.substr(start, end - start);
+    const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
+    struct stat status;
+    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+        access(candidate.c_str(), X_OK) == 0) {
+      return true;
+    }
+    if (end == directories.size()) return false;
+    start = end + 1;
+  }
+}
+
 }  // namespace speedup

@@ -56,6 +56,10 @@ struct ProcessResult {
   double cpu_seconds = 0;   // user + system time of the child and the descendants it reaped
 };
 
+// Whether `program` is an executable file in one of PATH's folders, as RunProcess would find it;
+// PATH unset means the system's default path.
+bool OnPath(const std::string& program);
+
 // Runs `argv` (non-empty; the program is looked up in PATH unless it contains '/') in a process
 // group of its own with standard input on /dev/null and standard output captured. When the child
 // has ended, by itself or not, what is left of its group (background processes it started) is

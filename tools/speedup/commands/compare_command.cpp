@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/complain.h"
+#include "commands/drawing.h"
 #include "commands/output.h"
 #include "present/charts.h"
 #include "present/html_reporter.h"
@@ -60,6 +61,7 @@ int CompareCommand(const Options& options) {
     material.added = &sides[1];
     material.base_figures = &base_figures;
     material.new_figures = &new_figures;
+    material.draw = DrawPageChart;
     delivered = DeliverPage(options.html, MakeHtmlReporter(material)->ComparisonReport(
                                               comparison, base, candidate)) &&
                 delivered;

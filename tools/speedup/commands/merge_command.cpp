@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/complain.h"
+#include "commands/drawing.h"
 #include "commands/output.h"
 #include "present/charts.h"
 #include "present/html_reporter.h"
@@ -70,6 +71,7 @@ int MergeCommand(const Options& options) {
   if (!options.html.empty()) {
     HtmlMaterial material;
     material.fleet_band = &band;
+    material.draw = DrawPageChart;
     delivered =
         DeliverPage(options.html, MakeHtmlReporter(material)->FleetReport(fleet)) && delivered;
   }

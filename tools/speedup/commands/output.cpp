@@ -4,6 +4,7 @@
 #include "base/io.h"
 #include "base/text.h"
 #include "commands/complain.h"
+#include "commands/drawing.h"
 
 namespace speedup {
 

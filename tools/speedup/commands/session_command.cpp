@@ -5,6 +5,7 @@
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/complain.h"
+#include "commands/drawing.h"
 #include "commands/output.h"
 #include "measure/session_loop.h"
 #include "measure/sysinfo.h"
@@ -104,7 +105,9 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
     named.push_back({name.empty() ? "speedup vs serial" : name, reported[i], &analyses[i]});
   }
   const std::unique_ptr<Reporter> reporter = MakeReporter(options.format);
-  const std::unique_ptr<Reporter> html = MakeHtmlReporter({});
+  HtmlMaterial material;
+  material.draw = DrawPageChart;
+  const std::unique_ptr<Reporter> html = MakeHtmlReporter(material);
   std::string text, page;
   std::vector<Comparison> comparisons;
   if (options.placements.empty()) {

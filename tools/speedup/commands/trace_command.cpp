@@ -9,6 +9,7 @@
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/complain.h"
+#include "commands/drawing.h"
 #include "commands/output.h"
 #include "measure/sysinfo.h"
 #include "measure/trace_loop.h"
@@ -307,6 +308,7 @@ int TraceCommand(const Options& options) {
     if (!options.html.empty()) {
       HtmlMaterial material;
       material.timelines = PageTimelines(options, session);
+      material.draw = DrawPageChart;
       failed =
           !DeliverPage(options.html, MakeHtmlReporter(material)->TraceReport(session, figures)) ||
           failed;

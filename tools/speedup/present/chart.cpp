@@ -1,33 +1,18 @@
 #include "present/chart.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
 #include <iterator>
 
-#include "base/interrupts.h"
-#include "base/io.h"
-#include "base/process.h"
 #include "base/text.h"
 #include "bench/problem.h"
 #include "present/words.h"
 
 namespace speedup {
 namespace {
-
-constexpr const char* SCRIPT_NAME = "chart.gp";
-constexpr double GNUPLOT_SECONDS = 60;
-constexpr std::size_t GNUPLOT_OUTPUT_BYTES = 64 * 1024;
 
 // Told apart by point shape as well as colour, for readers who cannot tell the colours apart.
 constexpr const char* COLOURS[] = {"#1f77b4", "#d62728", "#2ca02c", "#ff7f0e", "#9467bd",
@@ -231,77 +216,6 @@ std::string RatioPanel(const PlotRequest& request, int most_threads) {
          "\n";
 }
 
-// `text` as one shell word, so the command in a message can be pasted as it is.
-std::string ShellWord(const std::string& text) {
-  const bool plain = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("/._-+,:@%", c) != nullptr;
-  });
-  if (plain) return text;
-  std::string word = "'";
-  for (const char c : text) word += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return word + "'";
-}
-
-std::string ErrnoText() { return std::strerror(errno); }
-
-// posix_spawnp would find the same program: PATH unset means the system's default path.
-bool OnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  const std::string directories = path != nullptr ? path : "/bin:/usr/bin";
-  for (std::size_t start = 0;;) {
-    const std::size_t end = std::min(directories.find(':', start), directories.size());
-    const std::string directory = directories.substr(start, end - start);
-    const std::string candidate = (directory.empty() ? "." : directory) + "/" + program;
-    struct stat status;
-    if (stat(candidate.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-        access(candidate.c_str(), X_OK) == 0) {
-      return true;
-    }
-    if (end == directories.size()) return false;
-    start = end + 1;
-  }
-}
-
-// gnuplot names the script and line of the fault ("chart.gp" line 7: ...); the lines before it
-// echo the offending command. Empty when it said nothing.
-std::string FirstErrorLine(const std::string& output) {
-  std::string first;
-  for (std::size_t start = 0; start < output.size();) {
-    const std::size_t end = std::min(output.find('\n', start), output.size());
-    const std::string line = output.substr(start, end - start);
-    if (line.find(std::string("\"") + SCRIPT_NAME + "\" line ") != std::string::npos) return line;
-    if (first.empty() && line.find_first_not_of(" \t\r^") != std::string::npos) first = line;
-    start = end + 1;
-  }
-  return first;
-}
-
-// `what`, then gnuplot's own word on it when it said anything.
-std::string WithGnuplotMessage(const std::string& what, const std::string& output) {
-  const std::string line = FirstErrorLine(output);
-  return line.empty() ? what : what + ": " + Printable(line);
-}
-
-struct TemporaryFolder {
-  std::string path;   // empty when it could not be made
-  std::string error;  // why not
-};
-
-TemporaryFolder MakeTemporaryFolder() {
-  const char* tmpdir = std::getenv("TMPDIR");
-  const std::string base = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
-  std::string name = base + "/matbench-plot-XXXXXX";
-  if (mkdtemp(name.data()) == nullptr) {
-    return {"", "cannot make a temporary folder in " + Quoted(base) + ": " + ErrnoText()};
-  }
-  return {name, ""};
-}
-
-void RemoveFolder(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove_all(path, ignored);
-}
-
 }  // namespace
 
 std::string GnuplotText(std::string_view text) { return GnuplotString(text) + " noenhanced"; }
@@ -311,7 +225,7 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
   const int most_threads = MostThreads(request);
   const int key_rows = KeyRows(request);
   const int height = 440 + 18 * key_rows;
-  std::string script = "# Draws " + output_name + " here: gnuplot " + SCRIPT_NAME + "\n";
+  std::string script = "# Draws " + output_name + " here: gnuplot " + CHART_SCRIPT_NAME + "\n";
   script += "set encoding utf8\n";
   const std::string width = request.ratios.empty() ? "1200" : "1700";
   script += svg ? "set terminal svg size " + width + "," + std::to_string(height) +
@@ -370,94 +284,6 @@ bool ChartIsWhole(std::string_view chart, bool svg) {
   static constexpr char IEND[] = "\0\0\0\0IEND\xAE\x42\x60\x82";
   return chart.starts_with("\x89PNG\r\n\x1A\n") &&
          chart.ends_with(std::string_view(IEND, sizeof IEND - 1));
-}
-
-PlotResult WritePlot(const PlotRequest& request) {
-  return DrawChart(request.path, PlotScript(request, ChartFileName(request.path)));
-}
-
-namespace {
-
-// Draws `script` in a private folder; where gnuplot is missing, keeps the folder with the script
-// when `keep_script`, and says how to draw it there.
-DrawnChart Draw(const std::string& output_name, const std::string& script, bool keep_script) {
-  const auto failed = [](const std::string& message) {
-    DrawnChart drawn;
-    drawn.result = {true, message};
-    return drawn;
-  };
-  const auto missing = [](const std::string& message) {
-    DrawnChart drawn;
-    drawn.result = {false, message};
-    drawn.missing = true;
-    return drawn;
-  };
-  const TemporaryFolder folder = MakeTemporaryFolder();
-  if (folder.path.empty()) return failed(folder.error);
-  const std::string script_path = folder.path + "/" + SCRIPT_NAME;
-
-  const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (script_fd < 0 || !WriteAllAndClose(script_fd, script)) {
-    const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
-    RemoveFolder(folder.path);
-    return failed(message);
-  }
-
-  if (!OnPath("gnuplot")) {
-    if (!keep_script) {
-      RemoveFolder(folder.path);
-      return missing("gnuplot is not installed: no chart drawn");
-    }
-    return missing(Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
-                             ShellWord(folder.path) + " && gnuplot " + SCRIPT_NAME + "` draws " +
-                             output_name + " there"));
-  }
-  ProcessOptions options;
-  options.max_output_bytes = GNUPLOT_OUTPUT_BYTES;
-  options.time_limit_seconds = GNUPLOT_SECONDS;
-  options.stderr_handling = StderrHandling::kMerge;
-  options.working_directory = folder.path;
-  const ProcessResult gnuplot = RunProcess({"gnuplot", SCRIPT_NAME}, options, {});
-  if (!gnuplot.started) {
-    RemoveFolder(folder.path);
-    return failed("cannot start gnuplot: " + Printable(gnuplot.start_error));
-  }
-  if (!gnuplot.failure.empty()) {
-    RemoveFolder(folder.path);
-    return failed(WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output));
-  }
-
-  DrawnChart drawn;
-  const Result<std::string> chart = ReadWholeFile(folder.path + "/" + output_name);
-  if (chart) drawn.bytes = *chart;
-  RemoveFolder(folder.path);
-  if (drawn.bytes.empty()) {
-    drawn.result = {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
-  } else if (!ChartIsWhole(drawn.bytes, output_name.ends_with(".svg"))) {
-    drawn.result = {
-        true, WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
-                                 gnuplot.output)};
-    drawn.bytes.clear();
-  } else if (const int signal_number = PendingInterrupt()) {
-    drawn.result = {true, "no chart: interrupted by " + SignalName(signal_number)};
-    drawn.bytes.clear();
-  }
-  return drawn;
-}
-
-}  // namespace
-
-DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script) {
-  return Draw(output_name, script, false);
-}
-
-PlotResult DrawChart(const std::string& path, const std::string& script) {
-  const DrawnChart drawn = Draw(ChartFileName(path), script, true);
-  if (drawn.bytes.empty()) return drawn.result;
-  // Whatever happens, the path holds a whole chart or what it held before.
-  const Status written = WriteWholeFile(path, drawn.bytes);
-  if (!written) return {true, written.failure().message};
-  return {};
 }
 
 }  // namespace speedup

@@ -8,7 +8,8 @@
 #include "base/policy.h"
 #include "stats/figures.h"
 
-// Charts of speedup and efficiency against team size, drawn by gnuplot in a private folder.
+// Charts of speedup and efficiency against team size, as gnuplot scripts; commands/drawing.h
+// runs gnuplot on them.
 namespace speedup {
 
 // One curve on the chart's axes. Several overlay when sessions or placements are compared.
@@ -38,6 +39,9 @@ struct PlotRequest {
   std::string ratio_title;         // that panel's y label
 };
 
+// The name a chart's script is saved under in the folder it is drawn in.
+inline constexpr const char* CHART_SCRIPT_NAME = "chart.gp";
+
 struct PlotResult {
   bool failed = false;  // no chart, and not because gnuplot is missing
   std::string message;  // one line for the user when no chart was written; empty when it was
@@ -59,20 +63,9 @@ std::string PlotScript(const PlotRequest& request, const std::string& output_nam
 // IEND chunk. A full disk cuts a chart short while gnuplot still exits 0.
 bool ChartIsWhole(std::string_view chart, bool svg);
 
-// Draws the chart in a private temporary folder and copies it to `request.path`. Where gnuplot
-// is missing the folder is kept with the script, and the message says how to draw it there. A
-// chart that is not whole is not copied; the copy is written beside `request.path` and renamed
-// onto it, so no half-written chart is ever left there, and an interrupt pending before the copy
-// keeps it from being made.
-PlotResult WritePlot(const PlotRequest& request);
-
 // The file name a chart for `path` is drawn under in its private folder: "chart.svg" for a
 // path ending in .svg, else "chart.png". Scripts for DrawChart write to it.
 std::string ChartFileName(const std::string& path);
-
-// Runs gnuplot on `script` (which must draw ChartFileName(path) in its working folder) in a
-// private temporary folder, and copies the chart to `path`; as WritePlot otherwise.
-PlotResult DrawChart(const std::string& path, const std::string& script);
 
 // A chart drawn but kept in memory, for a page that embeds it.
 struct DrawnChart {
@@ -80,9 +73,5 @@ struct DrawnChart {
   bool missing = false;  // gnuplot is not installed here
   std::string bytes;     // the chart, empty unless drawn
 };
-
-// Runs gnuplot on `script` (which must draw `output_name`, "chart.svg" or "chart.png", in its
-// working folder) in a private temporary folder, and returns the chart's bytes.
-DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script);
 
 }  // namespace speedup

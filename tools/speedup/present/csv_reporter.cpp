@@ -109,9 +109,11 @@ std::string TraceCsv(const TraceFigures& figures) {
            EstimateCsv(team.region_ms) + "," + Optional(team.report_ms.median);
     for (const double seconds :
          {split.fork, split.work, split.scheduling, split.imbalance, split.join}) {
-      csv += "," + Optional(StateShare(split, seconds));
+      csv += ',';
+      csv += Optional(StateShare(split, seconds));
     }
-    csv += "," + Optional(team.rows_min) + "," + Optional(team.rows_median) + "," +
+    csv += ',';
+    csv += Optional(team.rows_min) + "," + Optional(team.rows_median) + "," +
            Optional(team.rows_max) + "," + std::to_string(team.idle_threads) + "," +
            EstimateCsv(team.traced_speedup) + "," + EstimateCsv(team.report_speedup) + "\n";
   }

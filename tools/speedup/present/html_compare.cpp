@@ -76,7 +76,7 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
     request.processors = material.added->context.processors;
     body += Section(
         "chart", "Chart",
-        ChartFigure(PlotScript(request, "chart.svg"),
+        ChartFigure(material, PlotScript(request, "chart.svg"),
                     "Speedup vs serial (left) and efficiency (right) of BASE and NEW against "
                     "team size: medians with their " +
                         ConfidenceText() + " intervals as bars.",

@@ -9,6 +9,7 @@
 namespace speedup::html {
 namespace {
 
+// The verdict's key in the page's filter, one word a kind; "none" when not judged.
 std::string VerdictKey(NodeVerdict::Kind kind) {
   using Kind = NodeVerdict::Kind;
   switch (kind) {
@@ -130,7 +131,7 @@ std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material) {
         FleetChart("chart.svg", fleet, material.fleet_band ? *material.fleet_band : none);
     body += Section(
         "chart", "Chart",
-        ChartFigure(PlotScript(request, "chart.svg"),
+        ChartFigure(material, PlotScript(request, "chart.svg"),
                     merged > static_cast<int>(MAX_NODE_CURVES)
                         ? "Speedup vs serial (left) and efficiency (right) against team size: "
                           "the median over the nodes like the fleet with their range shaded, "

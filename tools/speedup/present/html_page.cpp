@@ -74,22 +74,12 @@ std::string Page(const std::string& title, const std::string& body) {
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
       "style-src 'unsafe-inline'; img-src data:; base-uri 'none'; form-action 'none'; "
-      "script-src 'nonce-";
-  page += nonce;
-  page += "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>";
-  page += title;
-  page += "</title>\n<style>";
-  page += "\n";
-  page += PAGE_CSS;
-  page += "</style>\n</head>\n<body>\n";
-  page += body;
-  page += "<script nonce=\"";
-  page += nonce;
-  page += "\">";
-  page += "\n";
-  page += PAGE_JS;
-  page += "</script>\n</body>\n</html>\n";
-  return page;
+      "script-src 'nonce-" +
+      nonce + "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>" + title +
+      "</title>\n<style>\n";
+  page.append(PAGE_CSS).append("</style>\n</head>\n<body>\n").append(body);
+  page.append("<script nonce=\"").append(nonce).append("\">\n").append(PAGE_JS);
+  return page + "</script>\n</body>\n</html>\n";
 }
 
 std::string Escaped(const std::string& text) { return HtmlEscaped(text); }
@@ -108,9 +98,11 @@ std::string WarningList(const std::vector<std::string>& warnings) {
   return list + "</ul>\n";
 }
 
-std::string ChartFigure(const std::string& script, const std::string& caption,
-                        const std::string& description) {
-  const DrawnChart drawn = DrawChartBytes("chart.svg", script);
+std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
+                        const std::string& caption, const std::string& description) {
+  DrawnChart drawn;
+  drawn.result = {false, "none was drawn for this page"};
+  if (material.draw) drawn = material.draw(script);
   std::string figure = "<figure>\n";
   const std::size_t start = drawn.bytes.find("<svg");
   std::string lowered = drawn.bytes;

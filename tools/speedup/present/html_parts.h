@@ -26,10 +26,10 @@ std::string Section(const std::string& id, const std::string& heading, const std
 // Each warning as a list item, or nothing when there is none.
 std::string WarningList(const std::vector<std::string>& warnings);
 
-// The chart drawn from `script` as inline SVG in a figure with its caption, or the reason there
-// is none. `description` is the chart's text alternative.
-std::string ChartFigure(const std::string& script, const std::string& caption,
-                        const std::string& description);
+// The chart `material.draw` drew from `script` as inline SVG in a figure with its caption, or the
+// reason there is none. `description` is the chart's text alternative.
+std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
+                        const std::string& caption, const std::string& description);
 
 // The raw data as JSON, collapsed: shown as text up to HTML_SHOWN_JSON_BYTES, and always kept
 // whole for programs in a script element of type application/json with the id `id`.
@@ -64,7 +64,8 @@ std::string SessionBody(const Session& session, const SessionAnalysis& analysis,
                         const std::string& id, const std::string& chart);
 
 // The chart of every session's speedup, one curve each.
-std::string SessionsChartFigure(const std::vector<NamedSession>& sessions);
+std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
+                                const HtmlMaterial& material);
 
 // NEW against BASE row by row, as a table with the id `id`, and the rule of its verdicts.
 std::string ComparisonRows(const Comparison& comparison, const std::string& id);
@@ -72,15 +73,16 @@ std::string ComparisonLegend(const Comparison& comparison);
 
 // --- One page per report kind ---
 
-std::string SessionPage(const Session& session, const SessionAnalysis& analysis);
+std::string SessionPage(const Session& session, const SessionAnalysis& analysis,
+                        const HtmlMaterial& material);
 std::string ComparisonPage(const Comparison& comparison, const std::string& base_name,
                            const std::string& new_name, const HtmlMaterial& material);
 std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material);
 std::string StudyPage(const std::vector<NamedSession>& sessions,
-                      const std::vector<Comparison>& comparisons);
+                      const std::vector<Comparison>& comparisons, const HtmlMaterial& material);
 // A traced session's page: the split table and chart, the speedups from both clocks, the tool's
 // cost, each timeline of `timelines`, and the figures and both sessions as JSON.
 std::string TracePage(const TraceSession& session, const TraceFigures& figures,
-                      const std::vector<TraceTimeline>& timelines);
+                      const HtmlMaterial& material);
 
 }  // namespace speedup::html

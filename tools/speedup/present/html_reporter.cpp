@@ -12,7 +12,7 @@ class HtmlReporter : public Reporter {
 
   std::string SessionReport(const Session& session,
                             const SessionAnalysis& analysis) const override {
-    return html::SessionPage(session, analysis);
+    return html::SessionPage(session, analysis, material_);
   }
   std::string ComparisonReport(const Comparison& comparison, const std::string& base_name,
                                const std::string& new_name) const override {
@@ -23,10 +23,10 @@ class HtmlReporter : public Reporter {
   }
   std::string StudyReport(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>& comparisons) const override {
-    return html::StudyPage(sessions, comparisons);
+    return html::StudyPage(sessions, comparisons, material_);
   }
   std::string TraceReport(const TraceSession& session, const TraceFigures& figures) const override {
-    return html::TracePage(session, figures, material_.timelines);
+    return html::TracePage(session, figures, material_);
   }
 
  private:

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "present/chart.h"
 #include "present/reporter.h"
 #include "session/trace_session.h"
 #include "stats/trace_figures.h"
@@ -44,10 +46,13 @@ struct HtmlMaterial {
   const Figures* fleet_band = nullptr;
   // The timelines of a trace page, in order.
   std::vector<TraceTimeline> timelines;
+  // Draws a chart's script (drawing "chart.svg" in its working folder) for the page; without
+  // it, the page says where a chart would be that none was drawn.
+  std::function<DrawnChart(const std::string& script)> draw;
 };
 
-// The HTML reporter: each report is a whole page. Charts are drawn with gnuplot in a private
-// folder; where it is missing the page says so where the chart would be.
+// The HTML reporter: each report is a whole page. Its charts are drawn by `material.draw`;
+// where gnuplot is missing the page says so where the chart would be.
 std::unique_ptr<Reporter> MakeHtmlReporter(const HtmlMaterial& material);
 
 }  // namespace speedup

@@ -109,10 +109,11 @@ std::string SessionBody(const Session& session, const SessionAnalysis& analysis,
   return body;
 }
 
-std::string SessionsChartFigure(const std::vector<NamedSession>& sessions) {
+std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
+                                const HtmlMaterial& material) {
   const PlotRequest request = SessionsChart("chart.svg", sessions);
   return ChartFigure(
-      PlotScript(request, "chart.svg"),
+      material, PlotScript(request, "chart.svg"),
       "Speedup vs serial (left) and efficiency (right) against team size: medians with their " +
           ConfidenceText() +
           " intervals as bars, Amdahl's fit dashed; the same figures as the table.",
@@ -120,11 +121,12 @@ std::string SessionsChartFigure(const std::vector<NamedSession>& sessions) {
       "same figures");
 }
 
-std::string SessionPage(const Session& session, const SessionAnalysis& analysis) {
+std::string SessionPage(const Session& session, const SessionAnalysis& analysis,
+                        const HtmlMaterial& material) {
   const std::string host = session.context.host ? *session.context.host : "unnamed host";
   std::string body = "<h1>matbench speedup: " + Escaped(host) + "</h1>\n";
   body += SessionBody(session, analysis, "figures",
-                      SessionsChartFigure({{"speedup vs serial", &session, &analysis}}));
+                      SessionsChartFigure({{"speedup vs serial", &session, &analysis}}, material));
   body +=
       Section("raw", "Raw runs",
               "<p>The session as <code>--json</code> writes it: every run, the context and "

@@ -5,9 +5,10 @@
 namespace speedup::html {
 
 std::string StudyPage(const std::vector<NamedSession>& sessions,
-                      const std::vector<Comparison>& comparisons) {
-  std::string body = "<h1>matbench placement study</h1>\n" +
-                     Section("chart", "Chart of every placement", SessionsChartFigure(sessions));
+                      const std::vector<Comparison>& comparisons, const HtmlMaterial& material) {
+  std::string body =
+      "<h1>matbench placement study</h1>\n" +
+      Section("chart", "Chart of every placement", SessionsChartFigure(sessions, material));
   for (std::size_t i = 0; i < sessions.size(); ++i) {
     body += Section("placement-" + std::to_string(i + 1), sessions[i].name,
                     SessionBody(*sessions[i].session, *sessions[i].analysis,

@@ -66,7 +66,8 @@ std::string TraceHead(const TraceSession& session, const TraceFigures& figures) 
   return head + "</div>\n" + WarningList(warnings);
 }
 
-std::string SplitSection(const TraceSession& session, const TraceFigures& figures) {
+std::string SplitSection(const TraceSession& session, const TraceFigures& figures,
+                         const HtmlMaterial& material) {
   return Section(
              "split", "Where each team's time went",
              TraceRows(figures) +
@@ -82,7 +83,7 @@ std::string SplitSection(const TraceSession& session, const TraceFigures& figure
                  "within each run, from the trace's clock and from the report's.</p>\n" +
                      WhyList(figures)) +
          Section("split-chart", "Split chart",
-                 ChartFigure(SplitChartScript(session, figures, "chart.svg"),
+                 ChartFigure(material, SplitChartScript(session, figures, "chart.svg"),
                              "The region's time split into fork, work, scheduling, imbalance "
                              "and join, as median shares against team size; the table above "
                              "holds the same shares.",
@@ -90,9 +91,9 @@ std::string SplitSection(const TraceSession& session, const TraceFigures& figure
                              "size"));
 }
 
-std::string TimelinesSection(const std::vector<TraceTimeline>& timelines) {
+std::string TimelinesSection(const HtmlMaterial& material) {
   std::string charts;
-  for (const TraceTimeline& timeline : timelines) {
+  for (const TraceTimeline& timeline : material.timelines) {
     const std::string script =
         TimelineScript(*timeline.trace, timeline.team, timeline.run_name, "chart.svg");
     const std::string team = CountText(timeline.team, "thread", "threads");
@@ -102,7 +103,7 @@ std::string TimelinesSection(const std::vector<TraceTimeline>& timelines) {
     }
     charts +=
         "<h3>Team of " + team + ", " + HtmlEscaped(timeline.run_name) + "</h3>\n" +
-        ChartFigure(script,
+        ChartFigure(material, script,
                     "One lane per thread, one box per row it claimed, the fork, the waits "
                     "and the join drawn apart; time in ms from the region's begin.",
                     "timeline of a team of " + team + ": the rows each thread worked on over time");
@@ -125,10 +126,10 @@ std::string TraceRawSection(const TraceSession& session, const TraceFigures& fig
 }  // namespace
 
 std::string TracePage(const TraceSession& session, const TraceFigures& figures,
-                      const std::vector<TraceTimeline>& timelines) {
+                      const HtmlMaterial& material) {
   std::string body = "<h1>matbench trace</h1>\n" + TraceHead(session, figures);
-  body += SplitSection(session, figures);
-  body += TimelinesSection(timelines);
+  body += SplitSection(session, figures, material);
+  body += TimelinesSection(material);
   if (!figures.overhead.rows.empty()) {
     body += Section("cost", "The tool's cost",
                     "<p>The traced runs' report times (NEW) against the untraced runs' (BASE) on "
