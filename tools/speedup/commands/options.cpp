@@ -77,7 +77,7 @@ struct RawOptions {
   CLI::App *compare, *merge, *trace;
 };
 
-std::string SecondsText(double seconds) { return Formatted("%g s", seconds); }
+std::string SecondsWithUnit(double seconds) { return Formatted("%g s", seconds); }
 
 // The report formats of `app`: --csv, --long-csv where `every_run` and --json, exclusive, and
 // --plot. compare and merge take them too, into the same values, so their help lists them.
@@ -179,9 +179,9 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.run_timeout_option =
       app.add_option("--run-timeout", raw.run_timeout,
                      "kill a run that takes longer (default " +
-                         SecondsText(FIRST_RUN_TIMEOUT_SECONDS) + " for the first, then " +
+                         SecondsWithUnit(FIRST_RUN_TIMEOUT_SECONDS) + " for the first, then " +
                          Formatted("%g", RUN_TIMEOUT_FACTOR) + " x the longest so far, at least " +
-                         SecondsText(RUN_TIMEOUT_FLOOR_SECONDS) + ")")
+                         SecondsWithUnit(RUN_TIMEOUT_FLOOR_SECONDS) + ")")
           ->type_name("DURATION");
   raw.bind_option = app.add_option("--bind", raw.bind,
                                    "one session per thread placement: any of close,spread,false")
