@@ -37,12 +37,14 @@ std::string ErrnoText() { return std::strerror(errno); }
 // gnuplot names the script and line of the fault ("chart.gp" line 7: ...); the lines before it
 // echo the offending command. Empty when it said nothing.
 std::string FirstErrorLine(const std::string& output) {
+  // Built by appending: GCC 12 at -O2 warns falsely of bounds in the chained operator+.
+  std::string fault = "\"";
+  fault.append(CHART_SCRIPT_NAME).append("\" line ");
   std::string first;
   for (std::size_t start = 0; start < output.size();) {
     const std::size_t end = std::min(output.find('\n', start), output.size());
     const std::string line = output.substr(start, end - start);
-    if (line.find(std::string("\"") + CHART_SCRIPT_NAME + "\" line ") != std::string::npos)
-      return line;
+    if (line.find(fault) != std::string::npos) return line;
     if (first.empty() && line.find_first_not_of(" \t\r^") != std::string::npos) first = line;
     start = end + 1;
   }
