@@ -81,7 +81,7 @@ std::string SplitSection(const TraceSession& session, const TraceFigures& figure
                  "thread's first. rows: per thread, least, median and most, medians over the "
                  "runs; idle: threads that got no row. S: the one-thread time over the row's, "
                  "within each run, from the trace's clock and from the report's.</p>\n" +
-                     WhyList(figures)) +
+                 WhyList(figures)) +
          Section("split-chart", "Split chart",
                  ChartFigure(material, SplitChartScript(session, figures, "chart.svg"),
                              "The region's time split into fork, work, scheduling, imbalance "
