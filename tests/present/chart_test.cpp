@@ -169,10 +169,25 @@ TEST(PlotScriptTest, EachCurveHasItsOwnDataColourAndFit) {
   EXPECT_TRUE(Contains(script, "$curve2 using 1:2:3:4 with yerrorlines linecolor rgb '#d62728'"));
   EXPECT_TRUE(Contains(script, "\namdahl_f3 = 0.25\n"));
   EXPECT_TRUE(Contains(script,
-                       "1 / (amdahl_f3 + (1 - amdahl_f3) / (x < 8 ? x : 8))) with lines linecolor "
+                       "amdahl_s3 / (amdahl_f3 + (1 - amdahl_f3) / (x < 8 ? x : 8))) with lines "
+                       "linecolor "
                        "rgb '#2ca02c' linewidth 0.75 title 'spread, Amdahl fit, f = 0.25'"))
       << "the fit must stay flat past the 8 processors";
   EXPECT_FALSE(Contains(script, "amdahl_f2")) << "a fit for a curve without f";
+  EXPECT_TRUE(Contains(script, "\namdahl_s3 = 1\n")) << "no fit's T(1): drawn as it is";
+}
+
+TEST(PlotScriptTest, AmdahlCurveStartsWhereTheSpeedupsAgainstTheSerialTimeDo) {
+  // T(1) = a + b = 0.05 s, serial 0.059 s: the fit's speedup at one thread is 1.18, not 1.
+  Figures figures = SomeFigures();
+  figures.serial.median = 0.059;
+  figures.amdahl.a = 0.01;
+  figures.amdahl.b = 0.04;
+  PlotRequest request = Request(figures);
+  request.curves[0].serial_fraction = 0.2;
+  const std::string script = PlotScript(request, "chart.svg");
+  EXPECT_TRUE(Contains(script, "\namdahl_s1 = 1.18\n")) << script;
+  EXPECT_TRUE(Contains(script, "amdahl_s1 / (amdahl_f1 + (1 - amdahl_f1)"));
 }
 
 TEST(PlotScriptTest, KeyBelowThePlotsHasRoomForEightCurves) {

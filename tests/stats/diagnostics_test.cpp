@@ -83,19 +83,22 @@ TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
   EXPECT_EQ(Kinds(warnings),
             (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kBusyMachine,
                                Kind::kDrift, Kind::kPlacementNotHonoured, Kind::kOneProcessor,
-                               Kind::kTickFound}));
+                               Kind::kTickFound, Kind::kAboveProcessors}));
   EXPECT_EQ(warnings[0].setting, "OMP_DYNAMIC=true");
   EXPECT_EQ(warnings[1].setting, "OMP_THREAD_LIMIT=4");
   EXPECT_GT(warnings[3].value, 0.9);  // rho: the machine got slower
   EXPECT_LT(warnings[3].p_value, SIGNIFICANCE);
   EXPECT_EQ(warnings[4].setting, "spread");
   EXPECT_EQ(warnings[5].value, 1.0);
+  // Every team takes half the serial time: 2 at one thread is above what one thread can give.
+  EXPECT_EQ(warnings[7].received, 1);
 
   Session unchecked = session;
   unchecked.placement = "close";
   EXPECT_EQ(Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
             (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
-                               Kind::kPlacementUnchecked, Kind::kTickFound}));
+                               Kind::kPlacementUnchecked, Kind::kTickFound,
+                               Kind::kAboveProcessors}));
 }
 
 TEST(DiagnosticsTest, AnalysisHoldsWhatTheReportsShowComputedOnce) {

@@ -125,5 +125,60 @@ TEST(WarningsTest, AllocationWarningWhenTheTaskGotLessThanTheNodeOrItsAllocation
   }
 }
 
+TEST(WarningsTest, SpeedupAboveTheProcessorsIsNotCalledParallel) {
+  // Teams of 1..3 threads whose speedup intervals are [low, low + 0.4]; `processors` 0: not
+  // recorded, so each team's own size is all it could reach.
+  const struct {
+    const char* name;
+    int processors;
+    std::vector<double> lows;  // per team size 1, 2, 3
+    int threads;               // the first team size named; 0: no warning
+    int reach;
+    int teams;
+  } cases[] = {
+      {"within the processors", 2, {0.8, 1.7, 1.9}, 0, 0, 0},
+      {"an interval that reaches the processors is not above them", 2, {0.8, 2.0, 1.9}, 0, 0, 0},
+      {"above 2 processors at 2 and 3 threads", 2, {0.9, 2.1, 2.8}, 2, 2, 2},
+      {"above the team's own size with processors to spare", 8, {0.9, 1.5, 3.2}, 3, 3, 1},
+      {"above the team's size, processors not recorded", 0, {1.2, 1.5, 2.0}, 1, 1, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Context context;
+    if (c.processors > 0) context.processors = c.processors;
+    Figures figures;
+    for (int threads = 1; threads <= 3; ++threads) {
+      TeamFigures team;
+      team.threads = threads;
+      const double low = c.lows[threads - 1];
+      team.speedup_vs_serial = {low + 0.2, low, low + 0.4};
+      figures.teams.push_back(team);
+    }
+    const std::optional<Warning> above = AboveProcessorsWarning(context, figures);
+    if (c.threads == 0) {
+      EXPECT_FALSE(above.has_value()) << (above ? WarningText(*above) : "");
+      continue;
+    }
+    ASSERT_TRUE(above.has_value());
+    EXPECT_EQ(above->kind, Warning::Kind::kAboveProcessors);
+    EXPECT_EQ(above->received, c.threads);
+    EXPECT_EQ(above->whole, c.reach);
+    EXPECT_EQ(above->teams, c.teams);
+    EXPECT_DOUBLE_EQ(above->value, c.lows[c.threads - 1] + 0.2);
+    const std::string text = WarningText(*above);
+    EXPECT_NE(text.find("baseline was slowed"), std::string::npos) << text;
+    EXPECT_NE(text.find("not a parallel result"), std::string::npos) << text;
+  }
+  // No interval, no claim: a median alone above the processors is not enough.
+  Context two;
+  two.processors = 2;
+  Figures bare;
+  TeamFigures team;
+  team.threads = 2;
+  team.speedup_vs_serial.median = 3.0;
+  bare.teams.push_back(team);
+  EXPECT_FALSE(AboveProcessorsWarning(two, bare).has_value());
+}
+
 }  // namespace
 }  // namespace speedup

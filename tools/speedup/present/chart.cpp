@@ -93,6 +93,18 @@ bool HasFit(const PlotCurve& curve) {
   return curve.serial_fraction && std::isfinite(*curve.serial_fraction);
 }
 
+// The fit's speedup is relative to its own T(1) = a + b; drawn among speedups against the serial
+// time, it is scaled by serial / (a + b), so it starts where the points do.
+double FitScale(const PlotCurve& curve) {
+  if (curve.figures == nullptr) return 1.0;
+  const AmdahlFit& fit = curve.figures->amdahl;
+  const std::optional<double>& serial = curve.figures->serial.median;
+  if (!fit.a || !fit.b || !serial || !(*fit.a + *fit.b > 0.0) || !std::isfinite(*serial)) {
+    return 1.0;
+  }
+  return *serial / (*fit.a + *fit.b);
+}
+
 int MostThreads(const PlotRequest& request) {
   int most = 1;
   for (const PlotCurve& curve : request.curves) {
@@ -149,10 +161,12 @@ std::string SpeedupPlot(const PlotRequest& request) {
                              " linewidth 1.5 title " + GnuplotText(name) + ", \\\n     ";
     if (HasFit(curve)) {
       const std::string f = "amdahl_f" + std::to_string(index + 1);
-      fractions += f + " = " + Number(*curve.serial_fraction) + "\n";
-      plot += "(x < 1 ? NaN : 1 / (" + f + " + (1 - " + f + ") / " + p + ")) with lines " +
-              LineColour(index) + " linewidth 0.75 title " + GnuplotText(FitTitle(request, curve)) +
-              ", \\\n     ";
+      const std::string scale = "amdahl_s" + std::to_string(index + 1);
+      fractions += f + " = " + Number(*curve.serial_fraction) + "\n" + scale + " = " +
+                   Number(FitScale(curve)) + "\n";
+      plot += "(x < 1 ? NaN : " + scale + " / (" + f + " + (1 - " + f + ") / " + p +
+              ")) with lines " + LineColour(index) + " linewidth 0.75 title " +
+              GnuplotText(FitTitle(request, curve)) + ", \\\n     ";
     }
   }
   const std::string ideal = processors ? "ideal on " + ProcessorsText(*processors)

@@ -12,8 +12,9 @@
 namespace speedup::html {
 namespace {
 
-std::string VerdictCell(Verdict verdict) {
-  const std::string words = VerdictText(verdict);
+// The verdict, marked # as the terminal marks it when a side is not a parallel result.
+std::string VerdictCell(Verdict verdict, bool marked) {
+  const std::string words = VerdictText(verdict) + (marked ? " #" : "");
   const char* kind = verdict == Verdict::kSlower   ? " slower"
                      : verdict == Verdict::kFaster ? " faster"
                                                    : "";
@@ -26,6 +27,18 @@ std::string ComparisonHead(const Comparison& comparison, const std::string& base
          base_name + " (" + std::to_string(comparison.base_runs) + " runs)";
 }
 
+// Each side that is not a parallel result, as the terminal says it under its table.
+std::string NotParallelLines(const Comparison& comparison) {
+  std::string lines;
+  for (const auto& [side, not_parallel] : {std::pair{"BASE", comparison.base_not_parallel},
+                                           std::pair{"NEW", comparison.new_not_parallel}}) {
+    if (not_parallel) {
+      lines += "<p class=\"not-parallel\">" + Escaped(NotParallelSideText(side)) + "</p>\n";
+    }
+  }
+  return lines;
+}
+
 }  // namespace
 
 std::string ComparisonRows(const Comparison& comparison, const std::string& id) {
@@ -35,6 +48,7 @@ std::string ComparisonRows(const Comparison& comparison, const std::string& id) 
       ConfidenceText() +
       " interval]</th><th>p</th><th>Holm p</th><th class=\"text\">verdict</th></tr></thead>\n"
       "<tbody>\n";
+  const bool flagged = comparison.base_not_parallel || comparison.new_not_parallel;
   for (const RowComparison& row : comparison.rows) {
     table += "<tr data-threads=\"" + RowLabel(row.threads) + "\"><th scope=\"row\">" +
              RowLabel(row.threads) + "</th>" + NumberCell(row.base_median, 3, "base_median_s") +
@@ -42,7 +56,7 @@ std::string ComparisonRows(const Comparison& comparison, const std::string& id) 
              IntervalCell(row.ratio_low, row.ratio_high, 3, "ratio") + "<td data-v=\"" +
              NumberText(row.p_value) + "\">" + PValueText(row.p_value) + "</td><td data-v=\"" +
              NumberText(row.p_holm) + "\">" + PValueText(row.p_holm) + "</td>" +
-             VerdictCell(row.verdict) + "</tr>\n";
+             VerdictCell(row.verdict, flagged && row.threads > 0) + "</tr>\n";
   }
   return table + "</tbody>\n</table>\n";
 }
@@ -50,15 +64,18 @@ std::string ComparisonRows(const Comparison& comparison, const std::string& id) 
 std::string ComparisonLegend(const Comparison& comparison) {
   return "<p class=\"legend\">NEW/BASE: ratio of times from the Hodges-Lehmann shift of log "
          "times (below 1: NEW is faster), with its " +
-         ConfidenceText() + " interval; p: two-sided Mann-Whitney U; Holm p: corrected over the " +
+         ConfidenceLabel(comparison.confidence) +
+         " interval; p: two-sided Mann-Whitney U; Holm p: corrected over the " +
          std::to_string(comparison.rows.size()) + " rows. A verdict needs Holm p &lt; " +
          Formatted("%g", SIGNIFICANCE) + " and an interval wholly outside ±" +
          Formatted("%g", NEGLIGIBLE_CHANGE * 100.0) +
-         "%; no clear difference is not proof of equality; " +
+         "%; no clear difference is not proof of equality. " +
+         Escaped(ClockIntervalText(comparison.base_tick.seconds, comparison.new_tick.seconds)) +
+         "; " +
          Escaped(SmallestChangeText(
              comparison.smallest_change,
              std::max(comparison.base_tick.seconds, comparison.new_tick.seconds))) +
-         ".</p>\n";
+         ".</p>\n" + NotParallelLines(comparison);
 }
 
 std::string ComparisonPage(const Comparison& comparison, const std::string& base_name,
@@ -77,9 +94,12 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
     body += Section(
         "chart", "Chart",
         ChartFigure(material, PlotScript(request, "chart.svg"),
-                    "Speedup vs serial (left) and efficiency (right) of BASE and NEW against "
+                    "Speedup vs serial (left) and efficiency (middle) of BASE and NEW against "
                     "team size: medians with their " +
-                        ConfidenceText() + " intervals as bars.",
+                        ConfidenceLabel(request.confidence) +
+                        " intervals as bars; NEW / BASE time of each row (right) with its " +
+                        ConfidenceLabel(comparison.confidence) +
+                        " interval, coloured by its verdict.",
                     "chart of BASE's and NEW's speedup and efficiency against team size, with "
                     "intervals"));
     body += Section("contexts", "Contexts",

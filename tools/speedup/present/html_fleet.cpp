@@ -30,7 +30,7 @@ std::string VerdictKey(NodeVerdict::Kind kind) {
 }
 
 std::string FleetRows(const Fleet& fleet, int& merged) {
-  const std::string confidence = ConfidenceText();
+  const std::string confidence = ConfidenceLabel(fleet.confidence);
   std::string table = "<div class=\"scroll\"><table class=\"sortable\" id=\"fleet\">\n<thead><tr>";
   for (const char* head : {"node", "Slurm job", "CPU", "procs", "runs", "serial s", "serial [95%]",
                            "p", "S@p", "S@p [95%]", "efficiency", "verdict"}) {

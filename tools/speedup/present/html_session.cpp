@@ -12,7 +12,7 @@ namespace {
 
 std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id) {
   const Figures& figures = analysis.figures;
-  const std::string confidence = ConfidenceText();
+  const std::string confidence = ConfidenceLabel(figures.serial.confidence);
   std::string table = "<div class=\"scroll\"><table class=\"figures\" id=\"" + id +
                       "\">\n<thead><tr><th>threads</th><th>median s</th><th>[" + confidence +
                       " interval]</th><th>IQR s</th><th>out</th><th>S vs serial</th><th>[" +
@@ -42,20 +42,31 @@ std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id)
   return table + "</tbody>\n</table></div>\n";
 }
 
+// The fit as the terminal's footer says it: no interval where resampling cannot reach one.
 std::string AmdahlText(const AmdahlFit& fit) {
   if (!fit.a) return "<p>Amdahl fit: not made (the processor count is not recorded).</p>\n";
   std::string text =
       "<p>Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
       (fit.team_sizes < 3
            ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
-           : "") +
-      ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) +
-      " s; serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4) + " [" +
-      FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], speedup limit 1/f " +
-      (fit.limit ? FixedText(fit.limit, 1) : "none") + " (interval from " +
-      std::to_string(fit.resamples) + " resamples of whole runs, seed " + std::to_string(fit.seed) +
-      ").</p>\n";
-  return text;
+           : "");
+  if (fit.shape == AmdahlFit::Shape::kOutsideLaw) {
+    return text +
+           ": no serial fraction in [0, 1] fits the medians: Amdahl's law does not describe "
+           "these runs.</p>\n";
+  }
+  text += ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) +
+          " s; serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4);
+  const std::string limit =
+      "speedup limit 1/f " + (fit.limit ? FixedText(fit.limit, 1) : std::string("none"));
+  if (fit.low && fit.high) {
+    return text + " [" + FixedText(fit.low, 4) + ", " + FixedText(fit.high, 4) + "], " + limit +
+           " (" + ConfidenceText() + " interval from " + std::to_string(fit.resamples) +
+           " resamples of whole runs, seed " + std::to_string(fit.seed) + ").</p>\n";
+  }
+  return text + ", " + limit + " (no interval: resampling " + CountText(fit.runs, "run", "runs") +
+         " cannot reach " + ConfidenceText() + "; " + std::to_string(AMDAHL_MIN_RUNS_FOR_INTERVAL) +
+         " runs can).</p>\n";
 }
 
 std::string SessionLegend(const Session& session, const SessionAnalysis& analysis) {
@@ -63,7 +74,7 @@ std::string SessionLegend(const Session& session, const SessionAnalysis& analysi
       "<dl class=\"legend\">\n<dt>S</dt><dd>the serial (or one-thread) time divided by the "
       "row's time, within each run; efficiency: S vs serial / threads.</dd>\n"
       "<dt>[a, b]</dt><dd>distribution-free " +
-      ConfidenceText() +
+      ConfidenceLabel(analysis.figures.serial.confidence) +
       " interval for the median from order statistics; — where there is none.</dd>\n"
       "<dt>out</dt><dd>times beyond Tukey's fences, counted and kept.</dd>\n"
       "<dt>e(p)</dt><dd>Karp-Flatt serial fraction: the share of the work that behaved as if "
@@ -115,8 +126,10 @@ std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
   return ChartFigure(
       material, PlotScript(request, "chart.svg"),
       "Speedup vs serial (left) and efficiency (right) against team size: medians with their " +
-          ConfidenceText() +
-          " intervals as bars, Amdahl's fit dashed; the same figures as the table.",
+          ConfidenceLabel(request.confidence) +
+          " intervals as bars, Amdahl's fit as a thin solid line in the same colour (the "
+          "fitted T(p) against the serial time), the ideal dotted; the same figures as the "
+          "table.",
       "chart of speedup and efficiency against team size, with intervals; the table holds the "
       "same figures");
 }

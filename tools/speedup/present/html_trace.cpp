@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "base/text.h"
 #include "present/figure_text.h"
 #include "present/html_parts.h"
@@ -20,7 +22,14 @@ std::string WhyList(const TraceFigures& figures) {
 }
 
 std::string TraceRows(const TraceFigures& figures) {
-  const std::string confidence = ConfidenceText();
+  // The least that any team's intervals reach, as the terminal's heads say it.
+  double reached = figures.teams.empty() ? 0.0 : 1.0;
+  for (const TeamTrace& team : figures.teams) {
+    for (const Estimate* estimate : {&team.region_ms, &team.traced_speedup, &team.report_speedup}) {
+      if (estimate->low) reached = std::min(reached, estimate->confidence);
+    }
+  }
+  const std::string confidence = ConfidenceLabel(reached);
   std::string table =
       "<div class=\"scroll\"><table id=\"split\">\n<thead><tr><th>threads</th><th>runs</th>"
       "<th>region ms</th><th>[" +

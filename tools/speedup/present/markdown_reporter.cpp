@@ -74,7 +74,10 @@ std::string SessionMarkdown(const Session& session, const SessionAnalysis& analy
   std::string text = "## matbench speedup over " + std::to_string(figures.runs) + " of " +
                      CountText(static_cast<long long>(session.runs.size()), "run", "runs") + "\n\n";
   text += ContextList(session.context) + "\n";
-  const std::string interval = " [" + ConfidenceText() + "]";
+  for (const Warning& warning : analysis.warnings) {
+    text += "**warning:** " + CellText(WarningText(warning)) + "\n\n";
+  }
+  const std::string interval = " [" + ConfidenceLabel(figures.serial.confidence) + "]";
   text += Header({"threads", "median s" + interval, "S vs serial" + interval,
                   "S vs 1 thread" + interval, "efficiency", "marks"});
   text += Row({"serial", WithInterval(figures.serial, 3, CELL_INTERVAL), "", "", "",
@@ -97,8 +100,9 @@ std::string ComparisonMarkdown(const Comparison& comparison, const std::string& 
                      CountText(comparison.new_runs, "run", "runs") + ") against BASE " +
                      CellText(base_name) + " (" + CountText(comparison.base_runs, "run", "runs") +
                      ")\n\n";
-  text += Header({"threads", "BASE s", "NEW s", "NEW/BASE [" + ConfidenceText() + "]", "p",
-                  "Holm p", "verdict"});
+  text += Header({"threads", "BASE s", "NEW s",
+                  "NEW/BASE [" + ConfidenceLabel(comparison.confidence) + "]", "p", "Holm p",
+                  "verdict"});
   for (const RowComparison& row : comparison.rows) {
     text += Row({RowLabel(row.threads), FixedText(row.base_median, 3), FixedText(row.new_median, 3),
                  FixedText(row.ratio, 3) + " [" + FixedText(row.ratio_low, 3) + ", " +
@@ -110,8 +114,9 @@ std::string ComparisonMarkdown(const Comparison& comparison, const std::string& 
 
 std::string FleetMarkdown(const Fleet& fleet) {
   std::string text = "## matbench fleet\n\n";
-  text += Header({"node", "CPU", "processors", "runs", "serial s [" + ConfidenceText() + "]",
-                  "S at p [" + ConfidenceText() + "]", "verdict"});
+  text += Header({"node", "CPU", "processors", "runs",
+                  "serial s [" + ConfidenceLabel(fleet.confidence) + "]",
+                  "S at p [" + ConfidenceLabel(fleet.confidence) + "]", "verdict"});
   for (const NodeRow& node : fleet.nodes) {
     const Context& context = node.input.session.context;
     const bool figures = node.input.merged && node.figures.runs > 0;

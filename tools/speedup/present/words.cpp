@@ -52,6 +52,15 @@ std::string WarningText(const Warning& warning) {
              (warning.value == MILLISECOND_TICK ? "every one a whole millisecond"
                                                 : "not every one a whole millisecond") +
              ")";
+    case Warning::Kind::kAboveProcessors:
+      return "the speedup at " + CountText(warning.received, "thread", "threads") + ", " +
+             FixedText(warning.value, 2) + ", lies with its whole interval above the " +
+             CountText(warning.whole, "processor", "processors") + " it could use" +
+             (warning.teams > 1
+                  ? " (so do " + std::to_string(warning.teams - 1) + " more team sizes)"
+                  : std::string()) +
+             ": the serial baseline was slowed (load, caches), so the figure is not a parallel "
+             "result";
   }
   return "";
 }
@@ -233,6 +242,20 @@ std::string ConfidenceLabel(double reached) {
 }
 
 std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
+
+std::string ClockIntervalText(double base_tick, double new_tick) {
+  return "The interval is for the true times: each reading stands for a time within " +
+         (CLOCK_MARGIN_TICKS == 0.5 ? std::string("half a tick")
+                                    : Formatted("%g ticks", CLOCK_MARGIN_TICKS)) +
+         " of it (BASE " + TickText(base_tick) + ", NEW " + TickText(new_tick) +
+         " clock), which widens it";
+}
+
+std::string NotParallelSideText(const std::string& side) {
+  return "# " + side +
+         " is not a parallel result (its runs used about one processor): verdicts on team sizes "
+         "compare no parallel speed";
+}
 
 std::string RowLabel(int threads) { return threads == 0 ? "serial" : std::to_string(threads); }
 

@@ -59,6 +59,13 @@ std::string SmallestChangeText(double fraction, double tick);
 // The confidence sought, as heads and column names say it: "95%".
 std::string ConfidenceText();
 
+// What the comparison's interval stands for, given each side's clock tick in seconds: "The
+// interval is for the true times: ... (BASE 1 ms, NEW 1 µs clock), which widens it".
+std::string ClockIntervalText(double base_tick, double new_tick);
+
+// "# BASE is not a parallel result ..." for a side whose runs used about one processor.
+std::string NotParallelSideText(const std::string& side);
+
 // "serial", or the team size.
 std::string RowLabel(int threads);
 

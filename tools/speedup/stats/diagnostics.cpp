@@ -1,5 +1,6 @@
 #include "stats/diagnostics.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <iterator>
@@ -126,6 +127,25 @@ std::optional<Warning> AllocationWarning(const Context& context) {
   return warning;
 }
 
+std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figures& figures) {
+  std::optional<Warning> above;
+  for (const TeamFigures& team : figures.teams) {
+    const int reach = context.processors && *context.processors >= 1
+                          ? std::min(team.threads, *context.processors)
+                          : team.threads;
+    const Estimate& speedup = team.speedup_vs_serial;
+    if (!speedup.median || !speedup.low || !speedup.high || !(*speedup.low > reach)) continue;
+    if (!above) {
+      above = Warning{Warning::Kind::kAboveProcessors, {}};
+      above->value = *speedup.median;
+      above->received = team.threads;
+      above->whole = reach;
+    }
+    ++above->teams;
+  }
+  return above;
+}
+
 std::vector<Warning> SessionWarnings(const Session& session, const Figures& figures) {
   std::vector<Warning> warnings = TeamShrinkingSettings(session.context);
   if (const std::optional<Warning> load = LoadWarning(session.context)) warnings.push_back(*load);
@@ -159,6 +179,9 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
     Warning found{Warning::Kind::kTickFound, {}};
     found.value = figures.tick.seconds;
     warnings.push_back(found);
+  }
+  if (const std::optional<Warning> above = AboveProcessorsWarning(session.context, figures)) {
+    warnings.push_back(*above);
   }
   return warnings;
 }

@@ -22,6 +22,9 @@ struct Warning {
     kOneProcessor,          // the runs used about one processor: `value` CPU s per wall s
     kDriftNotJudged,        // `received` runs, fewer than the `whole` that can show drift
     kTickFound,             // no tick recorded: `value` s found from the times (TickOfValues)
+    kAboveProcessors,       // at `received` threads the speedup vs serial, median `value`, lies
+                            // with its whole interval above the `whole` processors it could use;
+                            // `teams` team sizes in all
   };
   Kind kind;
   std::string setting{};
@@ -30,6 +33,7 @@ struct Warning {
   int received = 0;
   int whole = 0;
   bool whole_is_node = false;  // kPartialAllocation: `whole` is the node's, not the allocation's
+  int teams = 0;               // kAboveProcessors: how many team sizes lie above
 
   bool operator==(const Warning&) const = default;
 };
@@ -53,8 +57,15 @@ std::optional<Warning> AllocationWarning(const Context& context);
 
 // Every warning of the session, in a fixed order: settings that let the runtime shrink teams,
 // other work on the machine, a partial allocation, drift, placement, runs on about one processor,
-// a clock tick found from the times rather than recorded.
+// a clock tick found from the times rather than recorded, speedups above the processors they
+// could use.
 std::vector<Warning> SessionWarnings(const Session& session, const Figures& figures);
+
+// A speedup whose interval lies wholly above what its team could reach, the smaller of its
+// threads and the processors recorded: the serial baseline was slowed (load, caches), so the
+// figure is not a parallel result. The first such team size, with the count of them; empty when
+// none.
+std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figures& figures);
 
 // The caches as "L1d 48 KiB x4, L2 1280 KiB x4", as context lines and differences show them.
 std::string CachesText(const Caches& caches);
