@@ -270,5 +270,58 @@ TEST(HtmlReporterTest, PlacementStudyPageNamesEveryElementOnce) {
   }
 }
 
+TEST(HtmlReporterTest, HeadsSayTheConfidenceTheRunsReachedNotTheOneSought) {
+  const WithoutGnuplot no_gnuplot;
+  // Three runs reach 75%: a head saying 95% overstates them, in the page and in Markdown.
+  const Session few = SessionBuilder().FullContext().TimedRuns(3, 1.0).Build();
+  const SessionAnalysis analysis = Analyse(few);
+  ASSERT_LT(analysis.figures.serial.confidence, CONFIDENCE);
+  const std::string reached = ConfidenceLabel(analysis.figures.serial.confidence);
+  for (const auto& [format, report] :
+       {std::pair{"html", MakeHtmlReporter({})->SessionReport(few, analysis)},
+        std::pair{"markdown",
+                  MakeReporter(OutputFormat::kMarkdown)->SessionReport(few, analysis)}}) {
+    SCOPED_TRACE(format);
+    EXPECT_NE(report.find("[" + reached), std::string::npos) << "the reached confidence is unsaid";
+    EXPECT_EQ(report.find("[95%"), std::string::npos) << "a head says 95%";
+  }
+  const std::string page = MakeHtmlReporter({})->SessionReport(few, analysis);
+  EXPECT_EQ(page.find("[—, —] from"), std::string::npos) << "an Amdahl interval that is none";
+  EXPECT_NE(page.find("(no interval: resampling 3 runs cannot reach"), std::string::npos);
+
+  const Session other = SessionBuilder().FullContext().TimedRuns(3, 1.2).Build();
+  const Comparison comparison = CompareSessions(few, other);
+  ASSERT_LT(comparison.confidence, CONFIDENCE);
+  for (const auto& [format, report] :
+       {std::pair{"html", MakeHtmlReporter({})->ComparisonReport(comparison, "a", "b")},
+        std::pair{"markdown",
+                  MakeReporter(OutputFormat::kMarkdown)->ComparisonReport(comparison, "a", "b")}}) {
+    SCOPED_TRACE(format);
+    EXPECT_NE(report.find("[" + ConfidenceLabel(comparison.confidence)), std::string::npos);
+    EXPECT_EQ(report.find("[95%"), std::string::npos) << "a head says 95%";
+  }
+}
+
+TEST(HtmlReporterTest, ComparisonPageSaysWhatTheTerminalSaysUnderItsTable) {
+  const WithoutGnuplot no_gnuplot;
+  // BASE's runs used about one processor of two: every team row is marked, as in the terminal.
+  SessionBuilder serial;
+  serial.FullContext().Processors(2);
+  for (int run = 0; run < 9; ++run) serial.Run(ReportWith(0.060, 0.031), 1.02, 1.0);
+  const Session base = serial.Build();
+  const Session added = SessionBuilder().FullContext().Processors(2).TimedRuns(9, 1.0).Build();
+  const Comparison comparison = CompareSessions(base, added);
+  ASSERT_TRUE(comparison.base_not_parallel);
+  const std::string page =
+      MakeHtmlReporter({})->ComparisonReport(comparison, "base.json", "new.json");
+  std::size_t team_rows = 0;
+  for (const RowComparison& row : comparison.rows) team_rows += row.threads > 0 ? 1 : 0;
+  EXPECT_EQ(Count(page, " #</td>"), team_rows) << "the # marks are dropped";
+  EXPECT_NE(page.find(HtmlEscaped(NotParallelSideText("BASE"))), std::string::npos);
+  EXPECT_EQ(page.find(HtmlEscaped(NotParallelSideText("NEW"))), std::string::npos);
+  EXPECT_NE(page.find(HtmlEscaped(ClockIntervalText())), std::string::npos)
+      << "the clock sentence is dropped";
+}
+
 }  // namespace
 }  // namespace speedup

@@ -45,7 +45,7 @@ std::string ComparisonRows(const Comparison& comparison, const std::string& id) 
   std::string table =
       "<table class=\"comparison\" id=\"" + id +
       "\">\n<thead><tr><th>threads</th><th>BASE s</th><th>NEW s</th><th>NEW/BASE</th><th>[" +
-      ConfidenceText() +
+      ConfidenceLabel(comparison.confidence) +
       " interval]</th><th>p</th><th>Holm p</th><th class=\"text\">verdict</th></tr></thead>\n"
       "<tbody>\n";
   const bool flagged = comparison.base_not_parallel || comparison.new_not_parallel;
