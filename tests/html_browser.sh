@@ -260,6 +260,22 @@ json.dump(session, sys.stdout)
 EOF
 }
 
+# probe PAGE OUT JS : PAGE with JS run under the page's own nonce after the page's script; JS
+# sets body's data-test-result to what it saw.
+probe() {
+  python3 - "$1" "$3" >"$2" <<'EOF'
+import re, sys
+page = open(sys.argv[1], encoding="utf-8").read()
+nonce = re.search(r'<script nonce="([0-9a-f]+)"', page).group(1)
+print(page.replace("</body>", f'<script nonce="{nonce}">{sys.argv[2]}</script>\n</body>'), end="")
+EOF
+}
+
+# result DOM : the data-test-result the probe left in the dumped DOM.
+result() {
+  python3 -c 'import re,sys,html; m=re.search(r"data-test-result=\"([^\"]*)\"", open(sys.argv[1]).read()); print(html.unescape(m.group(1)) if m else "none")' "$1"
+}
+
 cd "$work" || exit 1
 case $case_name in
 session_table_equals_its_json)
@@ -332,6 +348,64 @@ trace_page_holds_the_split_and_timelines)
   nonce='s/[0-9a-f]\{32\}/NONCE/g'
   diff <(sed "$nonce" "$work/page.html") <(sed "$nonce" "$work/again.html") >/dev/null ||
     fail "the page read back from the folder differs from the page of the run"
+  ;;
+headline_is_on_the_first_screen_and_ids_are_unique)
+  # Each kind of page answers within its first 800 px at 1200 px wide, and names no id twice.
+  "$tool" --input "$inputs/base.json" --html "$work/session.html" >/dev/null 2>&1
+  "$tool" compare "$inputs/base.json" "$inputs/new.json" --html "$work/compare.html" >/dev/null 2>&1
+  "$tool" merge "$inputs"/fleet-n1.json "$inputs"/fleet-n2.json "$inputs"/fleet-n3.json "$inputs"/fleet-n4.json --html "$work/fleet.html" >/dev/null 2>&1
+  js="var h = document.getElementById('headline'); var ids = {}, twice = [];
+Array.prototype.forEach.call(document.querySelectorAll('[id]'), function (e) { if (ids[e.id]) twice.push(e.id); ids[e.id] = 1; });
+document.body.setAttribute('data-test-result', (h ? Math.round(h.getBoundingClientRect().bottom) : -1) + '|' + twice.join(','));"
+  for page in session compare fleet; do
+    [ -s "$work/$page.html" ] || fail "no $page page written"
+    probe "$work/$page.html" "$work/probed.html" "$js"
+    chromium_run --window-size=1200,800 --dump-dom "file://$work/probed.html" >"$work/dom.html" || fail "chromium could not load the $page page"
+    seen=$(result "$work/dom.html")
+    bottom=${seen%%|*}
+    [ "$bottom" -gt 0 ] || fail "the $page page has no headline"
+    [ "$bottom" -le 800 ] || fail "the $page page's headline ends at $bottom px, below the first 800"
+    [ -z "${seen#*|}" ] || fail "the $page page names ids twice: ${seen#*|}"
+    echo "$page page: headline ends at $bottom px; every id once"
+  done
+  ;;
+fleet_chart_key_names_every_node_slow_first)
+  command -v gnuplot >/dev/null || skip "gnuplot is not installed: no chart to read"
+  # Six nodes with 50-character host names, one carrying a right-to-left override.
+  python3 - "$inputs" "$work" <<'EOF'
+import json, sys
+inputs, work = sys.argv[1], sys.argv[2]
+for i in range(6):
+    session = json.load(open(f"{inputs}/fleet-n{1 + i % 4}.json"))
+    host = f"node-{i}-" + "x" * 36 + f"-rack{i:02d}"
+    if i == 3: host = "evil\u202eEVIL-" + host
+    session["context"]["host"] = host
+    json.dump(session, open(f"{work}/node{i}.json", "w"))
+EOF
+  "$tool" merge "$work"/node?.json --html "$work/page.html" >/dev/null 2>&1
+  "$tool" merge "$work"/node?.json --json >"$work/fleet.json" 2>/dev/null
+  [ -s "$work/page.html" ] || fail "no page written"
+  # Only the inert JSON for programs may hold it as it is; nothing shown may.
+  python3 -c 'import re,sys; p=open(sys.argv[1],encoding="utf-8").read(); sys.exit("\u202e" in re.sub(r"<script[^>]*>.*?</script>","",p,flags=re.S))' "$work/page.html" ||
+    fail "a raw right-to-left override is shown in the page"
+  dump_dom "$work/page.html" "$work/dom.html"
+  python3 - "$work/dom.html" "$work/fleet.json" <<'EOF' || fail "the chart's key does not name every node (above)"
+import json, re, sys, html
+dom = open(sys.argv[1], encoding="utf-8").read()
+svg = dom[dom.index("<svg"):dom.index("</svg>")]
+texts = [html.unescape(t) for t in re.findall(r"<text[^>]*>([^<]*)</text>", svg)]
+nodes = [n for n in json.load(open(sys.argv[2]))["nodes"] if n["merged"]]
+slow = [n["node"] for n in nodes if n["verdict"].startswith("slower")]
+order = []
+for n in nodes:
+    shown = n["node"].replace("\u202e", "\\u202E")[:30]
+    hits = [i for i, t in enumerate(texts) if t.startswith(shown)]
+    assert hits, f"no key entry for {n['node']!r} among {texts}"
+    order.append((hits[0], n["node"]))
+first = [name for _, name in sorted(order)][:len(slow)]
+assert sorted(first) == sorted(slow), f"the slower nodes {slow} are not first in the key: {first}"
+print(f"{len(nodes)} nodes named in the key, the {len(slow)} slower first")
+EOF
   ;;
 screenshots_of_every_page_are_not_blank)
   hostile_session

@@ -177,6 +177,13 @@ TEST(PlotScriptTest, EachCurveHasItsOwnDataColourAndFit) {
   EXPECT_TRUE(Contains(script, "\namdahl_s3 = 1\n")) << "no fit's T(1): drawn as it is";
 }
 
+TEST(PlotScriptTest, KeyNamesAreCutBetweenCharactersAndCannotReverseTheKey) {
+  const std::string long_name = std::string(39, 'x') + "ж-rack-17";
+  EXPECT_EQ(ShortName(long_name), std::string(39, 'x') + "…") << "a UTF-8 character cut in two";
+  EXPECT_EQ(ShortName("node-1"), "node-1");
+  EXPECT_EQ(GnuplotString("a\u202Eb"), "'a\\u202Eb'") << "a raw override reverses the key";
+}
+
 TEST(PlotScriptTest, AmdahlCurveStartsWhereTheSpeedupsAgainstTheSerialTimeDo) {
   // T(1) = a + b = 0.05 s, serial 0.059 s: the fit's speedup at one thread is 1.18, not 1.
   Figures figures = SomeFigures();
@@ -328,6 +335,11 @@ TEST(FleetChartTest, ChartDrawsEachNodeUpToEightThenTheFleetBandAndTheNamedNodes
   const Figures band = FleetBand(alike);
   const PlotRequest few = FleetChart("fleet.svg", alike, band);
   ASSERT_EQ(few.curves.size(), 8u);
+  EXPECT_GE(
+      std::stoi(
+          PlotScript(few, "fleet.svg").substr(PlotScript(few, "fleet.svg").find("maxrows ") + 8)),
+      9)
+      << "the key is not one column: gnuplot drops entries that do not fit its rows";
   EXPECT_FALSE(few.curves[0].band);
   EXPECT_EQ(few.curves[0].figures, &alike.nodes[0].figures);
 
@@ -341,11 +353,14 @@ TEST(FleetChartTest, ChartDrawsEachNodeUpToEightThenTheFleetBandAndTheNamedNodes
   const Fleet fleet = BuildFleet(twelve);
   const Figures wide = FleetBand(fleet);
   const PlotRequest many = FleetChart("fleet.svg", fleet, wide);
-  ASSERT_EQ(many.curves.size(), 2u);
+  ASSERT_EQ(many.curves.size(), 3u);
   EXPECT_TRUE(many.curves[0].band);
   EXPECT_EQ(many.curves[0].figures, &wide);
   EXPECT_EQ(many.curves[1].name, "n5, slower");
   EXPECT_EQ(many.curves[1].figures, &fleet.nodes[4].figures);
+  // The nodes the key does not name are counted in it.
+  EXPECT_TRUE(many.curves[2].key_only);
+  EXPECT_EQ(many.curves[2].name, "and 11 more like the fleet, in the band");
   // The node's speedup is like the others', so the band is a point at every team size.
   ASSERT_EQ(wide.teams.size(), static_cast<std::size_t>(MAX_THREADS));
   for (const TeamFigures& team : wide.teams) {
@@ -503,13 +518,15 @@ TEST(FleetChartTest, EachNodesCurveIsNamedWithItsVerdict) {
   const Fleet fleet = BuildFleet(three);
   const PlotRequest request = FleetChart("fleet.svg", fleet, FleetBand(fleet));
   ASSERT_EQ(request.curves.size(), 3u);
+  // The slower node first, then the others in file order.
+  const std::size_t order[] = {1, 0, 2};
   for (std::size_t i = 0; i < 3; ++i) {
     SCOPED_TRACE(i);
-    const std::string words = NodeVerdictText(fleet.nodes[i]);
-    EXPECT_EQ(request.curves[i].name,
-              fleet.nodes[i].input.node + ", " + words.substr(0, words.find(':')));
+    const NodeRow& node = fleet.nodes[order[i]];
+    const std::string words = NodeVerdictText(node);
+    EXPECT_EQ(request.curves[i].name, node.input.node + ", " + words.substr(0, words.find(':')));
   }
-  EXPECT_EQ(request.curves[1].name, "n2, slower");
+  EXPECT_EQ(request.curves[0].name, "n2, slower");
 }
 
 }  // namespace

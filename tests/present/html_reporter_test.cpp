@@ -55,6 +55,8 @@ TEST(HtmlEscapedTest, NoByteOfSessionTextCanBecomeMarkup) {
       {"a cut UTF-8 sequence eats the next character", "\xd0<", "\\xD0&lt;"},
       {"well-formed UTF-8 is mangled", "потоков ×1.3 —", "потоков ×1.3 —"},
       {"plain text is changed", "node-17.cluster", "node-17.cluster"},
+      {"a right-to-left override reverses what follows", "evil\u202Elive", "evil\\u202Elive"},
+      {"an isolate reorders what follows", "a\u2067b\u2069", "a\\u2067b\\u2069"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.fault);

@@ -131,8 +131,9 @@ TEST(FleetTest, BandIsTheRangeOverTheNodesMedians) {
   ASSERT_TRUE(two.speedup_vs_serial.median && two.speedup_vs_serial.low &&
               two.speedup_vs_serial.high);
   EXPECT_NEAR(*two.speedup_vs_serial.median, 1.5, 1e-9);  // of 2 and 1, the third left out
-  EXPECT_NEAR(*two.speedup_vs_serial.low, 1.0, 1e-9);
-  EXPECT_NEAR(*two.speedup_vs_serial.high, 2.0, 1e-9);
+  // The 10% and 90% quantiles, not the range: one outlying node of 10,000 cannot shade the plot.
+  EXPECT_NEAR(*two.speedup_vs_serial.low, 1.1, 1e-9);
+  EXPECT_NEAR(*two.speedup_vs_serial.high, 1.9, 1e-9);
 }
 
 // `prefix` and `number` as one name; appended, as GCC 12 warns falsely of a literal + string.

@@ -134,6 +134,14 @@ inline constexpr std::size_t HTML_FLEET_FIGURES_NODES = 100;
 
 // --- Charts ---
 
+// A name in a chart's key or a page's headline is cut to this many bytes (at a character's
+// start), so one long host name cannot push the others out of the key.
+inline constexpr std::size_t SHOWN_NAME_BYTES = 40;
+
+// The shaded band of a large fleet's chart spans these quantiles of the nodes' medians.
+inline constexpr double FLEET_BAND_LOW = 0.1;
+inline constexpr double FLEET_BAND_HIGH = 0.9;
+
 // At most this many nodes get a curve of their own on the fleet's chart.
 inline constexpr std::size_t MAX_NODE_CURVES = 8;
 

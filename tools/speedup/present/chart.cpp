@@ -114,11 +114,12 @@ int MostThreads(const PlotRequest& request) {
   return most;
 }
 
-// One key for both panels (a curve has the same colour in each), in up to three columns.
+// One key for both panels (a curve has the same colour in each), in one column: gnuplot drops
+// entries that do not fit a row of several columns, and the slower nodes with them.
 int KeyRows(const PlotRequest& request) {
   int entries = 1;
   for (const PlotCurve& curve : request.curves) entries += HasFit(curve) ? 2 : 1;
-  return (entries + 2) / 3;
+  return entries;
 }
 
 std::string DataBlocks(const PlotRequest& request, int most_threads) {
@@ -156,6 +157,10 @@ std::string SpeedupPlot(const PlotRequest& request) {
     const int index = static_cast<int>(i);
     const std::string name =
         curve.not_parallel ? curve.name + " # not a parallel result" : curve.name;
+    if (curve.key_only) {
+      plot += "NaN with lines linecolor rgb 'white' title " + GnuplotText(name) + ", \\\n     ";
+      continue;
+    }
     plot += curve.band ? BandPlot(index, 2, "title " + GnuplotText(name))
                        : CurveBlock(index) + " using 1:2:3:4 with yerrorlines " + Style(index) +
                              " linewidth 1.5 title " + GnuplotText(name) + ", \\\n     ";
@@ -180,6 +185,7 @@ std::string EfficiencyPlot(const PlotRequest& request) {
   std::string plot = "plot ";
   for (std::size_t i = 0; i < request.curves.size(); ++i) {
     const int index = static_cast<int>(i);
+    if (request.curves[i].key_only) continue;
     plot += request.curves[i].band ? BandPlot(index, 5, "notitle")
                                    : CurveBlock(index) + " using 1:5:6:7 with yerrorlines " +
                                          Style(index) + " linewidth 1.5 notitle, \\\n     ";
@@ -232,6 +238,15 @@ std::string RatioPanel(const PlotRequest& request, int most_threads) {
 
 }  // namespace
 
+std::string ShortName(std::string_view name) {
+  const std::string printable = Printable(name);
+  if (printable.size() <= SHOWN_NAME_BYTES) return printable;
+  std::size_t cut = SHOWN_NAME_BYTES;
+  // Back to the start of a character, so no UTF-8 sequence is cut in two.
+  while (cut > 0 && (static_cast<unsigned char>(printable[cut]) & 0xC0) == 0x80) --cut;
+  return printable.substr(0, cut) + "…";
+}
+
 std::string GnuplotText(std::string_view text) { return GnuplotString(text) + " noenhanced"; }
 
 std::string PlotScript(const PlotRequest& request, const std::string& output_name) {
@@ -283,9 +298,42 @@ std::string ChartFileName(const std::string& path) {
   return path.ends_with(".svg") ? "chart.svg" : "chart.png";
 }
 
+std::string BidiEscaped(std::string_view text) {
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = [&](std::size_t at) {
+      return at < text.size() ? static_cast<unsigned char>(text[at]) : 0u;
+    };
+    unsigned code = 0;
+    if (byte(i) == 0xE2 && byte(i + 1) == 0x80 &&
+        ((byte(i + 2) >= 0xAA && byte(i + 2) <= 0xAE) || byte(i + 2) == 0x8E ||
+         byte(i + 2) == 0x8F)) {
+      code = 0x2000 + (byte(i + 2) - 0x80);
+    } else if (byte(i) == 0xE2 && byte(i + 1) == 0x81 && byte(i + 2) >= 0xA6 &&
+               byte(i + 2) <= 0xA9) {
+      code = 0x2040 + (byte(i + 2) - 0x80);
+    } else if (byte(i) == 0xD8 && byte(i + 1) == 0x9C) {
+      escaped += "\\u061C";
+      ++i;
+      continue;
+    }
+    if (code == 0) {
+      escaped += text[i];
+      continue;
+    }
+    char word[8];
+    std::snprintf(word, sizeof word, "\\u%04X", code);
+    escaped += word;
+    i += 2;
+  }
+  return escaped;
+}
+
 std::string GnuplotString(std::string_view text) {
   std::string quoted = "'";
-  for (const char c : Printable(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  for (const char c : BidiEscaped(Printable(text)))
+    quoted += c == '\'' ? std::string("''") : std::string(1, c);
   return quoted + "'";
 }
 

@@ -19,6 +19,7 @@ struct PlotCurve {
   std::optional<double> serial_fraction;  // Amdahl's f: its fitted speedup is drawn as well
   bool band = false;          // low to high drawn as a shaded band around the median, not as bars
   bool not_parallel = false;  // flagged "not a parallel result": marked # in the key
+  bool key_only = false;      // no data: a line of the key alone, e.g. what was left out
 };
 
 // One row of a comparison, NEW / BASE with its interval and its verdict, for the ratio panel.
@@ -54,6 +55,14 @@ std::string GnuplotString(std::string_view text);
 // `text` as a gnuplot single-quoted string taken literally: control characters and bytes outside
 // UTF-8 shown as \xHH, quotes doubled, followed by `noenhanced` so no character is markup.
 std::string GnuplotText(std::string_view text);
+
+// `text` with each bidirectional control (U+202A..U+202E, U+2066..U+2069, U+200E, U+200F,
+// U+061C) written as "\u202E", so no name can reverse the text around it.
+std::string BidiEscaped(std::string_view text);
+
+// `name` as a key or headline shows it: Printable, cut to SHOWN_NAME_BYTES at the start of a
+// character with "…" after it.
+std::string ShortName(std::string_view name);
 
 // A self-contained gnuplot script, data inline, that draws `request` into `output_name` in its
 // working folder; `request.path` never appears in it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "present/chart.h"
 #include "present/words.h"
 
 namespace speedup {
@@ -50,20 +51,32 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
   request.confidence = fleet.confidence;
   request.title = "matbench fleet: speedup vs serial per node, medians with " +
                   ConfidenceLabel(fleet.confidence) + " intervals; each node's verdict in the key";
+  // Slower nodes first, then faster, then the rest: the key names the ones that matter first.
   std::vector<const NodeRow*> merged;
-  for (const NodeRow& node : fleet.nodes) {
-    if (!node.input.merged) continue;
-    merged.push_back(&node);
-    if (!request.processors) request.processors = node.input.session.context.processors;
-    request.runs =
-        request.runs == 0 ? node.figures.runs : std::min(request.runs, node.figures.runs);
+  using Kind = NodeVerdict::Kind;
+  for (const int pass : {0, 1, 2}) {
+    for (const NodeRow& node : fleet.nodes) {
+      if (!node.input.merged) continue;
+      const int rank = node.verdict.kind == Kind::kSlower   ? 0
+                       : node.verdict.kind == Kind::kFaster ? 1
+                                                            : 2;
+      if (rank != pass) continue;
+      merged.push_back(&node);
+      if (!request.processors) request.processors = node.input.session.context.processors;
+      request.runs =
+          request.runs == 0 ? node.figures.runs : std::min(request.runs, node.figures.runs);
+    }
   }
+  const auto key_name = [](const NodeRow& node) {
+    const std::string verdict = NodeVerdictText(node);
+    return verdict.empty()
+               ? ShortName(node.input.node)
+               : ShortName(node.input.node) + ", " + verdict.substr(0, verdict.find(':'));
+  };
   if (merged.size() <= MAX_NODE_CURVES) {
     for (const NodeRow* node : merged) {
-      const std::string verdict = NodeVerdictText(*node);
       request.curves.push_back(
-          {verdict.empty() ? node->input.node
-                           : node->input.node + ", " + verdict.substr(0, verdict.find(':')),
+          {key_name(*node),
            &node->figures,
            {},
            false,
@@ -74,20 +87,38 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
     return request;
   }
   request.title = "matbench fleet: speedup vs serial, medians over the nodes and per named node";
-  // Short, as the key sets three entries in a row.
   request.curves.push_back(
-      {"median of " + std::to_string(FleetBandNodes(fleet)) + " nodes, shaded: their range",
+      {"median of " + std::to_string(FleetBandNodes(fleet)) + " nodes, shaded: 10-90% of them",
        &band,
        {},
        true});
+  int slower_left = 0, faster_left = 0, like = 0;
   for (const NodeRow* node : merged) {
-    if (JudgedApart(node->verdict) && request.curves.size() < MAX_NODE_CURVES) {
-      request.curves.push_back({node->input.node + ", " + NodeVerdictText(*node).substr(0, 6),
-                                &node->figures,
-                                {},
-                                false});
+    if (!JudgedApart(node->verdict)) {
+      ++like;
+    } else if (request.curves.size() < MAX_NODE_CURVES) {
+      request.curves.push_back({key_name(*node), &node->figures, {}, false});
+    } else {
+      (node->verdict.kind == Kind::kSlower ? slower_left : faster_left) += 1;
     }
   }
+  // What the key leaves out, said in it: the table lists every node.
+  if (slower_left + faster_left > 0) {
+    request.curves.push_back({"and " + std::to_string(slower_left) + " more slower, " +
+                                  std::to_string(faster_left) +
+                                  " more faster nodes, not drawn (see the table)",
+                              nullptr,
+                              {},
+                              false,
+                              false,
+                              true});
+  }
+  request.curves.push_back({"and " + std::to_string(like) + " more like the fleet, in the band",
+                            nullptr,
+                            {},
+                            false,
+                            false,
+                            true});
   return request;
 }
 

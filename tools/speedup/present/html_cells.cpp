@@ -17,8 +17,8 @@ std::string CountCell(long long count, const std::string& key) {
          std::to_string(count) + "</td>";
 }
 
-std::string TextCell(const std::string& text) {
-  return "<td class=\"text\">" + Escaped(text) + "</td>";
+std::string TextCell(const std::string& text, const std::string& kind) {
+  return "<td class=\"text" + (kind.empty() ? "" : " " + kind) + "\">" + Escaped(text) + "</td>";
 }
 
 std::string IntervalCell(const std::optional<double>& low, const std::optional<double>& high,

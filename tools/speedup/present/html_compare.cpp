@@ -82,7 +82,7 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
                            const std::string& new_name, const HtmlMaterial& material) {
   std::string body = "<h1>matbench comparison</h1>\n<div class=\"head\"><p>" +
                      Escaped(ComparisonHead(comparison, base_name, new_name)) + "</p></div>\n" +
-                     WarningList(ComparisonWarnings(comparison));
+                     ComparisonHeadline(comparison) + WarningList(ComparisonWarnings(comparison));
   body += Section("ratios", "NEW against BASE",
                   ComparisonRows(comparison, "comparison") + ComparisonLegend(comparison));
   const bool sides =
@@ -102,7 +102,7 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
                         " interval, coloured by its verdict.",
                     "chart of BASE's and NEW's speedup and efficiency against team size, with "
                     "intervals"));
-    body += Section("contexts", "Contexts",
+    body += Section("context-differences", "Contexts",
                     "<p>Fields whose values differ are highlighted and marked "
                     "\"differs\"; the warnings above name those that can change the "
                     "figures.</p>\n" +

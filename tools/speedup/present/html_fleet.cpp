@@ -29,11 +29,27 @@ std::string VerdictKey(NodeVerdict::Kind kind) {
   return "none";
 }
 
+// The merged nodes, slower ones first, then faster ones, then the rest, each in file order.
+std::vector<const NodeRow*> SlowFirst(const Fleet& fleet) {
+  using Kind = NodeVerdict::Kind;
+  std::vector<const NodeRow*> rows;
+  for (const Kind kind : {Kind::kSlower, Kind::kFaster}) {
+    for (const NodeRow& node : fleet.nodes) {
+      if (node.input.merged && node.verdict.kind == kind) rows.push_back(&node);
+    }
+  }
+  for (const NodeRow& node : fleet.nodes) {
+    if (node.input.merged && !JudgedApart(node.verdict)) rows.push_back(&node);
+  }
+  return rows;
+}
+
 std::string FleetRows(const Fleet& fleet, int& merged) {
   const std::string confidence = ConfidenceLabel(fleet.confidence);
   std::string table = "<div class=\"scroll\"><table class=\"sortable\" id=\"fleet\">\n<thead><tr>";
-  for (const char* head : {"node", "Slurm job", "CPU", "procs", "runs", "serial s", "serial [95%]",
-                           "p", "S@p", "S@p [95%]", "efficiency", "verdict"}) {
+  // The verdict next to the node, so no long host or CPU name pushes it out of view.
+  for (const char* head : {"node", "verdict", "serial s", "serial [95%]", "p", "S@p", "S@p [95%]",
+                           "efficiency", "procs", "runs", "Slurm job", "CPU"}) {
     std::string shown = head;
     if (const std::size_t at = shown.find("95%"); at != std::string::npos) {
       shown.replace(at, 3, confidence);
@@ -44,24 +60,25 @@ std::string FleetRows(const Fleet& fleet, int& merged) {
              " scope=\"col\"><button type=\"button\">" + Escaped(shown) + "</button></th>";
   }
   table += "</tr></thead>\n<tbody>\n";
-  for (const NodeRow& node : fleet.nodes) {
-    if (!node.input.merged) continue;
+  for (const NodeRow* row : SlowFirst(fleet)) {
+    const NodeRow& node = *row;
     ++merged;
     const Context& context = node.input.session.context;
     const TeamFigures& team = node.figures.teams[node.team - 1];
     const std::string kind = VerdictKey(node.verdict.kind);
     table += "<tr data-verdict=\"" + kind + "\" data-node=\"" + Escaped(node.input.node) + "\">" +
-             TextCell(node.input.node) + TextCell(node.input.job ? *node.input.job : "") +
-             TextCell(context.cpu_model ? *context.cpu_model : "not recorded") +
-             (context.processors ? CountCell(*context.processors, "processors")
-                                 : std::string("<td>—</td>")) +
-             CountCell(node.figures.runs, "runs") +
+             TextCell(node.input.node) + "<td class=\"text verdict " +
+             (JudgedApart(node.verdict) ? kind : std::string()) + "\">" +
+             Escaped(NodeVerdictText(node)) + "</td>" +
              EstimateCells(node.figures.serial, 3, "serial_seconds") +
              CountCell(node.team, "team") +
              EstimateCells(team.speedup_vs_serial, 2, "speedup_vs_serial") +
-             NumberCell(team.efficiency.median, 2, "efficiency.median") + "<td class=\"text " +
-             (JudgedApart(node.verdict) ? kind : std::string()) + "\">" +
-             Escaped(NodeVerdictText(node)) + "</td></tr>\n";
+             NumberCell(team.efficiency.median, 2, "efficiency.median") +
+             (context.processors ? CountCell(*context.processors, "processors")
+                                 : std::string("<td>—</td>")) +
+             CountCell(node.figures.runs, "runs") +
+             TextCell(node.input.job ? *node.input.job : "", "job") +
+             TextCell(context.cpu_model ? *context.cpu_model : "not recorded", "cpu") + "</tr>\n";
   }
   return table + "</tbody>\n</table></div>\n";
 }
@@ -107,12 +124,13 @@ std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material) {
   int merged = 0;
   const std::string rows = FleetRows(fleet, merged);
   std::string body =
-      "<h1>matbench fleet</h1>\n<div class=\"head\"><p>" + std::to_string(merged) + " of " +
-      std::to_string(fleet.nodes.size()) + " sessions merged</p><p>fleet: serial median " +
-      FixedText(fleet.serial_median, 3) + " s (nodes " + FixedText(fleet.serial_min, 3) + " to " +
-      FixedText(fleet.serial_max, 3) + "), speedup median " + FixedText(fleet.speedup_median, 2) +
-      " (" + FixedText(fleet.speedup_min, 2) + " to " + FixedText(fleet.speedup_max, 2) +
-      ")</p></div>\n" + WarningList(FleetWarnings(fleet));
+      "<h1>matbench fleet</h1>\n" + FleetHeadline(fleet) + "<div class=\"head\"><p>" +
+      std::to_string(merged) + " of " + std::to_string(fleet.nodes.size()) +
+      " sessions merged</p><p>fleet: serial median " + FixedText(fleet.serial_median, 3) +
+      " s (nodes " + FixedText(fleet.serial_min, 3) + " to " + FixedText(fleet.serial_max, 3) +
+      "), speedup median " + FixedText(fleet.speedup_median, 2) + " (" +
+      FixedText(fleet.speedup_min, 2) + " to " + FixedText(fleet.speedup_max, 2) + ")</p></div>\n" +
+      WarningList(FleetWarnings(fleet));
   body += Section("nodes", "Nodes",
                   FleetControls(fleet, merged) + rows +
                       "<p class=\"legend\">S@p: speedup vs serial at the "

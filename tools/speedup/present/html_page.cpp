@@ -13,7 +13,7 @@ namespace speedup {
 
 std::string HtmlEscaped(std::string_view text) {
   std::string escaped;
-  for (const char c : Printable(text)) {
+  for (const char c : BidiEscaped(Printable(text))) {
     switch (c) {
       case '&':
         escaped += "&amp;";

@@ -41,7 +41,8 @@ std::string RawSection(const std::string& id, const std::string& summary, const 
 // sorting and for readers that check the page against its JSON; `key` names the figure.
 std::string NumberCell(const std::optional<double>& value, int decimals, const std::string& key);
 std::string CountCell(long long count, const std::string& key);
-std::string TextCell(const std::string& text);
+// A text cell; `kind`, when given, is a class that the print style and the page's width read.
+std::string TextCell(const std::string& text, const std::string& kind = "");
 
 // An interval as one cell, "[low, high]", each end its own figure; "[—, —]" without one.
 std::string IntervalCell(const std::optional<double>& low, const std::optional<double>& high,
@@ -70,6 +71,22 @@ std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
 // NEW against BASE row by row, as a table with the id `id`, and the rule of its verdicts.
 std::string ComparisonRows(const Comparison& comparison, const std::string& id);
 std::string ComparisonLegend(const Comparison& comparison);
+
+// --- Headlines: the answer first, in a sentence or two and a few figures ---
+
+struct HeadFigure {
+  std::string label, value;  // plain text, escaped when shown
+};
+
+// The block at the top of a page: `answer` and each figure, all escaped.
+std::string Headline(const std::string& answer, const std::vector<HeadFigure>& figures);
+
+// Each kind's headline: the best speedup and where, the verdict counts, the slower nodes.
+std::string SessionHeadline(const Session& session, const SessionAnalysis& analysis);
+std::string ComparisonHeadline(const Comparison& comparison);
+std::string StudyHeadline(const std::vector<NamedSession>& sessions,
+                          const std::vector<Comparison>& comparisons);
+std::string FleetHeadline(const Fleet& fleet);
 
 // --- One page per report kind ---
 

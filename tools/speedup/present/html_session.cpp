@@ -113,8 +113,9 @@ std::string SessionBody(const Session& session, const SessionAnalysis& analysis,
   }
   for (const std::string& warning : SessionWarningTexts(analysis)) warnings.push_back(warning);
   body += "</div>\n" + WarningList(warnings);
-  body += "<h3>Figures</h3>\n" + FiguresTable(analysis, id) + AmdahlText(analysis.figures.amdahl);
+  // The chart first: it answers at a glance what the table then gives figure by figure.
   body += chart;
+  body += "<h3>Figures</h3>\n" + FiguresTable(analysis, id) + AmdahlText(analysis.figures.amdahl);
   body += "<h3>Legend</h3>\n" + SessionLegend(session, analysis);
   body += "<h3>Context</h3>\n" + ContextTable(session.context);
   return body;
@@ -137,7 +138,8 @@ std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
 std::string SessionPage(const Session& session, const SessionAnalysis& analysis,
                         const HtmlMaterial& material) {
   const std::string host = session.context.host ? *session.context.host : "unnamed host";
-  std::string body = "<h1>matbench speedup: " + Escaped(host) + "</h1>\n";
+  std::string body =
+      "<h1>matbench speedup: " + Escaped(host) + "</h1>\n" + SessionHeadline(session, analysis);
   body += SessionBody(session, analysis, "figures",
                       SessionsChartFigure({{"speedup vs serial", &session, &analysis}}, material));
   body +=

@@ -78,7 +78,7 @@ std::string TraceHead(const TraceSession& session, const TraceFigures& figures) 
 std::string SplitSection(const TraceSession& session, const TraceFigures& figures,
                          const HtmlMaterial& material) {
   return Section(
-             "split", "Where each team's time went",
+             "time-split", "Where each team's time went",
              TraceRows(figures) +
                  "<p class=\"legend\">region: the parallel region on the trace's nanosecond "
                  "clock; report: the benchmark's own millisecond time of the same runs, which also "

@@ -32,6 +32,15 @@ void MedianAndRange(const std::vector<double>& values, std::optional<double>& me
   high = *std::max_element(values.begin(), values.end());
 }
 
+// The median and the FLEET_BAND_LOW..FLEET_BAND_HIGH quantiles of `values`: the spread of most
+// nodes, which a handful of outliers cannot stretch over the whole chart.
+void MedianAndSpread(const std::vector<double>& values, Estimate& estimate) {
+  if (values.empty()) return;
+  estimate.median = stats::Median(values);
+  estimate.low = stats::Quantile(values, FLEET_BAND_LOW);
+  estimate.high = stats::Quantile(values, FLEET_BAND_HIGH);
+}
+
 NodeVerdict VerdictOf(const NodeRow& node, std::size_t judged, bool possible) {
   using Kind = NodeVerdict::Kind;
   using Basis = NodeVerdict::Basis;
@@ -221,9 +230,8 @@ Figures FleetBand(const Fleet& fleet) {
     }
     TeamFigures team;
     team.threads = threads;
-    MedianAndRange(speedups, team.speedup_vs_serial.median, team.speedup_vs_serial.low,
-                   team.speedup_vs_serial.high);
-    MedianAndRange(efficiencies, team.efficiency.median, team.efficiency.low, team.efficiency.high);
+    MedianAndSpread(speedups, team.speedup_vs_serial);
+    MedianAndSpread(efficiencies, team.efficiency);
     band.teams.push_back(team);
   }
   return band;

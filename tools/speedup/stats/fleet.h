@@ -80,8 +80,8 @@ Fleet BuildFleet(std::vector<NodeInput> inputs);
 void JudgeFleet(Fleet& fleet);
 
 // Per team size, the median over the merged nodes like the fleet (all merged nodes when none is)
-// of their median speedups and efficiencies, as `median`, and the least and greatest of them as
-// `low` and `high`; no runs of its own.
+// of their median speedups and efficiencies, as `median`, and their FLEET_BAND_LOW and
+// FLEET_BAND_HIGH quantiles as `low` and `high`; no runs of its own.
 Figures FleetBand(const Fleet& fleet);
 
 // How many nodes FleetBand draws on.
