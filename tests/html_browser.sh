@@ -366,6 +366,7 @@ document.body.setAttribute('data-test-result', (h ? Math.round(h.getBoundingClie
     [ "$bottom" -gt 0 ] || fail "the $page page has no headline"
     [ "$bottom" -le 800 ] || fail "the $page page's headline ends at $bottom px, below the first 800"
     [ -z "${seen#*|}" ] || fail "the $page page names ids twice: ${seen#*|}"
+    ! grep -q 'gnuplot_plot' "$work/dom.html" || fail "the $page page shows gnuplot's plot names as tooltips"
     echo "$page page: headline ends at $bottom px; every id once"
   done
   ;;

@@ -65,6 +65,20 @@ std::string Nonce() {
   return nonce;
 }
 
+// gnuplot names each plot's group in an id and a tooltip ("gnuplot_plot_3c"): words for no
+// reader, and ids that repeat when a page holds two charts.
+std::string WithoutPlotNames(std::string svg) {
+  for (const std::string_view from : {"<title>gnuplot_plot_", " id=\"gnuplot_"}) {
+    const std::string_view to = from.front() == '<' ? "</title>" : "\"";
+    for (std::size_t at = svg.find(from); at != std::string::npos; at = svg.find(from, at)) {
+      const std::size_t end = svg.find(to, at + from.size());
+      if (end == std::string::npos) break;
+      svg.erase(at, end + to.size() - at);
+    }
+  }
+  return svg;
+}
+
 }  // namespace
 
 std::string Page(const std::string& title, const std::string& body) {
@@ -113,7 +127,7 @@ std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
                         lowered.find("javascript:") != std::string::npos;
   if (!drawn.bytes.empty() && start != std::string::npos && !scripted) {
     figure += "<div class=\"chart\">\n<svg role=\"img\" aria-label=\"" + Escaped(description) +
-              "\"" + drawn.bytes.substr(start + 4) + "\n</div>\n";
+              "\"" + WithoutPlotNames(drawn.bytes.substr(start + 4)) + "\n</div>\n";
   } else {
     std::string why = drawn.missing ? "gnuplot is not installed here, so no chart was drawn"
                       : scripted    ? "the chart held a script, so it was left out"
