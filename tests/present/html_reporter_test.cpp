@@ -321,8 +321,15 @@ TEST(HtmlReporterTest, ComparisonPageSaysWhatTheTerminalSaysUnderItsTable) {
   EXPECT_EQ(Count(page, " #</td>"), team_rows) << "the # marks are dropped";
   EXPECT_NE(page.find(HtmlEscaped(NotParallelSideText("BASE"))), std::string::npos);
   EXPECT_EQ(page.find(HtmlEscaped(NotParallelSideText("NEW"))), std::string::npos);
-  EXPECT_NE(page.find(HtmlEscaped(ClockIntervalText())), std::string::npos)
+  EXPECT_NE(page.find(HtmlEscaped(
+                ClockIntervalText(comparison.base_tick.seconds, comparison.new_tick.seconds))),
+            std::string::npos)
       << "the clock sentence is dropped";
+  EXPECT_NE(page.find(HtmlEscaped(SmallestChangeText(
+                comparison.smallest_change,
+                std::max(comparison.base_tick.seconds, comparison.new_tick.seconds)))),
+            std::string::npos)
+      << "the smallest change that can be called is dropped";
 }
 
 }  // namespace

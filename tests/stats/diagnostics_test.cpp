@@ -95,10 +95,10 @@ TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
 
   Session unchecked = session;
   unchecked.placement = "close";
-  EXPECT_EQ(Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
-            (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
-                               Kind::kPlacementUnchecked, Kind::kTickFound,
-                               Kind::kAboveProcessors}));
+  EXPECT_EQ(
+      Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
+      (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
+                         Kind::kPlacementUnchecked, Kind::kTickFound, Kind::kAboveProcessors}));
 }
 
 TEST(DiagnosticsTest, AnalysisHoldsWhatTheReportsShowComputedOnce) {
