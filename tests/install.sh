@@ -78,7 +78,7 @@ deb=$(ls "$work"/package/*.deb) || fail "no Debian package made"
 contents=$(dpkg-deb -c "$deb")
 for program in bin/matbench bin/matbench-fine bin/matbench-speedup share/matbench/matbench.sbatch \
   "${documents[@]}"; do
-  grep -q "usr/$program\$" <<<"$contents" || fail "$program missing from the package"
+  grep -qE "usr/$program( -> [^/]+)?\$" <<<"$contents" || fail "$program missing from the package"
 done
 if [ -f "$build/tools/trace/libmatbench-trace.so" ]; then
   grep -q "usr/libexec/matbench/libmatbench-trace.so\$" <<<"$contents" ||
