@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "base/interrupts.h"
 #include "base/policy.h"
 #include "present/reporter.h"
 #include "speedup_support.h"
@@ -110,7 +113,7 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
       {"19 team sizes", whole, Kind::kMalformed, "run 2 has 19 team sizes"},
       {"negative time", whole, Kind::kMalformed, "run 1's serial time is not a time"},
       {"no runs", whole, Kind::kMalformed, "no runs"},
-      {"time as text", whole, Kind::kMalformed, "malformed session"},
+      {"time as text", whole, Kind::kMalformed, "run 1's serial time is not a time: \"0.06\""},
       {"requested runs 1e300", whole, Kind::kMalformed, "requested_runs 1e+300 is not"},
       {"requested runs 2.5", whole, Kind::kMalformed, "requested_runs 2.5 is not"},
       {"requested runs beyond int", whole, Kind::kMalformed, "requested_runs 2147483648"},
@@ -121,7 +124,10 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
       {"negative load", whole, Kind::kMalformed, "\"load_before\" must be a number from 0 up"},
       {"negative precision", whole, Kind::kMalformed, "precision -0.05 is not a fraction"},
       {"precision of 150%", whole, Kind::kMalformed, "precision 1.5 is not a fraction"},
-      {"negative zero time", whole, Kind::kMalformed, "run 1's serial time is not a time"}};
+      {"negative zero time", whole, Kind::kMalformed, "run 1's serial time is not a time"},
+      // A null time was named by nlohmann's own tag, "[json.exception.type_error.302]".
+      {"null time", whole, Kind::kMalformed, "run 1's serial time is not a time: null"},
+      {"failure as a number", whole, Kind::kMalformed, "malformed session: type must be string"}};
   cases[0].json["format"] = "something else";
   cases[1].json["format_version"] = 99;
   cases[2].json["runs"][1]["parallel_s"].erase(0);
@@ -139,12 +145,16 @@ TEST(SessionJsonTest, RefusesJsonThatIsNotAWholeSessionOfThisVersion) {
   cases[13].json["session"]["precision"] = -0.05;
   cases[14].json["session"]["precision"] = 1.5;
   cases[15].json["runs"][0]["serial_s"] = -0.0;
+  cases[16].json["runs"][0]["serial_s"] = nullptr;
+  cases[17].json["runs"][0]["failure"] = 7;
   for (const Broken& c : cases) {
     SCOPED_TRACE(c.name);
     const Result<Session> read = ReadSessionText(c.json.dump());
     ASSERT_FALSE(read) << "read " << read->runs.size() << " runs";
     EXPECT_EQ(read.failure().kind, c.kind) << read.failure().message;
     EXPECT_NE(read.failure().message.find(c.message), std::string::npos) << read.failure().message;
+    EXPECT_EQ(read.failure().message.find("json.exception"), std::string::npos)
+        << read.failure().message;
   }
   const Result<Session> read = ReadSessionText(whole.dump());
   EXPECT_TRUE(read) << "the unbroken session is refused as well: " << MessageOf(read);
@@ -192,6 +202,84 @@ TEST(SessionJsonTest, ReadingTheFileTextNamesWhatIsWrongWithIt) {
     EXPECT_NE(MessageOf(read).find(c.message), std::string::npos) << MessageOf(read);
     EXPECT_EQ(read ? read->runs.size() : 0u, c.runs);
   }
+}
+
+// `whole` with `key: value` added as its last top-level member.
+std::string WithMember(const std::string& whole, const std::string& key, const std::string& value) {
+  return whole.substr(0, whole.rfind('}')) + ", \"" + key + "\": " + value + "}";
+}
+
+// `count` times `item`, comma-separated, in `open` and `close`.
+std::string Repeated(const std::string& open, const std::string& item, std::size_t count,
+                     const std::string& close) {
+  std::string text = open;
+  for (std::size_t i = 0; i < count; ++i) text += (i == 0 ? "" : ",") + item;
+  return text + close;
+}
+
+TEST(SessionJsonTest, ValuesUnderUnknownKeysAreSkippedUnbuiltAndTheRestIsBounded) {
+  // The reader built every unknown value (1.5 GB for 64 MiB of "[[],[],...]") and removed each
+  // discarded one by scanning its parent list (quadratic); nothing bounded depth or the values
+  // kept under known keys.
+  const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
+  const std::string whole = SessionFile(session, Analyse(session));
+  const std::size_t beyond = MAX_JSON_KEPT_VALUES + 1;
+  std::string settings = Repeated("{", "\"V\":\"1\"", 1, "");
+  for (std::size_t i = 1; i < beyond; ++i) settings += ",\"V" + std::to_string(i) + "\":\"1\"";
+  settings += "}";
+  std::string with_settings = whole;
+  with_settings.replace(with_settings.find("\"context\": {") + 12, 0,
+                        "\"omp_settings\": " + settings + ",");
+  using Kind = FailureKind;
+  const struct {
+    const char* name;
+    std::string text;
+    std::optional<Kind> kind;  // none: read
+    const char* message;       // part of it
+  } cases[] = {
+      {"unknown key: more lists than are ever kept",
+       WithMember(whole, "bulk", Repeated("[", "[]", beyond, "]")), std::nullopt, ""},
+      {"unknown key: objects in a list",
+       WithMember(whole, "bulk", Repeated("[", "{\"a\":[1]}", beyond, "]")), std::nullopt, ""},
+      {"unknown key in a run",
+       whole.substr(0, whole.find("\"serial_s\"")) + "\"x\": " + Repeated("[", "0", beyond, "]") +
+           ", " + whole.substr(whole.find("\"serial_s\"")),
+       std::nullopt, ""},
+      {"known key: more values than are kept", with_settings, Kind::kMalformed,
+       "more than 100000 values"},
+      {"nested deeper than any session",
+       WithMember(whole, "bulk",
+                  std::string(MAX_JSON_DEPTH, '[') + std::string(MAX_JSON_DEPTH, ']')),
+       Kind::kMalformed, "nested deeper than 100 levels"},
+      // Called "not valid JSON (truncated?)": a merge named such a node cut off while writing.
+      {"a host name that is not UTF-8", WithMember(whole, "context", "{\"host\": \"n\xFF\"}"),
+       Kind::kMalformed, "not UTF-8"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Result<Session> read = ReadSessionText(c.text);
+    if (!c.kind) {
+      ASSERT_TRUE(read) << MessageOf(read);
+      EXPECT_EQ(read->runs.size(), 3u);
+      continue;
+    }
+    ASSERT_FALSE(read) << "read " << read->runs.size() << " runs";
+    EXPECT_EQ(read.failure().kind, *c.kind) << read.failure().message;
+    EXPECT_NE(read.failure().message.find(c.message), std::string::npos) << read.failure().message;
+  }
+}
+
+TEST(SessionJsonTest, AnInterruptEndsTheReadingOfBulkAfterTheRuns) {
+  // The interrupt was looked at only as each run was read: bulk after them was read to its end.
+  const Session session = SessionBuilder().Processors(2).TimedRuns(3, 1.0).Build();
+  const std::string text =
+      WithMember(SessionFile(session, Analyse(session)), "bulk", Repeated("[", "[]", 200000, "]"));
+  ASSERT_TRUE(InstallInterruptHandlers());
+  raise(SIGINT);
+  const Result<Session> read = ReadSessionText(text);
+  ResetInterruptForTesting();
+  ASSERT_FALSE(read) << "read " << read->runs.size() << " runs";
+  EXPECT_EQ(read.failure().kind, FailureKind::kInterrupted) << read.failure().message;
 }
 
 TEST(SessionJsonTest, ReadingTheFileTextKeepsEveryRunAndField) {

@@ -48,6 +48,14 @@ inline constexpr std::size_t QUOTED_LINE_BYTES = 200;
 // reports are (a saved report can be a 27-byte line).
 inline constexpr std::size_t MAX_INPUT_RUNS = 100000;
 
+// A JSON input nested deeper than this is refused: the files this tool writes nest 5 levels.
+inline constexpr std::size_t MAX_JSON_DEPTH = 100;
+
+// Most values a JSON reader keeps outside a streamed list (and within each of its elements):
+// a session's context and settings hold a few hundred, and values under keys a reader does not
+// know are skipped, never kept. About 100 bytes each, so at most about 10 MB.
+inline constexpr std::size_t MAX_JSON_KEPT_VALUES = 100000;
+
 // --- Intervals and marks ---
 
 // Confidence sought for every interval.

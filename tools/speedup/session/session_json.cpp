@@ -1,5 +1,6 @@
 #include "session/session_json.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -7,6 +8,7 @@
 #include "base/policy.h"
 #include "base/text.h"
 #include "bench/sweep.h"
+#include "session/json_reader.h"
 
 namespace speedup {
 namespace {
@@ -42,9 +44,22 @@ std::optional<int> RunCount(const nlohmann::json& object, const char* key) {
 
 // A time by the report parser's own rule, so that whatever it took reads back.
 double Seconds(const nlohmann::json& value, const std::string& where) {
+  if (!value.is_number())
+    throw std::invalid_argument(where + " is not a time: " + Shown(value.dump()));
   const double seconds = value.get<double>();
   if (!IsTime(seconds)) throw std::invalid_argument(where + " is not a time");
   return seconds;
+}
+
+// nlohmann's message without its "[json.exception.type_error.302] " tag, which names nothing a
+// user wrote.
+std::string Malformed(const nlohmann::json::exception& error) {
+  std::string what = error.what();
+  if (what.starts_with("[json.exception.")) {
+    const std::size_t end = what.find("] ");
+    if (end != what.npos) what.erase(0, end + 2);
+  }
+  return "malformed session: " + Printable(Excerpt(what, QUOTED_LINE_BYTES));
 }
 
 }  // namespace
@@ -111,15 +126,12 @@ Status ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool wa
     ReadOptional(entry, "cpu_s", run.cpu_seconds);
     ReadOptional(entry, "wall_s", run.wall_seconds);
   } catch (const nlohmann::json::exception& error) {
-    return Fail(MALFORMED, std::string("malformed session: ") + error.what());
+    return Fail(MALFORMED, Malformed(error));
   } catch (const std::invalid_argument& error) {
     return Fail(MALFORMED, error.what());
   }
   return Success();
 }
-
-// Thrown from the parser's callback to end the parse at once.
-struct Interrupted {};
 
 std::string TooManyRuns() {
   return "more than " + std::to_string(MAX_INPUT_RUNS) + " runs, more than any session makes";
@@ -180,7 +192,7 @@ Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* ru
       }
     }
   } catch (const nlohmann::json::exception& error) {
-    return Fail(MALFORMED, std::string("malformed session: ") + error.what());
+    return Fail(MALFORMED, Malformed(error));
   } catch (const std::invalid_argument& error) {
     return Fail(MALFORMED, error.what());
   }
@@ -189,64 +201,78 @@ Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* ru
   return read;
 }
 
+// The keys a session file's reader knows, by the object they belong to; the values of every
+// other key (the figures and warnings written beside, a later version's additions) are skipped
+// unread.
+bool KnownKey(const std::vector<std::string>& path) {
+  static const std::vector<std::string> top = {"format",  "format_version", "session",
+                                               "context", "warmup_runs",    "runs"};
+  static const std::vector<std::string> how = {"requested_runs",     "precision",   "placement",
+                                               "placement_honoured", "interrupted", "stopped"};
+  static const std::vector<std::string> run = {"serial_s", "parallel_s", "failure", "cpu_s",
+                                               "wall_s"};
+  static const std::vector<std::string> context = {
+#define MATBENCH_CONTEXT_KEY(type, name) #name,
+      MATBENCH_CONTEXT_FIELDS(MATBENCH_CONTEXT_KEY)
+#undef MATBENCH_CONTEXT_KEY
+  };
+  const auto among = [&](const std::vector<std::string>& keys) {
+    return std::find(keys.begin(), keys.end(), path.back()) != keys.end();
+  };
+  if (path.size() == 1) return among(top);
+  if (path.size() > 2) return true;  // inside a known value: caches, settings
+  if (path[0] == "session") return among(how);
+  if (path[0] == "context") return among(context);
+  if (path[0] == "runs" || path[0] == "warmup_runs") return among(run);
+  return true;
+}
+
 }  // namespace
 
 Result<Session> ReadSessionText(std::string_view text) {
   // Each element of the top-level "runs" list becomes a Run as soon as it is parsed and is then
-  // dropped from the document; a later "runs" key starts the list afresh, as the document's
-  // own last value would.
+  // dropped; a later "runs" key starts the list afresh, as the document's own last value would.
   std::vector<Run> runs;
   std::optional<Failure> runs_failure;
-  std::string key;        // the top-level key being read
-  bool in_runs = false;   // inside the top-level "runs" list
   std::size_t index = 0;  // of the next run in it
-  const nlohmann::json::parser_callback_t take_runs = [&](int depth,
-                                                          nlohmann::json::parse_event_t event,
-                                                          nlohmann::json& parsed) {
-    using Event = nlohmann::json::parse_event_t;
-    if (depth == 1 && event == Event::key) {
-      key = parsed.get<std::string>();
-    } else if (depth == 1 && event == Event::array_start && key == "runs") {
-      in_runs = true;
-      runs.clear();
-      runs_failure.reset();
-      index = 0;
-    } else if (depth == 1 && (event == Event::array_end || event == Event::object_end)) {
-      in_runs = false;
-    } else if (in_runs && depth == 2 &&
-               (event == Event::object_end || event == Event::array_end || event == Event::value)) {
-      if (PendingInterrupt() != 0) throw Interrupted();
-      if (!runs_failure) {
-        Run run;
-        Status done =
-            index >= MAX_INPUT_RUNS ? Fail(MALFORMED, TooManyRuns()) : ReadRun(parsed, index, run);
-        if (done) {
-          runs.push_back(std::move(run));
-        } else {
-          runs_failure = done.failure();
-        }
-      }
-      ++index;
-      return false;
-    }
-    return true;
+  JsonShape shape;
+  shape.keep = KnownKey;
+  shape.streamed = "runs";
+  shape.start = [&] {
+    runs.clear();
+    runs_failure.reset();
+    index = 0;
   };
-  nlohmann::json json;
-  try {
-    json = nlohmann::json::parse(text.begin(), text.end(), take_runs);
-  } catch (const Interrupted&) {
-    return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
-  } catch (const nlohmann::json::out_of_range& error) {
-    // nlohmann names the number: "number overflow parsing '1e400'".
-    const std::string what = error.what();
-    const std::size_t quote = what.find('\'');
-    const std::string number =
-        quote == what.npos ? "" : what.substr(quote + 1, what.rfind('\'') - quote - 1);
-    return Fail(MALFORMED, "a number out of range" +
-                               (number.empty() ? "" : ": " + Excerpt(number, QUOTED_LINE_BYTES)));
-  } catch (const nlohmann::json::exception&) {
-    return Fail(FailureKind::kNotJson, "not valid JSON (truncated?)");
+  shape.take = [&](nlohmann::json& entry) {
+    if (!runs_failure) {
+      Run run;
+      Status done =
+          index >= MAX_INPUT_RUNS ? Fail(MALFORMED, TooManyRuns()) : ReadRun(entry, index, run);
+      if (done) {
+        runs.push_back(std::move(run));
+      } else {
+        runs_failure = done.failure();
+      }
+    }
+    ++index;
+    // Past the most runs a file may hold, the rest need not be read.
+    return index <= MAX_INPUT_RUNS;
+  };
+  JsonFault fault = JsonFault::kNone;
+  const Result<nlohmann::json> read = ReadJsonBounded(text, shape, &fault);
+  if (!read) {
+    switch (fault) {
+      case JsonFault::kInterrupted:
+        return Fail(FailureKind::kInterrupted, read.failure().message);
+      case JsonFault::kStopped:
+        return runs_failure ? *runs_failure : Fail(MALFORMED, TooManyRuns());
+      case JsonFault::kSyntax:
+        return Fail(FailureKind::kNotJson, read.failure().message);
+      default:
+        return Fail(MALFORMED, read.failure().message);
+    }
   }
+  const nlohmann::json& json = *read;
   if (!json.is_object() || json.find("runs") == json.end() || !json.at("runs").is_array()) {
     return ReadSessionFrom(json, nullptr, std::nullopt);
   }
