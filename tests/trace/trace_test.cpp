@@ -279,6 +279,19 @@ TEST(TraceFileTest, DamagedFilesAreRefusedWithTheReason) {
        "record sizes"},
       {"more threads than the maximum",
        [](std::string& b) { SetField(b, offsetof(FileHeader, max_threads), 2); }, "more threads"},
+      // The header's own maximum was trusted: a file claiming 80,000 threads was read thread by
+      // thread, each filed by a scan of those before it.
+      {"more threads than the format's",
+       [](std::string& b) {
+         SetField(b, offsetof(FileHeader, max_threads), 100000);
+         SetField(b, offsetof(FileHeader, thread_count), 80000);
+       },
+       "more threads than the maximum (256)"},
+      {"a slot beyond the format's",
+       [](std::string& b) {
+         SetField(b, sizeof(FileHeader) + offsetof(matbench::trace::ThreadHeader, slot), 256);
+       },
+       "beyond the format's 256"},
       {"more events than a buffer",
        [](std::string& b) { SetField(b, offsetof(FileHeader, events_per_thread), 4); },
        "more events than a buffer"},

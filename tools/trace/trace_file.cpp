@@ -110,7 +110,10 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
       header.thread_header_size != sizeof(ThreadHeader) || header.event_size != sizeof(Event)) {
     return "corrupt: record sizes differ from this version's";
   }
-  if (header.thread_count > header.max_threads) return "corrupt: more threads than the maximum";
+  // The format's own bounds, not the header's: a header may claim any capacity it likes.
+  if (header.thread_count > header.max_threads || header.thread_count > kMaxThreads) {
+    return "corrupt: more threads than the maximum (" + std::to_string(kMaxThreads) + ")";
+  }
   if (strnlen(header.runtime, sizeof header.runtime) == sizeof header.runtime ||
       strnlen(header.runtime_library, sizeof header.runtime_library) ==
           sizeof header.runtime_library) {
@@ -120,7 +123,13 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
   for (std::uint32_t i = 0; i < header.thread_count; ++i) {
     ThreadTrace thread{};
     if (!Take(bytes, &thread.header)) return "truncated in thread " + std::to_string(i);
-    if (thread.header.event_count > header.events_per_thread) {
+    if (thread.header.slot >= kMaxThreads) {
+      return "corrupt: thread " + std::to_string(i) + " has slot " +
+             std::to_string(thread.header.slot) + ", beyond the format's " +
+             std::to_string(kMaxThreads);
+    }
+    if (thread.header.event_count > header.events_per_thread ||
+        thread.header.event_count > kMaxEventsPerThread) {
       return "corrupt: thread " + std::to_string(i) + " holds more events than a buffer";
     }
     if (bytes.size() / sizeof(Event) < thread.header.event_count) {

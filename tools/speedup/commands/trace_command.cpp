@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
 
 #include "base/interrupts.h"
 #include "base/io.h"
@@ -124,19 +126,18 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
 
 // Reads a trace folder back: the index, both sessions and every raw trace it names.
 bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
-  const Result<std::string> text = ReadInput(folder + "/" + TRACE_INDEX_FILE);
+  Result<std::string> text = ReadInput(folder + "/" + TRACE_INDEX_FILE);
   if (!text) {
     Refuse(text.failure());
     return false;
   }
-  const nlohmann::json index = nlohmann::json::parse(*text, nullptr, false);
-  if (index.is_discarded()) {
-    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + " is not valid JSON");
-    return false;
-  }
-  Result<TraceSession> read = ReadTraceIndex(index);
+  Result<TraceSession> read = ReadTraceIndexText(*text);
+  *text = std::string();
+  if (!read && read.failure().kind == FailureKind::kInterrupted) return false;  // main names it
   if (!read) {
-    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) + ": " + read.failure().message);
+    Complain(Quoted(folder + "/" + TRACE_INDEX_FILE) +
+             (read.failure().kind == FailureKind::kNotJson ? " is " : ": ") +
+             read.failure().message);
     return false;
   }
   session = std::move(read).value();
@@ -163,22 +164,31 @@ bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
              " traced runs, the session holds " + std::to_string(session.traced.runs.size()));
     return false;
   }
+  // Each file is read once, however many runs name it: memory as the files', not the runs'.
+  std::map<std::string, std::shared_ptr<const RunTrace>> by_file;
   for (std::size_t i = 0; i < session.trace_files.size(); ++i) {
     if (session.trace_files[i].empty()) continue;
-    const std::string path = folder + "/" + session.trace_files[i];
-    const Result<std::string> bytes = ReadInput(path);
-    if (!bytes) {
-      Refuse(bytes.failure());
-      return false;
+    if (PendingInterrupt() != 0) return false;
+    std::shared_ptr<const RunTrace>& trace = by_file[session.trace_files[i]];
+    if (trace == nullptr) {
+      const std::string path = folder + "/" + session.trace_files[i];
+      const Result<std::string> bytes = ReadInput(path);
+      if (!bytes) {
+        Refuse(bytes.failure());
+        return false;
+      }
+      Result<RunTrace> parsed = ReadRunTrace(*bytes);
+      if (!parsed) {
+        if (parsed.failure().kind != FailureKind::kInterrupted) {
+          Complain(Quoted(path) + ": " + parsed.failure().message);
+        }
+        return false;
+      }
+      trace = std::make_shared<const RunTrace>(std::move(parsed).value());
     }
-    Result<RunTrace> trace = ReadRunTrace(*bytes);
-    if (!trace) {
-      Complain(Quoted(path) + ": " + trace.failure().message);
-      return false;
-    }
-    session.traces[i] = std::move(trace).value();
+    session.traces[i] = trace;
   }
-  return true;
+  return PendingInterrupt() == 0;
 }
 
 // The timeline chart and the exports of the median run at the chosen team size.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 
 #include "base/interrupts.h"
 #include "base/io.h"
@@ -72,7 +73,7 @@ Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const s
       ReadTraceAt(plan.folder + "/" + file, tool_message, reason, written);
   const bool first_passed =
       run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
-                                                 [](const auto& t) { return t.has_value(); });
+                                                 [](const auto& t) { return t != nullptr; });
   // No file and no word from the tool: the runtime never loaded it.
   if (!written && first_passed && tool_message.empty()) {
     return Fail(
@@ -84,7 +85,7 @@ Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const s
   session.traced.runs.push_back(std::move(run));
   session.trace_files.push_back(trace ? file : "");
   session.untraced_reasons.push_back(reason);
-  session.traces.push_back(std::move(trace));
+  session.traces.push_back(trace ? std::make_shared<const RunTrace>(std::move(*trace)) : nullptr);
   return Success();
 }
 

@@ -32,7 +32,7 @@ std::string IntervalWords(const TraceFigures& figures) {
 
 // The runtime named by the first usable trace, as every traced figure must say.
 std::string TracedRuntime(const TraceSession& session) {
-  for (const std::optional<RunTrace>& trace : session.traces) {
+  for (const auto& trace : session.traces) {
     if (trace) return Printable(RuntimeText(*trace));
   }
   return "no run was traced";

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <map>
+#include <unordered_map>
 
+#include "base/interrupts.h"
 #include "trace_file.h"
 #include "trace_format.h"
 
@@ -11,14 +13,19 @@ namespace {
 
 namespace format = matbench::trace;
 
+// The regions being read, and where each thread's record lies in its region, by region and
+// slot: an event finds its thread at once however many threads its region has.
+struct Regions {
+  std::map<std::uint32_t, RegionTrace> by_number;
+  std::unordered_map<std::uint64_t, std::size_t> positions;
+};
+
 // The thread's record in `region`, made on first sight.
-ThreadInRegion& ThreadOf(RegionTrace& region, std::uint32_t slot) {
-  for (ThreadInRegion& thread : region.threads) {
-    if (thread.slot == slot) return thread;
-  }
-  ThreadInRegion& thread = region.threads.emplace_back();
-  thread.slot = slot;
-  return thread;
+ThreadInRegion& ThreadOf(Regions& regions, RegionTrace& region, std::uint32_t slot) {
+  const std::uint64_t key = std::uint64_t{region.number} << 32 | slot;
+  const auto [found, made] = regions.positions.try_emplace(key, region.threads.size());
+  if (made) region.threads.emplace_back().slot = slot;
+  return region.threads[found->second];
 }
 
 // What the events say beside the regions, gathered as they are read.
@@ -58,8 +65,7 @@ bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run
 }
 
 // Files one event of thread `slot`; false when it names no region that has begun.
-bool File(const format::Event& event, std::uint32_t slot,
-          std::map<std::uint32_t, RegionTrace>& regions) {
+bool File(const format::Event& event, std::uint32_t slot, Regions& regions) {
   using Kind = format::EventKind;
   const auto kind = static_cast<Kind>(event.kind);
   if (kind == Kind::kThreadBegin || kind == Kind::kThreadEnd) return true;
@@ -67,7 +73,7 @@ bool File(const format::Event& event, std::uint32_t slot,
     // The initial thread's own implicit task, outside every parallel region.
     return kind == Kind::kImplicitTaskBegin || kind == Kind::kImplicitTaskEnd;
   }
-  RegionTrace& region = regions[event.region];
+  RegionTrace& region = regions.by_number[event.region];
   region.number = event.region;
   switch (kind) {
     case Kind::kParallelBegin:
@@ -80,7 +86,7 @@ bool File(const format::Event& event, std::uint32_t slot,
     default:
       break;
   }
-  ThreadInRegion& thread = ThreadOf(region, slot);
+  ThreadInRegion& thread = ThreadOf(regions, region, slot);
   switch (kind) {
     case Kind::kImplicitTaskBegin:
       thread.task_begin_ns = event.time_ns;
@@ -191,8 +197,9 @@ Result<RunTrace> ReadRunTrace(std::string_view bytes) {
   run.lost_events = header.lost_events;
   run.lost_threads = header.lost_threads;
   run.threads = header.thread_count;
-  std::map<std::uint32_t, RegionTrace> regions;
+  Regions regions;
   Beside beside;
+  std::uint64_t filed = 0;
   for (const format::ThreadTrace& thread : trace.threads) {
     run.lost_events += thread.header.lost_events;
     run.events += thread.events.size();
@@ -200,6 +207,9 @@ Result<RunTrace> ReadRunTrace(std::string_view bytes) {
       return Fail(FailureKind::kMalformed, std::move(order));
     }
     for (const format::Event& event : thread.events) {
+      if ((++filed & 0xFFFF) == 0 && PendingInterrupt() != 0) {
+        return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
+      }
       if (FileToolEvent(event, thread.header.slot, run, beside)) continue;
       if (!File(event, thread.header.slot, regions)) {
         return Fail(FailureKind::kMalformed,
@@ -208,7 +218,8 @@ Result<RunTrace> ReadRunTrace(std::string_view bytes) {
       }
     }
   }
-  for (auto& [number, region] : regions) {
+  regions.positions.clear();
+  for (auto& [number, region] : regions.by_number) {
     if (region.begin_ns == 0 || region.end_ns < region.begin_ns) {
       return Fail(FailureKind::kMalformed, "region " + std::to_string(number) +
                                                " has no whole begin and end" + LostWords(trace));

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "session/session.h"
@@ -28,9 +30,9 @@ struct TraceSession {
   Session untraced;     // runs on the same runtime without it, interleaved with those
   std::string runtime;  // how the runtime was brought in, e.g. "LLVM's libomp.so.5, preloaded"
   // For each traced run: its raw trace's file name in the folder (empty when it has none), the
-  // trace read from it, or why there is none.
+  // trace read from it, or why there is none. Runs that name one file share its trace.
   std::vector<std::string> trace_files;
-  std::vector<std::optional<RunTrace>> traces;
+  std::vector<std::shared_ptr<const RunTrace>> traces;
   std::vector<std::string> untraced_reasons;
 };
 
@@ -44,5 +46,10 @@ nlohmann::ordered_json TraceIndexRecord(const TraceSession& session);
 // the traces themselves are read by the caller. Fails with kInput for another format or version,
 // kMalformed for a missing or impossible value.
 Result<TraceSession> ReadTraceIndex(const nlohmann::json& json);
+
+// Reads the index from its file's bytes as ReadTraceIndex does, each run as it is parsed and the
+// rest of the file (the figures) skipped unbuilt: memory as the runs', at most MAX_INPUT_RUNS of
+// them. Not JSON: kNotJson; an interrupt: kInterrupted.
+Result<TraceSession> ReadTraceIndexText(std::string_view text);
 
 }  // namespace speedup
