@@ -295,17 +295,16 @@ failed_writes_are_reported)
     [ $? -eq 1 ] || fail "exit status $? with standard output closed"
     grep -q 'cannot write standard output' "$work/err" || fail "no message for a closed standard output"
   done
-  # An export that cannot be written is named in one line; the table still comes out whole.
-  "$tool" --input "$work/report.txt" >"$work/table" 2>/dev/null || fail "exit status $?"
-  "$tool" --input "$work/report.txt" --export-json "$work/none/session.json" >"$work/out" 2>"$work/err"
-  [ $? -eq 1 ] || fail "exit status $? for an export into a missing folder"
-  # A saved report carries no tick: it is found from the times, and said; the rest is one line.
+  # A saved report carries no tick: it is found from the times, and said.
+  "$tool" --input "$work/report.txt" >/dev/null 2>"$work/err" || fail "exit status $?"
   grep -q "warning: the clock's tick is not recorded: 1 ms, found from the times" "$work/err" ||
     fail "the tick found from a saved report is not said: $(cat "$work/err")"
-  sed -i "/warning: the clock's tick is not recorded/d" "$work/err"
-  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "cannot write \".*none/session.json\": No such file" "$work/err" ||
+  # An export into a missing folder is refused in one line before any work (and any warning).
+  "$tool" --input "$work/report.txt" --export-json "$work/none/session.json" >"$work/out" 2>"$work/err"
+  [ $? -eq 2 ] || fail "exit status $? for an export into a missing folder"
+  [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q "none/session.json.*does not exist" "$work/err" ||
     fail "not one line naming the export: $(cat "$work/err")"
-  cmp -s "$work/out" "$work/table" || fail "the table was cut by the failed export"
+  [ ! -s "$work/out" ] || fail "the report was made before the export was refused"
   # The reader is gone before the tool starts: a reader that closed only as the tool began raced
   # with its first write, which then fitted in the pipe and succeeded.
   python3 -c 'import os, subprocess, sys
@@ -495,7 +494,7 @@ interrupt_ends_merge_compare_and_parsing_promptly)
   expect_prompt_interrupt TERM 0.3 3 "$tool" compare "$work/big.json" "$work/big.json" --plot "$work/c.svg"
   expect_prompt_interrupt HUP 0.3 3 "$tool" --input "$work/reports.txt" --plot "$work/r.svg"
   [ ! -e "$work/c.svg" ] && [ ! -e "$work/r.svg" ] || fail "a chart was written after the interrupt"
-  ! ls "$work"/*.partial-* >/dev/null 2>&1 || fail "a half-written chart was left behind"
+  [ -z "$(find "$work" -maxdepth 1 -name '*.partial-*')" ] || fail "a half-written chart was left behind"
   ;;
 memory_stays_within_a_small_multiple_of_the_input)
   saved_report
@@ -562,6 +561,84 @@ PY
     ! grep -q -P '\x1b|\x07' "$work/err" "$work/out" || fail "a raw escape reached the terminal with '$format': $(cat -v "$work/err" "$work/out" | head -5)"
   done
   grep -q -F '\x1B]0;owned\x07\x1B[2J' "$work/err" || fail "the placement not shown escaped: $(cat "$work/err")"
+  ;;
+outputs_are_checked_before_any_run)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  cp "$work/session.json" "$work/kept.json"
+  # A benchmark that notes each run, so a refusal after the runs shows.
+  printf '#!/bin/sh\necho ran >>%q\ncat %q\n' "$work/ran" "$work/report.txt" >"$work/fake"
+  chmod +x "$work/fake"
+  mkdir "$work/sub"
+  while IFS='|' read -r what args; do
+    rm -f "$work/ran"
+    eval "set -- $args"
+    expect_refusal "$what" "$tool" "$@"
+    [ ! -e "$work/ran" ] || fail "the benchmark ran before the refusal of: $args"
+    [ "$(wc -l <"$work/err")" -eq 1 ] || fail "not one line for $args: $(cat "$work/err")"
+    cmp -s "$work/session.json" "$work/kept.json" || fail "the input was changed by: $args"
+  done <<CASES
+"/nonexistent" does not exist|--bench "$work/fake" --runs 2 --export-json /nonexistent/x.json
+does not exist|--bench "$work/fake" --runs 2 --plot "$work/none/c.svg"
+would write over an input|--input "$work/session.json" --export-csv "$work/session.json"
+would write over an input|--input "$work/session.json" --export-csv "$work/sub/../session.json"
+would write over an input|merge "$work/session.json" --html "$work/./session.json"
+would write over an input|compare "$work/session.json" "$work/kept.json" --html "$work/kept.json"
+is also the path of --export-json|--bench "$work/fake" --runs 2 --export-json "$work/o" --html "$work/o"
+is also the path of --export-csv|--input "$work/session.json" --export-csv "$work/o" --export-markdown "$work/sub/../o"
+lies in the input folder|trace --input "$work/sub" --chrome "$work/sub/trace.json"
+CASES
+  ;;
+full_disk_leaves_no_file_cut_short)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  mkdir "$work/full" "$work/roomy"
+  mount -t tmpfs -o size=12k tmpfs "$work/full" 2>/dev/null || {
+    echo "SKIP: no small tmpfs can be mounted here (needs root)"
+    exit 77
+  }
+  trap 'umount "$work/full"; rm -rf "$work"' EXIT
+  outputs() {  # outputs FOLDER
+    echo --export-json "$1/s.json" --export-csv "$1/s.csv" --export-markdown "$1/s.md" \
+      --export-long-csv "$1/l.csv" --html "$1/p.html"
+  }
+  "$tool" --input "$work/session.json" $(outputs "$work/roomy") >/dev/null 2>&1 || fail "exit status $? with room"
+  "$tool" --input "$work/session.json" $(outputs "$work/full") >/dev/null 2>"$work/err"
+  [ $? -eq 1 ] || fail "exit status $? on a full disk"
+  grep -q "No space left on device" "$work/err" || fail "the full disk is not named: $(cat "$work/err")"
+  for file in s.json s.csv s.md l.csv p.html; do
+    [ ! -e "$work/full/$file" ] || cmp -s "$work/full/$file" "$work/roomy/$file" ||
+      fail "$file was left cut short"
+  done
+  ! ls -A "$work/full" | grep -q partial || fail "a temporary file was left: $(ls -A "$work/full")"
+  [ -n "$(ls -A "$work/full")" ] || fail "not even the small outputs fitted: the check proves nothing"
+  ;;
+interrupt_at_any_moment_leaves_no_output)
+  saved_report
+  "$tool" --input "$work/report.txt" --json >"$work/session.json" 2>/dev/null
+  big_session 100000 "" >"$work/big.json"
+  interrupted=0
+  for delay in 0.2 0.6 1.2 2.5; do
+    for signal in INT TERM; do
+      rm -f "$work"/p.html "$work"/x.json "$work"/c.svg
+      "$tool" --input "$work/big.json" --html "$work/p.html" --export-json "$work/x.json" \
+        --plot "$work/c.svg" >"$work/out" 2>"$work/err" &
+      pid=$!
+      sleep "$delay"
+      kill -0 "$pid" 2>/dev/null || { wait "$pid"; continue; }  # done already: no moment to test
+      kill -s "$signal" "$pid"
+      wait "$pid"
+      status=$?
+      [ "$status" -eq $((128 + $(kill -l "$signal"))) ] || fail "exit status $status after SIG$signal at $delay s"
+      [ ! -s "$work/out" ] || fail "the report was written after SIG$signal at $delay s"
+      for file in p.html x.json c.svg; do
+        [ ! -e "$work/$file" ] || fail "$file was written after SIG$signal at $delay s"
+      done
+      ! ls -A "$work" | grep -q partial || fail "a temporary file was left after SIG$signal at $delay s"
+      interrupted=$((interrupted + 1))
+    done
+  done
+  [ "$interrupted" -gt 0 ] || fail "the command always ended before the signal: nothing was tested"
   ;;
 *)
   fail "unknown case $case_name"

@@ -1,13 +1,16 @@
 #include "base/io.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "base/interrupts.h"
+#include "base/outputs.h"
 #include "base/text.h"
 
 namespace speedup {
@@ -50,16 +53,14 @@ Status WriteOut(const std::string& text) {
   return Success();
 }
 
-Status WriteWholeFile(const std::string& path, const std::string& text) {
-  static std::atomic<unsigned> serial{0};
-  const std::string partial =
-      path + ".partial-" + std::to_string(getpid()) + "-" + std::to_string(serial++);
-  const auto failed = [&path](int reason) {
-    return Fail(FailureKind::kOutput,
-                "cannot write " + Quoted(path) + ": " + std::strerror(reason));
-  };
-  const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) return failed(errno);
+namespace {
+
+Failure CannotWrite(const std::string& path, int reason) {
+  return Fail(FailureKind::kOutput, "cannot write " + Quoted(path) + ": " + std::strerror(reason));
+}
+
+// Writes `text` to `fd` and closes it; the errno of the first failure, or 0.
+int WriteAndClose(int fd, const std::string& text, bool flush) {
   int reason = 0;
   for (std::size_t done = 0; reason == 0 && done < text.size();) {
     const ssize_t wrote = write(fd, text.data() + done, text.size() - done);
@@ -67,12 +68,43 @@ Status WriteWholeFile(const std::string& path, const std::string& text) {
     if (wrote <= 0) reason = wrote < 0 ? errno : EIO;
     if (wrote > 0) done += static_cast<std::size_t>(wrote);
   }
-  if (reason == 0 && fsync(fd) != 0) reason = errno;
+  if (flush && reason == 0 && fsync(fd) != 0) reason = errno;
+  // A full disk may show only here, on file systems that write on close.
   if (close(fd) != 0 && reason == 0) reason = errno;
-  if (reason == 0 && rename(partial.c_str(), path.c_str()) != 0) reason = errno;
-  if (reason == 0) return Success();
-  unlink(partial.c_str());
-  return failed(reason);
+  return reason;
+}
+
+}  // namespace
+
+Status WriteWholeFile(const std::string& path, const std::string& text) {
+  struct stat status {};
+  // A device or a pipe, such as /dev/stdout, which no rename may replace, is written in place.
+  if (stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) {
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return CannotWrite(path, errno);
+    if (const int reason = WriteAndClose(fd, text, false); reason != 0) {
+      return CannotWrite(path, reason);
+    }
+    return Success();
+  }
+  // A link is followed: the file it names is replaced, the link stays.
+  std::string target = path;
+  if (lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
+    if (char* real = realpath(path.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
+  }
+  const std::string partial = TemporaryBeside(target);
+  const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) return CannotWrite(path, errno);
+  const int slot = RegisterTemporary(partial, false);
+  int reason = WriteAndClose(fd, text, true);
+  if (reason == 0 && rename(partial.c_str(), target.c_str()) != 0) reason = errno;
+  if (reason != 0) unlink(partial.c_str());
+  ForgetTemporary(slot);
+  if (reason != 0) return CannotWrite(path, reason);
+  return Success();
 }
 
 Result<std::string> ReadWholeFile(const std::string& path) {

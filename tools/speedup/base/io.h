@@ -6,16 +6,19 @@
 #include "base/policy.h"
 #include "base/result.h"
 
-// The tool's own input and output: whole files in, standard output out.
+// The tool's own input and output: whole files in, standard output out (files out are written
+// whole by base/outputs.h).
 namespace speedup {
 
 // Writes all of `text` to standard output; a kOutput failure when it cannot.
 Status WriteOut(const std::string& text);
 
 // Writes all of `text` to the file `path` whole or not at all: into a new file beside it (its
-// permissions those of a new file under the umask), flushed to the disk, then renamed onto it,
-// so that `path` holds either the whole text or what it held before. The file beside it is
-// removed on any failure, which names `path` and the reason.
+// permissions those of a new file under the umask; TemporaryBeside in base/outputs.h), flushed to
+// the disk, then renamed onto it, so that `path` holds either the whole text or what it held
+// before. A link is followed and the file it names replaced; a device or a pipe (/dev/stdout) is
+// written in place. The file beside it is registered for the interrupt handler while it exists
+// and removed on any failure, which names `path` and the reason (kOutput).
 Status WriteWholeFile(const std::string& path, const std::string& text);
 
 // The whole of `path` ("-": standard input), at most MAX_INPUT_BYTES; a kInput failure naming

@@ -3,6 +3,7 @@
 #include "commands/commands.h"
 #include "commands/complain.h"
 #include "commands/options.h"
+#include "commands/output.h"
 
 int main(int argc, char** argv) {
   using namespace speedup;
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     const Status written = WriteOut(options.help_text);
     return written ? 0 : Refuse(written.failure());
   }
+  if (const Status checked = CheckOutputPaths(options); !checked) return Refuse(checked.failure());
+  // A command that only reads files has nothing to finish: an interrupt ends it at once, its
+  // outputs still temporaries. One that runs the benchmark obeys once its runs are over.
+  if (!Measures(options)) ObeyInterruptsAtOnce();
   const int status = options.command == Command::kCompare ? CompareCommand(options)
                      : options.command == Command::kMerge ? MergeCommand(options)
                      : options.command == Command::kTrace ? TraceCommand(options)

@@ -2,6 +2,7 @@
 
 #include "base/interrupts.h"
 #include "base/io.h"
+#include "base/outputs.h"
 #include "base/text.h"
 #include "commands/complain.h"
 #include "commands/drawing.h"
@@ -33,12 +34,43 @@ bool WriteExports(const std::vector<Export>& exports,
 }
 
 bool Written(const Status& written) {
-  if (!written) Refuse(written.failure());
+  // An interrupt that ended the writing is named by main, once.
+  if (!written && written.failure().kind != FailureKind::kInterrupted) Refuse(written.failure());
   return written.ok();
 }
 
 bool DeliverPage(const std::string& path, const std::string& page) {
   return path.empty() || Written(WriteWholeFile(path, page));
+}
+
+bool Measures(const Options& options) {
+  return options.command == Command::kTrace
+             ? options.trace.input.empty()
+             : options.command == Command::kSession && options.input.empty();
+}
+
+Status CheckOutputPaths(const Options& options) {
+  std::vector<std::string> inputs = options.compared;
+  inputs.insert(inputs.end(), options.merged.begin(), options.merged.end());
+  if (!options.input.empty()) inputs.push_back(options.input);
+  std::vector<std::string> folders;
+  const bool trace = options.command == Command::kTrace;
+  if (trace && !options.trace.input.empty()) folders.push_back(options.trace.input);
+  std::vector<PlannedOutput> outputs;
+  const char* const export_options[] = {"--export-table", "--export-csv", "--export-long-csv",
+                                        "--export-json", "--export-markdown"};
+  for (const Export& file : options.exports) {
+    outputs.push_back({export_options[static_cast<int>(file.format)], file.path, false});
+  }
+  outputs.push_back({"--plot", options.plot, false});
+  outputs.push_back({"--html", options.html, false});
+  if (trace) {
+    if (options.trace.input.empty()) outputs.push_back({"--out", options.trace.folder, true});
+    outputs.push_back({"--timeline", options.trace.timeline, false});
+    outputs.push_back({"--chrome", options.trace.chrome, false});
+    outputs.push_back({"--otf2", options.trace.otf2, true});
+  }
+  return CheckOutputs(inputs, folders, outputs);
 }
 
 }  // namespace speedup

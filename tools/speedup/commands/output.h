@@ -24,10 +24,19 @@ bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_int
 bool WriteExports(const std::vector<Export>& exports,
                   const std::function<std::string(const Reporter&)>& report);
 
-// Whether `written` succeeded; says its failure, in one line, when it did not.
+// Whether `written` succeeded; says its failure, in one line, when it did not (an interrupt is
+// left to main, which names it once).
 bool Written(const Status& written);
 
 // Writes `page` to `path` when `path` is not empty; false, with a message, when it cannot.
 bool DeliverPage(const std::string& path, const std::string& page);
+
+// Every output path of `options` checked before any work: a missing or unwritable folder, an
+// output onto an input or inside an input folder, two outputs to one path; one line each.
+Status CheckOutputPaths(const Options& options);
+
+// Whether the command runs the benchmark (then interrupts keep its finished runs), rather than
+// only reading files.
+bool Measures(const Options& options);
 
 }  // namespace speedup

@@ -170,6 +170,7 @@ int SessionCommand(const Options& options) {
     return Report(options, {std::move(file->session)}, false);
   }
   const Result<std::vector<Session>> measured = MeasureSessions(options);
+  ObeyInterruptsAtOnce();  // the runs are over: nothing is left to finish
   if (!measured) return Refuse(measured.failure());
   const std::vector<Session>& sessions = *measured;
   const int status = Report(options, sessions, true);

@@ -9,6 +9,7 @@
 
 #include "base/interrupts.h"
 #include "base/io.h"
+#include "base/outputs.h"
 #include "base/text.h"
 #include "commands/commands.h"
 #include "commands/complain.h"
@@ -95,16 +96,23 @@ std::optional<std::string> Preload(const Options& options, std::string& runtime_
   return std::nullopt;
 }
 
-// Makes `folder` when it is missing; false, with a message, when it cannot be had.
-bool MakeFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0777) == 0 || errno == EEXIST) {
-    struct stat status;
-    if (stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return true;
-    Complain(Quoted(folder) + " is not a folder");
-    return false;
-  }
-  Complain("cannot make the folder " + Quoted(folder) + ": " + std::strerror(errno));
-  return false;
+// The names a trace folder of ours holds, so that an earlier one may be replaced whole.
+bool TraceFolderName(std::string_view name) {
+  return name == TRACE_INDEX_FILE || name == TRACED_SESSION_FILE || name == UNTRACED_SESSION_FILE ||
+         (name.starts_with("run-") && name.ends_with(".trace")) ||
+         (name.starts_with(".") && name.find(".partial-") != name.npos);
+}
+
+// The names of an OTF2 archive named "matbench".
+bool Otf2ArchiveName(std::string_view name) {
+  return name == "matbench" || name == "matbench.otf2" || name == "matbench.def";
+}
+
+// A staged folder's commit; false, with a message.
+bool Committed(StagedFolder& folder) {
+  const Status committed = folder.Commit();
+  if (!committed) Complain(committed.failure().message);
+  return committed.ok();
 }
 
 // The session files and the index with its figures, in the trace folder.
@@ -214,9 +222,16 @@ bool WriteOneRun(const Options& options, const TraceSession& session) {
   if (!trace.chrome.empty())
     written = Written(WriteWholeFile(trace.chrome, ChromeTraceJson(chosen))) && written;
   if (!trace.otf2.empty()) {
-    if (const std::string error = WriteOtf2(chosen, trace.otf2, "matbench"); !error.empty()) {
-      Complain("cannot write the OTF2 archive: " + error);
+    Result<StagedFolder> archive = StagedFolder::Begin(trace.otf2, Otf2ArchiveName);
+    if (!archive) {
+      Complain(archive.failure().message);
       written = false;
+    } else if (const std::string error = WriteOtf2(chosen, archive->where(), "matbench");
+               !error.empty()) {
+      Complain("cannot write the OTF2 archive " + Quoted(trace.otf2) + ": " + error);
+      written = false;
+    } else {
+      written = Committed(*archive) && written;
     }
   }
   return written;
@@ -250,7 +265,8 @@ bool NameUntracedRuns(const TraceSession& session, const TraceFigures& figures) 
 }
 
 // Runs the traced session into the plan's folder; false, with a message, when it cannot start.
-bool MeasureTrace(const Options& options, TraceSession& session) {
+bool MeasureTrace(const Options& options, TraceSession& session,
+                  std::optional<StagedFolder>& staged) {
   const std::string tool = FindTool(options.trace);
   if (!Readable(tool)) {
     Complain(tool.empty() ? std::string("the trace tool libmatbench-trace.so was not found; "
@@ -270,10 +286,16 @@ bool MeasureTrace(const Options& options, TraceSession& session) {
     Complain(error);
     return false;
   }
-  if (!MakeFolder(options.trace.folder)) return false;
+  // The folder appears whole when the session is over, or not at all.
+  Result<StagedFolder> folder = StagedFolder::Begin(options.trace.folder, TraceFolderName);
+  if (!folder) {
+    Complain(folder.failure().message);
+    return false;
+  }
+  staged.emplace(std::move(*folder));
   plan.runs = options.plan.runs;
   plan.tool = tool;
-  plan.folder = options.trace.folder;
+  plan.folder = staged->where();
   plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
   const std::string bench = options.bench.empty() ? ProgramFolder() + "matbench" : options.bench;
   session.traced.context = ReadMachineContext();
@@ -292,17 +314,23 @@ bool MeasureTrace(const Options& options, TraceSession& session) {
 
 int TraceCommand(const Options& options) {
   TraceSession session;
+  std::optional<StagedFolder> staged;
   const bool reading = !options.trace.input.empty();
-  if (reading ? !ReadTraceFolder(options.trace.input, session) : !MeasureTrace(options, session)) {
+  if (reading ? !ReadTraceFolder(options.trace.input, session)
+              : !MeasureTrace(options, session, staged)) {
     return 2;
   }
+  ObeyInterruptsAtOnce();  // the runs are over: nothing is left to finish
   const TraceFigures figures = ComputeTraceFigures(session);
   bool failed = !NameUntracedRuns(session, figures);
   if (figures.traced_runs == 0) {
     Complain("no traced run passed with a usable trace: no figures");
     failed = true;
   }
-  if (!reading) failed = !SaveTraceSession(options.trace.folder, session, figures) || failed;
+  if (!reading) {
+    failed = !SaveTraceSession(staged->where(), session, figures) || failed;
+    failed = !Committed(*staged) || failed;
+  }
   if (figures.traced_runs > 0) {
     if (Status written = WriteOut(MakeReporter(options.format)->TraceReport(session, figures));
         !written) {
