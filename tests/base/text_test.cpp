@@ -34,6 +34,14 @@ TEST(TextTest, HostileBytesAreShownEscapedAndUtf8IsRepaired) {
       {"\xed\xa0\x80", "\\xED\\xA0\\x80", "\\xED\\xA0\\x80"},  // a surrogate
       {"\xe2\x82", "\\xE2\\x82", "\\xE2\\x82"},                // a sequence cut short
       {"узел ×2", "узел ×2", "узел ×2"},                       // well-formed text stays as it is
+      // Bidirectional controls reorder what follows ("exe.txt" shown for "txt.exe"), and the
+      // line and paragraph separators break a line where none is seen.
+      {"a\u202Etxt.exe", "a\\u202Etxt.exe", "a\u202Etxt.exe"},
+      {"\u2066x\u2069\u200F\u061C", "\\u2066x\\u2069\\u200F\\u061C", "\u2066x\u2069\u200F\u061C"},
+      {"one\u2028two\u2029", "one\\u2028two\\u2029", "one\u2028two\u2029"},
+      {"\u202A\u202B\u202C\u202D\u200E", "\\u202A\\u202B\\u202C\\u202D\\u200E",
+       "\u202A\u202B\u202C\u202D\u200E"},
+      {"\u2027\u202F\u2065", "\u2027\u202F\u2065", "\u2027\u202F\u2065"},  // neighbours stay
   };
   for (const TextCase& c : cases) {
     SCOPED_TRACE(Printable(c.input));

@@ -180,16 +180,6 @@ Status CheckOutputs(const std::vector<std::string>& inputs,
     const PlannedOutput& output = outputs[i];
     const std::string named = output.option + " " + Quoted(output.path);
     if (output.path.empty()) continue;
-    const std::string folder = FolderOf(output.path);
-    struct stat status {};
-    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-      return Fail(FailureKind::kUsage,
-                  named + ": the folder " + Quoted(folder) + " does not exist");
-    }
-    if (access(folder.c_str(), W_OK | X_OK) != 0) {
-      return Fail(FailureKind::kUsage,
-                  named + ": the folder " + Quoted(folder) + " is not writable");
-    }
     for (const std::string& input : inputs) {
       if (input != "-" && SameFile(input, output.path)) {
         return Fail(FailureKind::kUsage, named + " would write over an input");
@@ -206,6 +196,16 @@ Status CheckOutputs(const std::vector<std::string>& inputs,
            (outputs[j].folder && Inside(output.path, outputs[j].path)))) {
         return Fail(FailureKind::kUsage, named + " is also the path of " + outputs[j].option);
       }
+    }
+    const std::string folder = FolderOf(output.path);
+    struct stat status {};
+    if (stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+      return Fail(FailureKind::kUsage,
+                  named + ": the folder " + Quoted(folder) + " does not exist");
+    }
+    if (access(folder.c_str(), W_OK | X_OK) != 0) {
+      return Fail(FailureKind::kUsage,
+                  named + ": the folder " + Quoted(folder) + " is not writable");
     }
   }
   return Success();

@@ -38,6 +38,23 @@ std::size_t SequenceLength(std::string_view text) {
   return length;
 }
 
+// Whether the code point moves or hides text where it is shown: the bidirectional embeddings,
+// overrides, isolates and marks (U+202E shows "exe.txt" for "txt.exe"), and the line and
+// paragraph separators.
+bool Invisible(char32_t point) {
+  return point == 0x061C || point == 0x200E || point == 0x200F ||
+         (point >= 0x2028 && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+}
+
+// The code point of the well-formed sequence of `length` bytes `text` starts with.
+char32_t CodePoint(std::string_view text, std::size_t length) {
+  const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  if (length == 1) return byte(0);
+  char32_t point = byte(0) & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) point = point << 6 | (byte(i) & 0x3F);
+  return point;
+}
+
 std::string Hex(unsigned char byte) {
   char text[8];
   std::snprintf(text, sizeof text, "\\x%02X", byte);
@@ -57,6 +74,12 @@ std::string Printable(std::string_view text) {
     } else if (length == 2 && lead == 0xC2 && static_cast<unsigned char>(text[pos + 1]) < 0xA0) {
       shown += Hex(static_cast<unsigned char>(text[pos + 1]));  // C1 controls, U+0080..U+009F
       pos += 2;
+    } else if (length > 1 && Invisible(CodePoint(text.substr(pos), length))) {
+      char point[16];
+      std::snprintf(point, sizeof point, "\\u%04X",
+                    static_cast<unsigned>(CodePoint(text.substr(pos), length)));
+      shown += point;
+      pos += length;
     } else {
       shown += text.substr(pos, length);
       pos += length;

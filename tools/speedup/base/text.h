@@ -10,8 +10,10 @@
 // number formatting. Each exists once, here.
 namespace speedup {
 
-// `text` safe to show on a terminal: C0 and C1 controls, DEL, and bytes that are not part of
-// well-formed UTF-8 appear as \xHH, so input can neither move the cursor nor hide behind a NUL.
+// `text` safe to show on a terminal or a page: C0 and C1 controls, DEL, and bytes that are not
+// part of well-formed UTF-8 appear as \xHH; bidirectional controls and the line and paragraph
+// separators (U+061C, U+200E, U+200F, U+2028..U+202E, U+2066..U+2069) as \uHHHH. So input can
+// neither move the cursor, reorder what is shown, nor hide behind a NUL.
 std::string Printable(std::string_view text);
 
 // `text` with each byte outside well-formed UTF-8 as \xHH, controls kept: what a JSON writer
