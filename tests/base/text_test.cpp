@@ -133,3 +133,51 @@ TEST(TextTest, SplitsLinesWithAnUnfinishedLastOne) {
 
 }  // namespace
 }  // namespace speedup
+
+namespace speedup {
+namespace {
+
+TEST(TextTest, CsvFieldsNeverStartAFormula) {
+  // merge --csv wrote node, job and file cells beginning "=", "+" or "-", which a spreadsheet
+  // runs as formulas (OWASP's CSV injection); a tab or CR first does so in some of them.
+  const struct {
+    std::string text, field;
+  } cases[] = {
+      {"node01", "\"node01\""},
+      {"=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\""},
+      {"+1+cmd|' /C calc'!A0", "\"'+1+cmd|' /C calc'!A0\""},
+      {"-2+3", "\"'-2+3\""},
+      {"@SUM(A1)", "\"'@SUM(A1)\""},
+      {"\tx", "\"'\\x09x\""},
+      {"\rx", "\"'\\x0Dx\""},
+      {"a=b", "\"a=b\""},  // only the first character makes a formula
+      {"", "\"\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(CsvField(c.text), c.field);
+  }
+}
+
+TEST(TextTest, MarkdownTextPassesNoHtmlAndNoMarkup) {
+  // --export-markdown passed "<img src=x onerror=...>" and "<!--", which hides the rest of the
+  // page where Markdown is shown, through as they were.
+  const struct {
+    std::string text, markdown;
+  } cases[] = {
+      {"node01", "node01"},
+      {"<img src=x onerror=alert(1)>", "&lt;img src=x onerror=alert(1)&gt;"},
+      {"<!-- hidden", "&lt;\\!-- hidden"},
+      {"a & b", "a &amp; b"},
+      {"[link](http://x) ![i](y)", "\\[link\\](http://x) \\!\\[i\\](y)"},
+      {"*bold* _it_ `code` ~x~ a|b \\", "\\*bold\\* \\_it\\_ \\`code\\` \\~x\\~ a\\|b \\\\"},
+      {"\x1b[2J", "\\\\x1B\\[2J"},  // shown as \x1B[2J
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(MarkdownText(c.text), c.markdown);
+  }
+}
+
+}  // namespace
+}  // namespace speedup

@@ -102,6 +102,36 @@ std::string ValidUtf8(std::string_view text) {
   return valid;
 }
 
+std::string CsvField(std::string_view text) {
+  const std::string shown = Printable(text);
+  std::string field = "\"";
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    field += '\'';
+  }
+  for (const char c : shown) {
+    if (c == '"') field += '"';
+    field += c;
+  }
+  return field + "\"";
+}
+
+std::string MarkdownText(std::string_view text) {
+  std::string markdown;
+  for (const char c : Printable(text)) {
+    if (c == '<') {
+      markdown += "&lt;";
+    } else if (c == '>') {
+      markdown += "&gt;";
+    } else if (c == '&') {
+      markdown += "&amp;";
+    } else {
+      if (std::string_view("\\`*_[]|~!").find(c) != std::string_view::npos) markdown += '\\';
+      markdown += c;
+    }
+  }
+  return markdown;
+}
+
 std::string Quoted(std::string_view text) {
   std::string quoted(1, '"');
   quoted += Printable(text);

@@ -20,6 +20,16 @@ std::string Printable(std::string_view text);
 // that accepts only UTF-8 can always write.
 std::string ValidUtf8(std::string_view text);
 
+// `text` as one quoted CSV field, made Printable: quotes doubled, and a field that begins with
+// =, +, -, @, a tab or a carriage return given a leading ' so that no spreadsheet runs it as a
+// formula.
+std::string CsvField(std::string_view text);
+
+// `text` made Printable for a Markdown page: <, > and & as entities, so no raw HTML (an
+// `<img onerror>`, a `<!--` that hides the rest) passes, and the characters that make
+// Markdown's emphasis, code, links and table cells (\ ` * _ [ ] | ~ !) escaped by a backslash.
+std::string MarkdownText(std::string_view text);
+
 // `text` in double quotes, made Printable.
 std::string Quoted(std::string_view text);
 

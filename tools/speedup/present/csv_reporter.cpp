@@ -66,12 +66,7 @@ std::string FleetCsv(const Fleet& fleet) {
       "node,job,file,merged,problem,runs,team,serial_median_s,serial_low_s,serial_high_s,"
       "speedup_median,speedup_low,speedup_high,serial_ratio,serial_p_holm,speedup_ratio,"
       "speedup_p_holm,verdict\n";
-  const auto field = [](const std::string& text) {
-    std::string quoted = "\"";
-    for (const char c : Printable(text))
-      quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
-  };
+  const auto field = [](const std::string& text) { return CsvField(text); };
   const auto number = [](const std::optional<double>& value) {
     return value ? NumberText(*value) : std::string();
   };

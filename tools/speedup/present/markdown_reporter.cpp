@@ -12,15 +12,8 @@
 namespace speedup {
 namespace {
 
-// `text` safe inside a table cell: printable, with its pipes escaped.
-std::string CellText(std::string_view text) {
-  std::string cell;
-  for (const char c : Printable(text)) {
-    if (c == '|') cell += '\\';
-    cell += c;
-  }
-  return cell;
-}
+// `text` safe inside a table cell: no raw HTML, no markup, its pipes escaped.
+std::string CellText(std::string_view text) { return MarkdownText(text); }
 
 // One row of cells.
 std::string Row(const std::vector<std::string>& cells) {

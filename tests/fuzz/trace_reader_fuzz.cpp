@@ -1,0 +1,38 @@
+// Any bytes as a raw trace file, read as `trace --input` reads each one: no crash, no undefined
+// behaviour, memory bounded by the format (256 threads), and a trace read back holds only what
+// its reader promises: regions in order, their threads in team order, every wait closed.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "session/trace.h"
+#include "trace_file.h"
+#include "trace_format.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace speedup;
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  matbench::trace::Trace raw;
+  if (matbench::trace::ParseTrace(bytes, &raw).empty() &&
+      raw.threads.size() > matbench::trace::kMaxThreads) {
+    std::abort();  // the format's bound, whatever the header claims
+  }
+  std::string error;
+  const RunTrace trace = ReadRunTrace(bytes, error);
+  if (!error.empty()) {
+    if (!trace.regions.empty() || trace.events != 0) std::abort();  // refused means empty
+    return 0;
+  }
+  if (trace.threads > matbench::trace::kMaxThreads) std::abort();
+  std::uint32_t number = 0;
+  for (const RegionTrace& region : trace.regions) {
+    if (region.number <= number || region.end_ns < region.begin_ns) std::abort();
+    number = region.number;
+    for (std::size_t i = 1; i < region.threads.size(); ++i) {
+      if (region.threads[i].index < region.threads[i - 1].index) std::abort();
+    }
+  }
+  return 0;
+}
