@@ -533,6 +533,13 @@ chart_cut_short_is_not_drawn)
     grep -q "chart is cut short" "$work/err" || fail "not named: $(cat "$work/err")"
     [ ! -e "$work/chart.$kind" ] || fail "the $kind chart cut short was copied"
   done
+  # The page embeds its chart: one cut short was left out of it with exit status 0 and no word.
+  printf '#!/bin/sh\nprintf "<svg>\\n<g>" >chart.svg\n' >"$work/bin/gnuplot"
+  PATH=$work/bin:$PATH "$tool" --input "$work/report.txt" --html "$work/page.html" >"$work/out" 2>"$work/err"
+  status=$?
+  [ "$status" -eq 1 ] || fail "exit status $status for a page whose chart was cut short"
+  grep -q "page.html\" has no chart: .*chart is cut short" "$work/err" || fail "not named: $(cat "$work/err")"
+  grep -q "no-chart" "$work/page.html" || fail "the page does not say its chart is missing"
   ;;
 benchmark_lost_after_a_run_fails_the_session)
   saved_report

@@ -154,8 +154,25 @@ DrawnChart Draw(const std::string& output_name, const std::string& script, bool 
 
 }  // namespace
 
+namespace {
+
+std::vector<std::string>& PageChartFailures() {
+  static std::vector<std::string> failures;
+  return failures;
+}
+
+}  // namespace
+
 DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script) {
-  return Draw(output_name, script, false);
+  DrawnChart drawn = Draw(output_name, script, false);
+  if (drawn.result.failed && !drawn.missing) PageChartFailures().push_back(drawn.result.message);
+  return drawn;
+}
+
+std::vector<std::string> TakePageChartFailures() {
+  std::vector<std::string> failures;
+  failures.swap(PageChartFailures());
+  return failures;
 }
 
 PlotResult DrawChart(const std::string& path, const std::string& script) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "present/chart.h"
 
@@ -25,5 +26,10 @@ DrawnChart DrawChartBytes(const std::string& output_name, const std::string& scr
 
 // A page's chart drawn as SVG, for HtmlMaterial::draw.
 DrawnChart DrawPageChart(const std::string& script);
+
+// Why each chart drawn for a page since the last call could not be embedded (gnuplot failed, or
+// its chart was cut short; a missing gnuplot is no failure), and forgets them: the page is still
+// written, but the command says why and fails, as --plot does.
+std::vector<std::string> TakePageChartFailures();
 
 }  // namespace speedup

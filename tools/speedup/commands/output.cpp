@@ -40,7 +40,13 @@ bool Written(const Status& written) {
 }
 
 bool DeliverPage(const std::string& path, const std::string& page) {
-  return path.empty() || Written(WriteWholeFile(path, page));
+  if (path.empty()) return true;
+  bool delivered = Written(WriteWholeFile(path, page));
+  for (const std::string& failure : TakePageChartFailures()) {
+    Complain("the page " + Quoted(path) + " has no chart: " + failure);
+    delivered = false;
+  }
+  return delivered;
 }
 
 bool Measures(const Options& options) {
