@@ -118,17 +118,26 @@ double KarpFlatt(double speedup, int threads) {
 
 namespace {
 
+// Buffers the bootstrap's thousand lines per node reuse: allocating them afresh for each line
+// took a fleet's merge longer than the medians themselves.
+struct LineScratch {
+  std::vector<double> times;
+  std::vector<stats::Point> points;
+};
+
 // The Amdahl line through the median times of team sizes 1..cores over the runs `chosen`.
 std::optional<stats::Line> AmdahlLine(const std::vector<RunReport>& reports,
-                                      const std::vector<std::size_t>& chosen, int cores) {
-  std::vector<stats::Point> points;
+                                      const std::vector<std::size_t>& chosen, int cores,
+                                      LineScratch& scratch) {
+  scratch.points.clear();
   for (int threads = 1; threads <= cores; ++threads) {
-    std::vector<double> times;
-    for (const std::size_t run : chosen)
-      times.push_back(reports[run].parallel_seconds[threads - 1]);
-    points.push_back({1.0 / threads, stats::Median(times)});
+    scratch.times.clear();
+    for (const std::size_t run : chosen) {
+      scratch.times.push_back(reports[run].parallel_seconds[threads - 1]);
+    }
+    scratch.points.push_back({1.0 / threads, stats::Median(scratch.times)});
   }
-  return stats::TheilSen(points);
+  return stats::TheilSen(scratch.points);
 }
 
 std::optional<double> SerialFraction(const stats::Line& line) {
@@ -144,7 +153,8 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   fit.team_sizes = std::clamp(cores, 1, MAX_THREADS);
   std::vector<std::size_t> every(reports.size());
   for (std::size_t run = 0; run < every.size(); ++run) every[run] = run;
-  const std::optional<stats::Line> line = AmdahlLine(reports, every, fit.team_sizes);
+  LineScratch scratch;
+  const std::optional<stats::Line> line = AmdahlLine(reports, every, fit.team_sizes, scratch);
   if (!line) return fit;
   fit.a = line->intercept;
   fit.b = line->slope;
@@ -160,9 +170,14 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   if (fit.runs < AMDAHL_MIN_RUNS_FOR_INTERVAL) return fit;
   std::mt19937_64 engine(fit.seed);
   std::vector<double> fractions;
+  fractions.reserve(fit.resamples);
+  std::vector<std::size_t> chosen(reports.size());
   for (int resample = 0; resample < fit.resamples; ++resample) {
-    const std::optional<stats::Line> again =
-        AmdahlLine(reports, stats::ResampleIndices(engine, reports.size()), fit.team_sizes);
+    // The indices ResampleIndices draws, in its order, into one buffer.
+    for (std::size_t& index : chosen) {
+      index = static_cast<std::size_t>(stats::DrawBelow(engine, reports.size()));
+    }
+    const std::optional<stats::Line> again = AmdahlLine(reports, chosen, fit.team_sizes, scratch);
     // A serial fraction lies in [0, 1]: a replicate beyond is at its edge, so the interval
     // never claims a negative share or more than the whole.
     if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {
