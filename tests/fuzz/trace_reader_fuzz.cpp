@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   matbench::trace::Trace raw;
   if (matbench::trace::ParseTrace(bytes, &raw).empty() &&
-      raw.threads.size() > matbench::trace::kMaxThreads) {
+      raw.threads.size() > matbench::trace::MAX_TRACED_THREADS) {
     std::abort();  // the format's bound, whatever the header claims
   }
   std::string error;
@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!trace.regions.empty() || trace.events != 0) std::abort();  // refused means empty
     return 0;
   }
-  if (trace.threads > matbench::trace::kMaxThreads) std::abort();
+  if (trace.threads > matbench::trace::MAX_TRACED_THREADS) std::abort();
   std::uint32_t number = 0;
   for (const RegionTrace& region : trace.regions) {
     if (region.number <= number || region.end_ns < region.begin_ns) std::abort();

@@ -111,8 +111,8 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
     return "corrupt: record sizes differ from this version's";
   }
   // The format's own bounds, not the header's: a header may claim any capacity it likes.
-  if (header.thread_count > header.max_threads || header.thread_count > kMaxThreads) {
-    return "corrupt: more threads than the maximum (" + std::to_string(kMaxThreads) + ")";
+  if (header.thread_count > header.max_threads || header.thread_count > MAX_TRACED_THREADS) {
+    return "corrupt: more threads than the maximum (" + std::to_string(MAX_TRACED_THREADS) + ")";
   }
   if (strnlen(header.runtime, sizeof header.runtime) == sizeof header.runtime ||
       strnlen(header.runtime_library, sizeof header.runtime_library) ==
@@ -123,13 +123,13 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
   for (std::uint32_t i = 0; i < header.thread_count; ++i) {
     ThreadTrace thread{};
     if (!Take(bytes, &thread.header)) return "truncated in thread " + std::to_string(i);
-    if (thread.header.slot >= kMaxThreads) {
+    if (thread.header.slot >= MAX_TRACED_THREADS) {
       return "corrupt: thread " + std::to_string(i) + " has slot " +
              std::to_string(thread.header.slot) + ", beyond the format's " +
-             std::to_string(kMaxThreads);
+             std::to_string(MAX_TRACED_THREADS);
     }
     if (thread.header.event_count > header.events_per_thread ||
-        thread.header.event_count > kMaxEventsPerThread) {
+        thread.header.event_count > MAX_EVENTS_PER_THREAD) {
       return "corrupt: thread " + std::to_string(i) + " holds more events than a buffer";
     }
     if (bytes.size() / sizeof(Event) < thread.header.event_count) {
