@@ -10,6 +10,8 @@
 #include <sstream>
 #include <string>
 
+#include "base/io.h"
+
 namespace speedup {
 namespace {
 
@@ -50,9 +52,9 @@ TEST_F(OutputsTest, AFileIsReplacedWholeAndALinkKept) {
   // Written in place, a file was emptied first: a failure midway left it cut short.
   Put("out.txt", "old");
   ASSERT_EQ(symlink("out.txt", Path("link.txt").c_str()), 0);
-  ASSERT_TRUE(WriteWhole(Path("out.txt"), "new text"));
+  ASSERT_TRUE(WriteWholeFile(Path("out.txt"), "new text"));
   EXPECT_EQ(Read("out.txt"), "new text");
-  ASSERT_TRUE(WriteWhole(Path("link.txt"), "through the link"));
+  ASSERT_TRUE(WriteWholeFile(Path("link.txt"), "through the link"));
   EXPECT_EQ(Read("out.txt"), "through the link");
   struct stat status {};
   ASSERT_EQ(lstat(Path("link.txt").c_str(), &status), 0);
@@ -73,7 +75,7 @@ TEST_F(OutputsTest, AFailedWriteLeavesThePathAsItWas) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const Status written = WriteWhole(c.path, "text");
+    const Status written = WriteWholeFile(c.path, "text");
     ASSERT_FALSE(written);
     EXPECT_EQ(written.failure().kind, FailureKind::kOutput);
     EXPECT_NE(written.failure().message.find(c.message), std::string::npos)

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
+#include "base/text.h"
 #include "present/html_reporter.h"
 #include "present/reporter.h"
 #include "present/words.h"
@@ -47,7 +49,7 @@ TraceSession TracedSession() {
     trace.runtime = "LLVM OMP <version>";
     trace.lost_events = run == 0 ? 7 : 0;
     trace.regions = {Region(1, 1'000'000, 60.0 + run), Region(2, 100'000'000, 31.0 + run)};
-    session.traces.push_back(run < 2 ? std::optional(trace) : std::nullopt);
+    session.traces.push_back(run < 2 ? std::make_shared<const RunTrace>(trace) : nullptr);
     session.trace_files.push_back(run < 2 ? TraceFileName(run + 1) : "");
     session.untraced_reasons.push_back(run < 2 ? "" : "no \x1b trace");
   }
@@ -77,7 +79,7 @@ TEST(TraceReportTest, PageAndMarkdownSayEveryWarningAndTheTableItsLostEvents) {
     SCOPED_TRACE(words);
     EXPECT_EQ(words.find('\x1b'), std::string::npos) << "a control character reaches the words";
     EXPECT_TRUE(Contains(page, "<strong>warning:</strong> " + HtmlEscaped(words)));
-    EXPECT_TRUE(Contains(markdown, "- warning: " + words)) << markdown;
+    EXPECT_TRUE(Contains(markdown, "- warning: " + MarkdownText(words))) << markdown;
   }
   EXPECT_TRUE(Contains(table, "\n" + TraceWarningText(warnings.front()) + "\n")) << table;
 }

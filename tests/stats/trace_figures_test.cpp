@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "speedup_support.h"
 
 namespace speedup {
@@ -34,12 +36,12 @@ TEST(MedianRunTest, PicksTheRunWhoseRegionTookTheMedianTime) {
     SCOPED_TRACE(test.fault);
     TraceSession session;
     for (const std::optional<double>& ms : test.ms) {
-      session.traces.push_back(ms ? std::optional(OneRegion(2, *ms)) : std::nullopt);
+      session.traces.push_back(ms ? std::make_shared<const RunTrace>(OneRegion(2, *ms)) : nullptr);
     }
     EXPECT_EQ(MedianRun(session, 2), test.chosen);
   }
   TraceSession other;
-  other.traces = {OneRegion(3, 1.0)};
+  other.traces = {std::make_shared<const RunTrace>(OneRegion(3, 1.0))};
   EXPECT_EQ(MedianRun(other, 2), std::nullopt) << "a region of another team size taken";
 }
 
