@@ -113,7 +113,7 @@ programs_make_what_install_needs)
   cmake --build "$build" --target programs >"$work/log" 2>&1 || fail "programs: $(tail "$work/log")"
   cmake --install "$build" --prefix "$work/prefix" >"$work/log" 2>&1 ||
     fail "install after the programs target: $(tail -3 "$work/log")"
-  for file in share/man/man1/matbench.1.gz share/doc/matbench/changelog.gz \
+  for file in share/man/man1/matbench.1.gz share/man/man1/matbench-fine.1.gz share/doc/matbench/changelog.gz \
     share/bash-completion/completions/matbench-speedup; do
     [ -s "$work/prefix/$file" ] || fail "$file not installed"
   done
