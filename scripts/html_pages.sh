@@ -2,9 +2,11 @@
 # The HTML pages' sizes and the time headless Chromium takes to load them, up to a fleet of
 # 10,000 nodes: writes a session page, a comparison, a fleet of 3 and of 10,000 synthetic
 # sessions (scaled from one real report of BUILD_DIR/matbench, as scripts/scale.sh makes them),
-# prints each page's size, the tool's time to write the large fleet's page, and Chromium's time
-# to load it: the whole headless run, the same run on an empty page (its start alone), and the
-# page's own clock when its script ran at the end of the body.
+# prints each page's size, the tool's time and peak memory to write the large fleet's page, and
+# Chromium's cost to load it: the whole headless run, the same run on an empty page (its start
+# alone), the page's own clock when its script ran, the peak memory of Chromium's largest process,
+# the rows in the DOM, and the time of sorting the table by a column (the click to the next
+# layout, three clicks, the median).
 #
 # Usage: scripts/html_pages.sh [BUILD_DIR] [--keep FOLDER]   (--keep leaves the pages there)
 # Needs python3, GNU time and chromium (Debian packages python3, time, chromium).
@@ -67,13 +69,34 @@ PY
   --html "$pages/fleet-10000.html" >/dev/null 2>&1 || true
 read -r merge_s merge_kb < <(tail -n 1 "$work/time")
 
-load() {  # load PAGE: prints "wall seconds" and leaves the DOM in $work/dom
+load() {  # load PAGE: prints "wall seconds" and leaves the DOM in $work/dom, the peak in $work/peak
   local start end
   start=$(date +%s.%N)
-  timeout 300 "$browser" --headless --no-sandbox --disable-gpu --no-first-run \
-    --user-data-dir="$work/profile" --dump-dom "file://$1" >"$work/dom" 2>/dev/null
+  /usr/bin/time -f "%M" -o "$work/peak" timeout 300 "$browser" --headless --no-sandbox \
+    --disable-gpu --no-first-run --user-data-dir="$work/profile" --virtual-time-budget=60000 \
+    --dump-dom "file://$1" >"$work/dom" 2>/dev/null
   end=$(date +%s.%N)
   python3 -c "import sys; print('%.2f' % (float(sys.argv[2]) - float(sys.argv[1])))" "$start" "$end"
+}
+
+# timed PAGE OUT: PAGE with a script under its own nonce that sorts the fleet by serial time three
+# times (up, down, up), each from the click to the layout after it, and notes the times.
+timed() {
+  python3 - "$1" >"$2" <<'EOF'
+import re, sys
+page = open(sys.argv[1], encoding="utf-8").read()
+nonce = re.search(r'<script nonce="([0-9a-f]+)"', page).group(1)
+probe = """<script nonce="%s">
+var button = document.querySelectorAll('#fleet thead th button')[2], took = [];
+for (var i = 0; i < 3; i += 1) {
+  var start = performance.now(); button.click(); void document.body.offsetHeight;
+  took.push(performance.now() - start);
+}
+took.sort(function (a, b) { return a - b; });
+document.body.setAttribute('data-sort-ms', took.map(function (t) { return t.toFixed(0); }).join(','));
+</script>""" % nonce
+print(page.replace("</body>", probe + "\n</body>"), end="")
+EOF
 }
 
 echo "page sizes:"
@@ -85,8 +108,12 @@ printf '<!DOCTYPE html><title>empty</title>' >"$work/empty.html"
 load "$work/empty.html" >/dev/null  # warm the disk cache
 empty=$(load "$work/empty.html")
 for page in fleet-3 fleet-10000; do
-  wall=$(load "$pages/$page.html")
+  timed "$pages/$page.html" "$work/timed.html"
+  wall=$(load "$work/timed.html")
   ready=$(grep -o 'data-ready-ms="[0-9]*"' "$work/dom" | grep -o '[0-9]*' || echo "?")
-  rows=$(grep -c '<tr data-verdict=' "$work/dom" || true)
-  echo "chromium headless, $page: $wall s in all (an empty page: $empty s), its script ran at $ready ms; $rows rows in the DOM"
+  sorts=$(grep -o 'data-sort-ms="[0-9,]*"' "$work/dom" | grep -o '[0-9,]*' || echo "?,?,?")
+  rows=$(grep -o '<tr data-verdict=' "$work/dom" | wc -l)
+  echo "chromium headless, $page: $wall s in all (an empty page: $empty s), its script ran at $ready ms;" \
+    "peak $(($(tail -n 1 "$work/peak") / 1024)) MB (largest process); $rows rows in the DOM;" \
+    "a sort by serial time: median $(echo "$sorts" | cut -d, -f2) ms (ms of 3 sorts: $sorts)"
 done

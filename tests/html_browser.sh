@@ -284,6 +284,16 @@ session_table_equals_its_json)
   "$tool" --input "$inputs/base.json" --json >"$work/session.json" 2>/dev/null
   dump_dom "$work/page.html" "$work/dom.html"
   check session "$work/dom.html" "$work/session.json"
+  # The JSON is kept once; opening its section shows it as --json writes it, '<' and all.
+  [ "$(grep -c '"format_version"' "$work/page.html")" = 1 ] || fail "the session JSON is not stored exactly once"
+  probe "$work/page.html" "$work/probed.html" "var raw = document.querySelector('#raw details');
+raw.addEventListener('toggle', function () { setTimeout(function () {
+  document.body.setAttribute('data-test-result', raw.querySelector('pre').textContent); }, 0); });
+raw.open = true;"
+  chromium_run --virtual-time-budget=5000 --dump-dom "file://$work/probed.html" >"$work/dom.html" || fail "chromium could not load the page"
+  python3 -c 'import re,sys,html; m=re.search(r"data-test-result=\"([^\"]*)\"", open(sys.argv[1]).read()); sys.stdout.write(html.unescape(m.group(1)) if m else "none")' "$work/dom.html" >"$work/shown.json"
+  cmp -s "$work/shown.json" "$work/session.json" || fail "the opened raw section does not show the session JSON: $(head -c 200 "$work/shown.json")"
+  echo "the raw section shows the JSON kept once"
   ;;
 hostile_host_name_is_shown_as_text_and_runs_nothing)
   hostile_session
@@ -328,11 +338,38 @@ filter.value = 'slower'; filter.dispatchEvent(new Event('change'));
 var shown = Array.prototype.filter.call(document.querySelectorAll('#fleet tbody tr'), function (r) {{ return !r.hidden; }})
   .map(function (r) {{ return r.cells[0].textContent; }});
 document.body.setAttribute('data-test-result', order.join(',') + '|' + shown.join(',') + '|' + document.getElementById('shown-count').textContent);
+filter.value = ''; filter.dispatchEvent(new Event('change'));
 </script>"""
 print(page.replace("</body>", test + "\n</body>"), end="")
 EOF
   dump_dom "$work/clicked.html" "$work/dom.html"
   check fleet "$work/dom.html" "$work/fleet.json" "$expected"
+  ;;
+fleet_of_many_nodes_draws_rows_on_demand_and_sorts_them_all)
+  # 260 nodes: more than the table draws at first. The slow one is listed first; sorting by name
+  # must reach the nodes not yet drawn, and scrolling on must draw the rest, each as the JSON says.
+  python3 - "$inputs" "$work" <<'EOF'
+import json, sys
+inputs, work = sys.argv[1], sys.argv[2]
+for i in range(260):
+    session = json.load(open(f"{inputs}/fleet-n{2 if i == 7 else 1 + 2 * (i % 2)}.json"))
+    session["context"]["host"] = session["context"]["slurm_node"] = f"many-{i:03d}"
+    json.dump(session, open(f"{work}/many{i:03d}.json", "w"))
+EOF
+  "$tool" merge "$work"/many*.json --html "$work/page.html" >/dev/null 2>&1
+  "$tool" merge "$work"/many*.json --json >"$work/fleet.json" 2>/dev/null
+  [ -s "$work/page.html" ] || fail "no page written"
+  ! grep -q '<tr data-verdict=' "$work/page.html" || fail "the page holds its rows as elements up front"
+  probe "$work/page.html" "$work/probed.html" "var table = document.getElementById('fleet');
+var first = table.tBodies[0].rows.length + '/' + table.getAttribute('data-rows-at-once');
+var leading = table.tBodies[0].rows[0].cells[0].textContent;
+var node = table.querySelector('thead th button'); node.click(); node.click();
+var sorted = table.tBodies[0].rows[0].cells[0].textContent;
+var more = document.getElementById('more-rows');
+while (!more.hidden) more.click();
+document.body.setAttribute('data-test-result', first + '|' + leading + '|' + sorted + '|' + table.tBodies[0].rows.length);"
+  dump_dom "$work/probed.html" "$work/dom.html"
+  check fleet "$work/dom.html" "$work/fleet.json" "200/200|many-007|many-259|260"
   ;;
 trace_page_holds_the_split_and_timelines)
   trace_tool=$(dirname "$tool")/tools/trace/libmatbench-trace.so

@@ -140,6 +140,11 @@ inline constexpr std::size_t HTML_SHOWN_JSON_BYTES = std::size_t{1} << 20;
 // 10,000 nodes stays a page a browser opens in seconds.
 inline constexpr std::size_t HTML_FLEET_FIGURES_NODES = 100;
 
+// A fleet page's table holds this many rows at first and takes as many more each time the reader
+// scrolls to its end: the rows live in the page as data, so 10,000 nodes cost no more DOM than
+// the rows in view, and a sort or filter reorders data, not elements.
+inline constexpr std::size_t HTML_FLEET_ROWS_AT_ONCE = 200;
+
 // --- Charts ---
 
 // A name in a chart's key or a page's headline is cut to this many bytes (at a character's

@@ -1,3 +1,6 @@
+#include <nlohmann/json.hpp>
+#include <string_view>
+
 #include "base/policy.h"
 #include "base/text.h"
 #include "present/charts.h"
@@ -44,43 +47,90 @@ std::vector<const NodeRow*> SlowFirst(const Fleet& fleet) {
   return rows;
 }
 
+using Json = nlohmann::ordered_json;
+
+// A number cell's data: its text as the terminal shows it and its exact value; null for "—".
+Json NumberData(const std::optional<double>& value, int decimals) {
+  if (!value) return nullptr;
+  return Json::array({FixedText(value, decimals), *value});
+}
+
+Json CountData(long long count) { return Json::array({std::to_string(count), count}); }
+
+// An interval cell's data: each end's text and value; null for "[—, —]".
+Json IntervalData(const Estimate& estimate, int decimals) {
+  if (!estimate.low || !estimate.high) return nullptr;
+  return Json::array({FixedText(estimate.low, decimals), *estimate.low,
+                      FixedText(estimate.high, decimals), *estimate.high});
+}
+
+// One node's row as data: its verdict's key, whether it is judged apart, and each cell in the
+// columns' order, texts already made (the page's script only places them).
+Json RowData(const NodeRow& node) {
+  const Context& context = node.input.session.context;
+  const TeamFigures& team = node.figures.teams[node.team - 1];
+  Json cells =
+      Json::array({PageText(node.input.node), PageText(NodeVerdictText(node)),
+                   NumberData(node.figures.serial.median, 3), IntervalData(node.figures.serial, 3),
+                   CountData(node.team), NumberData(team.speedup_vs_serial.median, 2),
+                   IntervalData(team.speedup_vs_serial, 2), NumberData(team.efficiency.median, 2),
+                   context.processors ? CountData(*context.processors) : Json(nullptr),
+                   CountData(node.figures.runs), PageText(node.input.job ? *node.input.job : ""),
+                   PageText(context.cpu_model ? *context.cpu_model : "not recorded")});
+  Json row = {{"v", VerdictKey(node.verdict.kind)}, {"c", std::move(cells)}};
+  if (JudgedApart(node.verdict)) row["a"] = 1;
+  return row;
+}
+
+// The table's heads and an empty body, with every merged node's row as data beside it (slower
+// first): the page's script draws HTML_FLEET_ROWS_AT_ONCE rows at a time, sorts and filters.
 std::string FleetRows(const Fleet& fleet, int& merged) {
   const std::string confidence = ConfidenceLabel(fleet.confidence);
-  std::string table = "<div class=\"scroll\"><table class=\"sortable\" id=\"fleet\">\n<thead><tr>";
+  struct Column {
+    const char* head;
+    const char* key;   // the figure's name in data-k; empty for a text
+    const char* kind;  // "text" (its class), "number" or "interval"
+  };
   // The verdict next to the node, so no long host or CPU name pushes it out of view.
-  for (const char* head : {"node", "verdict", "serial s", "serial [95%]", "p", "S@p", "S@p [95%]",
-                           "efficiency", "procs", "runs", "Slurm job", "CPU"}) {
-    std::string shown = head;
+  static const Column columns[] = {{"node", "", "text"},
+                                   {"verdict", "", "text verdict"},
+                                   {"serial s", "serial_seconds.median", "number"},
+                                   {"serial [95%]", "serial_seconds", "interval"},
+                                   {"p", "team", "number"},
+                                   {"S@p", "speedup_vs_serial.median", "number"},
+                                   {"S@p [95%]", "speedup_vs_serial", "interval"},
+                                   {"efficiency", "efficiency.median", "number"},
+                                   {"procs", "processors", "number"},
+                                   {"runs", "runs", "number"},
+                                   {"Slurm job", "", "text job"},
+                                   {"CPU", "", "text cpu"}};
+  Json data = {{"columns", Json::array()}, {"rows", Json::array()}};
+  std::string table =
+      "<div class=\"scroll\" id=\"fleet-scroll\"><table class=\"sortable\" id=\"fleet\" "
+      "data-rows-at-once=\"" +
+      std::to_string(HTML_FLEET_ROWS_AT_ONCE) + "\">\n<thead><tr>";
+  for (const Column& column : columns) {
+    std::string shown = column.head;
     if (const std::size_t at = shown.find("95%"); at != std::string::npos) {
       shown.replace(at, 3, confidence);
     }
-    const bool text =
-        shown == "node" || shown == "Slurm job" || shown == "CPU" || shown == "verdict";
+    const bool text = std::string_view(column.kind).substr(0, 4) == "text";
     table += std::string("<th") + (text ? " class=\"text\"" : "") +
              " scope=\"col\"><button type=\"button\">" + Escaped(shown) + "</button></th>";
+    data["columns"].push_back({{"k", column.key}, {"t", column.kind}});
   }
-  table += "</tr></thead>\n<tbody>\n";
   for (const NodeRow* row : SlowFirst(fleet)) {
-    const NodeRow& node = *row;
     ++merged;
-    const Context& context = node.input.session.context;
-    const TeamFigures& team = node.figures.teams[node.team - 1];
-    const std::string kind = VerdictKey(node.verdict.kind);
-    table += "<tr data-verdict=\"" + kind + "\" data-node=\"" + Escaped(node.input.node) + "\">" +
-             TextCell(node.input.node) + "<td class=\"text verdict " +
-             (JudgedApart(node.verdict) ? kind : std::string()) + "\">" +
-             Escaped(NodeVerdictText(node)) + "</td>" +
-             EstimateCells(node.figures.serial, 3, "serial_seconds") +
-             CountCell(node.team, "team") +
-             EstimateCells(team.speedup_vs_serial, 2, "speedup_vs_serial") +
-             NumberCell(team.efficiency.median, 2, "efficiency.median") +
-             (context.processors ? CountCell(*context.processors, "processors")
-                                 : std::string("<td>—</td>")) +
-             CountCell(node.figures.runs, "runs") +
-             TextCell(node.input.job ? *node.input.job : "", "job") +
-             TextCell(context.cpu_model ? *context.cpu_model : "not recorded", "cpu") + "</tr>\n";
+    data["rows"].push_back(RowData(*row));
   }
-  return table + "</tbody>\n</table></div>\n";
+  return table +
+         "</tr></thead>\n<tbody></tbody>\n</table>\n<p class=\"more\"><button type=\"button\" "
+         "id=\"more-rows\" hidden>show " +
+         std::to_string(HTML_FLEET_ROWS_AT_ONCE) +
+         " more rows</button></p></div>\n<noscript><p>The rows are drawn by the page's own "
+         "script, which is off: the fleet JSON under Raw data holds every node.</p></noscript>\n"
+         "<script type=\"application/json\" id=\"fleet-rows\">" +
+         ScriptJson(JsonText(data, -1, JsonEnd::kNone)) + "</script>\n";
 }
 
 // The verdict filter, each kind with its count, and how many rows are shown.

@@ -13,7 +13,7 @@ namespace speedup {
 
 std::string HtmlEscaped(std::string_view text) {
   std::string escaped;
-  for (const char c : BidiEscaped(Printable(text))) {
+  for (const char c : html::PageText(text)) {
     switch (c) {
       case '&':
         escaped += "&amp;";
@@ -98,6 +98,8 @@ std::string Page(const std::string& title, const std::string& body) {
 
 std::string Escaped(const std::string& text) { return HtmlEscaped(text); }
 
+std::string PageText(std::string_view text) { return BidiEscaped(Printable(text)); }
+
 std::string Section(const std::string& id, const std::string& heading, const std::string& inner) {
   return "<section id=\"" + id + "\">\n<h2>" + Escaped(heading) + "</h2>\n" + inner +
          "</section>\n";
@@ -138,21 +140,11 @@ std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
   return figure + "<figcaption>" + Escaped(caption) + "</figcaption>\n</figure>\n";
 }
 
-namespace {
-
-// `text` escaped line by line, its line feeds kept.
-std::string EscapedLines(const std::string& text) {
-  std::string escaped;
-  for (const std::string_view line : SplitLines(text)) escaped += HtmlEscaped(line) + "\n";
-  return escaped;
-}
-
-}  // namespace
-
 std::string RawSection(const std::string& id, const std::string& summary, const std::string& json) {
+  // The JSON once, in the script element; the page's script shows it when the section opens.
   const std::string shown =
       json.size() <= HTML_SHOWN_JSON_BYTES
-          ? "<pre>" + EscapedLines(json) + "</pre>\n"
+          ? "<pre data-json=\"" + id + "\"></pre>\n"
           : "<p>" + ByteCountText(json.size()) +
                 " of JSON, too long to show here: it is kept in this page's source, in the "
                 "element <code>script#" +

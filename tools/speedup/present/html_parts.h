@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "present/html_reporter.h"
@@ -20,6 +21,11 @@ std::string Page(const std::string& title, const std::string& body);
 // `text` escaped as HtmlEscaped does.
 std::string Escaped(const std::string& text);
 
+// `text` as a page shows it, for the page's script to place as text (never as markup): what
+// HtmlEscaped makes of it before its character references (\xHH for bytes outside UTF-8 and for
+// controls, \uHHHH for bidirectional controls).
+std::string PageText(std::string_view text);
+
 // A section with its id and heading, around `inner` (markup).
 std::string Section(const std::string& id, const std::string& heading, const std::string& inner);
 
@@ -31,8 +37,9 @@ std::string WarningList(const std::vector<std::string>& warnings);
 std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
                         const std::string& caption, const std::string& description);
 
-// The raw data as JSON, collapsed: shown as text up to HTML_SHOWN_JSON_BYTES, and always kept
-// whole for programs in a script element of type application/json with the id `id`.
+// The raw data as JSON, collapsed, kept once: whole for programs in a script element of type
+// application/json with the id `id`, and shown as text from there by the page's script when the
+// reader opens it, up to HTML_SHOWN_JSON_BYTES.
 std::string RawSection(const std::string& id, const std::string& summary, const std::string& json);
 
 // --- Cells and tables ---
