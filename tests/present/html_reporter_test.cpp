@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/policy.h"
 #include "base/text.h"
 #include "commands/drawing.h"
 #include "present/words.h"
@@ -256,6 +257,23 @@ TEST(HtmlReporterTest, FleetRowsCarryTheirVerdictsAndFailedNodesTheirReasons) {
   EXPECT_NE(page.find("a run failed: lost &lt;power&gt;"), std::string::npos)
       << "its reason is missing";
   EXPECT_EQ(page.find("<i>n9"), std::string::npos);
+}
+
+TEST(HtmlReporterTest, FleetBandIsCalledWhatItSpansNotTheRange) {
+  const WithoutGnuplot no_gnuplot;
+  std::vector<NodeInput> inputs;
+  for (std::size_t i = 0; i <= MAX_NODE_CURVES; ++i) {
+    inputs.push_back(
+        NodeOf("n" + std::to_string(i), SessionBuilder().Processors(2).TimedRuns(10, 1.0).Build()));
+  }
+  const Fleet fleet = BuildFleet(std::move(inputs));
+  const Figures band = FleetBand(fleet);
+  HtmlMaterial material;
+  material.fleet_band = &band;
+  const std::string page = MakeHtmlReporter(material)->FleetReport(fleet);
+  // The band spans the nodes' 10% to 90% quantiles; "their range" says it holds every node.
+  EXPECT_NE(page.find("between their " + FleetBandText() + " quantiles"), std::string::npos);
+  EXPECT_EQ(page.find("range shaded"), std::string::npos) << "the caption calls the band a range";
 }
 
 TEST(HtmlReporterTest, PlacementStudyPageNamesEveryElementOnce) {

@@ -87,11 +87,11 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
     return request;
   }
   request.title = "matbench fleet: speedup vs serial, medians over the nodes and per named node";
-  request.curves.push_back(
-      {"median of " + std::to_string(FleetBandNodes(fleet)) + " nodes, shaded: 10-90% of them",
-       &band,
-       {},
-       true});
+  request.curves.push_back({"median of " + std::to_string(FleetBandNodes(fleet)) +
+                                " nodes, shaded: " + FleetBandText() + " of them",
+                            &band,
+                            {},
+                            true});
   int slower_left = 0, faster_left = 0, like = 0;
   for (const NodeRow* node : merged) {
     if (!JudgedApart(node->verdict)) {

@@ -202,8 +202,10 @@ std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material) {
         ChartFigure(material, PlotScript(request, "chart.svg"),
                     merged > static_cast<int>(MAX_NODE_CURVES)
                         ? "Speedup vs serial (left) and efficiency (right) against team size: "
-                          "the median over the nodes like the fleet with their range shaded, "
-                          "and the nodes named slower or faster apart."
+                          "the median over the nodes like the fleet, with the band between their " +
+                              FleetBandText() +
+                              " quantiles shaded (not their whole range), and the nodes named "
+                              "slower or faster apart."
                         : "Speedup vs serial (left) and efficiency (right) of every node "
                           "against team size: medians with their " +
                               ConfidenceText() + " intervals as bars.",

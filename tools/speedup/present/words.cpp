@@ -243,6 +243,13 @@ std::string ConfidenceLabel(double reached) {
 
 std::string ConfidenceText() { return Formatted("%g%%", CONFIDENCE * 100.0); }
 
+std::string FleetBandText() {
+  std::string text = Formatted("%g", FLEET_BAND_LOW * 100.0);
+  text += '-';
+  text += Formatted("%g%%", FLEET_BAND_HIGH * 100.0);
+  return text;
+}
+
 std::string ClockIntervalText(double base_tick, double new_tick) {
   return "The interval is for the true times: each reading stands for a time within " +
          (CLOCK_MARGIN_TICKS == 0.5 ? std::string("half a tick")

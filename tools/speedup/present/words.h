@@ -59,6 +59,9 @@ std::string SmallestChangeText(double fraction, double tick);
 // The confidence sought, as heads and column names say it: "95%".
 std::string ConfidenceText();
 
+// The share of the nodes a fleet chart's band spans, FLEET_BAND_LOW to FLEET_BAND_HIGH: "10-90%".
+std::string FleetBandText();
+
 // What the comparison's interval stands for, given each side's clock tick in seconds: "The
 // interval is for the true times: ... (BASE 1 ms, NEW 1 µs clock), which widens it".
 std::string ClockIntervalText(double base_tick, double new_tick);
