@@ -276,6 +276,24 @@ result() {
   python3 -c 'import re,sys,html; m=re.search(r"data-test-result=\"([^\"]*)\"", open(sys.argv[1]).read()); print(html.unescape(m.group(1)) if m else "none")' "$1"
 }
 
+# every_page: writes a page of each kind from the fixed inputs, and a trace's where one can be
+# made here, and names them in $pages.
+every_page() {
+  "$tool" --input "$inputs/base.json" --html "$work/session.html" >/dev/null 2>&1
+  "$tool" compare "$inputs/base.json" "$inputs/new.json" --html "$work/compare.html" >/dev/null 2>&1
+  "$tool" merge "$inputs"/fleet-n1.json "$inputs"/fleet-n2.json "$inputs"/fleet-n3.json "$inputs"/fleet-n4.json --html "$work/fleet.html" >/dev/null 2>&1
+  pages="session compare fleet"
+  if [ -r "$(dirname "$tool")/tools/trace/libmatbench-trace.so" ] &&
+    "$tool" trace --runs 2 --out "$work/trace" --html "$work/trace.html" >/dev/null 2>&1; then
+    pages="$pages trace"
+  else
+    echo "no trace page: the traced runs cannot be made here"
+  fi
+  for page in $pages; do
+    [ -s "$work/$page.html" ] || fail "no $page page written"
+  done
+}
+
 cd "$work" || exit 1
 case $case_name in
 session_table_equals_its_json)
@@ -388,14 +406,11 @@ trace_page_holds_the_split_and_timelines)
   ;;
 headline_is_on_the_first_screen_and_ids_are_unique)
   # Each kind of page answers within its first 800 px at 1200 px wide, and names no id twice.
-  "$tool" --input "$inputs/base.json" --html "$work/session.html" >/dev/null 2>&1
-  "$tool" compare "$inputs/base.json" "$inputs/new.json" --html "$work/compare.html" >/dev/null 2>&1
-  "$tool" merge "$inputs"/fleet-n1.json "$inputs"/fleet-n2.json "$inputs"/fleet-n3.json "$inputs"/fleet-n4.json --html "$work/fleet.html" >/dev/null 2>&1
+  every_page
   js="var h = document.getElementById('headline'); var ids = {}, twice = [];
 Array.prototype.forEach.call(document.querySelectorAll('[id]'), function (e) { if (ids[e.id]) twice.push(e.id); ids[e.id] = 1; });
 document.body.setAttribute('data-test-result', (h ? Math.round(h.getBoundingClientRect().bottom) : -1) + '|' + twice.join(','));"
-  for page in session compare fleet; do
-    [ -s "$work/$page.html" ] || fail "no $page page written"
+  for page in $pages; do
     probe "$work/$page.html" "$work/probed.html" "$js"
     chromium_run --window-size=1200,800 --dump-dom "file://$work/probed.html" >"$work/dom.html" || fail "chromium could not load the $page page"
     seen=$(result "$work/dom.html")
@@ -405,6 +420,36 @@ document.body.setAttribute('data-test-result', (h ? Math.round(h.getBoundingClie
     [ -z "${seen#*|}" ] || fail "the $page page names ids twice: ${seen#*|}"
     ! grep -q 'gnuplot_plot' "$work/dom.html" || fail "the $page page shows gnuplot's plot names as tooltips"
     echo "$page page: headline ends at $bottom px; every id once"
+  done
+  ;;
+every_page_fits_a_phone)
+  # At 390 px wide nothing outside a scrolling box reaches past the screen's edge, so the text
+  # never scrolls sideways, and the headline is whole on the first screen.
+  every_page
+  js="var wide = [], w = document.documentElement.clientWidth, h = document.getElementById('headline');
+Array.prototype.forEach.call(document.body.querySelectorAll('*'), function (e) {
+  if (e.closest('.scroll, .chart, details:not([open]), script, style')) return;
+  var r = e.getBoundingClientRect();
+  if (r.width > 0 && r.right > w + 1) wide.push(e.tagName.toLowerCase() + (e.id ? '#' + e.id : '') + (e.className && e.className.baseVal === undefined ? '.' + e.className : '') + ' to ' + Math.round(r.right));
+});
+var box = h ? h.getBoundingClientRect() : null;
+parent.postMessage(w + '|' + document.documentElement.scrollWidth + '|' +
+  (box ? Math.round(box.top) + ',' + Math.round(box.bottom) + ',' + Math.round(box.right) : 'none') + '|' + wide.slice(0, 5).join('; '), '*');"
+  # Headless Chromium's window is 500 px at the least: the page is shown in a frame 390 px wide
+  # as a phone would, and tells the frame's holder what it saw.
+  printf '%s\n' '<!DOCTYPE html><body style="margin:0"><iframe src="probed.html" width="390" height="800" style="border:0"></iframe>' \
+    '<script>addEventListener("message", function (e) { document.body.setAttribute("data-test-result", e.data); });</script></body>' >"$work/phone.html"
+  for page in $pages; do
+    probe "$work/$page.html" "$work/probed.html" "$js"
+    chromium_run --window-size=600,900 --virtual-time-budget=10000 --dump-dom "file://$work/phone.html" >"$work/dom.html" || fail "chromium could not load the $page page"
+    IFS='|' read -r width scrolled box wide <<<"$(result "$work/dom.html")"
+    [ "$box" != none ] || fail "the $page page has no headline"
+    IFS=, read -r top bottom right <<<"$box"
+    [ "$width" -le 390 ] || fail "the $page page is laid out $width px wide on a 390 px screen"
+    [ -z "$wide" ] || fail "on a 390 px screen the $page page's text reaches past the edge: $wide"
+    [ "$scrolled" -le "$width" ] || fail "the $page page scrolls sideways on a 390 px screen: $scrolled px"
+    [ "$bottom" -le 800 ] && [ "$right" -le "$width" ] || fail "the $page page's headline is not whole on the first screen: top $top, bottom $bottom, right $right"
+    echo "$page page at $width px: nothing past the edge; headline $top to $bottom px"
   done
   ;;
 fleet_chart_key_names_every_node_slow_first)

@@ -17,6 +17,15 @@
 namespace speedup {
 namespace {
 
+// How many times `part` occurs in `text`.
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -99,6 +108,60 @@ TEST(TraceReportTest, PageHeadIsTheTablesHeadEscaped) {
     EXPECT_TRUE(Contains(page, "<p>" + HtmlEscaped(line) + "</p>\n")) << "a head line is lost";
   }
   EXPECT_FALSE(Contains(page, "<b>preloaded")) << "the runtime's text as markup";
+}
+
+TEST(TraceReportTest, PageOpensWithTheBestTracedSpeedupAndWhereTimeWasLost) {
+  const WithoutGnuplot no_gnuplot;
+  TraceSession session = TracedSession();
+  // Two threads that each wait a quarter of the region at its join: that is where time goes.
+  auto trace = std::make_shared<RunTrace>(*session.traces[0]);
+  for (ThreadInRegion& thread : trace->regions[1].threads) {
+    thread.loop_end_ns = thread.task_end_ns = trace->regions[1].end_ns - 8'000'000;
+  }
+  session.traces[0] = session.traces[1] = trace;
+  const TraceFigures figures = ComputeTraceFigures(session);
+  const TeamTrace& pair = figures.teams.back();
+  ASSERT_EQ(pair.threads, 2);
+  ASSERT_NE(pair.dominant.state, Loss::kNone);
+  const std::string page = MakeHtmlReporter({})->TraceReport(session, figures);
+  const std::size_t headline = page.find("id=\"headline\"");
+  ASSERT_NE(headline, std::string::npos) << "the trace page has no headline";
+  EXPECT_LT(headline, page.find("id=\"split\"")) << "the headline comes after the table";
+  const std::string block = page.substr(headline, page.find("</div>\n", headline) - headline);
+  EXPECT_TRUE(Contains(block, "at 2 threads")) << block;
+  EXPECT_TRUE(Contains(block, FixedText(pair.traced_speedup.median, 2))) << block;
+  EXPECT_TRUE(Contains(block, std::string("went to ") + LossName(pair.dominant.state))) << block;
+  ASSERT_GT(figures.lost_events, 0u);
+  EXPECT_TRUE(Contains(block, "<dt>events lost</dt><dd>" + std::to_string(figures.lost_events)))
+      << block;
+}
+
+TEST(TraceReportTest, PageOfSeveralChartsNamesEachOfTheirIdsOnce) {
+  const TraceSession session = TracedSession();
+  const TraceFigures figures = ComputeTraceFigures(session);
+  HtmlMaterial material;
+  for (const int team : {1, 2})
+    material.timelines.push_back({team, "run 1", session.traces[0].get()});
+  // Every chart gnuplot draws defines its markers under the same ids and refers to them.
+  material.draw = [](const std::string&) {
+    DrawnChart drawn;
+    drawn.bytes =
+        "<svg><defs><path id='gpPt0' d='M0'/><filter id=\"textbox\"/></defs>"
+        "<use xlink:href='#gpPt0'/><g style='filter:url(#textbox)'><text> "
+        "id='gpPt0'</text></g></svg>";
+    return drawn;
+  };
+  const std::string page = MakeHtmlReporter(material)->TraceReport(session, figures);
+  ASSERT_EQ(Count(page, "<svg"), 3u) << "the split chart and two timelines";
+  for (int chart = 1; chart <= 3; ++chart) {
+    const std::string prefix = "chart" + std::to_string(chart) + "-";
+    SCOPED_TRACE(prefix);
+    EXPECT_EQ(Count(page, "id='" + prefix + "gpPt0'"), 1u);
+    EXPECT_EQ(Count(page, "id=\"" + prefix + "textbox\""), 1u);
+    EXPECT_EQ(Count(page, "xlink:href='#" + prefix + "gpPt0'"), 1u) << "a reference left behind";
+    EXPECT_EQ(Count(page, "url(#" + prefix + "textbox)"), 1u) << "a reference left behind";
+  }
+  EXPECT_EQ(Count(page, "<text> id='gpPt0'</text>"), 3u) << "a chart's text was changed";
 }
 
 TEST(TraceReportTest, CsvHasARowPerTeamSizeWhoseSharesAddUp) {

@@ -43,7 +43,7 @@ std::string NotParallelLines(const Comparison& comparison) {
 
 std::string ComparisonRows(const Comparison& comparison, const std::string& id) {
   std::string table =
-      "<table class=\"comparison\" id=\"" + id +
+      "<div class=\"scroll\"><table class=\"comparison\" id=\"" + id +
       "\">\n<thead><tr><th>threads</th><th>BASE s</th><th>NEW s</th><th>NEW/BASE</th><th>[" +
       ConfidenceLabel(comparison.confidence) +
       " interval]</th><th>p</th><th>Holm p</th><th class=\"text\">verdict</th></tr></thead>\n"
@@ -58,7 +58,7 @@ std::string ComparisonRows(const Comparison& comparison, const std::string& id) 
              NumberText(row.p_holm) + "\">" + PValueText(row.p_holm) + "</td>" +
              VerdictCell(row.verdict, flagged && row.threads > 0) + "</tr>\n";
   }
-  return table + "</tbody>\n</table>\n";
+  return table + "</tbody>\n</table></div>\n";
 }
 
 std::string ComparisonLegend(const Comparison& comparison) {

@@ -3,6 +3,7 @@
 #include "base/text.h"
 #include "present/chart.h"
 #include "present/html_parts.h"
+#include "present/trace_report.h"
 #include "present/words.h"
 
 namespace speedup::html {
@@ -144,6 +145,41 @@ std::string FleetHeadline(const Fleet& fleet) {
     shown.push_back({"slowest serial", ShortName(slowest->input.node) + ", " +
                                            FixedText(slowest->figures.serial.median, 3) + " s"});
   }
+  return Headline(answer, shown);
+}
+
+std::string TraceHeadline(const TraceSession& session, const TraceFigures& figures) {
+  const TeamTrace* best = nullptr;
+  for (const TeamTrace& team : figures.teams) {
+    if (team.traced_speedup.median &&
+        (best == nullptr || *team.traced_speedup.median > *best->traced_speedup.median)) {
+      best = &team;
+    }
+  }
+  std::vector<HeadFigure> shown = {{"traced runs", std::to_string(figures.traced_runs) + " of " +
+                                                       std::to_string(session.traced.runs.size())}};
+  if (figures.teams.empty()) {
+    return Headline("No parallel region was traced: the runs left no usable trace.", shown);
+  }
+  std::string answer = "No team size has a traced speedup: the one-thread region is missing.";
+  if (best != nullptr) {
+    answer = "The best traced speedup over one thread is " + IntervalText(best->traced_speedup, 2) +
+             " at " + CountText(best->threads, "thread", "threads") + ", parallel efficiency " +
+             PercentText(best->efficiencies.parallel) + ".";
+    shown.push_back({"best traced speedup", FixedText(best->traced_speedup.median, 2)});
+    shown.push_back({"at", CountText(best->threads, "thread", "threads")});
+  }
+  const TeamTrace& largest = figures.teams.back();
+  const std::string team = CountText(largest.threads, "thread", "threads");
+  if (largest.dominant.state == Loss::kNone) {
+    answer += " At " + team + " no time was lost.";
+  } else {
+    answer += " At " + team + ", " + PercentText(largest.dominant.share) +
+              " of the time not spent working went to " + LossName(largest.dominant.state) + ".";
+    shown.push_back({"most lost at " + team, LossName(largest.dominant.state)});
+  }
+  if (figures.lost_events > 0)
+    shown.push_back({"events lost", std::to_string(figures.lost_events)});
   return Headline(answer, shown);
 }
 

@@ -79,6 +79,43 @@ std::string WithoutPlotNames(std::string svg) {
   return svg;
 }
 
+// Each chart's SVG names its markers with the same ids (gnuplot's "gpPt3", "textbox"): within
+// the tags of the n-th chart, each id and each reference to one gets the prefix "chartn-", so a
+// page of several charts names no id twice.
+std::string WithUniqueChartIds(const std::string& body) {
+  static const std::string_view opening = "<div class=\"chart\">";
+  std::string out;
+  out.reserve(body.size() + body.size() / 16);
+  std::size_t done = 0;
+  int chart = 0;
+  for (std::size_t at = body.find(opening); at != std::string::npos;
+       at = body.find(opening, done)) {
+    const std::size_t end = body.find("</svg>", at);
+    if (end == std::string::npos) break;
+    const std::string prefix = "chart" + std::to_string(++chart) + "-";
+    out.append(body, done, at - done);
+    bool in_tag = false;
+    for (std::size_t i = at; i < end; ++i) {
+      const char c = body[i];
+      in_tag = c == '<' ? true : c == '>' ? false : in_tag;
+      bool renamed = false;
+      // An attribute's name follows a space (or "xlink:"); url(# is one wherever it stands.
+      for (const std::string_view name : {"id='", "id=\"", "href='#", "href=\"#", "url(#"}) {
+        if (in_tag && body.compare(i, name.size(), name) == 0 &&
+            (name.front() == 'u' || body[i - 1] == ' ' || body[i - 1] == ':')) {
+          out.append(name).append(prefix);
+          i += name.size() - 1;
+          renamed = true;
+          break;
+        }
+      }
+      if (!renamed) out += c;
+    }
+    done = end;
+  }
+  return out.append(body, done, std::string::npos);
+}
+
 }  // namespace
 
 std::string Page(const std::string& title, const std::string& body) {
@@ -91,7 +128,7 @@ std::string Page(const std::string& title, const std::string& body) {
       "script-src 'nonce-" +
       nonce + "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>" + title +
       "</title>\n<style>\n";
-  page.append(PAGE_CSS).append("</style>\n</head>\n<body>\n").append(body);
+  page.append(PAGE_CSS).append("</style>\n</head>\n<body>\n").append(WithUniqueChartIds(body));
   page.append("<script nonce=\"").append(nonce).append("\">\n").append(PAGE_JS);
   return page + "</script>\n</body>\n</html>\n";
 }

@@ -94,6 +94,9 @@ std::string ComparisonHeadline(const Comparison& comparison);
 std::string StudyHeadline(const std::vector<NamedSession>& sessions,
                           const std::vector<Comparison>& comparisons);
 std::string FleetHeadline(const Fleet& fleet);
+// A trace's: the best traced speedup and where, and the state that lost the most time at the
+// largest team size.
+std::string TraceHeadline(const TraceSession& session, const TraceFigures& figures);
 
 // --- One page per report kind ---
 

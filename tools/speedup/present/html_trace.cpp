@@ -136,7 +136,8 @@ std::string TraceRawSection(const TraceSession& session, const TraceFigures& fig
 
 std::string TracePage(const TraceSession& session, const TraceFigures& figures,
                       const HtmlMaterial& material) {
-  std::string body = "<h1>matbench trace</h1>\n" + TraceHead(session, figures);
+  std::string body =
+      "<h1>matbench trace</h1>\n" + TraceHeadline(session, figures) + TraceHead(session, figures);
   body += SplitSection(session, figures, material);
   body += TimelinesSection(material);
   if (!figures.overhead.rows.empty()) {

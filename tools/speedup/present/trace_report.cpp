@@ -67,26 +67,6 @@ std::string SplitRows(const TraceFigures& figures) {
   return rows;
 }
 
-const char* LossName(Loss loss) {
-  switch (loss) {
-    case Loss::kFork:
-      return "fork";
-    case Loss::kTool:
-      return "the tool";
-    case Loss::kCoreWait:
-      return "waiting for a core";
-    case Loss::kScheduling:
-      return "scheduling";
-    case Loss::kImbalance:
-      return "imbalance";
-    case Loss::kJoin:
-      return "join";
-    case Loss::kNone:
-      break;
-  }
-  return "nothing";
-}
-
 // Per team: POP's efficiencies and the state that lost the most, one line each.
 std::string WhyRows(const TraceFigures& figures) {
   std::string rows = "\n";
@@ -116,6 +96,26 @@ std::string SpeedupRows(const TraceFigures& figures) {
 }
 
 }  // namespace
+
+const char* LossName(Loss loss) {
+  switch (loss) {
+    case Loss::kFork:
+      return "fork";
+    case Loss::kTool:
+      return "the tool";
+    case Loss::kCoreWait:
+      return "waiting for a core";
+    case Loss::kScheduling:
+      return "scheduling";
+    case Loss::kImbalance:
+      return "imbalance";
+    case Loss::kJoin:
+      return "join";
+    case Loss::kNone:
+      break;
+  }
+  return "nothing";
+}
 
 std::vector<std::string> TraceWhyLines(const TraceFigures& figures) {
   std::vector<std::string> lines;

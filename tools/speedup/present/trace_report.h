@@ -24,6 +24,9 @@ std::string TraceTable(const TraceSession& session, const TraceFigures& figures)
 // lost time waiting for a core".
 std::vector<std::string> TraceWhyLines(const TraceFigures& figures);
 
+// The state a loss names, as the why lines say it: "waiting for a core"; "nothing" for none.
+const char* LossName(Loss loss);
+
 // The same figures as JSON, with the runtime and each run's trace file or reason.
 nlohmann::ordered_json TraceFiguresJson(const TraceSession& session, const TraceFigures& figures);
 
