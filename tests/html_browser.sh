@@ -389,6 +389,37 @@ document.body.setAttribute('data-test-result', first + '|' + leading + '|' + sor
   dump_dom "$work/probed.html" "$work/dom.html"
   check fleet "$work/dom.html" "$work/fleet.json" "200/200|many-007|many-259|260"
   ;;
+names_outside_utf8_are_shown_escaped_and_break_nothing)
+  # A session file whose name is bytes outside UTF-8 (and markup) names its node and a
+  # comparison's side: each page loads, runs its script, shows the name as \xFF text, never as
+  # a replacement character or an element, and keeps its JSON readable.
+  odd=$(printf 'n\377\376<b>x.json')
+  python3 - "$inputs/fleet-n1.json" "$work/$odd" <<'EOF'
+import json, sys
+session = json.load(open(sys.argv[1]))
+for field in ("host", "slurm_node"):
+    session["context"].pop(field, None)
+json.dump(session, open(sys.argv[2].encode("utf-8", "surrogateescape"), "w"))
+EOF
+  "$tool" merge "$work/$odd" "$inputs/fleet-n3.json" --html "$work/fleet.html" >/dev/null 2>&1
+  "$tool" compare "$inputs/fleet-n3.json" "$work/$odd" --html "$work/compare.html" >/dev/null 2>&1
+  for page in fleet compare; do
+    [ -s "$work/$page.html" ] || fail "no $page page written"
+    dump_dom "$work/$page.html" "$work/dom.html"
+    python3 - "$work/dom.html" "$page" <<'EOF' || fail "the $page page does not show the name escaped (above)"
+import json, re, sys, html
+raw = open(sys.argv[1], "rb").read()
+text = raw.decode("utf-8")  # fails on a byte outside UTF-8
+shown = re.sub(r"<script[^>]*>.*?</script>", "", text, flags=re.S)
+assert "\ufffd" not in shown, "a replacement character is shown"
+assert "<b>x" not in shown, "the name's markup became an element"
+assert "n\\xFF\\xFE&lt;b&gt;x.json" in shown, "the name is not shown as n\\xFF\\xFE<b>x.json"
+for block in re.findall(r'<script type="application/json" id="[^"]+">(.*?)</script>', text, re.S):
+    json.loads(block)
+print(f"{sys.argv[2]} page: the name shown escaped; its JSON reads")
+EOF
+  done
+  ;;
 trace_page_holds_the_split_and_timelines)
   trace_tool=$(dirname "$tool")/tools/trace/libmatbench-trace.so
   [ -r "$trace_tool" ] || skip "no trace tool built here (needs LLVM 19's omp-tools.h, Debian libomp-19-dev)"
