@@ -263,8 +263,9 @@ TEST(HtmlReporterTest, FleetBandIsCalledWhatItSpansNotTheRange) {
   const WithoutGnuplot no_gnuplot;
   std::vector<NodeInput> inputs;
   for (std::size_t i = 0; i <= MAX_NODE_CURVES; ++i) {
-    inputs.push_back(
-        NodeOf("n" + std::to_string(i), SessionBuilder().Processors(2).TimedRuns(10, 1.0).Build()));
+    std::string name = "n";
+    name += std::to_string(i);
+    inputs.push_back(NodeOf(name, SessionBuilder().Processors(2).TimedRuns(10, 1.0).Build()));
   }
   const Fleet fleet = BuildFleet(std::move(inputs));
   const Figures band = FleetBand(fleet);
@@ -299,6 +300,32 @@ TEST(HtmlReporterTest, PlacementStudyPageNamesEveryElementOnce) {
     SCOPED_TRACE(id);
     EXPECT_EQ(Count(page, " id=\"" + id + "\""), 1u) << "an id named twice";
   }
+}
+
+TEST(HtmlReporterTest, LongPagesListTheirSectionsUnderTheHeadline) {
+  const WithoutGnuplot no_gnuplot;
+  Session close = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  Session spread = SessionBuilder().FullContext().TimedRuns(8, 1.2).Build();
+  const SessionAnalysis close_analysis = Analyse(close);
+  const SessionAnalysis spread_analysis = Analyse(spread);
+  const std::string page = MakeHtmlReporter({})->StudyReport(
+      {{"close", &close, &close_analysis}, {"spread <b>", &spread, &spread_analysis}},
+      {CompareSessions(close, spread)});
+  const std::size_t nav = page.find("<nav class=\"contents\"");
+  ASSERT_NE(nav, std::string::npos) << "a page of five sections lists none";
+  EXPECT_LT(page.find("id=\"headline\""), nav) << "the list pushes the headline down";
+  const std::string list = page.substr(nav, page.find("</nav>", nav) - nav);
+  std::size_t sections = 0;
+  for (std::size_t at = page.find("<section id=\""); at != std::string::npos;
+       at = page.find("<section id=\"", at + 1), ++sections) {
+    const std::string id = page.substr(at + 13, page.find('"', at + 13) - at - 13);
+    EXPECT_NE(list.find("<a href=\"#" + id + "\">"), std::string::npos) << id << " not listed";
+  }
+  EXPECT_EQ(Count(list, "<a href="), sections) << "a link to no section";
+  EXPECT_NE(list.find("spread &lt;b&gt;"), std::string::npos) << "a heading unescaped: " << list;
+  const Session one = SessionBuilder().FullContext().TimedRuns(8, 1.0).Build();
+  EXPECT_EQ(MakeHtmlReporter({})->SessionReport(one, Analyse(one)).find("<nav"), std::string::npos)
+      << "a page of one section lists it";
 }
 
 TEST(HtmlReporterTest, HeadsSayTheConfidenceTheRunsReachedNotTheOneSought) {

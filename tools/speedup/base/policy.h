@@ -145,6 +145,9 @@ inline constexpr std::size_t HTML_FLEET_FIGURES_NODES = 100;
 // the rows in view, and a sort or filter reorders data, not elements.
 inline constexpr std::size_t HTML_FLEET_ROWS_AT_ONCE = 200;
 
+// A page of this many sections or more lists them, linked, under its headline.
+inline constexpr std::size_t HTML_CONTENTS_SECTIONS = 3;
+
 // --- Charts ---
 
 // A name in a chart's key or a page's headline is cut to this many bytes (at a character's

@@ -116,6 +116,34 @@ std::string WithUniqueChartIds(const std::string& body) {
   return out.append(body, done, std::string::npos);
 }
 
+// A page of HTML_CONTENTS_SECTIONS sections or more gets a list of links to each, under its
+// headline (or its title where it has none); the sections and their headings as Section made them.
+std::string WithContents(const std::string& body) {
+  static const std::string_view opening = "<section id=\"";
+  std::string links;
+  std::size_t sections = 0;
+  for (std::size_t at = body.find(opening); at != std::string::npos;
+       at = body.find(opening, at + 1)) {
+    const std::size_t id_end = body.find('"', at + opening.size());
+    const std::size_t head = body.find("<h2>", id_end);
+    const std::size_t head_end = body.find("</h2>", head);
+    if (id_end == std::string::npos || head == std::string::npos || head_end == std::string::npos) {
+      break;
+    }
+    links += std::string(sections++ == 0 ? "" : " · ") + "<a href=\"#" +
+             body.substr(at + opening.size(), id_end - at - opening.size()) + "\">" +
+             body.substr(head + 4, head_end - head - 4) + "</a>";
+  }
+  if (sections < HTML_CONTENTS_SECTIONS) return body;
+  const bool headline = body.find("id=\"headline\"") != std::string::npos;
+  const std::string_view end = headline ? "</dl>\n</div>\n" : "</h1>\n";
+  std::size_t after = body.find(end, headline ? body.find("id=\"headline\"") : 0);
+  if (after == std::string::npos) return body;
+  after += end.size();
+  return body.substr(0, after) + "<nav class=\"contents\" aria-label=\"contents\">" + links +
+         "</nav>\n" + body.substr(after);
+}
+
 }  // namespace
 
 std::string Page(const std::string& title, const std::string& body) {
@@ -128,7 +156,9 @@ std::string Page(const std::string& title, const std::string& body) {
       "script-src 'nonce-" +
       nonce + "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>" + title +
       "</title>\n<style>\n";
-  page.append(PAGE_CSS).append("</style>\n</head>\n<body>\n").append(WithUniqueChartIds(body));
+  page.append(PAGE_CSS)
+      .append("</style>\n</head>\n<body>\n")
+      .append(WithUniqueChartIds(WithContents(body)));
   page.append("<script nonce=\"").append(nonce).append("\">\n").append(PAGE_JS);
   return page + "</script>\n</body>\n</html>\n";
 }
