@@ -312,6 +312,17 @@ raw.open = true;"
   python3 -c 'import re,sys,html; m=re.search(r"data-test-result=\"([^\"]*)\"", open(sys.argv[1]).read()); sys.stdout.write(html.unescape(m.group(1)) if m else "none")' "$work/dom.html" >"$work/shown.json"
   cmp -s "$work/shown.json" "$work/session.json" || fail "the opened raw section does not show the session JSON: $(head -c 200 "$work/shown.json")"
   echo "the raw section shows the JSON kept once"
+  # Its save button hands the browser that JSON as session.json (the file caught, not written).
+  probe "$work/page.html" "$work/probed.html" "var saved = null, name = null;
+URL.createObjectURL = function (blob) { saved = blob; return 'blob:caught'; };
+HTMLAnchorElement.prototype.click = function () { name = this.download; };
+document.querySelector('button[data-download=\"session-json\"]').click();
+saved.text().then(function (text) { document.body.setAttribute('data-test-result', name + '\n' + text); });"
+  chromium_run --virtual-time-budget=5000 --dump-dom "file://$work/probed.html" >"$work/dom.html" || fail "chromium could not load the page"
+  python3 -c 'import re,sys,html; m=re.search(r"data-test-result=\"([^\"]*)\"", open(sys.argv[1]).read()); sys.stdout.write(html.unescape(m.group(1)) if m else "none")' "$work/dom.html" >"$work/saved"
+  [ "$(head -n 1 "$work/saved")" = session.json ] || fail "the JSON is not saved as session.json: $(head -c 100 "$work/saved")"
+  tail -n +2 "$work/saved" | cmp -s - "$work/session.json" || fail "the saved file is not the session JSON"
+  echo "the save button gives session.json, the session JSON"
   ;;
 hostile_host_name_is_shown_as_text_and_runs_nothing)
   hostile_session

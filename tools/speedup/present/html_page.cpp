@@ -216,7 +216,13 @@ std::string RawSection(const std::string& id, const std::string& summary, const 
                 " of JSON, too long to show here: it is kept in this page's source, in the "
                 "element <code>script#" +
                 id + "</code>.</p>\n";
-  return "<details>\n<summary>" + Escaped(summary) + "</summary>\n" + shown +
+  // Saved under the id's name: "session-json" as session.json.
+  std::string file = id;
+  if (const std::size_t at = file.rfind("-json"); at != std::string::npos) file.replace(at, 5, "");
+  file += ".json";
+  return "<p class=\"download\"><button type=\"button\" data-download=\"" + id +
+         "\" data-file=\"" + file + "\">save the " + Escaped(summary) + " as " + file +
+         "</button></p>\n<details>\n<summary>" + Escaped(summary) + "</summary>\n" + shown +
          "<script type=\"application/json\" id=\"" + id + "\">" + ScriptJson(json) +
          "</script>\n</details>\n";
 }

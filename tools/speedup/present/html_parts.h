@@ -39,7 +39,8 @@ std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
 
 // The raw data as JSON, collapsed, kept once: whole for programs in a script element of type
 // application/json with the id `id`, and shown as text from there by the page's script when the
-// reader opens it, up to HTML_SHOWN_JSON_BYTES.
+// reader opens it, up to HTML_SHOWN_JSON_BYTES; a button before it saves it as a file, named
+// after `id` ("fleet-json": fleet.json).
 std::string RawSection(const std::string& id, const std::string& summary, const std::string& json);
 
 // --- Cells and tables ---

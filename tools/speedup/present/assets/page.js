@@ -122,14 +122,29 @@
     if (data) dataTable(table, JSON.parse(data.textContent));
     else domTable(table);
   });
-  // Raw JSON is kept once, in its script element, and shown when its section opens; the '<'
-  // escaped there for safety is shown as itself.
+  // Raw JSON is kept once, in its script element, and shown when its section opens or saved as a
+  // file; the '<' escaped there for safety is itself again.
+  function json(id) {
+    return document.getElementById(id).textContent.replace(/\\\\|\\u003c/g, function (m) {
+      return m === '\\\\' ? m : '<';
+    });
+  }
   document.querySelectorAll('pre[data-json]').forEach(function (pre) {
     var details = pre.closest('details');
     details.addEventListener('toggle', function () {
-      if (!details.open || pre.textContent !== '') return;
-      var text = document.getElementById(pre.getAttribute('data-json')).textContent;
-      pre.textContent = text.replace(/\\\\|\\u003c/g, function (m) { return m === '\\\\' ? m : '<'; });
+      if (details.open && pre.textContent === '') pre.textContent = json(pre.getAttribute('data-json'));
+    });
+  });
+  document.querySelectorAll('button[data-download]').forEach(function (button) {
+    button.addEventListener('click', function () {
+      var blob = new Blob([json(button.getAttribute('data-download'))], { type: 'application/json' });
+      var link = document.createElement('a');
+      link.href = URL.createObjectURL(blob);
+      link.download = button.getAttribute('data-file');
+      document.body.appendChild(link);
+      link.click();
+      link.remove();
+      setTimeout(function () { URL.revokeObjectURL(link.href); }, 0);
     });
   });
   document.body.setAttribute('data-ready-ms', String(Math.round(performance.now())));
