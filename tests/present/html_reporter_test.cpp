@@ -10,6 +10,7 @@
 #include "base/policy.h"
 #include "base/text.h"
 #include "commands/drawing.h"
+#include "present/json_reporter.h"
 #include "present/words.h"
 #include "speedup_support.h"
 #include "stats/comparison.h"
@@ -257,6 +258,11 @@ TEST(HtmlReporterTest, FleetRowsCarryTheirVerdictsAndFailedNodesTheirReasons) {
   EXPECT_NE(page.find("a run failed: lost &lt;power&gt;"), std::string::npos)
       << "its reason is missing";
   EXPECT_EQ(page.find("<i>n9"), std::string::npos);
+  // The page's fleet JSON, made node by node, is what merge --json writes, to the byte.
+  for (const bool figures : {true, false}) {
+    EXPECT_EQ(FleetJsonLine(fleet, figures), JsonText(FleetJson(fleet, figures), -1))
+        << "with the nodes' figures: " << figures;
+  }
 }
 
 TEST(HtmlReporterTest, FleetBandIsCalledWhatItSpansNotTheRange) {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "base/policy.h"
 #include "base/text.h"
@@ -120,7 +121,8 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
                   "<p>The comparison as <code>--json</code> writes it, and both sessions' "
                   "runs and contexts as session files, which <code>compare</code> reads.</p>\n" +
                       raw);
-  return Page("matbench comparison: " + Escaped(new_name) + " against " + Escaped(base_name), body);
+  return Page("matbench comparison: " + Escaped(new_name) + " against " + Escaped(base_name),
+              std::move(body));
 }
 
 }  // namespace speedup::html

@@ -1,5 +1,6 @@
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <utility>
 
 #include "base/policy.h"
 #include "base/text.h"
@@ -213,19 +214,19 @@ std::string FleetPage(const Fleet& fleet, const HtmlMaterial& material) {
                     "table holds each node's figures"));
   }
   const bool node_figures = fleet.nodes.size() <= HTML_FLEET_FIGURES_NODES;
-  body += Section(
-      "raw", "Raw data",
-      std::string(node_figures
-                      ? "<p>The fleet as <code>merge --json</code> writes it: each node's "
-                        "verdict and its session, every run kept.</p>\n"
-                      : "<p>The fleet as <code>merge --json</code> writes it, but for each "
-                        "node's figures, left out above " +
-                            std::to_string(HTML_FLEET_FIGURES_NODES) +
-                            " nodes to keep the page quick to open: every run, context and "
-                            "verdict is kept, and merge recomputes the figures from the "
-                            "runs.</p>\n") +
-          RawSection("fleet-json", "fleet JSON", JsonText(FleetJson(fleet, node_figures), -1)));
-  return Page("matbench fleet", body);
+  body +=
+      Section("raw", "Raw data",
+              std::string(node_figures
+                              ? "<p>The fleet as <code>merge --json</code> writes it: each node's "
+                                "verdict and its session, every run kept.</p>\n"
+                              : "<p>The fleet as <code>merge --json</code> writes it, but for each "
+                                "node's figures, left out above " +
+                                    std::to_string(HTML_FLEET_FIGURES_NODES) +
+                                    " nodes to keep the page quick to open: every run, context and "
+                                    "verdict is kept, and merge recomputes the figures from the "
+                                    "runs.</p>\n") +
+                  RawSection("fleet-json", "fleet JSON", FleetJsonLine(fleet, node_figures)));
+  return Page("matbench fleet", std::move(body));
 }
 
 }  // namespace speedup::html

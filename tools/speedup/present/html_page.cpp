@@ -1,6 +1,7 @@
 #include <cctype>
 #include <cstdio>
 #include <random>
+#include <utility>
 
 #include "base/policy.h"
 #include "base/text.h"
@@ -118,7 +119,7 @@ std::string WithUniqueChartIds(const std::string& body) {
 
 // A page of HTML_CONTENTS_SECTIONS sections or more gets a list of links to each, under its
 // headline (or its title where it has none); the sections and their headings as Section made them.
-std::string WithContents(const std::string& body) {
+std::string WithContents(std::string body) {
   static const std::string_view opening = "<section id=\"";
   std::string links;
   std::size_t sections = 0;
@@ -140,13 +141,13 @@ std::string WithContents(const std::string& body) {
   std::size_t after = body.find(end, headline ? body.find("id=\"headline\"") : 0);
   if (after == std::string::npos) return body;
   after += end.size();
-  return body.substr(0, after) + "<nav class=\"contents\" aria-label=\"contents\">" + links +
-         "</nav>\n" + body.substr(after);
+  body.insert(after, "<nav class=\"contents\" aria-label=\"contents\">" + links + "</nav>\n");
+  return body;
 }
 
 }  // namespace
 
-std::string Page(const std::string& title, const std::string& body) {
+std::string Page(const std::string& title, std::string body) {
   const std::string nonce = Nonce();
   std::string page =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
@@ -156,11 +157,14 @@ std::string Page(const std::string& title, const std::string& body) {
       "script-src 'nonce-" +
       nonce + "'\">\n<meta name=\"generator\" content=\"matbench-speedup\">\n<title>" + title +
       "</title>\n<style>\n";
-  page.append(PAGE_CSS)
-      .append("</style>\n</head>\n<body>\n")
-      .append(WithUniqueChartIds(WithContents(body)));
+  // A fleet's page runs to tens of MB: each step frees the copy before it.
+  body = WithUniqueChartIds(WithContents(std::move(body)));
+  page.reserve(page.size() + PAGE_CSS.size() + body.size() + PAGE_JS.size() + 200);
+  page.append(PAGE_CSS).append("</style>\n</head>\n<body>\n").append(body);
+  body = std::string();
   page.append("<script nonce=\"").append(nonce).append("\">\n").append(PAGE_JS);
-  return page + "</script>\n</body>\n</html>\n";
+  page.append("</script>\n</body>\n</html>\n");
+  return page;
 }
 
 std::string Escaped(const std::string& text) { return HtmlEscaped(text); }
@@ -220,8 +224,8 @@ std::string RawSection(const std::string& id, const std::string& summary, const 
   std::string file = id;
   if (const std::size_t at = file.rfind("-json"); at != std::string::npos) file.replace(at, 5, "");
   file += ".json";
-  return "<p class=\"download\"><button type=\"button\" data-download=\"" + id +
-         "\" data-file=\"" + file + "\">save the " + Escaped(summary) + " as " + file +
+  return "<p class=\"download\"><button type=\"button\" data-download=\"" + id + "\" data-file=\"" +
+         file + "\">save the " + Escaped(summary) + " as " + file +
          "</button></p>\n<details>\n<summary>" + Escaped(summary) + "</summary>\n" + shown +
          "<script type=\"application/json\" id=\"" + id + "\">" + ScriptJson(json) +
          "</script>\n</details>\n";

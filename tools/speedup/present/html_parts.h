@@ -16,7 +16,7 @@ namespace speedup::html {
 
 // The whole page: `title` (already escaped) and `body` (markup) with the style, the content
 // policy (no network, no script but ours) and the script, both from present/assets/.
-std::string Page(const std::string& title, const std::string& body);
+std::string Page(const std::string& title, std::string body);
 
 // `text` escaped as HtmlEscaped does.
 std::string Escaped(const std::string& text);

@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "base/policy.h"
 #include "base/text.h"
 #include "present/charts.h"
@@ -150,7 +152,7 @@ std::string SessionPage(const Session& session, const SessionAnalysis& analysis,
               "file, not printed.)</p>\n" +
                   RawSection("session-json", "session JSON",
                              MakeReporter(OutputFormat::kJson)->SessionReport(session, analysis)));
-  return Page("matbench speedup: " + Escaped(host), body);
+  return Page("matbench speedup: " + Escaped(host), std::move(body));
 }
 
 }  // namespace speedup::html

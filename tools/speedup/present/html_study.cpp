@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "present/html_parts.h"
 #include "present/html_reporter.h"
 #include "present/words.h"
@@ -25,7 +27,7 @@ std::string StudyPage(const std::vector<NamedSession>& sessions,
       Section("raw", "Raw data",
               RawSection("study-json", "placement study JSON",
                          MakeReporter(OutputFormat::kJson)->StudyReport(sessions, comparisons)));
-  return Page("matbench placement study", body);
+  return Page("matbench placement study", std::move(body));
 }
 
 }  // namespace speedup::html

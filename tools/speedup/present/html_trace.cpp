@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <utility>
 
 #include "base/text.h"
 #include "present/figure_text.h"
@@ -149,7 +150,7 @@ std::string TracePage(const TraceSession& session, const TraceFigures& figures,
   }
   body += Section("context", "Context", ContextTable(session.traced.context));
   body += TraceRawSection(session, figures);
-  return Page("matbench trace", body);
+  return Page("matbench trace", std::move(body));
 }
 
 }  // namespace speedup::html

@@ -111,8 +111,10 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
           {"rows", rows}};
 }
 
-nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
-  nlohmann::ordered_json nodes = nlohmann::ordered_json::array();
+namespace {
+
+// One node of a fleet: its verdict against the others and its session.
+nlohmann::ordered_json NodeJson(const NodeRow& node, bool node_figures) {
   const auto ratio = [](const RowComparison& row) {
     return nlohmann::ordered_json{{"ratio", row.ratio},
                                   {"low", row.ratio_low},
@@ -120,26 +122,28 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
                                   {"p_value", row.p_value},
                                   {"p_holm", row.p_holm}};
   };
-  for (const NodeRow& node : fleet.nodes) {
-    nlohmann::ordered_json entry = {
-        {"node", node.input.node},
-        {"job", node.input.job ? nlohmann::ordered_json(*node.input.job)
-                               : nlohmann::ordered_json(nullptr)},
-        {"file", node.input.file},
-        {"merged", node.input.merged},
-        {"problem", node.input.problem ? nlohmann::ordered_json(ProblemText(*node.input.problem))
-                                       : nlohmann::ordered_json(nullptr)}};
-    if (node.input.merged && node.figures.runs > 0) {
-      entry["runs"] = node.figures.runs;
-      entry["team"] = node.team;
-      entry["serial_vs_others"] = ratio(node.serial);
-      entry["speedup_vs_others"] = ratio(node.speedup);
-      entry["verdict"] = NodeVerdictText(node);
-      entry["session"] = SessionJson(node.input.session, node.figures, node.warnings);
-      if (!node_figures) entry["session"].erase("figures");
-    }
-    nodes.push_back(entry);
+  nlohmann::ordered_json entry = {
+      {"node", node.input.node},
+      {"job",
+       node.input.job ? nlohmann::ordered_json(*node.input.job) : nlohmann::ordered_json(nullptr)},
+      {"file", node.input.file},
+      {"merged", node.input.merged},
+      {"problem", node.input.problem ? nlohmann::ordered_json(ProblemText(*node.input.problem))
+                                     : nlohmann::ordered_json(nullptr)}};
+  if (node.input.merged && node.figures.runs > 0) {
+    entry["runs"] = node.figures.runs;
+    entry["team"] = node.team;
+    entry["serial_vs_others"] = ratio(node.serial);
+    entry["speedup_vs_others"] = ratio(node.speedup);
+    entry["verdict"] = NodeVerdictText(node);
+    entry["session"] = SessionJson(node.input.session, node.figures, node.warnings);
+    if (!node_figures) entry["session"].erase("figures");
   }
+  return entry;
+}
+
+// The fleet's own figures and warnings, its nodes left to the caller (last, as "nodes").
+nlohmann::ordered_json FleetHead(const Fleet& fleet) {
   const auto number = [](const std::optional<double>& value) {
     return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
   };
@@ -152,8 +156,28 @@ nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
             {"speedup_max", number(fleet.speedup_max)},
             {"clock_tick_s", fleet.tick.seconds},
             {"smallest_change", fleet.smallest_change}}},
-          {"warnings", FleetWarnings(fleet)},
-          {"nodes", nodes}};
+          {"warnings", FleetWarnings(fleet)}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures) {
+  nlohmann::ordered_json json = FleetHead(fleet);
+  json["nodes"] = nlohmann::ordered_json::array();
+  for (const NodeRow& node : fleet.nodes) json["nodes"].push_back(NodeJson(node, node_figures));
+  return json;
+}
+
+std::string FleetJsonLine(const Fleet& fleet, bool node_figures) {
+  nlohmann::ordered_json head = FleetHead(fleet);
+  head["nodes"] = nlohmann::ordered_json::array();
+  std::string text = JsonText(head, -1, JsonEnd::kNone);
+  text.resize(text.size() - 2);  // the nodes' "]}"
+  for (std::size_t i = 0; i < fleet.nodes.size(); ++i) {
+    if (i > 0) text += ',';
+    text += JsonText(NodeJson(fleet.nodes[i], node_figures), -1, JsonEnd::kNone);
+  }
+  return text + "]}\n";
 }
 
 namespace {

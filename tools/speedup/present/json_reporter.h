@@ -28,4 +28,8 @@ nlohmann::ordered_json ComparisonJson(const Comparison& comparison, const std::s
 // `node_figures`, each node's session leaves out its figures.
 nlohmann::ordered_json FleetJson(const Fleet& fleet, bool node_figures = true);
 
+// FleetJson as JsonText writes it on one line, made node by node so that a fleet of 10,000
+// nodes never holds its whole JSON as a tree.
+std::string FleetJsonLine(const Fleet& fleet, bool node_figures = true);
+
 }  // namespace speedup
