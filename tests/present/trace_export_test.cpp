@@ -323,7 +323,9 @@ TEST(ChromeTraceJsonTest, EachThreadsCoreLaneSplitsItsIntervalsIntoWaitAndWork) 
     EXPECT_NEAR(seen[i]["ts"].get<double>(), expected[i].ts, 1e-9);
     EXPECT_NEAR(seen[i]["dur"].get<double>(), expected[i].dur, 1e-9);
     EXPECT_EQ(seen[i]["cat"], expected[i].name == "waiting for a core" ? "core wait" : "cpu");
-    if (seen[i]["cat"] == "cpu") EXPECT_EQ(seen[i]["args"]["migrated"], expected[i].migrated);
+    if (seen[i]["cat"] == "cpu") {
+      EXPECT_EQ(seen[i]["args"]["migrated"], expected[i].migrated);
+    }
   }
   // The lanes are named, apart from the spans' process.
   std::set<std::string> names;
