@@ -94,6 +94,23 @@ RunTrace DamagedTeam() {
   return trace;
 }
 
+// The small team's second region with each thread's CPU clock read: thread 0 at the region's
+// begin, its task's begin (CPU 1) and end (CPU 0); thread 1 without the region's reading, and
+// more CPU time than wall time over its task; thread 2's clock read back in time over its task.
+RunTrace Sampled() {
+  RunTrace trace = SmallTeam();
+  std::vector<ThreadInRegion>& threads = trace.regions[1].threads;
+  threads[0].cpu_at_region_begin = CpuSample{2'000'000, 5'000, std::nullopt};
+  threads[0].cpu_at_task_begin = CpuSample{2'000'100, 5'040, 1};
+  threads[0].cpu_at_task_end = CpuSample{2'499'000, 400'000, 0};
+  threads[1].cpu_at_task_begin = CpuSample{2'010'000, 1'000, 1};
+  threads[1].cpu_at_task_end = CpuSample{2'499'500, 500'000, 1};
+  threads[2].cpu_at_region_begin = CpuSample{2'000'000, 9'000, std::nullopt};
+  threads[2].cpu_at_task_begin = CpuSample{2'020'000, 10'000, 0};
+  threads[2].cpu_at_task_end = CpuSample{2'499'700, 8'000, 0};
+  return trace;
+}
+
 // What each export must show of `trace`, counted from it directly: a task or loop only where both
 // its ends were seen.
 std::map<std::string, int> ExpectedCounts(const RunTrace& trace) {
@@ -132,7 +149,7 @@ std::vector<Json> EventsOf(const Json& parsed, const std::string& ph) {
 }
 
 TEST(ChromeTraceJsonTest, EveryEventHasTheFormatsFields) {
-  for (const RunTrace& trace : {SmallTeam(), DamagedTeam(), RunTrace{}}) {
+  for (const RunTrace& trace : {SmallTeam(), DamagedTeam(), Sampled(), RunTrace{}}) {
     SCOPED_TRACE(std::to_string(trace.regions.size()) + " regions");
     const Json parsed = ParsedChrome(trace);
     ASSERT_TRUE(parsed.is_object());
@@ -147,7 +164,7 @@ TEST(ChromeTraceJsonTest, EveryEventHasTheFormatsFields) {
       ASSERT_TRUE(event.contains("ph") && event["ph"].is_string());
       EXPECT_TRUE(event["ph"] == "X" || event["ph"] == "M");
       EXPECT_TRUE(event.contains("ts") && event["ts"].is_number());
-      EXPECT_EQ(event.value("pid", -1), 1);
+      EXPECT_TRUE(event.value("pid", -1) == 1 || event.value("pid", -1) == 2);
       EXPECT_TRUE(event.contains("tid") && event["tid"].is_number_unsigned());
       if (event["ph"] == "X") {
         ASSERT_TRUE(event.contains("dur") && event["dur"].is_number());
@@ -269,6 +286,58 @@ TEST(ChromeTraceJsonTest, MetadataNamesTheProcessEachThreadAndTheRuntime) {
   EXPECT_EQ(parsed["otherData"]["omp_version"], 201611);
 }
 
+// Catches a thread's time off a core drawn as fork or work (no core lanes), a wait and a time on
+// a core that do not add up to the interval between the CPU clock's readings, and a migration
+// left unsaid. Microseconds from the first region's begin, 1,000,000 ns.
+TEST(ChromeTraceJsonTest, EachThreadsCoreLaneSplitsItsIntervalsIntoWaitAndWork) {
+  struct Slice {
+    std::string name;
+    unsigned tid;
+    double ts, dur;
+    bool migrated = false;  // for a slice on a core
+  };
+  const std::vector<Slice> expected = {
+      // Thread 0 before its task: 100 ns of wall, 40 ns of CPU time.
+      {"waiting for a core", 0, 1000.0, 0.06},
+      {"on CPU 1", 0, 1000.06, 0.04},
+      // Over its task: 498.9 us of wall, 394.96 us of CPU time, from CPU 1 to CPU 0.
+      {"waiting for a core", 0, 1000.1, 103.94},
+      {"on CPU 0", 0, 1104.04, 394.96, true},
+      // Thread 1: no reading at the region's begin, and a CPU time longer than the wall's.
+      {"on CPU 1", 1, 1010.0, 489.5},
+      // Thread 2: 20 us, 1 us on a core; then a clock gone back, all waiting.
+      {"waiting for a core", 2, 1000.0, 19.0},
+      {"on CPU 0", 2, 1019.0, 1.0},
+      {"waiting for a core", 2, 1020.0, 479.7},
+  };
+  const Json parsed = ParsedChrome(Sampled());
+  std::vector<Json> seen;
+  for (const Json& event : EventsOf(parsed, "X")) {
+    if (event["pid"] == 2) seen.push_back(event);
+  }
+  ASSERT_EQ(seen.size(), expected.size()) << parsed.dump(1);
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(seen[i].dump());
+    EXPECT_EQ(seen[i]["name"], expected[i].name);
+    EXPECT_EQ(seen[i]["tid"], expected[i].tid);
+    EXPECT_NEAR(seen[i]["ts"].get<double>(), expected[i].ts, 1e-9);
+    EXPECT_NEAR(seen[i]["dur"].get<double>(), expected[i].dur, 1e-9);
+    EXPECT_EQ(seen[i]["cat"], expected[i].name == "waiting for a core" ? "core wait" : "cpu");
+    if (seen[i]["cat"] == "cpu") {
+      EXPECT_EQ(seen[i]["args"]["migrated"], expected[i].migrated);
+    }
+  }
+  // The lanes are named, apart from the spans' process.
+  std::set<std::string> names;
+  for (const Json& event : EventsOf(parsed, "M")) {
+    if (event["pid"] == 2) names.insert(event["args"]["name"].get<std::string>());
+  }
+  EXPECT_TRUE(names.count("matbench: on a core or waiting"));
+  EXPECT_TRUE(names.count("thread 2"));
+  // Without CPU readings there is no core lane at all.
+  for (const Json& event : ParsedChrome(SmallTeam())["traceEvents"]) EXPECT_EQ(event["pid"], 1);
+}
+
 TEST(ChromeTraceJsonTest, HostileRuntimeTextStaysValidJson) {
   const std::string cases[] = {
       "quote \" and backslash \\ and a closing }]",
@@ -355,22 +424,43 @@ std::ostream& operator<<(std::ostream& out, const Record& record) {
              << record.region;
 }
 
-// The Enters and Leaves of the archive at `anchor`, in otf2-print's words; every line of its
-// output that is neither must be one of its headings.
-std::vector<Record> ReadBack(const std::string& reader, const std::string& anchor) {
+// One record of the thread model (a fork, a join, a team's begin or end) as otf2-print shows it:
+// its kind, location, time and the rest of its line.
+struct ThreadRecord {
+  std::string kind;
+  unsigned location;
+  unsigned long long time;
+  std::string detail;
+};
+
+// The Enters and Leaves of the archive at `anchor`, in otf2-print's words, times from the
+// archive's global offset; the thread model's records go to `threads` where given; every other
+// line of its output must be one of its headings. otf2-print's warnings fail the reading.
+std::vector<Record> ReadBack(const std::string& reader, const std::string& anchor,
+                             std::vector<ThreadRecord>* threads = nullptr) {
   ProcessOptions options;
   options.max_output_bytes = std::size_t{64} << 20;
   options.stderr_handling = StderrHandling::kCapture;
   options.time_limit_seconds = 60;
-  const ProcessResult result = RunProcess({reader, anchor}, options, nullptr);
+  const ProcessResult result =
+      RunProcess({reader, "-Werror", "--timestamps=offset", anchor}, options, nullptr);
   EXPECT_TRUE(result.started) << result.start_error;
   EXPECT_EQ(result.failure, "") << result.error_output;
   EXPECT_EQ(result.error_output, "");
   static const std::regex kEvent(R"re(^(ENTER|LEAVE) +(\d+) +(\d+) +Region: "([^"]*)" <\d+>$)re");
   static const std::regex kRow(R"re(^ +ADDITIONAL ATTRIBUTES: \("row" <\d+>; UINT64; (\d+)\)$)re");
+  static const std::regex kThread(
+      R"re(^(THREAD_FORK|THREAD_JOIN|THREAD_TEAM_BEGIN|THREAD_TEAM_END) +(\d+) +(\d+) +(.*)$)re");
   std::vector<Record> records;
   for (const std::string_view line : SplitLines(result.output)) {
     std::cmatch match;
+    if (std::regex_match(line.begin(), line.end(), match, kThread)) {
+      if (threads != nullptr) {
+        threads->push_back({match[1], static_cast<unsigned>(std::stoul(match[2])),
+                            std::stoull(match[3]), match[4]});
+      }
+      continue;
+    }
     if (!records.empty() && std::regex_match(line.begin(), line.end(), match, kRow)) {
       records.back().row = std::stoull(match[1]);
       continue;
@@ -521,6 +611,81 @@ TEST(WriteOtf2Test, TimesAreNanosecondsFromTheEarliest) {
                          {false, 0, 1'499'000, "implicit task"},
                          {false, 0, 1'500'000, "parallel region"}};
   EXPECT_TRUE(std::equal(std::begin(tail), std::end(tail), initial.end() - 4));
+}
+
+// Catches an archive without OpenMP's thread model (Vampir then shows no fork, join or team), and
+// a team begun on a thread whose task was not seen to end. Times from the global offset.
+TEST(WriteOtf2Test, EachTeamIsForkedJoinedAndBegunByItsThreads) {
+  struct Case {
+    const char* name;
+    RunTrace trace;
+    std::vector<std::string> expected;  // "KIND LOCATION TIME DETAIL"
+  };
+  const std::vector<std::string> small = {
+      "THREAD_FORK 0 0 Model: OPENMP, # Requested Threads: 1",
+      "THREAD_TEAM_BEGIN 0 500 Thread Team: \"team of 1\" <0>",
+      "THREAD_TEAM_END 0 99000 Thread Team: \"team of 1\" <0>",
+      "THREAD_JOIN 0 100000 Model: OPENMP",
+      "THREAD_FORK 0 1000000 Model: OPENMP, # Requested Threads: 3",
+      "THREAD_TEAM_BEGIN 0 1000100 Thread Team: \"team of 3\" <1>",
+      "THREAD_TEAM_END 0 1499000 Thread Team: \"team of 3\" <1>",
+      "THREAD_JOIN 0 1500000 Model: OPENMP",
+      "THREAD_TEAM_BEGIN 1 1010000 Thread Team: \"team of 3\" <1>",
+      "THREAD_TEAM_END 1 1499500 Thread Team: \"team of 3\" <1>",
+      "THREAD_TEAM_BEGIN 2 1020000 Thread Team: \"team of 3\" <1>",
+      "THREAD_TEAM_END 2 1499700 Thread Team: \"team of 3\" <1>"};
+  std::vector<std::string> damaged(small.begin(), small.end() - 2);  // thread 2's task unended
+  for (const Case& c :
+       {Case{"small team", SmallTeam(), small}, Case{"damaged team", DamagedTeam(), damaged}}) {
+    SCOPED_TRACE(c.name);
+    const std::string reader = Otf2Print();
+    if (reader.empty()) GTEST_SKIP() << "otf2-print is not installed (Debian otf2-tools)";
+    TempFolder folder;
+    ASSERT_EQ(WriteOtf2(c.trace, folder.path(), "run"), "");
+    std::vector<ThreadRecord> threads;
+    ReadBack(reader, folder.path() + "/run.otf2", &threads);
+    // otf2-print merges the locations; each one's own order is what is written.
+    std::vector<std::string> seen;
+    for (const unsigned location : {0u, 1u, 2u}) {
+      for (const ThreadRecord& record : threads) {
+        if (record.location != location) continue;
+        seen.push_back(record.kind + " " + std::to_string(record.location) + " " +
+                       std::to_string(record.time) + " " + record.detail);
+      }
+    }
+    EXPECT_EQ(seen, c.expected);
+  }
+}
+
+// Catches an archive whose times cannot be set beside others of the same machine: its times are
+// the trace's monotonic clock, the global offset its earliest, each thread's clock offset 0.
+TEST(WriteOtf2Test, TimesAreTheMonotonicClockFromTheGlobalOffset) {
+  const std::string reader = Otf2Print();
+  if (reader.empty()) GTEST_SKIP() << "otf2-print is not installed (Debian otf2-tools)";
+  TempFolder folder;
+  ASSERT_EQ(WriteOtf2(SmallTeam(), folder.path(), "run"), "");
+  ProcessOptions options;
+  options.time_limit_seconds = 60;
+  const std::string anchor = folder.path() + "/run.otf2";
+  const ProcessResult plain = RunProcess({reader, anchor}, options, nullptr);
+  EXPECT_NE(plain.output.find("ENTER                                          0              "
+                              "1000000  Region: \"parallel region\""),
+            std::string::npos)
+      << plain.output;
+  const ProcessResult defs = RunProcess({reader, "-G", anchor}, options, nullptr);
+  static const std::regex kClock(
+      R"re(CLOCK_PROPERTIES +Ticks per Seconds: 1000000000, Global Offset: 1000000, Length: 1500000,)re");
+  EXPECT_TRUE(std::regex_search(defs.output, kClock)) << defs.output;
+  const ProcessResult offsets = RunProcess({reader, "-C", anchor}, options, nullptr);
+  for (const char* location : {"0", "1", "2"}) {
+    SCOPED_TRACE(location);
+    const std::regex offset(std::string(R"re(CLOCK_OFFSET +)re") + location +
+                            R"re( +Time: (1000000|2500000), Offset: \+0, StdDev: 0)re");
+    std::ptrdiff_t count =
+        std::distance(std::sregex_iterator(offsets.output.begin(), offsets.output.end(), offset),
+                      std::sregex_iterator());
+    EXPECT_EQ(count, 2) << offsets.output;
+  }
 }
 
 TEST(WriteOtf2Test, AnUnwritablePlaceIsAnErrorNotACrash) {

@@ -66,15 +66,27 @@ PY
     "$speedup" trace --input "$work/t" --team 2 --chrome "$work/c.json" --otf2 "$work/o" \
       --timeline "$work/timeline.svg" --plot "$work/split.svg" >/dev/null 2>"$work/err" ||
       fail "the exports failed: $(cat "$work/err")"
-    rows=$(python3 -c '
+    # Rows, then each thread's time on a core (one slice a task, at least), then regions.
+    read -r rows cores regions < <(python3 -c '
 import json, sys
 d = json.load(open(sys.argv[1]))
-print(sum(1 for e in d["traceEvents"] if e.get("cat") == "row"))' "$work/c.json") ||
+count = lambda cat: sum(1 for e in d["traceEvents"] if e.get("cat") == cat)
+print(count("row"), count("cpu"), count("region"))' "$work/c.json") ||
       fail "the Chrome trace is not JSON"
     [ "$rows" -ge $((19 * 600)) ] || fail "the Chrome trace holds $rows rows"
+    tasks=$(grep -c '"cat":"task"' "$work/c.json")
+    [ "$cores" -ge "$tasks" ] || fail "$cores slices on a core for $tasks tasks"
     if command -v otf2-print >/dev/null; then
-      otf2_rows=$(otf2-print "$work/o/matbench.otf2" | grep -c '^ENTER .*"row"')
+      otf2-print -Werror "$work/o/matbench.otf2" >"$work/otf2.txt" 2>"$work/err" ||
+        fail "otf2-print finds fault with the archive: $(head -3 "$work/err")"
+      otf2_rows=$(grep -c '^ENTER .*"row"' "$work/otf2.txt")
       [ "$otf2_rows" -eq "$rows" ] || fail "OTF2 holds $otf2_rows rows, Chrome $rows"
+      # Each region forked and joined; each task begun and ended in its team.
+      for record in THREAD_FORK:$regions THREAD_JOIN:$regions THREAD_TEAM_BEGIN:$tasks \
+        THREAD_TEAM_END:$tasks; do
+        count=$(grep -c "^${record%%:*} " "$work/otf2.txt")
+        [ "$count" -eq "${record#*:}" ] || fail "OTF2 holds $count ${record%%:*}, ${record#*:} expected"
+      done
     fi
     if command -v gnuplot >/dev/null; then
       for chart in timeline split; do

@@ -1,6 +1,7 @@
 #include "stats/trace_split.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "stats/statistics.h"
 
@@ -177,6 +178,28 @@ ClippedWaits ClipWaits(const RegionTrace& region, const ThreadInRegion& thread) 
     }
   }
   return clipped;
+}
+
+std::vector<CoreInterval> CoreIntervals(const ThreadInRegion& thread) {
+  const std::optional<CpuSample>* readings[] = {&thread.cpu_at_region_begin,
+                                                &thread.cpu_at_task_begin, &thread.cpu_at_task_end};
+  std::vector<CoreInterval> intervals;
+  for (std::size_t i = 0; i + 1 < std::size(readings); ++i) {
+    if (!*readings[i] || !*readings[i + 1]) continue;
+    const CpuSample& from = **readings[i];
+    const CpuSample& to = **readings[i + 1];
+    if (to.wall_ns < from.wall_ns) continue;
+    CoreInterval interval;
+    interval.begin_ns = from.wall_ns;
+    interval.end_ns = to.wall_ns;
+    const std::uint64_t cpu = to.cpu_ns > from.cpu_ns ? to.cpu_ns - from.cpu_ns : 0;
+    interval.on_core_ns = std::min(cpu, to.wall_ns - from.wall_ns);
+    interval.cpu_at_begin = from.cpu;
+    interval.cpu_at_end = to.cpu;
+    interval.before_task = i == 0;
+    intervals.push_back(interval);
+  }
+  return intervals;
 }
 
 Efficiencies EfficienciesOf(const RegionSplit& split) {

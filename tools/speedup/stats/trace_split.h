@@ -73,6 +73,19 @@ struct ClippedWaits {
 };
 ClippedWaits ClipWaits(const RegionTrace& region, const ThreadInRegion& thread);
 
+// A thread's time between two readings of its CPU clock: from the region's begin to its task's
+// begin, then over its task. How much of it the thread spent on a core is known, not where
+// within the interval; on_core_ns is its CPU time there, at most the interval's length (a clock
+// that went back counts 0). Intervals whose readings are missing, or out of order, are left out.
+struct CoreInterval {
+  std::uint64_t begin_ns = 0, end_ns = 0;
+  std::uint64_t on_core_ns = 0;
+  std::optional<std::uint32_t> cpu_at_begin, cpu_at_end;  // where read
+  bool before_task = false;  // from the region's begin to the task's, else over the task
+  bool operator==(const CoreInterval&) const = default;
+};
+std::vector<CoreInterval> CoreIntervals(const ThreadInRegion& thread);
+
 // POP's efficiencies of a split (all 0 for an empty region): load balance, the mean work over
 // the most work; transfer (serialisation and transfer together), the most work over the
 // region's time; parallel efficiency, their product: the mean work over the region's time.
