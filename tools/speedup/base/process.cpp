@@ -70,7 +70,7 @@ std::string InterruptText(int signal_number) {
   return "interrupted by " + SignalName(signal_number);
 }
 
-std::string_view NameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+std::string_view VariableOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
 std::vector<std::string> ChildEnvironment(const std::vector<std::string>& changes) {
   std::vector<std::string> environment;
@@ -78,8 +78,9 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& change
     environment.emplace_back(*entry);
   }
   for (const std::string& change : changes) {
-    std::erase_if(environment,
-                  [&](const std::string& entry) { return NameOf(entry) == NameOf(change); });
+    std::erase_if(environment, [&](const std::string& entry) {
+      return VariableOf(entry) == VariableOf(change);
+    });
     if (change.find('=') != std::string::npos) environment.push_back(change);
   }
   return environment;

@@ -11,14 +11,14 @@ namespace speedup {
 namespace {
 
 // JSON has no "missing number": an undefined figure is null.
-nlohmann::ordered_json Number(const std::optional<double>& value) {
+nlohmann::ordered_json JsonNumber(const std::optional<double>& value) {
   return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
 }
 
 nlohmann::ordered_json EstimateJson(const Estimate& estimate) {
-  return {{"median", Number(estimate.median)},
-          {"low", Number(estimate.low)},
-          {"high", Number(estimate.high)},
+  return {{"median", JsonNumber(estimate.median)},
+          {"low", JsonNumber(estimate.low)},
+          {"high", JsonNumber(estimate.high)},
           {"confidence", estimate.confidence},
           {"iqr", estimate.iqr},
           {"outliers", estimate.outliers}};
@@ -32,11 +32,11 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
                      {"speedup_vs_serial", EstimateJson(team.speedup_vs_serial)},
                      {"speedup_vs_one_thread", EstimateJson(team.speedup_vs_one_thread)},
                      {"efficiency", EstimateJson(team.efficiency)},
-                     {"median_serial_over_median_time", Number(team.ratio_of_medians)},
+                     {"median_serial_over_median_time", JsonNumber(team.ratio_of_medians)},
                      {"karp_flatt",
-                      {{"median", Number(team.karp_flatt)},
-                       {"low", Number(team.karp_flatt_low)},
-                       {"high", Number(team.karp_flatt_high)}}},
+                      {{"median", JsonNumber(team.karp_flatt)},
+                       {"low", JsonNumber(team.karp_flatt_low)},
+                       {"high", JsonNumber(team.karp_flatt_high)}}},
                      {"oversubscribed", team.oversubscribed},
                      {"too_short", team.too_short},
                      {"noisy", team.noisy}});
@@ -47,19 +47,19 @@ nlohmann::ordered_json FiguresJson(const Figures& figures) {
           {"serial_seconds", EstimateJson(figures.serial)},
           {"serial_too_short", figures.serial_too_short},
           {"drift",
-           {{"rho", Number(figures.drift.rho)},
-            {"p_value", Number(figures.drift.p_value)},
+           {{"rho", JsonNumber(figures.drift.rho)},
+            {"p_value", JsonNumber(figures.drift.p_value)},
             {"warn", figures.drift.warn},
             {"judged", figures.drift.judged}}},
           {"amdahl_fit",
            {{"team_sizes", figures.amdahl.team_sizes},
             {"describes_runs", figures.amdahl.shape == AmdahlFit::Shape::kFraction},
-            {"a_s", Number(figures.amdahl.a)},
-            {"b_s", Number(figures.amdahl.b)},
-            {"serial_fraction", Number(figures.amdahl.serial_fraction)},
-            {"low", Number(figures.amdahl.low)},
-            {"high", Number(figures.amdahl.high)},
-            {"speedup_limit", Number(figures.amdahl.limit)},
+            {"a_s", JsonNumber(figures.amdahl.a)},
+            {"b_s", JsonNumber(figures.amdahl.b)},
+            {"serial_fraction", JsonNumber(figures.amdahl.serial_fraction)},
+            {"low", JsonNumber(figures.amdahl.low)},
+            {"high", JsonNumber(figures.amdahl.high)},
+            {"speedup_limit", JsonNumber(figures.amdahl.limit)},
             {"seed", figures.amdahl.seed},
             {"resamples", figures.amdahl.resamples}}},
           {"team_sizes", teams}};
