@@ -26,9 +26,11 @@ mkdir -p "$tree"
 find "$root" -maxdepth 1 -type f -exec cp {} "$tree/" \;
 cp -r "$root/src" "$root/tools" "$root/scripts" "$tree/"
 # Without precompiled headers: one object is compiled alone, and Clang needs the header's
-# precompiled file, which only a whole build makes.
+# precompiled file, which only a whole build makes. Each file alone, not in a unity unit, so that
+# the planted file has a compile command of its own.
 cmake -S "$tree" -B "$tree/build" -DCMAKE_CXX_COMPILER="$compiler" -DBUILD_TESTING=OFF \
-  -DMATBENCH_ROOMS_SHARED=ON -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON >"$work/configure.log" 2>&1 ||
+  -DMATBENCH_ROOMS_SHARED=ON -DMATBENCH_UNITY_BUILD=OFF -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
+  -DCMAKE_DISABLE_PRECOMPILE_HEADERS=ON >"$work/configure.log" 2>&1 ||
   fail "the scratch copy does not configure: $(tail -n 5 "$work/configure.log")"
 tool=$tree/tools/speedup
 
