@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <string>
 #include <string_view>
 
 #include "session/trace.h"
@@ -19,12 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       raw.threads.size() > matbench::trace::MAX_TRACED_THREADS) {
     std::abort();  // the format's bound, whatever the header claims
   }
-  std::string error;
-  const RunTrace trace = ReadRunTrace(bytes, error);
-  if (!error.empty()) {
-    if (!trace.regions.empty() || trace.events != 0) std::abort();  // refused means empty
+  const Result<RunTrace> read = ReadRunTrace(bytes);
+  if (!read) {
+    if (read.failure().message.empty()) std::abort();  // a refusal says why
     return 0;
   }
+  const RunTrace& trace = *read;
   if (trace.threads > matbench::trace::MAX_TRACED_THREADS) std::abort();
   std::uint32_t number = 0;
   for (const RegionTrace& region : trace.regions) {
