@@ -43,9 +43,10 @@ std::string ChromeTraceJson(const RunTrace& trace);
 // group "OpenMP threads" of every location. Timestamps are the trace's monotonic clock in
 // nanoseconds (timer resolution 1e9), the global offset the earliest time written and the length
 // up to the last; every location has a clock offset of 0 at both ends (all threads read one
-// clock). The runtime is the archive's description. Returns "" when the archive is whole, else what failed, in a few words (a folder
-// that cannot be written, an archive that is already there). While it runs, OTF2's own error
-// messages are kept for that answer instead of being printed; not for concurrent use.
+// clock). The runtime is the archive's description. Returns "" when the archive is whole, else what
+// failed, in a few words (a folder that cannot be written, an archive that is already there). While
+// it runs, OTF2's own error messages are kept for that answer instead of being printed; not for
+// concurrent use.
 std::string WriteOtf2(const RunTrace& trace, const std::string& archive_path,
                       const std::string& archive_name);
 
