@@ -140,6 +140,7 @@ Result<std::vector<Session>> MeasureSessions(const Options& options) {
                                                      options.placements.end());
   if (placements.empty()) placements.push_back(std::nullopt);
   MeasurePlan plan = options.plan;
+  plan.clock_tick = BenchClockTick(bench);
   plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
   std::vector<Session> sessions;
   for (const std::optional<std::string>& placement : placements) {

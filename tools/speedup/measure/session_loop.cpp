@@ -141,10 +141,11 @@ void NotePlacement(const std::string& display, Session& session) {
   }
 }
 
-// Fails, saying why, when `precision` cannot be reached at the times of `first` on its clock.
-Status CheckPrecisionReachable(double precision, const RunReport& first) {
-  const double tick = TickOfValues({first});
-  const double reachable = ClockHalfWidth(first, tick);
+// Fails, saying why, when `precision` cannot be reached at times `serial` and `teams` (those
+// known so far) on a clock of `tick` seconds.
+Status CheckPrecisionReachable(double precision, double serial, const std::vector<double>& teams,
+                               double tick) {
+  const double reachable = ClockHalfWidth(serial, teams, tick);
   if (!(precision < reachable)) return Success();
   const bool coarse = tick == MILLISECOND_TICK;
   const std::string floor = std::isfinite(reachable)
@@ -155,6 +156,25 @@ Status CheckPrecisionReachable(double precision, const RunReport& first) {
                   (coarse ? "1 ms" : "1 µs") + " clock alone keeps a speedup interval at least ±" +
                   floor + " wide, whatever the runs" +
                   (coarse ? " (matbench-fine reads microseconds)" : ""));
+}
+
+// For the first run of a --precision session on a clock its benchmark's file names: the run is
+// ended as soon as its lines so far put the precision out of reach, the refusal kept in
+// `refusal`, so a user waits for a row or two, not a whole run, to learn it.
+void WatchFirstTimes(const MeasurePlan& plan, const Session& session, ProcessOptions& process,
+                     std::string& refusal) {
+  process.seen_enough = nullptr;
+  if (!plan.precision || !plan.clock_tick || HasPassedRun(session)) return;
+  process.seen_enough = [&plan, &refusal](std::string_view output) {
+    std::vector<double> times = TimesSoFar(output);
+    if (times.size() < 2) return false;
+    const double serial = times.front();
+    times.erase(times.begin());
+    const Status reachable =
+        CheckPrecisionReachable(*plan.precision, serial, times, *plan.clock_tick);
+    if (!reachable) refusal = reachable.failure().message;
+    return !reachable;
+  };
 }
 
 struct LoopState {
@@ -213,6 +233,8 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
                            std::to_string(run) + " of " + (at_most ? "at most " : "") +
                            std::to_string(state.most_runs);
   const std::string time_left = LeftText(TimeLeft(plan, executor, state, run), at_most);
+  std::string refusal;
+  WatchFirstTimes(plan, session, state.process, refusal);
   int lines = 0;
   auto progress = [&](std::string_view output) {
     lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
@@ -222,6 +244,8 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
     }
   };
   const ProcessResult result = executor.RunOnce(state.process, progress);
+  state.process.seen_enough = nullptr;
+  if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
   if (result.interrupted != 0) {
     session.interrupted = SignalName(result.interrupted);
     state.done = true;
@@ -243,7 +267,12 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
   if (passed && plan.precision && !HasPassedRun(session)) {
     // The first times show what the clock allows: a precision below it is refused at once.
-    if (Status reachable = CheckPrecisionReachable(*plan.precision, kept.report); !reachable) {
+    const RunReport& first = kept.report;
+    const double tick = plan.clock_tick ? *plan.clock_tick : TickOfValues({first});
+    if (Status reachable = CheckPrecisionReachable(
+            *plan.precision, first.serial_seconds,
+            {first.parallel_seconds.begin(), first.parallel_seconds.end()}, tick);
+        !reachable) {
       return reachable;
     }
   }
@@ -280,7 +309,11 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
     const auto progress = [&](std::string_view) {
       if (plan.progress == Progress::kTerminal) executor.ShowProgress(name, true);
     };
+    std::string refusal;
+    if (run == 1) WatchFirstTimes(plan, session, state.process, refusal);
     const ProcessResult result = executor.RunOnce(state.process, progress);
+    state.process.seen_enough = nullptr;
+    if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
     if (result.interrupted != 0) {
       session.interrupted = SignalName(result.interrupted);
       state.done = true;
@@ -306,11 +339,13 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
 }
 
 // A --precision session that made its most runs unsettled says so. The session records the tick
-// its own readings show (TickOfValues): whatever the benchmark's name or path, a millisecond
-// build's are all whole milliseconds, and 21 microsecond readings a run all falling on whole
-// milliseconds has odds of 10^-63.
+// its benchmark's file names, else the one its own readings show (TickOfValues): whatever the
+// benchmark's name or path, a millisecond build's are all whole milliseconds, and 21 microsecond
+// readings a run all falling on whole milliseconds has odds of 10^-63.
 void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
-  if (const std::vector<RunReport> passed = PassedReports(session); !passed.empty()) {
+  if (plan.clock_tick) {
+    session.context.clock_tick_seconds = plan.clock_tick;
+  } else if (const std::vector<RunReport> passed = PassedReports(session); !passed.empty()) {
     session.context.clock_tick_seconds = TickOfValues(passed);
   }
   if (plan.precision && !session.stopped && !session.interrupted &&

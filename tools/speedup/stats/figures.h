@@ -130,6 +130,10 @@ std::optional<double> WidestSpeedupInterval(const Figures& figures);
 // whole time.
 double ClockHalfWidth(const RunReport& report, double tick);
 
+// The same for a serial time and the team times known so far (a run under way): a lower bound
+// of what the whole report gives.
+double ClockHalfWidth(double serial, const std::vector<double>& teams, double tick);
+
 // Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
 std::vector<int> UnsettledTeams(const Figures& figures, double precision);
 
