@@ -58,8 +58,13 @@ bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
   if (passed < fewest_runs) return false;
   const Figures figures = PrecisionFigures(session);
   if (UnsettledTeams(figures, *plan.precision).empty()) return true;
-  if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
-    widest = "; widest interval ±" + PercentText(*half_width);
+  // The team that holds the session back is named: on a loaded machine it is often one team
+  // whose times swing, while the rest settled long before.
+  const std::optional<double> half_width = WidestSpeedupInterval(figures);
+  const std::optional<int> team = WidestSpeedupTeam(figures);
+  if (half_width && team) {
+    widest = "; widest interval ±" + PercentText(*half_width) + " at " +
+             CountText(*team, "thread", "threads");
   }
   return false;
 }

@@ -265,6 +265,15 @@ std::optional<double> BenchClockTick(const std::string& path) {
   return TickOfMark(*bytes);
 }
 
+std::string BenchBesideTool() {
+  std::string self(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
+  self.resize(length > 0 ? length : 0);
+  const std::string folder = self.substr(0, self.rfind('/') + 1);
+  if (access((folder + "matbench-fine").c_str(), X_OK) == 0) return folder + "matbench-fine";
+  return folder + "matbench";
+}
+
 std::string ToolVersion() {
 #ifdef MATBENCH_PROJECT_VERSION
   std::string version = MATBENCH_PROJECT_VERSION;

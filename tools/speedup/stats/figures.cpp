@@ -264,6 +264,20 @@ std::optional<double> WidestSpeedupInterval(const Figures& figures) {
   return widest;
 }
 
+std::optional<int> WidestSpeedupTeam(const Figures& figures) {
+  std::optional<int> widest_team;
+  double widest = -1.0;
+  for (const TeamFigures& team : figures.teams) {
+    const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
+    if (!half_width) return std::nullopt;
+    if (*half_width > widest) {
+      widest = *half_width;
+      widest_team = team.threads;
+    }
+  }
+  return widest_team;
+}
+
 double ClockHalfWidth(const RunReport& report, double tick) {
   return ClockHalfWidth(report.serial_seconds,
                         {report.parallel_seconds.begin(), report.parallel_seconds.end()}, tick);

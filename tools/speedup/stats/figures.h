@@ -124,6 +124,10 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores);
 // empty while some team has no interval at the sought confidence.
 std::optional<double> WidestSpeedupInterval(const Figures& figures);
 
+// The team size whose speedup interval reaches furthest from its median, the one that holds a
+// --precision session back; empty as WidestSpeedupInterval is.
+std::optional<int> WidestSpeedupTeam(const Figures& figures);
+
 // The narrowest half-width, as a fraction of the median, that the clock's margin alone leaves the
 // widest team's speedup interval at times like `report`'s on a clock of `tick` seconds: no
 // number of runs can make a --precision below it settle. Infinite where the margin can hide a
