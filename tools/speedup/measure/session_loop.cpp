@@ -217,17 +217,47 @@ std::optional<double> TimeLeft(const MeasurePlan& plan, Executor& executor, cons
   return SecondsLeft(state.walls, state.most_runs - first + 1, time_left);
 }
 
+// The first passed run's times show what the clock allows: a precision below it is refused.
+Status CheckFirstReport(const MeasurePlan& plan, const RunReport& first) {
+  if (!plan.precision) return Success();
+  const double tick = plan.clock_tick ? *plan.clock_tick : TickOfValues({first});
+  return CheckPrecisionReachable(*plan.precision, first.serial_seconds,
+                                 {first.parallel_seconds.begin(), first.parallel_seconds.end()},
+                                 tick);
+}
+
+// The line that says how run `run`, called `name`, went and what is left.
+void ShowRunDone(const MeasurePlan& plan, Executor& executor, const LoopState& state,
+                 const std::string& name, bool passed, double wall_seconds, int run) {
+  const bool at_most = plan.precision.has_value();
+  if (plan.progress == Progress::kLines) {
+    executor.ShowProgress(
+        name + ": " + (passed ? "passed in " : "failed after ") +
+            Formatted("%.1f s", wall_seconds) + state.widest +
+            (state.done ? "" : LeftText(TimeLeft(plan, executor, state, run + 1), at_most)),
+        false);
+  }
+  if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
+    executor.ShowProgress("after " + name + state.widest, true);
+  }
+}
+
+// Whether the session's time limit has come; it then ends, saying so.
+bool TimeLimitReached(const MeasurePlan& plan, Executor& executor, Session& session,
+                      LoopState& state) {
+  if (!plan.time_limit || executor.Elapsed() < *plan.time_limit) return false;
+  session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
+  state.done = true;
+  return true;
+}
+
 // One run into `session`, or the reason it ends; sets state.done when it has. A kBenchmark
 // failure when the benchmark cannot be started at all.
 Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& bench,
                Session& session, LoopState& state) {
   const std::optional<std::string>& placement = session.placement;
   const int run = static_cast<int>(session.runs.size()) + 1;
-  if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
-    session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
-    state.done = true;
-    return Success();
-  }
+  if (TimeLimitReached(plan, executor, session, state)) return Success();
   // After a warm-up, the first measured run is timed by it as any later run is.
   const bool first = run == 1 && session.warmup_runs.empty();
   state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
@@ -270,32 +300,15 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   NotePlacement(display, session);
   const bool passed = kept.report.failure.empty();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
-  if (passed && plan.precision && !HasPassedRun(session)) {
-    // The first times show what the clock allows: a precision below it is refused at once.
-    const RunReport& first = kept.report;
-    const double tick = plan.clock_tick ? *plan.clock_tick : TickOfValues({first});
-    if (Status reachable = CheckPrecisionReachable(
-            *plan.precision, first.serial_seconds,
-            {first.parallel_seconds.begin(), first.parallel_seconds.end()}, tick);
-        !reachable) {
-      return reachable;
-    }
+  if (passed && !HasPassedRun(session)) {
+    if (Status reachable = CheckFirstReport(plan, kept.report); !reachable) return reachable;
   }
   session.runs.push_back(std::move(kept));
   state.walls.push_back(result.wall_seconds);
   state.settled = Settled(plan, session, state.fewest_runs, state.widest);
   const bool last = static_cast<int>(session.runs.size()) >= state.most_runs;
   state.done = state.done || (state.settled && !state.interleaved) || last;
-  if (plan.progress == Progress::kLines) {
-    executor.ShowProgress(
-        name + ": " + (passed ? "passed in " : "failed after ") +
-            Formatted("%.1f s", result.wall_seconds) + state.widest +
-            (state.done ? "" : LeftText(TimeLeft(plan, executor, state, run + 1), at_most)),
-        false);
-  }
-  if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
-    executor.ShowProgress("after " + name + state.widest, true);
-  }
+  ShowRunDone(plan, executor, state, name, passed, result.wall_seconds, run);
   return Success();
 }
 
