@@ -27,3 +27,8 @@ inline constexpr auto PARALLEL_LINE = ToCp1251(u8"ParallelMulti ( %d поток�
 
 // The last text; no line feed follows it.
 inline constexpr auto CLOSING_TEXT = ToCp1251(u8"\n Завершено");
+
+// Never written: the program carries its clock's tick in its file as these words and the tick in
+// seconds, "0.001" (or "0.000001" in the fine build), so the companion knows the clock before the
+// first run.
+inline constexpr char CLOCK_TICK_MARK_PREFIX[] = "MATBENCH_CLOCK_TICK_SECONDS=";

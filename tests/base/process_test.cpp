@@ -243,6 +243,22 @@ TEST(RunProcess, OutputReachesTheCallbackWhileTheChildStillRuns) {
   EXPECT_LT(first_piece_seconds, result.wall_seconds - 0.3);
 }
 
+TEST(RunProcess, OutputSeenEnoughEndsTheChildAndItsGroupAtOnce) {
+  // Catches a caller that has what it needs but must wait for the rest of a long run: the child
+  // sleeps 10 s after its first line, and the group's background sleeper must go with it.
+  ProcessOptions options = Limited(20);
+  options.seen_enough = [](std::string_view output) {
+    return output.find("first\n") != output.npos;
+  };
+  const ProcessResult result = Sh("sleep 10 & echo $!; echo first; sleep 10; echo second", options);
+  EXPECT_TRUE(result.ended_early);
+  EXPECT_EQ(result.failure, "ended by the tool once its output was enough");
+  EXPECT_EQ(result.output.find("second"), std::string::npos);
+  EXPECT_LT(result.wall_seconds, 5);
+  EXPECT_TRUE(GoneSoon(result.pid));
+  EXPECT_TRUE(GoneSoon(std::atoi(result.output.c_str())));
+}
+
 TEST(RunProcess, InterruptEndsTheChildsWholeGroupPromptly) {
   ASSERT_TRUE(InstallInterruptHandlers());
   std::thread interrupter([] {

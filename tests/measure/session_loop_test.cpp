@@ -18,6 +18,7 @@ class ScriptedExecutor : public Executor {
   // The result of run `index` (from 0); the default is a passing run of `wall` seconds.
   std::function<ProcessResult(int index)> script = [](int) { return Passing(0.06, 0.03); };
   std::vector<double> time_limits;  // each run's time limit, as the loop set it
+  int ended_early = 0;              // runs the loop ended once it had seen enough
   double clock = 0.0;
 
   static ProcessResult Passing(double serial, double parallel, double wall = 2.0) {
@@ -34,6 +35,17 @@ class ScriptedExecutor : public Executor {
                         const std::function<void(std::string_view)>& on_output) override {
     time_limits.push_back(options.time_limit_seconds);
     ProcessResult result = script(static_cast<int>(time_limits.size()) - 1);
+    // Line by line, as a running benchmark writes, ended where the loop has seen enough.
+    for (std::size_t end = result.output.find('\n');
+         options.seen_enough && end != result.output.npos;
+         end = result.output.find('\n', end + 1)) {
+      if (options.seen_enough(std::string_view(result.output).substr(0, end + 1))) {
+        result.output.resize(end + 1);
+        result.ended_early = true;
+        ++ended_early;
+        break;
+      }
+    }
     if (!result.output.empty()) on_output(result.output);
     clock += result.wall_seconds;
     return result;
@@ -111,6 +123,45 @@ TEST(SessionLoopTest, PrecisionTheClockCannotReachIsRefusedAfterTheFirstTimes) {
     if (!c.refused) {
       EXPECT_EQ(session.context.clock_tick_seconds,
                 c.serial == 0.060 ? MILLISECOND_TICK : MICROSECOND_TICK);
+    }
+  }
+}
+
+TEST(SessionLoopTest, PrecisionOutOfReachOnANamedClockEndsTheFirstRunAtItsFirstRows) {
+  // Catches a refusal that waits for a whole run (or a warm-up) although the benchmark's file
+  // named its clock: at 60 ms and 30 ms on 1 ms the serial and 1-thread lines already keep 1.7%
+  // out of reach, so the first run is ended there; on 1 us, or unnamed, it runs whole.
+  const struct {
+    std::optional<double> tick;
+    int warmup;
+    bool ended_early;
+  } cases[] = {{MILLISECOND_TICK, 0, true},
+               {MILLISECOND_TICK, 2, true},
+               {MICROSECOND_TICK, 0, false},
+               {std::nullopt, 0, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.warmup);
+    ScriptedExecutor executor;
+    executor.script = [](int) { return ScriptedExecutor::Passing(0.060, 0.030); };
+    MeasurePlan plan;
+    plan.precision = 0.01;
+    plan.max_runs = 8;
+    plan.warmup = c.warmup;
+    plan.clock_tick = c.tick;
+    std::string error;
+    const Session session = Measured(plan, executor, &error);
+    EXPECT_EQ(executor.ended_early, c.ended_early ? 1 : 0);
+    if (c.ended_early) {
+      EXPECT_EQ(executor.time_limits.size(), 1u);
+      EXPECT_TRUE(session.runs.empty() && session.warmup_runs.empty());
+      EXPECT_NE(error.find("--precision 1.0% cannot be reached: at these times a 1 ms clock alone "
+                           "keeps a speedup interval at least ±"),
+                std::string::npos)
+          << error;
+    }
+    // The named clock is the one recorded, not one guessed from the values.
+    if (c.tick == MICROSECOND_TICK) {
+      EXPECT_EQ(session.context.clock_tick_seconds, MICROSECOND_TICK);
     }
   }
 }

@@ -10,6 +10,32 @@
 namespace speedup {
 namespace {
 
+TEST(ClockTickTest, MarkInABenchmarksBytesNamesItsClockAndNothingElseDoes) {
+  // Catches a clock read from the wrong words: the mark's prefix alone, another value, or a value
+  // that only begins like a tick ("0.0010") must name none, and a later true mark still counts.
+  using namespace std::string_literals;
+  const std::string prefix = "MATBENCH_CLOCK_TICK_SECONDS=";
+  const struct {
+    std::string bytes;
+    std::optional<double> tick;
+  } cases[] = {
+      {"\x7f"
+       "ELF..."s +
+           prefix + "0.001\0..."s,
+       MILLISECOND_TICK},
+      {prefix + "0.000001\0"s, MICROSECOND_TICK},
+      {prefix + "0.0010\0"s, std::nullopt},
+      {prefix + "0.5\0"s, std::nullopt},
+      {prefix, std::nullopt},
+      {prefix + "1\0"s + prefix + "0.000001\0"s, MICROSECOND_TICK},
+      {"no mark at all", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    EXPECT_EQ(TickOfMark(c.bytes), c.tick);
+  }
+}
+
 TEST(ClockTickTest, FoundFromTheValuesWhenNotRecorded) {
   // Catches a tick assumed rather than read: an old session file or a raw report of the fine
   // build taken for millisecond readings (widened a thousandfold too much), or a whole-millisecond

@@ -30,6 +30,28 @@ TEST(ReportParserTest, ReadsEveryFigureOfAWholeReportWithAnyLineEnd) {
   }
 }
 
+TEST(ReportParserTest, TimesSoFarTakeOnlyWholeLinesOfARunUnderWay) {
+  // Catches a refusal judged on a half-written number ("0.03" of "0.030000") or on lines of
+  // another shape: only whole serial and team lines count, in the order written.
+  const std::string whole = ReportBytes(ReportWith(0.06, [](int t) { return 0.03 + t * 1e-6; }));
+  const std::size_t second_team = whole.find(Cp1251("ParallelMulti ( 2"));
+  const struct {
+    std::string output;
+    std::vector<double> times;
+  } cases[] = {
+      {"", {}},
+      {whole.substr(0, whole.find(Cp1251("ParallelMulti"))), {0.06}},
+      {whole.substr(0, second_team), {0.06, 0.030001}},
+      {whole.substr(0, second_team + 30), {0.06, 0.030001}},
+      {"junk\n" + whole, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output.size());
+    EXPECT_EQ(TimesSoFar(c.output), c.times);
+  }
+  EXPECT_EQ(TimesSoFar(whole).size(), 1u + MAX_THREADS);
+}
+
 TEST(ReportParserTest, ReadsConcatenatedReportsSeparately) {
   const auto reports = ParseReports(ReportText() + ReportText() + "\n");
   ASSERT_EQ(reports.size(), 2u);

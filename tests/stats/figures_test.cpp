@@ -222,6 +222,31 @@ TEST(FiguresTest, PrecisionFiguresAgreeWithTheFullFiguresOnEveryTeam) {
   }
 }
 
+TEST(FiguresTest, WidestSpeedupTeamIsTheOneWhoseTimesSwing) {
+  // Catches a progress line naming the wrong team as the one that holds --precision back: one
+  // team's times swing by 10% from run to run (on a microsecond clock), every other is steady.
+  for (const int swinging : {1, 2, 7, 20}) {
+    SCOPED_TRACE(swinging);
+    const Session session =
+        SessionBuilder()
+            .Processors(2)
+            .Runs(10,
+                  [&](int run) {
+                    return ReportWith(0.060001, [&](int t) {
+                      return t == swinging ? 0.030001 * (1.0 + 0.01 * (run % 10)) : 0.030001;
+                    });
+                  })
+            .Build();
+    EXPECT_EQ(WidestSpeedupTeam(PrecisionFigures(session)), swinging);
+  }
+  // Too few runs for a 95% interval: no team is named, as no width is.
+  const Session few = SessionBuilder()
+                          .Processors(2)
+                          .Runs(3, [](int) { return ReportWith(0.060001, 0.030001); })
+                          .Build();
+  EXPECT_EQ(WidestSpeedupTeam(PrecisionFigures(few)), std::nullopt);
+}
+
 TEST(FiguresTest, TooShortAndTheClocksFloorFollowTheInputsTick) {
   // Catches the "~" mark and the --precision floor judged by a millisecond whatever the clock:
   // 5 ms is too short for a millisecond clock but not for a microsecond one, and the floor of a

@@ -49,6 +49,14 @@ for t in teams[1:]:
     assert t["region_ms"]["median"] > 0 and t["report_ms"]["median"] > 0, t
 assert all(r["trace"] for r in d["runs"]), d["runs"]
 PY
+    # Catches a trace that runs the millisecond build when the fine one stands beside the tool,
+    # as the run command does not: the untraced times are not all whole milliseconds.
+    python3 - "$work/t/untraced.json" <<'PY' || fail "the trace did not run matbench-fine"
+import json, sys
+runs = json.load(open(sys.argv[1]))["runs"]
+times = [t for r in runs for t in [r["serial_s"]] + r["parallel_s"]]
+assert any(round(t * 1e6) % 1000 for t in times), times
+PY
     for file in trace.json traced.json untraced.json run-001.trace run-002.trace; do
       [ -s "$work/t/$file" ] || fail "the folder lacks $file"
     done

@@ -375,6 +375,10 @@ std::string Capture(pid_t child, Stream (&streams)[2], const ProcessOptions& opt
         return error;
       }
       if (result.output_too_large) return "";
+      if (options.seen_enough && options.seen_enough(result.output)) {
+        result.ended_early = true;
+        return "";
+      }
     }
   }
 }
@@ -389,6 +393,7 @@ std::string FailureText(const ProcessResult& result, const Reaping& reaping,
   if (result.output_too_large) {
     return "wrote more than " + ByteCountText(options.max_output_bytes) + " of output";
   }
+  if (result.ended_early) return "ended by the tool once its output was enough";
   if (!tool_error.empty()) return tool_error;
   if (reaping.status_lost) return "its exit status was lost";
   if (result.exit_status > 0) return "exit status " + std::to_string(result.exit_status);

@@ -35,6 +35,9 @@ struct ProcessOptions {
   // without waiting for a descendant that keeps the output open. Empty: capture ends when every
   // writer has closed it (or at the time limit).
   std::function<bool(std::string_view output)> output_whole;
+  // Once this is true for the output captured so far, the child's group is ended (given its
+  // grace) and the run marked `ended_early`: the caller has seen all it needs. Empty: never.
+  std::function<bool(std::string_view output)> seen_enough;
 };
 
 struct ProcessResult {
@@ -51,9 +54,10 @@ struct ProcessResult {
   int term_signal = 0;   // the signal that ended it, 0 if none
   bool timed_out = false;
   bool output_too_large = false;
-  int interrupted = 0;      // the interrupt that ended the run or kept it from starting, or 0
-  double wall_seconds = 0;  // from just before the start until the child was reaped
-  double cpu_seconds = 0;   // user + system time of the child and the descendants it reaped
+  bool ended_early = false;  // `seen_enough` ended it
+  int interrupted = 0;       // the interrupt that ended the run or kept it from starting, or 0
+  double wall_seconds = 0;   // from just before the start until the child was reaped
+  double cpu_seconds = 0;    // user + system time of the child and the descendants it reaped
 };
 
 // Whether `program` is an executable file in one of PATH's folders, as RunProcess would find it;

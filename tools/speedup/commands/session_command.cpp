@@ -19,17 +19,6 @@
 namespace speedup {
 namespace {
 
-// The benchmark beside this tool: the microsecond build where it stands there, as its clock can
-// tell changes that whole milliseconds hide; else the millisecond one.
-std::string DefaultBench() {
-  std::string self(4096, '\0');
-  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
-  self.resize(length > 0 ? length : 0);
-  const std::string folder = self.substr(0, self.rfind('/') + 1);
-  if (access((folder + "matbench-fine").c_str(), X_OK) == 0) return folder + "matbench-fine";
-  return folder + "matbench";
-}
-
 // Names every failed run; true when none failed.
 bool NameFailedRuns(const Session& session) {
   bool all_passed = true;
@@ -135,11 +124,12 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
 // One session, or one per placement measured interleaved run by run, each with its own look at
 // the machine. A kBenchmark failure when the benchmark cannot be started at all.
 Result<std::vector<Session>> MeasureSessions(const Options& options) {
-  const std::string bench = options.bench.empty() ? DefaultBench() : options.bench;
+  const std::string bench = options.bench.empty() ? BenchBesideTool() : options.bench;
   std::vector<std::optional<std::string>> placements(options.placements.begin(),
                                                      options.placements.end());
   if (placements.empty()) placements.push_back(std::nullopt);
   MeasurePlan plan = options.plan;
+  plan.clock_tick = BenchClockTick(bench);
   plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
   std::vector<Session> sessions;
   for (const std::optional<std::string>& placement : placements) {

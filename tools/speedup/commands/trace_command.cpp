@@ -299,7 +299,7 @@ bool MeasureTrace(const Options& options, TraceSession& session,
   plan.tool = tool;
   plan.folder = staged->where();
   plan.progress = isatty(STDERR_FILENO) != 0 ? Progress::kTerminal : Progress::kLines;
-  const std::string bench = options.bench.empty() ? ProgramFolder() + "matbench" : options.bench;
+  const std::string bench = options.bench.empty() ? BenchBesideTool() : options.bench;
   session.traced.context = ReadMachineContext();
   if (options.bench.empty()) AddBuildInfo(session.traced.context);
   ProcessExecutor executor(bench);
@@ -308,6 +308,10 @@ bool MeasureTrace(const Options& options, TraceSession& session,
     return false;
   }
   session.traced.context.load_after = ReadLoadAverage();
+  // Both sessions were read on the clock the benchmark's file names, where it names one.
+  if (const std::optional<double> tick = BenchClockTick(bench)) {
+    session.traced.context.clock_tick_seconds = tick;
+  }
   session.untraced.context = session.traced.context;
   return true;
 }

@@ -58,8 +58,13 @@ bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
   if (passed < fewest_runs) return false;
   const Figures figures = PrecisionFigures(session);
   if (UnsettledTeams(figures, *plan.precision).empty()) return true;
-  if (const std::optional<double> half_width = WidestSpeedupInterval(figures)) {
-    widest = "; widest interval ±" + PercentText(*half_width);
+  // The team that holds the session back is named: on a loaded machine it is often one team
+  // whose times swing, while the rest settled long before.
+  const std::optional<double> half_width = WidestSpeedupInterval(figures);
+  const std::optional<int> team = WidestSpeedupTeam(figures);
+  if (half_width && team) {
+    widest = "; widest interval ±" + PercentText(*half_width) + " at " +
+             CountText(*team, "thread", "threads");
   }
   return false;
 }
@@ -141,10 +146,11 @@ void NotePlacement(const std::string& display, Session& session) {
   }
 }
 
-// Fails, saying why, when `precision` cannot be reached at the times of `first` on its clock.
-Status CheckPrecisionReachable(double precision, const RunReport& first) {
-  const double tick = TickOfValues({first});
-  const double reachable = ClockHalfWidth(first, tick);
+// Fails, saying why, when `precision` cannot be reached at times `serial` and `teams` (those
+// known so far) on a clock of `tick` seconds.
+Status CheckPrecisionReachable(double precision, double serial, const std::vector<double>& teams,
+                               double tick) {
+  const double reachable = ClockHalfWidth(serial, teams, tick);
   if (!(precision < reachable)) return Success();
   const bool coarse = tick == MILLISECOND_TICK;
   const std::string floor = std::isfinite(reachable)
@@ -155,6 +161,25 @@ Status CheckPrecisionReachable(double precision, const RunReport& first) {
                   (coarse ? "1 ms" : "1 µs") + " clock alone keeps a speedup interval at least ±" +
                   floor + " wide, whatever the runs" +
                   (coarse ? " (matbench-fine reads microseconds)" : ""));
+}
+
+// For the first run of a --precision session on a clock its benchmark's file names: the run is
+// ended as soon as its lines so far put the precision out of reach, the refusal kept in
+// `refusal`, so a user waits for a row or two, not a whole run, to learn it.
+void WatchFirstTimes(const MeasurePlan& plan, const Session& session, ProcessOptions& process,
+                     std::string& refusal) {
+  process.seen_enough = nullptr;
+  if (!plan.precision || !plan.clock_tick || HasPassedRun(session)) return;
+  process.seen_enough = [&plan, &refusal](std::string_view output) {
+    std::vector<double> times = TimesSoFar(output);
+    if (times.size() < 2) return false;
+    const double serial = times.front();
+    times.erase(times.begin());
+    const Status reachable =
+        CheckPrecisionReachable(*plan.precision, serial, times, *plan.clock_tick);
+    if (!reachable) refusal = reachable.failure().message;
+    return !reachable;
+  };
 }
 
 struct LoopState {
@@ -192,17 +217,47 @@ std::optional<double> TimeLeft(const MeasurePlan& plan, Executor& executor, cons
   return SecondsLeft(state.walls, state.most_runs - first + 1, time_left);
 }
 
+// The first passed run's times show what the clock allows: a precision below it is refused.
+Status CheckFirstReport(const MeasurePlan& plan, const RunReport& first) {
+  if (!plan.precision) return Success();
+  const double tick = plan.clock_tick ? *plan.clock_tick : TickOfValues({first});
+  return CheckPrecisionReachable(*plan.precision, first.serial_seconds,
+                                 {first.parallel_seconds.begin(), first.parallel_seconds.end()},
+                                 tick);
+}
+
+// The line that says how run `run`, called `name`, went and what is left.
+void ShowRunDone(const MeasurePlan& plan, Executor& executor, const LoopState& state,
+                 const std::string& name, bool passed, double wall_seconds, int run) {
+  const bool at_most = plan.precision.has_value();
+  if (plan.progress == Progress::kLines) {
+    executor.ShowProgress(
+        name + ": " + (passed ? "passed in " : "failed after ") +
+            Formatted("%.1f s", wall_seconds) + state.widest +
+            (state.done ? "" : LeftText(TimeLeft(plan, executor, state, run + 1), at_most)),
+        false);
+  }
+  if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
+    executor.ShowProgress("after " + name + state.widest, true);
+  }
+}
+
+// Whether the session's time limit has come; it then ends, saying so.
+bool TimeLimitReached(const MeasurePlan& plan, Executor& executor, Session& session,
+                      LoopState& state) {
+  if (!plan.time_limit || executor.Elapsed() < *plan.time_limit) return false;
+  session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
+  state.done = true;
+  return true;
+}
+
 // One run into `session`, or the reason it ends; sets state.done when it has. A kBenchmark
 // failure when the benchmark cannot be started at all.
 Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& bench,
                Session& session, LoopState& state) {
   const std::optional<std::string>& placement = session.placement;
   const int run = static_cast<int>(session.runs.size()) + 1;
-  if (plan.time_limit && executor.Elapsed() >= *plan.time_limit) {
-    session.stopped = StopReason{StopReason::Kind::kTimeLimit, *plan.time_limit, 0, ""};
-    state.done = true;
-    return Success();
-  }
+  if (TimeLimitReached(plan, executor, session, state)) return Success();
   // After a warm-up, the first measured run is timed by it as any later run is.
   const bool first = run == 1 && session.warmup_runs.empty();
   state.process.time_limit_seconds = plan.run_timeout ? *plan.run_timeout
@@ -213,6 +268,8 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
                            std::to_string(run) + " of " + (at_most ? "at most " : "") +
                            std::to_string(state.most_runs);
   const std::string time_left = LeftText(TimeLeft(plan, executor, state, run), at_most);
+  std::string refusal;
+  WatchFirstTimes(plan, session, state.process, refusal);
   int lines = 0;
   auto progress = [&](std::string_view output) {
     lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
@@ -222,6 +279,8 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
     }
   };
   const ProcessResult result = executor.RunOnce(state.process, progress);
+  state.process.seen_enough = nullptr;
+  if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
   if (result.interrupted != 0) {
     session.interrupted = SignalName(result.interrupted);
     state.done = true;
@@ -241,27 +300,15 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   NotePlacement(display, session);
   const bool passed = kept.report.failure.empty();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
-  if (passed && plan.precision && !HasPassedRun(session)) {
-    // The first times show what the clock allows: a precision below it is refused at once.
-    if (Status reachable = CheckPrecisionReachable(*plan.precision, kept.report); !reachable) {
-      return reachable;
-    }
+  if (passed && !HasPassedRun(session)) {
+    if (Status reachable = CheckFirstReport(plan, kept.report); !reachable) return reachable;
   }
   session.runs.push_back(std::move(kept));
   state.walls.push_back(result.wall_seconds);
   state.settled = Settled(plan, session, state.fewest_runs, state.widest);
   const bool last = static_cast<int>(session.runs.size()) >= state.most_runs;
   state.done = state.done || (state.settled && !state.interleaved) || last;
-  if (plan.progress == Progress::kLines) {
-    executor.ShowProgress(
-        name + ": " + (passed ? "passed in " : "failed after ") +
-            Formatted("%.1f s", result.wall_seconds) + state.widest +
-            (state.done ? "" : LeftText(TimeLeft(plan, executor, state, run + 1), at_most)),
-        false);
-  }
-  if (plan.progress == Progress::kTerminal && !state.done && !state.widest.empty()) {
-    executor.ShowProgress("after " + name + state.widest, true);
-  }
+  ShowRunDone(plan, executor, state, name, passed, result.wall_seconds, run);
   return Success();
 }
 
@@ -280,7 +327,11 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
     const auto progress = [&](std::string_view) {
       if (plan.progress == Progress::kTerminal) executor.ShowProgress(name, true);
     };
+    std::string refusal;
+    if (run == 1) WatchFirstTimes(plan, session, state.process, refusal);
     const ProcessResult result = executor.RunOnce(state.process, progress);
+    state.process.seen_enough = nullptr;
+    if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
     if (result.interrupted != 0) {
       session.interrupted = SignalName(result.interrupted);
       state.done = true;
@@ -306,11 +357,13 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
 }
 
 // A --precision session that made its most runs unsettled says so. The session records the tick
-// its own readings show (TickOfValues): whatever the benchmark's name or path, a millisecond
-// build's are all whole milliseconds, and 21 microsecond readings a run all falling on whole
-// milliseconds has odds of 10^-63.
+// its benchmark's file names, else the one its own readings show (TickOfValues): whatever the
+// benchmark's name or path, a millisecond build's are all whole milliseconds, and 21 microsecond
+// readings a run all falling on whole milliseconds has odds of 10^-63.
 void FinishSession(const MeasurePlan& plan, const LoopState& state, Session& session) {
-  if (const std::vector<RunReport> passed = PassedReports(session); !passed.empty()) {
+  if (plan.clock_tick) {
+    session.context.clock_tick_seconds = plan.clock_tick;
+  } else if (const std::vector<RunReport> passed = PassedReports(session); !passed.empty()) {
     session.context.clock_tick_seconds = TickOfValues(passed);
   }
   if (plan.precision && !session.stopped && !session.interrupted &&

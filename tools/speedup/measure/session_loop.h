@@ -31,6 +31,9 @@ struct MeasurePlan {
   int max_runs = DEFAULT_MAX_RUNS;    // most runs with precision
   std::optional<double> time_limit;   // seconds for the whole session
   std::optional<double> run_timeout;  // seconds for one run; empty: RunTimeout
+  // The benchmark's clock tick when its file tells (BenchClockTick): a precision the clock cannot
+  // reach is then refused as soon as the first run's lines show it, and the session records it.
+  std::optional<double> clock_tick;
   Progress progress = Progress::kNone;
 };
 

@@ -2,6 +2,7 @@
 
 #include <hwloc.h>
 #include <sched.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "base/io.h"
 #include "base/text.h"
+#include "session/clock_tick.h"
 
 // Written at build time from git describe, where the build provides it.
 #if __has_include("matbench_version.h")
@@ -250,6 +252,26 @@ void AddBuildInfo(Context& context) {
   context.version = MATBENCH_VERSION;
 #endif
   (void)context;  // unused where the build passes none of the above
+}
+
+std::optional<double> BenchClockTick(const std::string& path) {
+  // A program named without a folder is looked up in PATH when run: its file is not read here.
+  struct stat status;
+  if (path.find('/') == path.npos || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return std::nullopt;
+  }
+  const Result<std::string> bytes = ReadInput(path);
+  if (!bytes) return std::nullopt;
+  return TickOfMark(*bytes);
+}
+
+std::string BenchBesideTool() {
+  std::string self(4096, '\0');
+  const ssize_t length = readlink("/proc/self/exe", self.data(), self.size());
+  self.resize(length > 0 ? length : 0);
+  const std::string folder = self.substr(0, self.rfind('/') + 1);
+  if (access((folder + "matbench-fine").c_str(), X_OK) == 0) return folder + "matbench-fine";
+  return folder + "matbench";
 }
 
 std::string ToolVersion() {

@@ -23,6 +23,15 @@ std::optional<double> ReadLoadAverage();
 // Sets compiler, build type, build flags, OpenMP runtime and version of the benchmark build.
 void AddBuildInfo(Context& context);
 
+// The tick of the benchmark file at `path`, from the mark it carries (TickOfMark), before it
+// runs; empty where `path` is no regular file of at most MAX_INPUT_BYTES or carries no mark.
+std::optional<double> BenchClockTick(const std::string& path);
+
+// The benchmark beside this tool: the microsecond build where it stands there, as its clock can
+// tell changes that whole milliseconds hide; else the millisecond one. The run and trace
+// commands run it when --bench does not say.
+std::string BenchBesideTool();
+
 // This tool's version: the project's version and what git described at the build, e.g.
 // "0.5.0 (b54b747-dirty)".
 std::string ToolVersion();

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "base/policy.h"
+#include "bench/report_texts.h"
 
 namespace speedup {
 namespace {
@@ -24,6 +25,17 @@ double TickOfValues(const std::vector<RunReport>& reports) {
     }
   }
   return MILLISECOND_TICK;
+}
+
+std::optional<double> TickOfMark(std::string_view bytes) {
+  const std::string_view prefix = CLOCK_TICK_MARK_PREFIX;
+  for (std::size_t at = bytes.find(prefix); at != bytes.npos; at = bytes.find(prefix, at + 1)) {
+    const std::string_view rest = bytes.substr(at + prefix.size());
+    // Only the two clocks' own words, each ended by the zero byte of a C string.
+    if (rest.starts_with(std::string_view("0.001\0", 6))) return MILLISECOND_TICK;
+    if (rest.starts_with(std::string_view("0.000001\0", 9))) return MICROSECOND_TICK;
+  }
+  return std::nullopt;
 }
 
 ClockTick SessionTick(const Session& session) {

@@ -214,6 +214,19 @@ RunReport ParseOneReport(std::string_view text) {
   return report;
 }
 
+std::vector<double> TimesSoFar(std::string_view output) {
+  std::vector<double> times;
+  std::size_t pos = 0;
+  std::vector<double> values;
+  if (!MatchFormat(SERIAL_LINE.bytes, output, pos, values) || !IsTime(values[0])) return times;
+  times.push_back(values[0]);
+  for (values.clear(); MatchFormat(PARALLEL_LINE.bytes, output, pos, values); values.clear()) {
+    if (!IsTime(values[1])) break;
+    times.push_back(values[1]);
+  }
+  return times;
+}
+
 bool EndsWithClosingText(std::string_view output) {
   const std::size_t end = output.find_last_not_of(" \t\r\n");
   return end != output.npos && output.substr(0, end + 1).ends_with(CLOSING_TEXT.bytes);

@@ -49,6 +49,11 @@ std::vector<RunReport> ParseReports(std::string_view text,
 // closing text make it a failed one.
 RunReport ParseOneReport(std::string_view text);
 
+// The times of a report's whole lines so far, as they come from a running benchmark: the serial
+// time, then each team's in the order written; empty before the serial line. Stops at the first
+// line that is not one of these two (or not whole). Linear in the size of `output`.
+std::vector<double> TimesSoFar(std::string_view output);
+
 // Whether a run's `output` ends as a report does, with the closing text (white space after it
 // aside): all that a benchmark writes has been written.
 bool EndsWithClosingText(std::string_view output);

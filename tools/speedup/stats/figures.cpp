@@ -264,11 +264,30 @@ std::optional<double> WidestSpeedupInterval(const Figures& figures) {
   return widest;
 }
 
+std::optional<int> WidestSpeedupTeam(const Figures& figures) {
+  std::optional<int> widest_team;
+  double widest = -1.0;
+  for (const TeamFigures& team : figures.teams) {
+    const std::optional<double> half_width = RelativeHalfWidth(team.speedup_vs_serial);
+    if (!half_width) return std::nullopt;
+    if (*half_width > widest) {
+      widest = *half_width;
+      widest_team = team.threads;
+    }
+  }
+  return widest_team;
+}
+
 double ClockHalfWidth(const RunReport& report, double tick) {
+  return ClockHalfWidth(report.serial_seconds,
+                        {report.parallel_seconds.begin(), report.parallel_seconds.end()}, tick);
+}
+
+double ClockHalfWidth(double serial, const std::vector<double>& teams, double tick) {
   const double margin = TickMargin(tick);
-  const double n = report.serial_seconds;
+  const double n = serial;
   double widest = 0.0;
-  for (const double d : report.parallel_seconds) {
+  for (const double d : teams) {
     if (!(n > margin && d > margin)) return std::numeric_limits<double>::infinity();
     // As EstimatedRatios widens a point interval of identical readings.
     const double down = 1.0 - (n - margin) / (d + margin) * d / n;

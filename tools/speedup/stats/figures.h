@@ -124,11 +124,19 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores);
 // empty while some team has no interval at the sought confidence.
 std::optional<double> WidestSpeedupInterval(const Figures& figures);
 
+// The team size whose speedup interval reaches furthest from its median, the one that holds a
+// --precision session back; empty as WidestSpeedupInterval is.
+std::optional<int> WidestSpeedupTeam(const Figures& figures);
+
 // The narrowest half-width, as a fraction of the median, that the clock's margin alone leaves the
 // widest team's speedup interval at times like `report`'s on a clock of `tick` seconds: no
 // number of runs can make a --precision below it settle. Infinite where the margin can hide a
 // whole time.
 double ClockHalfWidth(const RunReport& report, double tick);
+
+// The same for a serial time and the team times known so far (a run under way): a lower bound
+// of what the whole report gives.
+double ClockHalfWidth(double serial, const std::vector<double>& teams, double tick);
 
 // Team sizes whose speedup interval is not yet within `precision` (a fraction) of its median.
 std::vector<int> UnsettledTeams(const Figures& figures, double precision);
