@@ -7,7 +7,8 @@
 
 #include "bench/sweep.h"
 #include "stats/diagnostics.h"
-#include "stats/statistics.h"
+#include "stats/pooled_rank_tests.h"
+#include "stats/quantiles.h"
 
 namespace speedup {
 

@@ -7,7 +7,7 @@
 #include "session/clock_tick.h"
 #include "session/session.h"
 #include "stats/diagnostics.h"
-#include "stats/statistics.h"
+#include "stats/pooled_rank_tests.h"
 
 // One session against another, row by row: the ratio of times with its interval, a rank test,
 // Holm's correction over the rows, and a verdict.

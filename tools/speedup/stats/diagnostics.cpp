@@ -9,7 +9,7 @@
 
 #include "base/text.h"
 #include "bench/sweep.h"
-#include "stats/statistics.h"
+#include "stats/quantiles.h"
 
 namespace speedup {
 namespace {

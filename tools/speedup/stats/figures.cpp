@@ -4,7 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "stats/statistics.h"
+#include "stats/quantiles.h"
+#include "stats/rank_tests.h"
+#include "stats/resampling.h"
 
 namespace speedup {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "bench/sweep.h"
-#include "stats/statistics.h"
+#include "stats/quantiles.h"
 
 namespace speedup {
 namespace {

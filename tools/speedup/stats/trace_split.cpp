@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "stats/statistics.h"
+#include "stats/quantiles.h"
 
 namespace speedup {
 namespace {

@@ -1,0 +1,128 @@
+#include "stats/pooled_rank_tests.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+
+#include "stats/rank_sum_law.h"
+
+namespace speedup::stats {
+
+using namespace detail;
+
+Pool MakePool(std::span<const double> values) {
+  Pool pool;
+  pool.sorted.assign(values.begin(), values.end());
+  std::sort(pool.sorted.begin(), pool.sorted.end());
+  // Groups in ascending order, as RankDoubled sums them, so that the sum rounds the same way.
+  for (auto first = pool.sorted.begin(); first != pool.sorted.end();) {
+    const auto end = std::upper_bound(first, pool.sorted.end(), *first);
+    const auto t = static_cast<double>(end - first);
+    pool.tie_term += t * t * t - t;
+    first = end;
+  }
+  return pool;
+}
+
+namespace {
+
+// The pool without one copy of each of part's values, ascending.
+std::vector<double> Rest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  std::vector<double> rest;
+  std::set_difference(pool.sorted.begin(), pool.sorted.end(), sorted_part.begin(),
+                      sorted_part.end(), std::back_inserter(rest));
+  return rest;
+}
+
+// Values of the ascending `sorted` at or below v.
+std::uint64_t AtMost(const std::vector<double>& sorted, double v) {
+  return static_cast<std::uint64_t>(std::upper_bound(sorted.begin(), sorted.end(), v) -
+                                    sorted.begin());
+}
+
+}  // namespace
+
+double MedianOfRest(const Pool& pool, std::span<const double> part) {
+  std::vector<double> sorted_part(part.begin(), part.end());
+  std::sort(sorted_part.begin(), sorted_part.end());
+  const std::uint64_t r = pool.sorted.size() - sorted_part.size();
+  const auto at_most = [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); };
+  const auto kth = [&](std::uint64_t k) {
+    // Never listed: each count is a bisection already.
+    return SelectKth(k, pool.sorted.front(), pool.sorted.back(), 0, at_most,
+                     [](double, double, std::vector<double>&) {});
+  };
+  // As Median: the middle value, or the mean of the two middle values.
+  return r % 2 == 1 ? kth(r / 2 + 1) : (kth(r / 2) + kth(r / 2 + 1)) / 2.0;
+}
+
+RankSumTest MannWhitneyAgainstRest(const Pool& pool, std::span<const double> part) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return MannWhitney(Rest(pool, part), part);
+  const std::size_t n1 = n - part.size();
+  const std::size_t n2 = part.size();
+  RankSumTest result;
+  if (n1 == 0 || n2 == 0) return result;
+  // Midranks in the pool do not depend on how it splits: the rest's rank sum is the total less
+  // the part's, all doubled so that they stay whole.
+  std::int64_t w_part = 0;
+  for (const double value : part) {
+    const auto [first, end] = std::equal_range(pool.sorted.begin(), pool.sorted.end(), value);
+    w_part += (first - pool.sorted.begin()) + 1 + (end - pool.sorted.begin());
+  }
+  const std::int64_t w_rest = static_cast<std::int64_t>(n * (n + 1)) - w_part;
+  result.u = static_cast<double>(w_rest) / 2.0 - static_cast<double>(n1 * (n1 + 1)) / 2.0;
+  result.p_value = NormalRankSumP(n1, n2, result.u, pool.tie_term);
+  return result;
+}
+
+ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double> part,
+                                       double target) {
+  const std::size_t n = pool.sorted.size();
+  if (n <= EXACT_RANK_SUM_MAX) return HodgesLehmann(Rest(pool, part), part, target);
+  const std::size_t n1 = n - part.size();
+  if (n1 == 0 || part.empty()) return {};
+  std::vector<double> ys(part.begin(), part.end());
+  std::sort(ys.begin(), ys.end());
+  // Pairs with the rest: pairs with the whole pool less the part's pairs with itself. Each of
+  // y's pool pairs at or below v is a suffix of the pool, found by bisection.
+  const auto pairs_at_most = [&](double v) {
+    std::uint64_t count = 0;
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > v; });
+      count += static_cast<std::uint64_t>(pool.sorted.end() - first);
+    }
+    return count - PairsAtMost(ys, ys, v);
+  };
+  // The rest's pairs in (low, high]: the pool's, less one copy of each of the part's own.
+  const auto list = [&](double low, double high, std::vector<double>& out) {
+    for (const double yj : ys) {
+      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
+                                              [&](double p) { return yj - p > high; });
+      const auto end =
+          std::partition_point(first, pool.sorted.end(), [&](double p) { return yj - p > low; });
+      for (auto p = first; p != end; ++p) out.push_back(yj - *p);
+    }
+    std::vector<double> own;
+    ListPairsBetween(ys, ys, low, high, own);
+    std::sort(out.begin(), out.end());
+    std::sort(own.begin(), own.end());
+    std::vector<double> rest;
+    std::set_difference(out.begin(), out.end(), own.begin(), own.end(), std::back_inserter(rest));
+    out.swap(rest);
+  };
+  // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
+  // the part costs about as much.
+  const std::uint64_t few = 64 * ys.size();
+  return ShiftBySelection(
+      RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()), target,
+      [&](std::uint64_t k) {
+        return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
+                         pairs_at_most, list);
+      },
+      pairs_at_most);
+}
+}  // namespace speedup::stats

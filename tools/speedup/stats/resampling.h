@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <random>
+#include <span>
+#include <vector>
+
+// Bootstrap resampling: draws that every standard library repeats, and percentile intervals.
+namespace speedup::stats {
+
+struct Interval {
+  double low = 0.0;
+  double high = 0.0;
+};
+
+// Uniform integer in [0, bound) by rejection on the raw 64-bit output, so that every standard
+// library gives the same draws (std::uniform_int_distribution does not); bound > 0.
+std::uint64_t DrawBelow(std::mt19937_64& engine, std::uint64_t bound);
+
+// n indices in [0, n) drawn with replacement by DrawBelow from `engine`, for a bootstrap
+// replicate over whole runs.
+std::vector<std::size_t> ResampleIndices(std::mt19937_64& engine, std::size_t n);
+
+// ResampleIndices from a fresh std::mt19937_64 seeded with `seed`: the same indices everywhere.
+std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n);
+
+// Percentile bootstrap interval: type-7 quantiles (1 - confidence) / 2 and (1 + confidence) / 2
+// of `replicates`, which must not be empty; confidence in [0, 1].
+Interval PercentileInterval(std::span<const double> replicates, double confidence = 0.95);
+
+}  // namespace speedup::stats
