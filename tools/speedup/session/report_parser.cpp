@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "base/interrupts.h"
 #include "base/policy.h"
@@ -113,19 +114,21 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
   return true;
 }
 
-std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_reports) {
-  std::vector<RunReport> reports;
-  bool open = false;  // the last report has begun and not yet closed
-  std::array<int, MAX_THREADS> seen{};
-  int line_number = 1;
-  std::size_t pos = 0;
+namespace {
 
-  auto fail = [&](const std::string& why, std::string_view line) {
-    if (!open) {  // a line outside any report starts a broken one
+// The reports read so far and where the reading stands: the last one open or closed, the team
+// sizes it has shown, and the line number for the messages.
+class ReportReader {
+ public:
+  std::vector<RunReport> reports;
+  int line_number = 1;
+
+  // Fails the open report (or a stray one begun for a line outside any) with the first reason.
+  void Fail(const std::string& why, std::string_view line) {
+    if (!open_) {  // a line outside any report starts a broken one
       reports.emplace_back();
       reports.back().stray = true;
-      open = true;
-      seen = {};
+      Begin();
     }
     if (reports.back().failure.empty()) {
       reports.back().failure = "line " + std::to_string(line_number) + ": " + why;
@@ -135,23 +138,68 @@ std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_repo
             Quoted(Excerpt(Cp1251ToUtf8(line.substr(0, QUOTED_LINE_BYTES + 1)), QUOTED_LINE_BYTES));
       }
     }
-  };
-  auto count_lines = [&](std::size_t from, std::size_t to) {
-    for (std::size_t i = from; i < to; ++i) line_number += text[i] == '\n';
-  };
+  }
 
   // A time that is none fails its report and is kept out of it, as 0, so that a saved session of
   // the failed run still reads back.
-  auto time = [&](double seconds, std::string_view line) {
+  double Time(double seconds, std::string_view line) {
     if (IsTime(seconds)) return seconds;
-    fail(std::signbit(seconds) ? "malformed line: a negative time"
+    Fail(std::signbit(seconds) ? "malformed line: a negative time"
                                : "malformed line: not a time (1e9 s or more)",
          line);
     return 0.0;
-  };
+  }
 
+  void Serial(double seconds, std::string_view line) {
+    if (open_) Fail("report truncated: no closing text", "");
+    reports.emplace_back();
+    Begin();
+    reports.back().serial_seconds = Time(seconds, line);
+  }
+
+  void Parallel(const std::vector<double>& values, std::string_view line) {
+    // Compared as a double: a team number beyond int's range has no int to convert to.
+    const double team = values[0];
+    if (!open_) {
+      Fail("no SerialMulti line before it", line);
+    } else if (!(team >= 1.0 && team <= MAX_THREADS)) {
+      Fail("team size out of range", line);
+    } else if (const int threads = static_cast<int>(team); seen_[threads - 1]++ > 0) {
+      Fail("team size repeated", line);
+    } else {
+      reports.back().parallel_seconds[threads - 1] = Time(values[1], line);
+      if (values[2] != 1.0) Fail("parallel product differs from the serial one", line);
+    }
+  }
+
+  void Closing(std::string_view line) {
+    for (int threads = 1; open_ && threads <= MAX_THREADS; ++threads) {
+      if (seen_[threads - 1] == 0) Fail("team size " + std::to_string(threads) + " missing", line);
+    }
+    open_ = false;
+  }
+
+  void End() {
+    if (open_) Fail("report truncated: no closing text", "");
+  }
+
+ private:
+  void Begin() {
+    open_ = true;
+    seen_ = {};
+  }
+
+  bool open_ = false;  // the last report has begun and not yet closed
+  std::array<int, MAX_THREADS> seen_{};
+};
+
+}  // namespace
+
+std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_reports) {
+  ReportReader reader;
+  std::size_t pos = 0;
   LineEnds line_ends(text);
-  for (std::size_t step = 1; pos < text.size() && reports.size() <= most_reports; ++step) {
+  for (std::size_t step = 1; pos < text.size() && reader.reports.size() <= most_reports; ++step) {
     // An interrupt ends a long parse; the caller sees it pending and lets the reports go.
     if (step % 65536 == 0 && PendingInterrupt() != 0) break;
     const std::size_t start = pos;
@@ -159,43 +207,25 @@ std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_repo
     const std::string_view line = LineAt(text, pos, line_end);
     std::vector<double> values;
     if (MatchFormat(SERIAL_LINE.bytes, text, pos, values)) {
-      if (open) fail("report truncated: no closing text", "");
-      reports.emplace_back();
-      open = true;
-      seen = {};
-      reports.back().serial_seconds = time(values[0], line);
+      reader.Serial(values[0], line);
     } else if (MatchFormat(PARALLEL_LINE.bytes, text, pos, values)) {
-      // Compared as a double: a team number beyond int's range has no int to convert to.
-      const double team = values[0];
-      if (!open) {
-        fail("no SerialMulti line before it", line);
-      } else if (!(team >= 1.0 && team <= MAX_THREADS)) {
-        fail("team size out of range", line);
-      } else if (const int threads = static_cast<int>(team); seen[threads - 1]++ > 0) {
-        fail("team size repeated", line);
-      } else {
-        reports.back().parallel_seconds[threads - 1] = time(values[1], line);
-        if (values[2] != 1.0) fail("parallel product differs from the serial one", line);
-      }
+      reader.Parallel(values, line);
     } else if (MatchFormat(CLOSING_TEXT.bytes, text, pos, values)) {
-      for (int threads = 1; open && threads <= MAX_THREADS; ++threads) {
-        if (seen[threads - 1] == 0) fail("team size " + std::to_string(threads) + " missing", line);
-      }
-      open = false;
+      reader.Closing(line);
     } else if (text[pos] == '\n' || text[pos] == '\r') {
       ++pos;
     } else {
       // An unfinished last line is where the output stopped, not a line of another shape.
-      fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
-           : line_end == text.size()  ? "report truncated in this line"
-                                      : "malformed line",
-           line);
+      reader.Fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
+                  : line_end == text.size()  ? "report truncated in this line"
+                                             : "malformed line",
+                  line);
       pos = line_end;
     }
-    count_lines(start, pos);
+    for (std::size_t i = start; i < pos; ++i) reader.line_number += text[i] == '\n';
   }
-  if (open) fail("report truncated: no closing text", "");
-  return reports;
+  reader.End();
+  return std::move(reader.reports);
 }
 
 RunReport ParseOneReport(std::string_view text) {

@@ -152,18 +152,21 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
   return fleet;
 }
 
-void JudgeFleet(Fleet& fleet) {
-  std::vector<NodeRow*> judged;
-  for (NodeRow& node : fleet.nodes) {
-    if (node.input.merged && node.figures.runs > 0) judged.push_back(&node);
-  }
-  // The whole fleet is pooled and sorted once (once per team size judged, for the speedups);
-  // each node is then set against the pool less its own runs, not against a fresh pool of the
-  // others, which made a fleet's judging quadratic.
-  std::vector<std::vector<RunReport>> passed;
-  for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
-  SetFleetTick(fleet, judged);
-  const double tick = fleet.tick.seconds;
+namespace {
+
+// The fleet pooled and sorted once (once per team size judged, for the speedups), with the
+// clock's margins, which depend on the fleet's shortest times alone: each node is then set
+// against the pool less its own runs, not against a fresh pool of the others, and its margin is
+// not found again per node, either of which made a fleet's judging quadratic.
+struct FleetPools {
+  stats::Pool serial;
+  std::map<int, stats::Pool> speedup;  // by team size
+  ClockMargin serial_margin;
+  std::map<int, ClockMargin> speedup_margin;  // by team size
+};
+
+FleetPools PoolFleet(const std::vector<NodeRow*>& judged,
+                     const std::vector<std::vector<RunReport>>& passed, double tick) {
   const auto pooled = [&](auto values_of) {
     std::vector<double> all;
     for (const std::vector<RunReport>& reports : passed) {
@@ -172,28 +175,40 @@ void JudgeFleet(Fleet& fleet) {
     }
     return stats::MakePool(all);
   };
-  const stats::Pool serial_pool =
+  FleetPools pools;
+  pools.serial =
       pooled([&](const std::vector<RunReport>& reports) { return LogTimes(reports, 0, tick); });
-  std::map<int, stats::Pool> speedup_pools;
-  // The clock's margins depend on the fleet's shortest times alone: found once, not per node,
-  // which made a large fleet quadratic.
-  const ClockMargin serial_margin = FleetTimeMargin(passed, 0, tick);
-  std::map<int, ClockMargin> speedup_margins;
-  for (NodeRow* node : judged) {
-    if (speedup_pools.count(node->team) > 0) continue;
-    speedup_pools[node->team] = pooled(
+  pools.serial_margin = FleetTimeMargin(passed, 0, tick);
+  for (const NodeRow* node : judged) {
+    if (pools.speedup.count(node->team) > 0) continue;
+    pools.speedup[node->team] = pooled(
         [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
-    speedup_margins[node->team] = FleetSpeedupMargin(passed, node->team, tick);
+    pools.speedup_margin[node->team] = FleetSpeedupMargin(passed, node->team, tick);
   }
+  return pools;
+}
+
+}  // namespace
+
+void JudgeFleet(Fleet& fleet) {
+  std::vector<NodeRow*> judged;
+  for (NodeRow& node : fleet.nodes) {
+    if (node.input.merged && node.figures.runs > 0) judged.push_back(&node);
+  }
+  std::vector<std::vector<RunReport>> passed;
+  for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
+  SetFleetTick(fleet, judged);
+  const double tick = fleet.tick.seconds;
+  const FleetPools pools = PoolFleet(judged, passed, tick);
   std::vector<double> serial_medians, speedup_medians;
   std::vector<RowComparison*> serial_rows, speedup_rows;
   for (std::size_t i = 0; i < judged.size(); ++i) {
     NodeRow* node = judged[i];
-    node->serial = CompareLogsAgainstRest(serial_pool, LogTimes(passed[i], 0, tick));
+    node->serial = CompareLogsAgainstRest(pools.serial, LogTimes(passed[i], 0, tick));
     node->speedup =
-        CompareLogsAgainstRest(speedup_pools.at(node->team), LogSpeedups(passed[i], node->team));
-    WidenForClock(node->serial, serial_margin, serial_margin);
-    const ClockMargin& speedup = speedup_margins.at(node->team);
+        CompareLogsAgainstRest(pools.speedup.at(node->team), LogSpeedups(passed[i], node->team));
+    WidenForClock(node->serial, pools.serial_margin, pools.serial_margin);
+    const ClockMargin& speedup = pools.speedup_margin.at(node->team);
     WidenForClock(node->speedup, speedup, speedup);
     fleet.smallest_change = std::max(
         {fleet.smallest_change, node->serial.smallest_change, node->speedup.smallest_change});
