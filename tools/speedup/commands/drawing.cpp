@@ -85,59 +85,34 @@ PlotResult WritePlot(const PlotRequest& request) {
 
 namespace {
 
-// Draws `script` in a private folder; where gnuplot is missing, keeps the folder with the script
-// when `keep_script`, and says how to draw it there.
-DrawnChart Draw(const std::string& output_name, const std::string& script, bool keep_script) {
-  const auto failed = [](const std::string& message) {
-    DrawnChart drawn;
-    drawn.result = {true, message};
-    return drawn;
-  };
-  const auto missing = [](const std::string& message) {
-    DrawnChart drawn;
-    drawn.result = {false, message};
-    drawn.missing = true;
-    return drawn;
-  };
-  const TemporaryFolder folder = MakeTemporaryFolder();
-  if (folder.path.empty()) return failed(folder.error);
-  const std::string script_path = folder.path + "/" + CHART_SCRIPT_NAME;
+// A failed drawing with its message.
+DrawnChart Failed(const std::string& message) {
+  DrawnChart drawn;
+  drawn.result = {true, message};
+  return drawn;
+}
 
-  const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (script_fd < 0 || !WriteAllAndClose(script_fd, script)) {
-    const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
-    RemoveFolder(folder.path);
-    return failed(message);
-  }
-
-  if (!OnPath("gnuplot")) {
-    if (!keep_script) {
-      RemoveFolder(folder.path);
-      return missing("gnuplot is not installed: no chart drawn");
-    }
-    return missing(Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
-                             ShellWord(folder.path) + " && gnuplot " + CHART_SCRIPT_NAME +
-                             "` draws " + output_name + " there"));
-  }
+// Runs gnuplot on the script in `folder` and reads the chart it draws there; removes the folder.
+DrawnChart RunGnuplot(const std::string& folder, const std::string& output_name) {
   ProcessOptions options;
   options.max_output_bytes = GNUPLOT_OUTPUT_BYTES;
   options.time_limit_seconds = GNUPLOT_SECONDS;
   options.stderr_handling = StderrHandling::kMerge;
-  options.working_directory = folder.path;
+  options.working_directory = folder;
   const ProcessResult gnuplot = RunProcess({"gnuplot", CHART_SCRIPT_NAME}, options, {});
   if (!gnuplot.started) {
-    RemoveFolder(folder.path);
-    return failed("cannot start gnuplot: " + Printable(gnuplot.start_error));
+    RemoveFolder(folder);
+    return Failed("cannot start gnuplot: " + Printable(gnuplot.start_error));
   }
   if (!gnuplot.failure.empty()) {
-    RemoveFolder(folder.path);
-    return failed(WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output));
+    RemoveFolder(folder);
+    return Failed(WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output));
   }
 
   DrawnChart drawn;
-  const Result<std::string> chart = ReadWholeFile(folder.path + "/" + output_name);
+  const Result<std::string> chart = ReadWholeFile(folder + "/" + output_name);
   if (chart) drawn.bytes = *chart;
-  RemoveFolder(folder.path);
+  RemoveFolder(folder);
   if (drawn.bytes.empty()) {
     drawn.result = {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
   } else if (!ChartIsWhole(drawn.bytes, output_name.ends_with(".svg"))) {
@@ -150,6 +125,38 @@ DrawnChart Draw(const std::string& output_name, const std::string& script, bool 
     drawn.bytes.clear();
   }
   return drawn;
+}
+
+// Draws `script` in a private folder; where gnuplot is missing, keeps the folder with the script
+// when `keep_script`, and says how to draw it there.
+DrawnChart Draw(const std::string& output_name, const std::string& script, bool keep_script) {
+  const auto missing = [](const std::string& message) {
+    DrawnChart drawn;
+    drawn.result = {false, message};
+    drawn.missing = true;
+    return drawn;
+  };
+  const TemporaryFolder folder = MakeTemporaryFolder();
+  if (folder.path.empty()) return Failed(folder.error);
+  const std::string script_path = folder.path + "/" + CHART_SCRIPT_NAME;
+
+  const int script_fd = open(script_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (script_fd < 0 || !WriteAllAndClose(script_fd, script)) {
+    const std::string message = "cannot write " + Quoted(script_path) + ": " + ErrnoText();
+    RemoveFolder(folder.path);
+    return Failed(message);
+  }
+
+  if (!OnPath("gnuplot")) {
+    if (!keep_script) {
+      RemoveFolder(folder.path);
+      return missing("gnuplot is not installed: no chart drawn");
+    }
+    return missing(Printable("gnuplot is not installed; the chart's script is kept, and `cd " +
+                             ShellWord(folder.path) + " && gnuplot " + CHART_SCRIPT_NAME +
+                             "` draws " + output_name + " there"));
+  }
+  return RunGnuplot(folder.path, output_name);
 }
 
 }  // namespace
