@@ -145,7 +145,8 @@ void DefineTraceSessionOptions(CLI::App& trace, Options& options, RawOptions& ra
 // The options of every command, with help texts made from the same constants as the behaviour.
 void DefineSubcommands(CLI::App& app, Options& options, RawOptions& raw);
 
-void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
+// The options of a measuring session, which --input excludes.
+void DefineMeasuringOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.runs_option = app.add_option("-r,--runs", raw.runs,
                                    "runs to make (default " + std::to_string(DEFAULT_RUNS) +
                                        "; at least " + std::to_string(MIN_RUNS_FOR_95) + " for a " +
@@ -186,6 +187,10 @@ void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
   raw.bind_option = app.add_option("--bind", raw.bind,
                                    "one session per thread placement: any of close,spread,false")
                         ->type_name("PLACEMENTS");
+}
+
+void DefineOptions(CLI::App& app, Options& options, RawOptions& raw) {
+  DefineMeasuringOptions(app, options, raw);
   raw.input_option = app.add_option("--input", options.input,
                                     "read saved reports or a session JSON (- for standard input; "
                                     "at most " +

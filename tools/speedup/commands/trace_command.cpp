@@ -134,6 +134,35 @@ bool SaveTraceSession(const std::string& folder, const TraceSession& session,
          saved;
 }
 
+// Reads every raw trace that the index names into session.traces.
+bool ReadRunTraces(const std::string& folder, TraceSession& session) {
+  // Each file is read once, however many runs name it: memory as the files', not the runs'.
+  std::map<std::string, std::shared_ptr<const RunTrace>> by_file;
+  for (std::size_t i = 0; i < session.trace_files.size(); ++i) {
+    if (session.trace_files[i].empty()) continue;
+    if (PendingInterrupt() != 0) return false;
+    std::shared_ptr<const RunTrace>& trace = by_file[session.trace_files[i]];
+    if (trace == nullptr) {
+      const std::string path = folder + "/" + session.trace_files[i];
+      const Result<std::string> bytes = ReadInput(path);
+      if (!bytes) {
+        Refuse(bytes.failure());
+        return false;
+      }
+      Result<RunTrace> parsed = ReadRunTrace(*bytes);
+      if (!parsed) {
+        if (parsed.failure().kind != FailureKind::kInterrupted) {
+          Complain(Quoted(path) + ": " + parsed.failure().message);
+        }
+        return false;
+      }
+      trace = std::make_shared<const RunTrace>(std::move(parsed).value());
+    }
+    session.traces[i] = trace;
+  }
+  return PendingInterrupt() == 0;
+}
+
 // Reads a trace folder back: the index, both sessions and every raw trace it names.
 bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
   Result<std::string> text = ReadInput(folder + "/" + TRACE_INDEX_FILE);
@@ -174,31 +203,7 @@ bool ReadTraceFolder(const std::string& folder, TraceSession& session) {
              " traced runs, the session holds " + std::to_string(session.traced.runs.size()));
     return false;
   }
-  // Each file is read once, however many runs name it: memory as the files', not the runs'.
-  std::map<std::string, std::shared_ptr<const RunTrace>> by_file;
-  for (std::size_t i = 0; i < session.trace_files.size(); ++i) {
-    if (session.trace_files[i].empty()) continue;
-    if (PendingInterrupt() != 0) return false;
-    std::shared_ptr<const RunTrace>& trace = by_file[session.trace_files[i]];
-    if (trace == nullptr) {
-      const std::string path = folder + "/" + session.trace_files[i];
-      const Result<std::string> bytes = ReadInput(path);
-      if (!bytes) {
-        Refuse(bytes.failure());
-        return false;
-      }
-      Result<RunTrace> parsed = ReadRunTrace(*bytes);
-      if (!parsed) {
-        if (parsed.failure().kind != FailureKind::kInterrupted) {
-          Complain(Quoted(path) + ": " + parsed.failure().message);
-        }
-        return false;
-      }
-      trace = std::make_shared<const RunTrace>(std::move(parsed).value());
-    }
-    session.traces[i] = trace;
-  }
-  return PendingInterrupt() == 0;
+  return ReadRunTraces(folder, session);
 }
 
 // The timeline chart and the exports of the median run at the chosen team size.

@@ -45,13 +45,11 @@ PlotRequest ComparisonChart(const std::string& path, const Comparison& compariso
   return request;
 }
 
-PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figures& band) {
-  PlotRequest request;
-  request.path = path;
-  request.confidence = fleet.confidence;
-  request.title = "matbench fleet: speedup vs serial per node, medians with " +
-                  ConfidenceLabel(fleet.confidence) + " intervals; each node's verdict in the key";
-  // Slower nodes first, then faster, then the rest: the key names the ones that matter first.
+namespace {
+
+// The merged nodes, slower ones first, then faster, then the rest: the key names the ones that
+// matter first. Sets the request's processor count and fewest runs from them.
+std::vector<const NodeRow*> MergedBySlowness(const Fleet& fleet, PlotRequest& request) {
   std::vector<const NodeRow*> merged;
   using Kind = NodeVerdict::Kind;
   for (const int pass : {0, 1, 2}) {
@@ -67,25 +65,19 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
           request.runs == 0 ? node.figures.runs : std::min(request.runs, node.figures.runs);
     }
   }
-  const auto key_name = [](const NodeRow& node) {
-    const std::string verdict = NodeVerdictText(node);
-    return verdict.empty()
-               ? ShortName(node.input.node)
-               : ShortName(node.input.node) + ", " + verdict.substr(0, verdict.find(':'));
-  };
-  if (merged.size() <= MAX_NODE_CURVES) {
-    for (const NodeRow* node : merged) {
-      request.curves.push_back(
-          {key_name(*node),
-           &node->figures,
-           {},
-           false,
-           std::any_of(node->warnings.begin(), node->warnings.end(), [](const Warning& warning) {
-             return warning.kind == Warning::Kind::kOneProcessor;
-           })});
-    }
-    return request;
-  }
+  return merged;
+}
+
+std::string KeyName(const NodeRow& node) {
+  const std::string verdict = NodeVerdictText(node);
+  return verdict.empty() ? ShortName(node.input.node)
+                         : ShortName(node.input.node) + ", " + verdict.substr(0, verdict.find(':'));
+}
+
+// Too many nodes for a curve each: the fleet's band, the nodes judged apart while the key has
+// room, and what it leaves out said in it (the table lists every node).
+void AddBandCurves(PlotRequest& request, const Fleet& fleet, const Figures& band,
+                   const std::vector<const NodeRow*>& merged) {
   request.title = "matbench fleet: speedup vs serial, medians over the nodes and per named node";
   request.curves.push_back({"median of " + std::to_string(FleetBandNodes(fleet)) +
                                 " nodes, shaded: " + FleetBandText() + " of them",
@@ -97,12 +89,11 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
     if (!JudgedApart(node->verdict)) {
       ++like;
     } else if (request.curves.size() < MAX_NODE_CURVES) {
-      request.curves.push_back({key_name(*node), &node->figures, {}, false});
+      request.curves.push_back({KeyName(*node), &node->figures, {}, false});
     } else {
-      (node->verdict.kind == Kind::kSlower ? slower_left : faster_left) += 1;
+      (node->verdict.kind == NodeVerdict::Kind::kSlower ? slower_left : faster_left) += 1;
     }
   }
-  // What the key leaves out, said in it: the table lists every node.
   if (slower_left + faster_left > 0) {
     request.curves.push_back({"and " + std::to_string(slower_left) + " more slower, " +
                                   std::to_string(faster_left) +
@@ -119,6 +110,31 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
                             false,
                             false,
                             true});
+}
+
+}  // namespace
+
+PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figures& band) {
+  PlotRequest request;
+  request.path = path;
+  request.confidence = fleet.confidence;
+  request.title = "matbench fleet: speedup vs serial per node, medians with " +
+                  ConfidenceLabel(fleet.confidence) + " intervals; each node's verdict in the key";
+  const std::vector<const NodeRow*> merged = MergedBySlowness(fleet, request);
+  if (merged.size() > MAX_NODE_CURVES) {
+    AddBandCurves(request, fleet, band, merged);
+    return request;
+  }
+  for (const NodeRow* node : merged) {
+    request.curves.push_back(
+        {KeyName(*node),
+         &node->figures,
+         {},
+         false,
+         std::any_of(node->warnings.begin(), node->warnings.end(), [](const Warning& warning) {
+           return warning.kind == Warning::Kind::kOneProcessor;
+         })});
+  }
   return request;
 }
 
