@@ -90,6 +90,35 @@ bool Take(std::string_view& bytes, T* out) {
   return true;
 }
 
+// Reads thread i's header and events off the front of `bytes`: "" or what is wrong.
+std::string ParseThread(std::string_view& bytes, std::uint32_t i, const FileHeader& header,
+                        ThreadTrace& thread) {
+  if (!Take(bytes, &thread.header)) return "truncated in thread " + std::to_string(i);
+  if (thread.header.slot >= MAX_TRACED_THREADS) {
+    return "corrupt: thread " + std::to_string(i) + " has slot " +
+           std::to_string(thread.header.slot) + ", beyond the format's " +
+           std::to_string(MAX_TRACED_THREADS);
+  }
+  if (thread.header.event_count > header.events_per_thread ||
+      thread.header.event_count > MAX_EVENTS_PER_THREAD) {
+    return "corrupt: thread " + std::to_string(i) + " holds more events than a buffer";
+  }
+  if (bytes.size() / sizeof(Event) < thread.header.event_count) {
+    return "truncated in the events of thread " + std::to_string(i);
+  }
+  thread.events.resize(thread.header.event_count);
+  if (!thread.events.empty()) {  // an empty vector's data may be null, which memcpy forbids
+    std::memcpy(thread.events.data(), bytes.data(), thread.events.size() * sizeof(Event));
+    bytes.remove_prefix(thread.events.size() * sizeof(Event));
+  }
+  for (const Event& event : thread.events) {
+    if (event.kind == 0 || event.kind > LAST_EVENT_KIND) {
+      return "corrupt: unknown event kind " + std::to_string(event.kind);
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string ParseTrace(std::string_view bytes, Trace* trace) {
@@ -122,28 +151,8 @@ std::string ParseTrace(std::string_view bytes, Trace* trace) {
   std::uint64_t total = 0;
   for (std::uint32_t i = 0; i < header.thread_count; ++i) {
     ThreadTrace thread{};
-    if (!Take(bytes, &thread.header)) return "truncated in thread " + std::to_string(i);
-    if (thread.header.slot >= MAX_TRACED_THREADS) {
-      return "corrupt: thread " + std::to_string(i) + " has slot " +
-             std::to_string(thread.header.slot) + ", beyond the format's " +
-             std::to_string(MAX_TRACED_THREADS);
-    }
-    if (thread.header.event_count > header.events_per_thread ||
-        thread.header.event_count > MAX_EVENTS_PER_THREAD) {
-      return "corrupt: thread " + std::to_string(i) + " holds more events than a buffer";
-    }
-    if (bytes.size() / sizeof(Event) < thread.header.event_count) {
-      return "truncated in the events of thread " + std::to_string(i);
-    }
-    thread.events.resize(thread.header.event_count);
-    if (!thread.events.empty()) {  // an empty vector's data may be null, which memcpy forbids
-      std::memcpy(thread.events.data(), bytes.data(), thread.events.size() * sizeof(Event));
-      bytes.remove_prefix(thread.events.size() * sizeof(Event));
-    }
-    for (const Event& event : thread.events) {
-      if (event.kind == 0 || event.kind > LAST_EVENT_KIND) {
-        return "corrupt: unknown event kind " + std::to_string(event.kind);
-      }
+    if (std::string failure = ParseThread(bytes, i, header, thread); !failure.empty()) {
+      return failure;
     }
     total += thread.header.event_count;
     trace->threads.push_back(std::move(thread));

@@ -137,10 +137,8 @@ std::string TooManyRuns() {
   return "more than " + std::to_string(MAX_INPUT_RUNS) + " runs, more than any session makes";
 }
 
-// The session of `json`, whose runs are `runs` when given (read as they were parsed, the first
-// failure among them `runs_failure`) and else its own "runs".
-Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
-                                const std::optional<Failure>& runs_failure) {
+// Whether `json` is a session file of the version this tool reads.
+Status CheckFormat(const nlohmann::json& json) {
   const auto format = json.is_object() ? json.find("format") : json.end();
   if (format == json.end() || *format != FORMAT_NAME)
     return Fail(FailureKind::kInput, "not a matbench-speedup session JSON");
@@ -152,6 +150,14 @@ Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* ru
                                          ", but this tool reads version " +
                                          std::to_string(SESSION_FORMAT_VERSION));
   }
+  return Success();
+}
+
+// The session of `json`, whose runs are `runs` when given (read as they were parsed, the first
+// failure among them `runs_failure`) and else its own "runs".
+Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* runs,
+                                const std::optional<Failure>& runs_failure) {
+  if (Status format = CheckFormat(json); !format) return format.failure();
   Session read;
   try {
     const nlohmann::json& how = json.at("session");

@@ -64,29 +64,10 @@ bool FileToolEvent(const format::Event& event, std::uint32_t slot, RunTrace& run
   return true;
 }
 
-// Files one event of thread `slot`; false when it names no region that has begun.
-bool File(const format::Event& event, std::uint32_t slot, Regions& regions) {
+// Files one event of a thread inside `region`; false when it is of no kind a thread has there.
+bool FileThreadEvent(const format::Event& event, ThreadInRegion& thread, RegionTrace& region) {
   using Kind = format::EventKind;
   const auto kind = static_cast<Kind>(event.kind);
-  if (kind == Kind::kThreadBegin || kind == Kind::kThreadEnd) return true;
-  if (event.region == 0) {
-    // The initial thread's own implicit task, outside every parallel region.
-    return kind == Kind::kImplicitTaskBegin || kind == Kind::kImplicitTaskEnd;
-  }
-  RegionTrace& region = regions.by_number[event.region];
-  region.number = event.region;
-  switch (kind) {
-    case Kind::kParallelBegin:
-      region.begin_ns = event.time_ns;
-      region.requested_team = static_cast<std::uint32_t>(event.value);
-      return true;
-    case Kind::kParallelEnd:
-      region.end_ns = event.time_ns;
-      return true;
-    default:
-      break;
-  }
-  ThreadInRegion& thread = ThreadOf(regions, region, slot);
   switch (kind) {
     case Kind::kImplicitTaskBegin:
       thread.task_begin_ns = event.time_ns;
@@ -125,6 +106,31 @@ bool File(const format::Event& event, std::uint32_t slot, Regions& regions) {
     default:
       return false;
   }
+}
+
+// Files one event of thread `slot`; false when it names no region that has begun.
+bool File(const format::Event& event, std::uint32_t slot, Regions& regions) {
+  using Kind = format::EventKind;
+  const auto kind = static_cast<Kind>(event.kind);
+  if (kind == Kind::kThreadBegin || kind == Kind::kThreadEnd) return true;
+  if (event.region == 0) {
+    // The initial thread's own implicit task, outside every parallel region.
+    return kind == Kind::kImplicitTaskBegin || kind == Kind::kImplicitTaskEnd;
+  }
+  RegionTrace& region = regions.by_number[event.region];
+  region.number = event.region;
+  switch (kind) {
+    case Kind::kParallelBegin:
+      region.begin_ns = event.time_ns;
+      region.requested_team = static_cast<std::uint32_t>(event.value);
+      return true;
+    case Kind::kParallelEnd:
+      region.end_ns = event.time_ns;
+      return true;
+    default:
+      break;
+  }
+  return FileThreadEvent(event, ThreadOf(regions, region, slot), region);
 }
 
 // "" when each event of `thread` is at or after the one before it, else which is not.
