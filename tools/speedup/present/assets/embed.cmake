@@ -1,5 +1,6 @@
 # Writes OUTPUT, a header holding each of the files FILES (a ;-list of NAME=PATH) as a
 # std::string_view constant NAME with the file's bytes, unchanged. Run by CMake at build time.
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/write_if_changed.cmake)
 set(text "#pragma once\n\n// Generated from the files in tools/speedup/present/assets/: edit those.\n")
 string(APPEND text "#include <string_view>\n\nnamespace speedup {\n")
 foreach(entry IN LISTS FILES)
@@ -18,10 +19,4 @@ foreach(entry IN LISTS FILES)
   string(APPEND text "\ninline constexpr std::string_view ${name}{\n    \"${escaped}\",\n    ${bytes}};\n")
 endforeach()
 string(APPEND text "\n}  // namespace speedup\n")
-set(old "")
-if(EXISTS "${OUTPUT}")
-  file(READ "${OUTPUT}" old)
-endif()
-if(NOT text STREQUAL old)
-  file(WRITE "${OUTPUT}" "${text}")
-endif()
+write_if_changed("${OUTPUT}" "${text}")
