@@ -13,26 +13,6 @@
 namespace speedup::html {
 namespace {
 
-// The verdict's key in the page's filter, one word a kind; "none" when not judged.
-std::string VerdictKey(NodeVerdict::Kind kind) {
-  using Kind = NodeVerdict::Kind;
-  switch (kind) {
-    case Kind::kSlower:
-      return "slower";
-    case Kind::kFaster:
-      return "faster";
-    case Kind::kLikeFleet:
-      return "like";
-    case Kind::kAlone:
-      return "alone";
-    case Kind::kNotPossible:
-      return "impossible";
-    case Kind::kNotJudged:
-      break;
-  }
-  return "none";
-}
-
 // The merged nodes, slower ones first, then faster ones, then the rest, each in file order.
 std::vector<const NodeRow*> SlowFirst(const Fleet& fleet) {
   using Kind = NodeVerdict::Kind;
@@ -78,7 +58,7 @@ Json RowData(const NodeRow& node) {
                    context.processors ? CountData(*context.processors) : Json(nullptr),
                    CountData(node.figures.runs), PageText(node.input.job ? *node.input.job : ""),
                    PageText(context.cpu_model ? *context.cpu_model : "not recorded")});
-  Json row = {{"v", VerdictKey(node.verdict.kind)}, {"c", std::move(cells)}};
+  Json row = {{"v", NodeVerdictKey(node.verdict.kind)}, {"c", std::move(cells)}};
   if (JudgedApart(node.verdict)) row["a"] = 1;
   return row;
 }
@@ -148,8 +128,8 @@ std::string FleetControls(const Fleet& fleet, int merged) {
       count += node.input.merged && node.verdict.kind == kind ? 1 : 0;
     }
     if (count == 0) continue;
-    controls += "<option value=\"" + VerdictKey(kind) + "\">" + Escaped(NodeVerdictKindText(kind)) +
-                " (" + std::to_string(count) + ")</option>";
+    controls += "<option value=\"" + NodeVerdictKey(kind) + "\">" +
+                Escaped(NodeVerdictKindText(kind)) + " (" + std::to_string(count) + ")</option>";
   }
   return controls + "</select> <span aria-live=\"polite\"><span id=\"shown-count\">" +
          std::to_string(merged) + "</span> of " + std::to_string(merged) +

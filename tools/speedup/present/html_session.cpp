@@ -46,16 +46,10 @@ std::string FiguresTable(const SessionAnalysis& analysis, const std::string& id)
 
 // The fit as the terminal's footer says it: no interval where resampling cannot reach one.
 std::string AmdahlText(const AmdahlFit& fit) {
-  if (!fit.a) return "<p>Amdahl fit: not made (the processor count is not recorded).</p>\n";
-  std::string text =
-      "<p>Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
-      (fit.team_sizes < 3
-           ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
-           : "");
+  if (!fit.a) return "<p>" + AmdahlNotMadeText() + ".</p>\n";
+  std::string text = "<p>" + AmdahlFitHead(fit);
   if (fit.shape == AmdahlFit::Shape::kOutsideLaw) {
-    return text +
-           ": no serial fraction in [0, 1] fits the medians: Amdahl's law does not describe "
-           "these runs.</p>\n";
+    return text + ": " + AmdahlOutsideLawText() + ".</p>\n";
   }
   text += ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) +
           " s; serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4);

@@ -59,17 +59,11 @@ std::string CurveFooter(const Figures& figures) {
   }
   const AmdahlFit& fit = figures.amdahl;
   if (fit.shape == AmdahlFit::Shape::kNotMade) {
-    return footer + "Amdahl fit: not made (the processor count is not recorded)\n";
+    return footer + AmdahlNotMadeText() + "\n";
   }
-  footer += "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
-            (fit.team_sizes < 3
-                 ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
-                 : "");
-  if (fit.shape == AmdahlFit::Shape::kOutsideLaw) {
-    return footer +
-           ":\n  no serial fraction in [0, 1] fits the medians: Amdahl's law does not describe "
-           "these runs\n";
-  }
+  footer += AmdahlFitHead(fit);
+  if (fit.shape == AmdahlFit::Shape::kOutsideLaw)
+    return footer + ":\n  " + AmdahlOutsideLawText() + "\n";
   footer += ": a " + FixedText(fit.a, 4) + " s, b " + FixedText(fit.b, 4) + " s\n";
   footer += "  serial fraction f = a / (a + b) = " + FixedText(fit.serial_fraction, 4);
   if (fit.low && fit.high) {

@@ -141,24 +141,38 @@ std::string NodeVerdictText(const NodeRow& node) {
          (serial ? "serial " : "speedup ") + ratio;
 }
 
-std::string NodeVerdictKindText(NodeVerdict::Kind kind) {
+namespace {
+
+// A verdict's kind as the fleet page's filter shows it and as its script keys it.
+struct VerdictNames {
+  const char* text;
+  const char* key;
+};
+
+VerdictNames NamesOf(NodeVerdict::Kind kind) {
   using Kind = NodeVerdict::Kind;
   switch (kind) {
     case Kind::kSlower:
-      return "slower";
+      return {"slower", "slower"};
     case Kind::kFaster:
-      return "faster";
+      return {"faster", "faster"};
     case Kind::kLikeFleet:
-      return "like the fleet";
+      return {"like the fleet", "like"};
     case Kind::kAlone:
-      return "alone";
+      return {"alone", "alone"};
     case Kind::kNotPossible:
-      return "no verdict possible";
+      return {"no verdict possible", "impossible"};
     case Kind::kNotJudged:
       break;
   }
-  return "not judged";
+  return {"not judged", "none"};
 }
+
+}  // namespace
+
+std::string NodeVerdictKindText(NodeVerdict::Kind kind) { return NamesOf(kind).text; }
+
+std::string NodeVerdictKey(NodeVerdict::Kind kind) { return NamesOf(kind).key; }
 
 std::string ProblemText(const NodeProblem& problem) {
   using Kind = NodeProblem::Kind;
@@ -267,5 +281,21 @@ std::string NotParallelSideText(const std::string& side) {
 std::string RowLabel(int threads) { return threads == 0 ? "serial" : std::to_string(threads); }
 
 std::string PValueText(double p) { return p < 0.001 ? "<0.001" : Formatted("%.3f", p); }
+
+std::string AmdahlNotMadeText() {
+  return "Amdahl fit: not made (the processor count is not recorded)";
+}
+
+std::string AmdahlFitHead(const AmdahlFit& fit) {
+  return "Amdahl fit T(p) = a + b/p over team sizes 1.." + std::to_string(fit.team_sizes) +
+         (fit.team_sizes < 3
+              ? " (it rests on " + CountText(fit.team_sizes, "point", "points") + " only)"
+              : "");
+}
+
+std::string AmdahlOutsideLawText() {
+  return "no serial fraction in [0, 1] fits the medians: Amdahl's law does not describe these "
+         "runs";
+}
 
 }  // namespace speedup

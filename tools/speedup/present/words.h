@@ -6,6 +6,7 @@
 #include "session/session.h"
 #include "stats/comparison.h"
 #include "stats/diagnostics.h"
+#include "stats/figures.h"
 #include "stats/fleet.h"
 #include "stats/trace_figures.h"
 
@@ -31,6 +32,10 @@ std::string NodeVerdictText(const NodeRow& node);
 // A node verdict's kind alone, as a fleet page's filter names it: "slower", "faster", "like the
 // fleet", "no verdict possible", "alone" or "not judged".
 std::string NodeVerdictKindText(NodeVerdict::Kind kind);
+
+// The same kind as one word that the fleet page's script filters on: "slower", "faster",
+// "like", "alone", "impossible" or "none".
+std::string NodeVerdictKey(NodeVerdict::Kind kind);
 
 // Why a node is missing or incomplete, e.g. "interrupted by SIGTERM after 3 runs".
 std::string ProblemText(const NodeProblem& problem);
@@ -74,5 +79,12 @@ std::string RowLabel(int threads);
 
 // A p-value in three decimals, "<0.001" below that.
 std::string PValueText(double p);
+
+// The Amdahl fit's words that every format shows: that it was not made, its head ("Amdahl fit
+// T(p) = a + b/p over team sizes 1..N", with a caution under 3 points), and that no serial
+// fraction fits.
+std::string AmdahlNotMadeText();
+std::string AmdahlFitHead(const AmdahlFit& fit);
+std::string AmdahlOutsideLawText();
 
 }  // namespace speedup
