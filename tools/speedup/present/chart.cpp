@@ -291,8 +291,7 @@ std::string ChartFileName(const std::string& path) {
 
 std::string GnuplotString(std::string_view text) {
   std::string quoted = "'";
-  for (const char c : BidiEscaped(Printable(text)))
-    quoted += c == '\'' ? std::string("''") : std::string(1, c);
+  for (const char c : Printable(text)) quoted += c == '\'' ? std::string("''") : std::string(1, c);
   return quoted + "'";
 }
 

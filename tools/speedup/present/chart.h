@@ -56,10 +56,6 @@ std::string GnuplotString(std::string_view text);
 // UTF-8 shown as \xHH, quotes doubled, followed by `noenhanced` so no character is markup.
 std::string GnuplotText(std::string_view text);
 
-// `text` with each bidirectional control (U+202A..U+202E, U+2066..U+2069, U+200E, U+200F,
-// U+061C) written as "\u202E", so no name can reverse the text around it.
-std::string BidiEscaped(std::string_view text);
-
 // `name` as a key or headline shows it: Printable, cut to SHOWN_NAME_BYTES at the start of a
 // character with "…" after it.
 std::string ShortName(std::string_view name);

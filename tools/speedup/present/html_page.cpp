@@ -169,7 +169,7 @@ std::string Page(const std::string& title, std::string body) {
 
 std::string Escaped(const std::string& text) { return HtmlEscaped(text); }
 
-std::string PageText(std::string_view text) { return BidiEscaped(Printable(text)); }
+std::string PageText(std::string_view text) { return Printable(text); }
 
 std::string Section(const std::string& id, const std::string& heading, const std::string& inner) {
   return "<section id=\"" + id + "\">\n<h2>" + Escaped(heading) + "</h2>\n" + inner +
