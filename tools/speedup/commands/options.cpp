@@ -39,16 +39,19 @@ std::string Explained(const CLI::ParseError& error) {
 
 }  // namespace
 
-std::optional<double> ParseFraction(const std::string& text) {
+Result<double> ParseFraction(const std::string& option, const std::string& text,
+                             const std::string& example) {
   const bool percent = !text.empty() && text.back() == '%';
   std::optional<double> value =
       WholeNumber<double>(std::string_view(text).substr(0, text.size() - (percent ? 1 : 0)));
   if (value && percent) *value /= 100.0;
-  if (!value || !(*value > 0.0 && *value < 1.0)) return std::nullopt;
-  return value;
+  if (!value || !(*value > 0.0 && *value < 1.0)) {
+    return Usage(option + " needs a percentage such as " + example + ", not " + Quoted(text));
+  }
+  return *value;
 }
 
-std::optional<double> ParseDuration(const std::string& text) {
+Result<double> ParseDuration(const std::string& option, const std::string& text) {
   double unit = 1.0;
   std::string_view number = text;
   if (!number.empty() && std::string_view("smh").find(number.back()) != std::string_view::npos) {
@@ -56,7 +59,9 @@ std::optional<double> ParseDuration(const std::string& text) {
     number.remove_suffix(1);
   }
   const std::optional<double> value = WholeNumber<double>(number);
-  if (!value || !(*value > 0.0) || !std::isfinite(*value * unit)) return std::nullopt;
+  if (!value || !(*value > 0.0) || !std::isfinite(*value * unit)) {
+    return Usage(option + " needs a duration such as 90, 90s or 5m, not " + Quoted(text));
+  }
   return *value * unit;
 }
 
@@ -296,10 +301,9 @@ Status ReadNumbers(const RawOptions& raw, Options& options) {
     plan.warmup = *value;
   }
   if (!raw.precision.empty()) {
-    plan.precision = ParseFraction(raw.precision);
-    if (!plan.precision) {
-      return Usage("--precision needs a percentage such as 2%, not " + Quoted(raw.precision));
-    }
+    const Result<double> precision = ParseFraction("--precision", raw.precision, "2%");
+    if (!precision) return precision.failure();
+    plan.precision = *precision;
   }
   if (!raw.max_runs.empty()) {
     const std::optional<int> value = WholeNumber<int>(raw.max_runs);
@@ -313,11 +317,9 @@ Status ReadNumbers(const RawOptions& raw, Options& options) {
        {std::tuple{&raw.time_limit, &plan.time_limit, "--time-limit"},
         std::tuple{&raw.run_timeout, &plan.run_timeout, "--run-timeout"}}) {
     if (text->empty()) continue;
-    *target = ParseDuration(*text);
-    if (!*target) {
-      return Usage(std::string(name) + " needs a duration such as 90, 90s or 5m, not " +
-                   Quoted(*text));
-    }
+    const Result<double> duration = ParseDuration(name, *text);
+    if (!duration) return duration.failure();
+    *target = *duration;
   }
   if (!raw.processors.empty()) {
     options.processors = WholeNumber<int>(raw.processors);
@@ -327,10 +329,9 @@ Status ReadNumbers(const RawOptions& raw, Options& options) {
     }
   }
   if (!raw.slower.empty()) {
-    options.fail_if_slower = ParseFraction(raw.slower);
-    if (!options.fail_if_slower) {
-      return Usage("--fail-if-slower needs a percentage such as 5%, not " + Quoted(raw.slower));
-    }
+    const Result<double> slower = ParseFraction("--fail-if-slower", raw.slower, "5%");
+    if (!slower) return slower.failure();
+    options.fail_if_slower = *slower;
   }
   return Success();
 }

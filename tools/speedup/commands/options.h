@@ -74,10 +74,13 @@ CLI::App* AddTraceCommand(CLI::App& app, TraceOptions& trace);
 // The trace options' own checks, once parsed; a kUsage failure naming what was wrong.
 Status CheckTraceOptions(const TraceOptions& trace, const CLI::App& command);
 
-// "2%" or "0.02" as the fraction 0.02; empty unless strictly between 0 and 1.
-std::optional<double> ParseFraction(const std::string& text);
+// `option`'s "2%" or "0.02" as the fraction 0.02; a kUsage failure naming the option, the text
+// and an `example` unless strictly between 0 and 1.
+Result<double> ParseFraction(const std::string& option, const std::string& text,
+                             const std::string& example);
 
-// "90", "90s", "1.5m" or "2h" as seconds; empty unless positive and finite.
-std::optional<double> ParseDuration(const std::string& text);
+// `option`'s "90", "90s", "1.5m" or "2h" as seconds; a kUsage failure naming the option and the
+// text unless positive and finite.
+Result<double> ParseDuration(const std::string& option, const std::string& text);
 
 }  // namespace speedup
