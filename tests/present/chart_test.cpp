@@ -285,7 +285,7 @@ TEST_F(WritePlotTest, UnwritablePathGivesOneMessageNamingIt) {
   FakeGnuplot();
   request_.path = (root_ / "out" / "no\nfolder" / "chart.svg").string();
   const PlotResult result = WritePlot(request_);
-  EXPECT_TRUE(result.failed);
+  EXPECT_TRUE(result.Failed());
   EXPECT_TRUE(Contains(result.message, (root_ / "out").string() + "/no\\x0Afolder/chart.svg\""))
       << result.message;
   EXPECT_FALSE(Contains(result.message, "\n"));
@@ -295,7 +295,7 @@ TEST_F(WritePlotTest, UnwritablePathGivesOneMessageNamingIt) {
 TEST_F(WritePlotTest, GnuplotFailureGivesItsFirstErrorLineEscaped) {
   FakeGnuplot("printf ' plot x\\n   ^\\n\"chart.gp\" line 3: bad \\001 x\\nmore\\n' >&2; exit 1\n");
   const PlotResult result = WritePlot(request_);
-  EXPECT_TRUE(result.failed);
+  EXPECT_TRUE(result.Failed());
   EXPECT_EQ(result.message, "gnuplot failed (exit status 1): \"chart.gp\" line 3: bad \\x01 x");
   EXPECT_TRUE(Entries(root_ / "out").empty()) << "a chart written after a failure";
   EXPECT_TRUE(Entries(root_ / "tmp").empty()) << "temporary folder left behind";
@@ -305,7 +305,9 @@ TEST_F(WritePlotTest, MissingGnuplotKeepsASelfContainedScriptAndSaysHowToDrawIt)
   setenv("PATH", (root_ / "bin").c_str(), 1);
   const PlotResult result = WritePlot(request_);
   setenv("PATH", path_.c_str(), 1);
-  EXPECT_FALSE(result.failed);
+  // Catches a missing gnuplot reported as a failure, or as a chart drawn.
+  EXPECT_EQ(result.outcome, PlotResult::Outcome::kGnuplotMissing);
+  EXPECT_FALSE(result.Failed());
   EXPECT_TRUE(Contains(result.message, "gnuplot is not installed")) << result.message;
   EXPECT_TRUE(Entries(root_ / "out").empty()) << "something written beside the chart";
   const std::vector<std::string> kept = Entries(root_ / "tmp");
@@ -362,7 +364,7 @@ TEST_F(WritePlotTest, InterruptWhileDrawingLeavesNoChart) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ResetInterruptForTesting();
-    EXPECT_TRUE(result.failed);
+    EXPECT_TRUE(result.Failed());
     EXPECT_TRUE(Contains(result.message, "interrupted by SIGTERM")) << result.message;
     EXPECT_LT(seconds, 5);
     EXPECT_FALSE(fs::exists(request_.path)) << "a chart was written after the interrupt";

@@ -88,7 +88,7 @@ namespace {
 // A failed drawing with its message.
 DrawnChart Failed(const std::string& message) {
   DrawnChart drawn;
-  drawn.result = {true, message};
+  drawn.result = {PlotResult::Outcome::kFailed, message};
   return drawn;
 }
 
@@ -114,14 +114,17 @@ DrawnChart RunGnuplot(const std::string& folder, const std::string& output_name)
   if (chart) drawn.bytes = *chart;
   RemoveFolder(folder);
   if (drawn.bytes.empty()) {
-    drawn.result = {true, WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
+    drawn.result = {PlotResult::Outcome::kFailed,
+                    WithGnuplotMessage("gnuplot wrote no chart", gnuplot.output)};
   } else if (!ChartIsWhole(drawn.bytes, output_name.ends_with(".svg"))) {
     drawn.result = {
-        true, WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
-                                 gnuplot.output)};
+        PlotResult::Outcome::kFailed,
+        WithGnuplotMessage("gnuplot's chart is cut short (is the temporary folder full?)",
+                           gnuplot.output)};
     drawn.bytes.clear();
   } else if (const int signal_number = PendingInterrupt()) {
-    drawn.result = {true, "no chart: interrupted by " + SignalName(signal_number)};
+    drawn.result = {PlotResult::Outcome::kFailed,
+                    "no chart: interrupted by " + SignalName(signal_number)};
     drawn.bytes.clear();
   }
   return drawn;
@@ -132,8 +135,7 @@ DrawnChart RunGnuplot(const std::string& folder, const std::string& output_name)
 DrawnChart Draw(const std::string& output_name, const std::string& script, bool keep_script) {
   const auto missing = [](const std::string& message) {
     DrawnChart drawn;
-    drawn.result = {false, message};
-    drawn.missing = true;
+    drawn.result = {PlotResult::Outcome::kGnuplotMissing, message};
     return drawn;
   };
   const TemporaryFolder folder = MakeTemporaryFolder();
@@ -172,7 +174,7 @@ std::vector<std::string>& PageChartFailures() {
 
 DrawnChart DrawChartBytes(const std::string& output_name, const std::string& script) {
   DrawnChart drawn = Draw(output_name, script, false);
-  if (drawn.result.failed && !drawn.missing) PageChartFailures().push_back(drawn.result.message);
+  if (drawn.result.Failed()) PageChartFailures().push_back(drawn.result.message);
   return drawn;
 }
 
@@ -187,7 +189,7 @@ PlotResult DrawChart(const std::string& path, const std::string& script) {
   if (drawn.bytes.empty()) return drawn.result;
   // Whatever happens, the path holds a whole chart or what it held before.
   const Status written = WriteWholeFile(path, drawn.bytes);
-  if (!written) return {true, written.failure().message};
+  if (!written) return {PlotResult::Outcome::kFailed, written.failure().message};
   return {};
 }
 

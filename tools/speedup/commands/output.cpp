@@ -19,7 +19,7 @@ bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_int
   if (chart != nullptr && !chart->path.empty() && !chart->curves.empty()) {
     const PlotResult plot = WritePlot(*chart);
     if (!plot.message.empty()) Complain(plot.message);
-    delivered = !plot.failed && delivered;
+    delivered = !plot.Failed() && delivered;
   }
   return delivered;
 }

@@ -224,7 +224,7 @@ bool WriteOneRun(const Options& options, const TraceSession& session) {
     const PlotResult plot = DrawChart(
         trace.timeline, TimelineScript(chosen, team, name, ChartFileName(trace.timeline)));
     if (!plot.message.empty()) Complain(plot.message);
-    written = !plot.failed && written;
+    written = !plot.Failed() && written;
   }
   if (!trace.chrome.empty())
     written = Written(WriteWholeFile(trace.chrome, ChromeTraceJson(chosen))) && written;
@@ -352,7 +352,7 @@ int TraceCommand(const Options& options) {
       const PlotResult plot =
           DrawChart(options.plot, SplitChartScript(session, figures, ChartFileName(options.plot)));
       if (!plot.message.empty()) Complain(plot.message);
-      failed = plot.failed || failed;
+      failed = plot.Failed() || failed;
     }
     failed = !WriteOneRun(options, session) || failed;
     if (!options.html.empty()) {

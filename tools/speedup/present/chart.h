@@ -44,8 +44,16 @@ struct PlotRequest {
 inline constexpr const char* CHART_SCRIPT_NAME = "chart.gp";
 
 struct PlotResult {
-  bool failed = false;  // no chart, and not because gnuplot is missing
+  enum class Outcome {
+    kDrawn,           // the chart is whole at its place
+    kNotAsked,        // none was to be drawn (a page written without its charts)
+    kGnuplotMissing,  // gnuplot is not installed here: said, but not a failure
+    kFailed,          // no chart, for a reason the user must hear of
+  };
+  Outcome outcome = Outcome::kDrawn;
   std::string message;  // one line for the user when no chart was written; empty when it was
+
+  bool Failed() const { return outcome == Outcome::kFailed; }
 };
 
 // `text` as a gnuplot single-quoted string, the one way text enters a script: shown Printable,
@@ -74,9 +82,8 @@ std::string ChartFileName(const std::string& path);
 
 // A chart drawn but kept in memory, for a page that embeds it.
 struct DrawnChart {
-  PlotResult result;     // as DrawChart's, but the script is never kept: the folder goes
-  bool missing = false;  // gnuplot is not installed here
-  std::string bytes;     // the chart, empty unless drawn
+  PlotResult result;  // as DrawChart's, but the script is never kept: the folder goes
+  std::string bytes;  // the chart, empty unless drawn
 };
 
 }  // namespace speedup

@@ -188,7 +188,7 @@ std::string WarningList(const std::vector<std::string>& warnings) {
 std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
                         const std::string& caption, const std::string& description) {
   DrawnChart drawn;
-  drawn.result = {false, "none was drawn for this page"};
+  drawn.result = {PlotResult::Outcome::kNotAsked, "none was drawn for this page"};
   if (material.draw) drawn = material.draw(script);
   std::string figure = "<figure>\n";
   const std::size_t start = drawn.bytes.find("<svg");
@@ -202,9 +202,10 @@ std::string ChartFigure(const HtmlMaterial& material, const std::string& script,
     figure += "<div class=\"chart\">\n<svg role=\"img\" aria-label=\"" + Escaped(description) +
               "\"" + WithoutPlotNames(drawn.bytes.substr(start + 4)) + "\n</div>\n";
   } else {
-    std::string why = drawn.missing ? "gnuplot is not installed here, so no chart was drawn"
-                      : scripted    ? "the chart held a script, so it was left out"
-                                    : "no chart: " + drawn.result.message;
+    std::string why = drawn.result.outcome == PlotResult::Outcome::kGnuplotMissing
+                          ? "gnuplot is not installed here, so no chart was drawn"
+                      : scripted ? "the chart held a script, so it was left out"
+                                 : "no chart: " + drawn.result.message;
     figure += "<p class=\"no-chart\" role=\"img\" aria-label=\"" + Escaped(description) + "\">" +
               Escaped(why) + ". The table holds every figure the chart would draw.</p>\n";
   }
