@@ -26,7 +26,7 @@
 #include <thread>
 #include <vector>
 
-#include "stats/statistics.h"
+#include "stats/quantiles.h"
 #include "trace_format.h"
 
 namespace {
@@ -153,6 +153,36 @@ void PrintMedianLine(const std::string& what, std::span<const double> values, do
               interval->high * scale, unit, count.c_str());
 }
 
+// Times each kind of callback over `rounds` rounds of `events`, on workers whose begins join
+// `begins`, and prints each median line; false when EVENTS leaves no round room in a buffer.
+bool MeasureKinds(int rounds, long events, int delay, std::vector<double>& begins) {
+  // A worker's buffer takes the default capacity; its begin records two events.
+  const long budget = matbench::trace::DEFAULT_EVENTS_PER_THREAD - 4;
+  for (const Kind& kind : KINDS) {
+    const long recorded = std::max(1u, kind.events);
+    const int per_thread = static_cast<int>(budget / (events * recorded));
+    if (per_thread < 1) {
+      std::fprintf(stderr, "trace-cost: EVENTS must be at most %ld\n", budget / recorded);
+      return false;
+    }
+    std::vector<double> costs;
+    for (int done = 0; done < rounds; done += per_thread) {
+      std::thread worker([&] {
+        begins.push_back(BeginThread(ompt_thread_worker));
+        Rounds(kind, done, std::min(per_thread, rounds - done), events, delay, &costs);
+        EndThread();
+      });
+      worker.join();
+    }
+    const std::string events_text = kind.events == 0   ? "no event"
+                                    : kind.events == 1 ? "1 event"
+                                                       : std::to_string(kind.events) + " events";
+    PrintMedianLine(std::string(kind.name) + ", " + events_text, costs, 1e9, "ns",
+                    std::to_string(rounds) + " rounds of " + std::to_string(events));
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -185,30 +215,7 @@ int main(int argc, char** argv) {
 
   std::vector<double> begins;  // each thread's begin, seconds
   begins.push_back(BeginThread(ompt_thread_initial));
-  // A worker's buffer takes the default capacity; its begin records two events.
-  const long budget = matbench::trace::DEFAULT_EVENTS_PER_THREAD - 4;
-  for (const Kind& kind : KINDS) {
-    const long recorded = std::max(1u, kind.events);
-    const int per_thread = static_cast<int>(budget / (events * recorded));
-    if (per_thread < 1) {
-      std::fprintf(stderr, "trace-cost: EVENTS must be at most %ld\n", budget / recorded);
-      return 2;
-    }
-    std::vector<double> costs;
-    for (int done = 0; done < rounds; done += per_thread) {
-      std::thread worker([&] {
-        begins.push_back(BeginThread(ompt_thread_worker));
-        Rounds(kind, done, std::min(per_thread, rounds - done), events, delay, &costs);
-        EndThread();
-      });
-      worker.join();
-    }
-    const std::string events_text = kind.events == 0   ? "no event"
-                                    : kind.events == 1 ? "1 event"
-                                                       : std::to_string(kind.events) + " events";
-    PrintMedianLine(std::string(kind.name) + ", " + events_text, costs, 1e9, "ns",
-                    std::to_string(rounds) + " rounds of " + std::to_string(events));
-  }
+  if (!MeasureKinds(rounds, events, delay, begins)) return 2;
   std::printf("set-up at start: %.2f ms (the buffers of %u threads made and touched)\n",
               start_seconds * 1e3, matbench::trace::PREPARED_THREADS);
   const std::size_t prepared =
