@@ -54,7 +54,8 @@ int CompareCommand(const Options& options) {
   PlotRequest chart =
       ComparisonChart(options.plot, comparison, base, base_figures, candidate, new_figures);
   chart.processors = sides[1].context.processors;
-  bool delivered = Deliver(text, &chart);
+  // The page before the report, which comes last: an interrupt leaves neither.
+  bool delivered = true;
   if (!options.html.empty()) {
     HtmlMaterial material;
     material.base = &sides[0];
@@ -62,10 +63,10 @@ int CompareCommand(const Options& options) {
     material.base_figures = &base_figures;
     material.new_figures = &new_figures;
     material.draw = DrawPageChart;
-    delivered = DeliverPage(options.html, MakeHtmlReporter(material)->ComparisonReport(
-                                              comparison, base, candidate)) &&
-                delivered;
+    delivered = DeliverPage(
+        options.html, MakeHtmlReporter(material)->ComparisonReport(comparison, base, candidate));
   }
+  delivered = Deliver(text, &chart) && delivered;
   if (options.fail_if_slower && SlowerBeyond(comparison, *options.fail_if_slower)) {
     Complain("NEW is significantly slower than BASE by more than " +
              Formatted("%g%%", *options.fail_if_slower * 100.0) + " in some row");

@@ -67,14 +67,15 @@ int MergeCommand(const Options& options) {
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
   const Figures band = FleetBand(fleet);
   const PlotRequest chart = FleetChart(options.plot, fleet, band);
-  bool delivered = Deliver(MakeReporter(options.format)->FleetReport(fleet), &chart);
+  // The page before the report, which comes last: an interrupt leaves neither.
+  bool delivered = true;
   if (!options.html.empty()) {
     HtmlMaterial material;
     material.fleet_band = &band;
     material.draw = DrawPageChart;
-    delivered =
-        DeliverPage(options.html, MakeHtmlReporter(material)->FleetReport(fleet)) && delivered;
+    delivered = DeliverPage(options.html, MakeHtmlReporter(material)->FleetReport(fleet));
   }
+  delivered = Deliver(MakeReporter(options.format)->FleetReport(fleet), &chart) && delivered;
   const bool incomplete = NameProblems(fleet);
   return delivered && !incomplete ? 0 : 1;
 }

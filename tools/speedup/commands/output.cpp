@@ -12,14 +12,16 @@ namespace speedup {
 bool Deliver(const std::string& text, const PlotRequest* chart, bool despite_interrupt) {
   if (!despite_interrupt && PendingInterrupt() != 0) return false;
   bool delivered = true;
-  if (Status written = WriteOut(text); !written) {
-    Refuse(written.failure());
-    delivered = false;
-  }
+  // The chart before the text, which comes last of all.
   if (chart != nullptr && !chart->path.empty() && !chart->curves.empty()) {
     const PlotResult plot = WritePlot(*chart);
     if (!plot.message.empty()) Complain(plot.message);
-    delivered = !plot.Failed() && delivered;
+    delivered = !plot.Failed();
+    if (!despite_interrupt && PendingInterrupt() != 0) return false;
+  }
+  if (Status written = WriteOut(text); !written) {
+    Refuse(written.failure());
+    delivered = false;
   }
   return delivered;
 }

@@ -109,15 +109,17 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
     text = reporter->StudyReport(named, comparisons);
     if (!options.html.empty()) page = html->StudyReport(named, comparisons);
   }
-  const PlotRequest chart = SessionsChart(options.plot, named);
-  failed = !Deliver(text, &chart, measured && sessions.back().interrupted.has_value()) || failed;
+  // The files first and the report last, so that an interrupt while they are written leaves
+  // neither a report nor a file: the report on screen says every output was made.
   const bool exported = WriteExports(options.exports, [&](const Reporter& format) {
     if (!options.placements.empty()) return format.StudyReport(named, comparisons);
     return format.SessionReport(*reported.front(), analyses.front());
   });
   failed = !exported || failed;
-  if (options.fail_if_unsettled && !Settled(reported, analyses)) failed = true;
   failed = !DeliverPage(options.html, page) || failed;
+  const PlotRequest chart = SessionsChart(options.plot, named);
+  failed = !Deliver(text, &chart, measured && sessions.back().interrupted.has_value()) || failed;
+  if (options.fail_if_unsettled && !Settled(reported, analyses)) failed = true;
   return failed ? 1 : 0;
 }
 
