@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <span>
 
 #include "stats/quantiles.h"
 #include "stats/rank_tests.h"
@@ -120,26 +121,47 @@ double KarpFlatt(double speedup, int threads) {
 
 namespace {
 
-// Buffers the bootstrap's thousand lines per node reuse: allocating them afresh for each line
-// took a fleet's merge longer than the medians themselves.
-struct LineScratch {
-  std::vector<double> times;
-  std::vector<stats::Point> points;
+// Each team size's times over the runs with the runs in ascending order of time, made once
+// per fit: a line over a resample then takes its medians from how often each run was drawn,
+// with no copy and no selection (a merge of a fleet spent most of its time selecting medians
+// of the thousand resamples of every node).
+struct RankedTeams {
+  std::size_t runs = 0;
+  std::vector<double> times;          // team size t's at [(t - 1) * runs, t * runs)
+  std::vector<std::uint32_t> orders;  // the same layout: run indices by ascending time
+  std::vector<stats::Point> points;   // reused by every line
+  std::vector<double> scratch;        // TheilSen's, reused by every line
 };
 
-// The Amdahl line through the median times of team sizes 1..cores over the runs `chosen`.
-std::optional<stats::Line> AmdahlLine(const std::vector<RunReport>& reports,
-                                      const std::vector<std::size_t>& chosen, int cores,
-                                      LineScratch& scratch) {
-  scratch.points.clear();
+RankedTeams RankTeams(const std::vector<RunReport>& reports, int cores) {
+  RankedTeams ranked;
+  ranked.runs = reports.size();
   for (int threads = 1; threads <= cores; ++threads) {
-    scratch.times.clear();
-    for (const std::size_t run : chosen) {
-      scratch.times.push_back(reports[run].parallel_seconds[threads - 1]);
+    const auto first = static_cast<std::ptrdiff_t>(ranked.times.size());
+    for (std::size_t run = 0; run < reports.size(); ++run) {
+      ranked.times.push_back(reports[run].parallel_seconds[threads - 1]);
+      ranked.orders.push_back(static_cast<std::uint32_t>(run));
     }
-    scratch.points.push_back({1.0 / threads, stats::Median(scratch.times)});
+    const double* times = ranked.times.data() + first;
+    std::sort(ranked.orders.begin() + first, ranked.orders.end(),
+              [times](std::uint32_t a, std::uint32_t b) { return times[a] < times[b]; });
   }
-  return stats::TheilSen(scratch.points);
+  return ranked;
+}
+
+// The Amdahl line through the median times of team sizes 1..cores over the runs drawn `draws`
+// times each.
+std::optional<stats::Line> AmdahlLine(RankedTeams& ranked, std::span<const std::uint32_t> draws) {
+  ranked.points.clear();
+  const std::size_t teams = ranked.times.size() / std::max<std::size_t>(ranked.runs, 1);
+  for (std::size_t team = 0; team < teams; ++team) {
+    const std::size_t first = team * ranked.runs;
+    const double median =
+        stats::MedianOfDraws(std::span(ranked.times).subspan(first, ranked.runs),
+                             std::span(ranked.orders).subspan(first, ranked.runs), draws);
+    ranked.points.push_back({1.0 / static_cast<double>(team + 1), median});
+  }
+  return stats::TheilSen(ranked.points, ranked.scratch);
 }
 
 std::optional<double> SerialFraction(const stats::Line& line) {
@@ -153,10 +175,9 @@ std::optional<double> SerialFraction(const stats::Line& line) {
 AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   AmdahlFit fit;
   fit.team_sizes = std::clamp(cores, 1, MAX_THREADS);
-  std::vector<std::size_t> every(reports.size());
-  for (std::size_t run = 0; run < every.size(); ++run) every[run] = run;
-  LineScratch scratch;
-  const std::optional<stats::Line> line = AmdahlLine(reports, every, fit.team_sizes, scratch);
+  RankedTeams ranked = RankTeams(reports, fit.team_sizes);
+  std::vector<std::uint32_t> draws(reports.size(), 1);
+  const std::optional<stats::Line> line = AmdahlLine(ranked, draws);
   if (!line) return fit;
   fit.a = line->intercept;
   fit.b = line->slope;
@@ -173,13 +194,14 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   std::mt19937_64 engine(fit.seed);
   std::vector<double> fractions;
   fractions.reserve(fit.resamples);
-  std::vector<std::size_t> chosen(reports.size());
   for (int resample = 0; resample < fit.resamples; ++resample) {
-    // The indices ResampleIndices draws, in its order, into one buffer.
-    for (std::size_t& index : chosen) {
-      index = static_cast<std::size_t>(stats::DrawBelow(engine, reports.size()));
+    // The indices ResampleIndices draws, in its order, counted per run: a median does not
+    // depend on the order of its values.
+    std::fill(draws.begin(), draws.end(), 0);
+    for (std::size_t run = 0; run < reports.size(); ++run) {
+      ++draws[stats::DrawBelow(engine, reports.size())];
     }
-    const std::optional<stats::Line> again = AmdahlLine(reports, chosen, fit.team_sizes, scratch);
+    const std::optional<stats::Line> again = AmdahlLine(ranked, draws);
     // A serial fraction lies in [0, 1]: a replicate beyond is at its edge, so the interval
     // never claims a negative share or more than the whole.
     if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {
@@ -187,7 +209,7 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
     }
   }
   if (!fractions.empty()) {
-    const stats::Interval interval = stats::PercentileInterval(fractions, CONFIDENCE);
+    const stats::Interval interval = stats::PercentileIntervalInPlace(fractions, CONFIDENCE);
     fit.low = interval.low;
     fit.high = interval.high;
   }

@@ -20,9 +20,7 @@ std::size_t WidestReach(std::size_t limit, double target, Coverage coverage) {
 
 }  // namespace
 
-double Quantile(std::span<const double> values, double p) {
-  std::vector<double> sorted(values.begin(), values.end());
-  std::sort(sorted.begin(), sorted.end());
+double QuantileOfSorted(std::span<const double> sorted, double p) {
   const double h = static_cast<double>(sorted.size() - 1) * p;
   const auto below = static_cast<std::size_t>(std::floor(h));
   if (below + 1 >= sorted.size()) return sorted.back();
@@ -30,9 +28,22 @@ double Quantile(std::span<const double> values, double p) {
   return sorted[below] + fraction * (sorted[below + 1] - sorted[below]);
 }
 
+double Quantile(std::span<const double> values, double p) {
+  std::vector<double> sorted(values.begin(), values.end());
+  std::sort(sorted.begin(), sorted.end());
+  return QuantileOfSorted(sorted, p);
+}
+
+double MedianInPlace(std::span<double> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  if (values.size() % 2 == 1) return *middle;
+  return (*std::max_element(values.begin(), middle) + *middle) / 2.0;
+}
+
 double Median(std::span<const double> values) {
-  // A few values (a node's runs, over and over in the bootstrap) are copied onto the stack:
-  // allocating for each took a fleet's merge as long as the medians themselves.
+  // A few values (a node's runs) are copied onto the stack: allocating for each took a fleet's
+  // merge as long as the medians themselves.
   constexpr std::size_t FEW = 32;
   std::array<double, FEW> few{};
   std::vector<double> many;
@@ -43,11 +54,7 @@ double Median(std::span<const double> values) {
   } else {
     std::copy(values.begin(), values.end(), first);
   }
-  double* const last = first + values.size();
-  double* const middle = first + values.size() / 2;
-  std::nth_element(first, middle, last);
-  if (values.size() % 2 == 1) return *middle;
-  return (*std::max_element(first, middle) + *middle) / 2.0;
+  return MedianInPlace({first, values.size()});
 }
 
 double InterquartileRange(std::span<const double> values) {
@@ -97,20 +104,25 @@ std::optional<MedianInterval> MedianConfidenceInterval(std::span<const double> v
 }
 
 std::optional<Line> TheilSen(std::span<const Point> points) {
-  std::vector<double> slopes;
+  std::vector<double> scratch;
+  return TheilSen(points, scratch);
+}
+
+std::optional<Line> TheilSen(std::span<const Point> points, std::vector<double>& scratch) {
+  scratch.clear();
   for (std::size_t i = 0; i < points.size(); ++i) {
     for (std::size_t j = i + 1; j < points.size(); ++j) {
       if (points[i].x == points[j].x) continue;
-      slopes.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
+      scratch.push_back((points[j].y - points[i].y) / (points[j].x - points[i].x));
     }
   }
-  if (slopes.empty()) return std::nullopt;
+  if (scratch.empty()) return std::nullopt;
   Line line;
-  line.slope = Median(slopes);
-  std::vector<double> intercepts;
-  intercepts.reserve(points.size());
-  for (const Point& point : points) intercepts.push_back(point.y - line.slope * point.x);
-  line.intercept = Median(intercepts);
+  line.slope = MedianInPlace(scratch);
+  scratch.clear();
+  for (const Point& point : points) scratch.push_back(point.y - line.slope * point.x);
+  line.intercept = MedianInPlace(scratch);
   return line;
 }
+
 }  // namespace speedup::stats

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "base/policy.h"
 
@@ -40,8 +41,14 @@ struct Line {
 // p in [0, 1], `values` not empty; p = 0 and p = 1 give the extremes.
 double Quantile(std::span<const double> values, double p);
 
+// Quantile as above of `sorted`, already ascending and not empty: no copy, no sort.
+double QuantileOfSorted(std::span<const double> sorted, double p);
+
 // Middle value, or the mean of the two middle values for an even count; `values` not empty.
 double Median(std::span<const double> values);
+
+// Median as above of `values` (not empty), which it reorders in place: no copy.
+double MedianInPlace(std::span<double> values);
 
 // Q3 - Q1 with type-7 quartiles; `values` not empty; 0 for a single value.
 double InterquartileRange(std::span<const double> values);
@@ -67,5 +74,8 @@ std::optional<MedianInterval> MedianConfidenceInterval(std::span<const double> v
 // Theil-Sen line: median slope over all pairs with distinct x, then median of y - slope x.
 // Empty when fewer than two distinct x.
 std::optional<Line> TheilSen(std::span<const Point> points);
+
+// TheilSen with the slopes and intercepts kept in `scratch`, for callers that fit many lines.
+std::optional<Line> TheilSen(std::span<const Point> points, std::vector<double>& scratch);
 
 }  // namespace speedup::stats

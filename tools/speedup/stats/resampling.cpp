@@ -1,5 +1,8 @@
 #include "stats/resampling.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "stats/quantiles.h"
 
 namespace speedup::stats {
@@ -24,8 +27,33 @@ std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n) {
   return ResampleIndices(engine, n);
 }
 
-Interval PercentileInterval(std::span<const double> replicates, double confidence) {
-  return {Quantile(replicates, (1.0 - confidence) / 2.0),
-          Quantile(replicates, (1.0 + confidence) / 2.0)};
+double MedianOfDraws(std::span<const double> values, std::span<const std::uint32_t> order,
+                     std::span<const std::uint32_t> draws) {
+  std::uint64_t total = 0;
+  for (const std::uint32_t count : draws) total += count;
+  // The ranks (from 0) of the drawn values that Median averages: one rank for an odd total.
+  const std::uint64_t low_rank = (total - 1) / 2;
+  const std::uint64_t high_rank = total / 2;
+  std::uint64_t passed = 0;
+  std::optional<double> low;
+  for (const std::uint32_t index : order) {
+    passed += draws[index];
+    if (passed <= low_rank) continue;
+    if (!low) low = values[index];
+    if (passed > high_rank) return total % 2 == 1 ? values[index] : (*low + values[index]) / 2.0;
+  }
+  return values[order.back()];  // not reached while the draws are not all zero
 }
+
+Interval PercentileInterval(std::span<const double> replicates, double confidence) {
+  std::vector<double> sorted(replicates.begin(), replicates.end());
+  return PercentileIntervalInPlace(sorted, confidence);
+}
+
+Interval PercentileIntervalInPlace(std::span<double> replicates, double confidence) {
+  std::sort(replicates.begin(), replicates.end());
+  return {QuantileOfSorted(replicates, (1.0 - confidence) / 2.0),
+          QuantileOfSorted(replicates, (1.0 + confidence) / 2.0)};
+}
+
 }  // namespace speedup::stats

@@ -25,8 +25,18 @@ std::vector<std::size_t> ResampleIndices(std::mt19937_64& engine, std::size_t n)
 // ResampleIndices from a fresh std::mt19937_64 seeded with `seed`: the same indices everywhere.
 std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n);
 
+// Median of a resample given by how often each of `values` was drawn (`draws`, one count per
+// value, not all zero), walking `order`, the indices of `values` in ascending order of value:
+// the same double that Median gives for the drawn values written out, in O(n), with no copy and
+// no selection for each resample.
+double MedianOfDraws(std::span<const double> values, std::span<const std::uint32_t> order,
+                     std::span<const std::uint32_t> draws);
+
 // Percentile bootstrap interval: type-7 quantiles (1 - confidence) / 2 and (1 + confidence) / 2
 // of `replicates`, which must not be empty; confidence in [0, 1].
 Interval PercentileInterval(std::span<const double> replicates, double confidence = 0.95);
+
+// PercentileInterval of `replicates`, which it sorts in place: one sort for both bounds.
+Interval PercentileIntervalInPlace(std::span<double> replicates, double confidence = 0.95);
 
 }  // namespace speedup::stats
