@@ -116,7 +116,7 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   };
   // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
   // the part costs about as much.
-  const std::uint64_t few = 64 * ys.size();
+  const std::uint64_t few = 8 * ys.size();
   return ShiftBySelection(
       RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()), target,
       [&](std::uint64_t k) {

@@ -1,6 +1,8 @@
 #include "stats/rank_sum_law.h"
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <numbers>
 #include <numeric>
 
@@ -137,6 +139,16 @@ std::uint64_t OrderKey(double value) {
 
 double FromOrderKey(std::uint64_t key) {
   return std::bit_cast<double>(key >> 63 != 0 ? key & ~(std::uint64_t{1} << 63) : ~key);
+}
+
+double Between(double below, double above) {
+  const double small = std::min(std::fabs(below), std::fabs(above));
+  const double large = std::max(std::fabs(below), std::fabs(above));
+  if ((below < 0.0 && above > 0.0) || ((below < 0.0) == (above < 0.0) && large <= 2.0 * small)) {
+    const double middle = below / 2.0 + above / 2.0;
+    if (OrderKey(middle) > OrderKey(below) && OrderKey(middle) < OrderKey(above)) return middle;
+  }
+  return FromOrderKey(OrderKey(below) + (OrderKey(above) - OrderKey(below)) / 2);
 }
 
 std::uint64_t PairsAtMost(std::span<const double> x, std::span<const double> y, double v) {

@@ -67,6 +67,13 @@ RankSumLaw LawOf(std::span<const double> x, std::span<const double> y);
 std::uint64_t OrderKey(double value);
 double FromOrderKey(std::uint64_t key);
 
+// A double strictly between `below` and `above`, whose order keys lie more than one apart:
+// halfway in value while the two lie on either side of zero or within a factor of two, where
+// differences of times spread about evenly, else halfway in order keys, which halves the range
+// of exponents (from 1e-300 to 1, halving in value would take a thousand steps). Halving the
+// keys from a bracket across zero first spent a dozen counts on exponents no value has.
+double Between(double below, double above);
+
 // The k-th smallest (from 1) of values never listed whole, known by how many lie at or below any
 // v (at_most) and by list(low, high, out), which appends those in (low, high]. Bisects over the
 // doubles between `low`, at most the least value, and `high`, with at_most(high) >= k, until at
@@ -88,8 +95,7 @@ double SelectKth(std::uint64_t k, double low, double high, std::uint64_t few, At
       std::nth_element(between.begin(), pick, between.end());
       return *pick + 0.0;  // + 0.0: a zero difference is +0, as x - x is
     }
-    const std::uint64_t middle_key = OrderKey(below) + (OrderKey(above) - OrderKey(below)) / 2;
-    const double middle = FromOrderKey(middle_key);
+    const double middle = Between(below, above);
     const std::uint64_t count = at_most(middle);
     if (count >= k) {
       above = middle;
