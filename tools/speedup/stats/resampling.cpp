@@ -1,6 +1,7 @@
 #include "stats/resampling.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 
 #include "stats/quantiles.h"
@@ -50,10 +51,26 @@ Interval PercentileInterval(std::span<const double> replicates, double confidenc
   return PercentileIntervalInPlace(sorted, confidence);
 }
 
+namespace {
+
+// Quantile as QuantileOfSorted reads it from the sorted values, by selecting only the two order
+// statistics it needs from `values` (not empty), which are reordered.
+double QuantileBySelection(std::span<double> values, double p) {
+  const double h = static_cast<double>(values.size() - 1) * p;
+  const auto below = static_cast<std::size_t>(std::floor(h));
+  const auto at = values.begin() + static_cast<std::ptrdiff_t>(std::min(below, values.size() - 1));
+  std::nth_element(values.begin(), at, values.end());
+  if (below + 1 >= values.size()) return *at;
+  const double next = *std::min_element(at + 1, values.end());
+  const double fraction = h - static_cast<double>(below);
+  return *at + fraction * (next - *at);
+}
+
+}  // namespace
+
 Interval PercentileIntervalInPlace(std::span<double> replicates, double confidence) {
-  std::sort(replicates.begin(), replicates.end());
-  return {QuantileOfSorted(replicates, (1.0 - confidence) / 2.0),
-          QuantileOfSorted(replicates, (1.0 + confidence) / 2.0)};
+  const double low = QuantileBySelection(replicates, (1.0 - confidence) / 2.0);
+  return {low, QuantileBySelection(replicates, (1.0 + confidence) / 2.0)};
 }
 
 }  // namespace speedup::stats

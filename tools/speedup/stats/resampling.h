@@ -36,7 +36,8 @@ double MedianOfDraws(std::span<const double> values, std::span<const std::uint32
 // of `replicates`, which must not be empty; confidence in [0, 1].
 Interval PercentileInterval(std::span<const double> replicates, double confidence = 0.95);
 
-// PercentileInterval of `replicates`, which it sorts in place: one sort for both bounds.
+// PercentileInterval of `replicates`, which it reorders: the four order statistics selected,
+// not the whole sorted.
 Interval PercentileIntervalInPlace(std::span<double> replicates, double confidence = 0.95);
 
 }  // namespace speedup::stats
