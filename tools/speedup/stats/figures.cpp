@@ -26,6 +26,8 @@ Estimate Estimated(const std::vector<std::optional<double>>& values, double fenc
     known.push_back(*value);
   }
   if (known.empty()) return estimate;
+  // Sorted once: the median, the quartiles, the fences and the interval read it as it is.
+  std::sort(known.begin(), known.end());
   estimate.median = stats::Median(known);
   estimate.iqr = stats::InterquartileRange(known);
   estimate.outliers =

@@ -29,6 +29,8 @@ double QuantileOfSorted(std::span<const double> sorted, double p) {
 }
 
 double Quantile(std::span<const double> values, double p) {
+  // Values already in order (Estimated sorts once for its five summaries) are read as they are.
+  if (std::is_sorted(values.begin(), values.end())) return QuantileOfSorted(values, p);
   std::vector<double> sorted(values.begin(), values.end());
   std::sort(sorted.begin(), sorted.end());
   return QuantileOfSorted(sorted, p);
@@ -110,10 +112,14 @@ std::optional<MedianInterval> MedianConfidenceInterval(std::span<const double> v
                                                        double target) {
   const std::optional<RankInterval> ranks = MedianRanks(values.size(), target);
   if (!ranks) return std::nullopt;
+  const auto interval = [&](std::span<const double> sorted) {
+    return MedianInterval{sorted[ranks->low_rank - 1], sorted[ranks->high_rank - 1],
+                          ranks->low_rank, ranks->high_rank, ranks->confidence};
+  };
+  if (std::is_sorted(values.begin(), values.end())) return interval(values);
   std::vector<double> sorted(values.begin(), values.end());
   std::sort(sorted.begin(), sorted.end());
-  return MedianInterval{sorted[ranks->low_rank - 1], sorted[ranks->high_rank - 1], ranks->low_rank,
-                        ranks->high_rank, ranks->confidence};
+  return interval(sorted);
 }
 
 std::optional<Line> TheilSen(std::span<const Point> points) {
