@@ -21,6 +21,9 @@ Pool MakePool(std::span<const double> values) {
     pool.tie_term += t * t * t - t;
     first = end;
   }
+  for (std::size_t i = 0; i < pool.sorted.size(); i += POOL_STRIDE) {
+    pool.sampled.push_back(pool.sorted[i]);
+  }
   return pool;
 }
 
@@ -34,6 +37,23 @@ std::vector<double> Rest(const Pool& pool, std::span<const double> part) {
   std::set_difference(pool.sorted.begin(), pool.sorted.end(), sorted_part.begin(),
                       sorted_part.end(), std::back_inserter(rest));
   return rest;
+}
+
+// std::partition_point over the pool's sorted values for a predicate true below some point and
+// false from there on: found among the sampled values first, then within one stride, so that a
+// search of a large pool misses the cache a few times rather than at every step.
+template <typename Predicate>
+std::vector<double>::const_iterator PoolPartitionPoint(const Pool& pool, Predicate predicate) {
+  const auto sample = std::partition_point(pool.sampled.begin(), pool.sampled.end(), predicate);
+  const std::size_t stride = static_cast<std::size_t>(sample - pool.sampled.begin());
+  // The point lies after the last sampled value the predicate holds for, and at or before the
+  // first it does not hold for.
+  const auto first = pool.sorted.begin() +
+                     static_cast<std::ptrdiff_t>(stride == 0 ? 0 : (stride - 1) * POOL_STRIDE + 1);
+  const auto last = stride == pool.sampled.size()
+                        ? pool.sorted.end()
+                        : pool.sorted.begin() + static_cast<std::ptrdiff_t>(stride * POOL_STRIDE);
+  return std::partition_point(first, last, predicate);
 }
 
 // Values of the ascending `sorted` at or below v.
@@ -91,8 +111,7 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   const auto pairs_at_most = [&](double v) {
     std::uint64_t count = 0;
     for (const double yj : ys) {
-      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
-                                              [&](double p) { return yj - p > v; });
+      const auto first = PoolPartitionPoint(pool, [&](double p) { return yj - p > v; });
       count += static_cast<std::uint64_t>(pool.sorted.end() - first);
     }
     return count - PairsAtMost(ys, ys, v);
@@ -100,8 +119,7 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   // The rest's pairs in (low, high]: the pool's, less one copy of each of the part's own.
   const auto list = [&](double low, double high, std::vector<double>& out) {
     for (const double yj : ys) {
-      const auto first = std::partition_point(pool.sorted.begin(), pool.sorted.end(),
-                                              [&](double p) { return yj - p > high; });
+      const auto first = PoolPartitionPoint(pool, [&](double p) { return yj - p > high; });
       const auto end =
           std::partition_point(first, pool.sorted.end(), [&](double p) { return yj - p > low; });
       for (auto p = first; p != end; ++p) out.push_back(yj - *p);
