@@ -23,6 +23,7 @@ Result<std::vector<NodeInput>> ReadNodes(const std::vector<std::string>& paths) 
     return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
   };
   std::vector<NodeInput> nodes;
+  nodes.reserve(paths.size());
   for (const std::string& path : paths) {
     if (PendingInterrupt() != 0) return interrupted();
     const Result<std::string> text = ReadInput(path);

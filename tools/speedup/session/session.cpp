@@ -54,6 +54,9 @@ bool HasPassedRun(const Session& session) {
 
 std::vector<RunReport> PassedReports(const Session& session) {
   std::vector<RunReport> passed;
+  passed.reserve(static_cast<std::size_t>(
+      std::count_if(session.runs.begin(), session.runs.end(),
+                    [](const Run& run) { return run.report.failure.empty(); })));
   for (const Run& run : session.runs) {
     if (run.report.failure.empty()) passed.push_back(run.report);
   }

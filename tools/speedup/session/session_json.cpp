@@ -204,6 +204,9 @@ Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* ru
   }
   if (runs != nullptr) read.runs = std::move(*runs);
   if (read.runs.empty()) return Fail(MALFORMED, "the session holds no runs");
+  // Grown one run at a time, the lists keep up to twice their size: a merge holds every node's.
+  read.runs.shrink_to_fit();
+  read.warmup_runs.shrink_to_fit();
   return read;
 }
 

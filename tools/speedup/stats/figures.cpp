@@ -247,7 +247,9 @@ Figures ComputeFigures(const std::vector<RunReport>& reports, std::optional<int>
   figures.serial = EstimatedTimes(serial, seconds);
   figures.serial_too_short = *std::min_element(serial.begin(), serial.end()) < too_short;
   figures.drift = DriftOf(serial);
-
+  // Exactly as many as there are: grown one at a time they took 32 places, and a merge of many
+  // nodes keeps every node's.
+  figures.teams.reserve(MAX_THREADS);
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
     const std::vector<double> times = TeamTimes(reports, threads);
     const std::vector<double> one_thread = TeamTimes(reports, 1);

@@ -129,6 +129,7 @@ bool JudgedApart(const NodeVerdict& verdict) {
 
 Fleet BuildFleet(std::vector<NodeInput> inputs) {
   Fleet fleet;
+  fleet.nodes.reserve(inputs.size());
   for (NodeInput& input : inputs) {
     NodeRow& node = fleet.nodes.emplace_back();
     node.input = std::move(input);
@@ -139,6 +140,8 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
     const std::optional<int> cores = context.cores ? context.cores : context.processors;
     node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
   }
+  // The moved-from inputs, a kilobyte or more each, go before the judging needs its memory.
+  std::vector<NodeInput>().swap(inputs);
   // Two sessions from one node stay apart, told by their files; counted once, as counting the
   // whole fleet again for each node made a large fleet quadratic.
   std::map<std::string, int> sessions_of;
