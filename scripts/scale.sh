@@ -9,6 +9,8 @@
 #   an interrupt during a merge obeyed within 0.5 s, no output left.
 #
 # Usage: scripts/scale.sh [BUILD_DIR] [--quick]   (--quick skips the goal sizes)
+# Rows below the goal sizes are run three times and show the medians, with the spread of the
+# seconds; every row shows the 1-minute load average when it ended (the machine may be shared).
 # Needs python3 and GNU time (/usr/bin/time, Debian package "time"). The sessions are generated
 # from tests/golden/inputs/base.json, fixed data, with a fixed random seed: the figures do not
 # depend on how the machine behaved while some seed run ran.
@@ -23,7 +25,7 @@ for arg in "$@"; do
   esac
 done
 root=$(cd "$(dirname "$0")/.." && pwd)
-tool=$build/matbench-speedup
+tool=$(cd "$build" 2>/dev/null && pwd)/matbench-speedup
 seed=$root/tests/golden/inputs/base.json
 [ -x "$tool" ] || { echo "scale.sh: no $tool; build first" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "scale.sh: needs GNU time (apt-get install time)" >&2; exit 1; }
@@ -77,28 +79,36 @@ else:  # a 64 MiB session whose bulk is an unknown key of the given shape
 EOF
 }
 
-# Runs the command under GNU time; prints "seconds peak_MB". Exit statuses up to `most` are no
+# Runs the command under GNU time; prints "seconds peak_MB cpu_seconds" (user + system: on a
+# loaded machine the wall-clock seconds say more of the others' work than of this one's). Exit statuses up to `most` are no
 # failure here: merge exits 1 when a node is named slower, a refused input 2.
 measure() {  # measure MOST COMMAND...
   local most=$1 status=0
   shift
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || status=$?
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || status=$?
   if [ "$status" -gt "$most" ]; then
     echo "scale.sh: $* exited $status:" >&2
     head -5 "$work/stderr" >&2
     exit 1
   fi
   # GNU time writes "Command exited with non-zero status N" first: its figures are the last line.
-  tail -n 1 "$work/time" | awk '{ printf "%.2f %.0f\n", $1, $2 / 1024 }'
+  tail -n 1 "$work/time" | awk '{ printf "%.2f %.0f %.2f\n", $1, $2 / 1024, $3 + $4 }'
 }
 
 declare -A seconds megabytes
-# row LABEL GOAL_S GOAL_MB MOST COMMAND...: the figures beside their goals ("-": none).
+# row LABEL GOAL_S GOAL_MB MOST COMMAND...: the figures beside their goals ("-": none). REPS
+# (default 1) runs: the medians, and the seconds' range.
 row() {
-  local label=$1 goal_s=$2 goal_mb=$3 most=$4
+  local label=$1 goal_s=$2 goal_mb=$3 most=$4 rep spread=""
   shift 4
-  measure "$most" "$@" >"$work/row"
-  read -r s m <"$work/row"
+  : >"$work/row"
+  for ((rep = 0; rep < ${REPS:-1}; rep++)); do measure "$most" "$@" >>"$work/row"; done
+  read -r s m cpu spread < <(python3 -c '
+import statistics, sys
+rows = [tuple(map(float, line.split())) for line in open(sys.argv[1])]
+s, m, c = ([r[i] for r in rows] for i in range(3))
+spread = "%.2f-%.2f" % (min(s), max(s)) if len(rows) > 1 else ""
+print("%.2f %.0f %.2f %s" % (tuple(map(statistics.median, (s, m, c))) + (spread,)))' "$work/row")
   seconds[$label]=$s
   megabytes[$label]=$m
   local verdict=""
@@ -109,8 +119,8 @@ s, m, gs, gm = sys.argv[1:]
 ok = (gs == "-" or float(s) < float(gs)) and (gm == "-" or float(m) < float(gm))
 print("met" if ok else "MISSED")' "$s" "$m" "$goal_s" "$goal_mb")
   fi
-  printf "%-40s %8s s %7s MB   goal < %4s s < %5s MB  %s\n" "$label" "$s" "$m" "$goal_s" "$goal_mb" \
-    "$verdict"
+  printf "%-36s %7s s %7s MB (cpu %6s s)  goal < %3s s < %4s MB  %-6s load %s%s\n" "$label" \
+    "$s" "$m" "$cpu" "$goal_s" "$goal_mb" "$verdict" "$(cut -d' ' -f1 /proc/loadavg)" "${spread:+, ${REPS} runs: $spread s}"
 }
 ratio() {
   python3 -c "import sys; a, b = float(sys.argv[1]), float(sys.argv[2]); print('%.2fx' % (b / a if a > 0 else float('inf')))" "$1" "$2"
@@ -129,13 +139,12 @@ for n in "${merge_sizes[@]}"; do
   goal_s=- goal_mb=-
   [ "$n" -eq 10000 ] && goal_s=5 goal_mb=300
   [ "$n" -eq 100000 ] && goal_s=60 goal_mb=1000
-  # Past the argument limit of one command line, the files go through xargs as one list.
-  if [ "$n" -le 10000 ]; then
-    row "merge $n sessions" $goal_s $goal_mb 1 "$tool" merge "$work/merge$n"/*.json
-  else
-    row "merge $n sessions" $goal_s $goal_mb 1 \
-      bash -c 'find "$1" -name "*.json" | sort | xargs -x -s 2000000 "$0" merge' "$tool" "$work/merge$n"
-  fi
+  reps=1
+  [ "$n" -lt 10000 ] && reps=3
+  # One merge of every file: named from inside their folder, with room for 100,000 names on one
+  # command line (xargs would have split them over several merges).
+  REPS=$reps row "merge $n sessions" $goal_s $goal_mb 1 \
+    bash -c 'ulimit -s 65536 && cd "$1" && exec "$0" merge n*.json' "$tool" "$work/merge$n"
   if [ "$n" -eq 10000 ]; then
     row "merge $n sessions --html" - 400 1 "$tool" merge "$work/merge$n"/*.json --html "$work/m.html"
     # An interrupt one second in: the time from the signal to the exit, and no page left.
@@ -157,8 +166,14 @@ for n in "${compare_sizes[@]}"; do
   generate compare "$((n + 1))" "$work/new.json" 1.01
   goal=-
   [ "$n" -eq 60000 ] && goal=5
-  row "compare $n runs a side" $goal - 1 "$tool" compare "$work/base.json" "$work/new.json"
+  reps=3
+  [ "$n" -eq 60000 ] && reps=1
+  REPS=$reps row "compare $n runs a side" $goal - 1 "$tool" compare "$work/base.json" "$work/new.json"
 done
+# The JSON of a session of 100,000 runs (the most a file may hold): its peak, by the README's
+# figure (229 MB).
+generate compare 100000 "$work/base.json" 1.0
+row "--json of a 100,000-run session" - 229 0 "$tool" --input "$work/base.json" --json
 if ! $quick; then
   # Readers of 64 MiB: < 10 s, peak < 4 x 64 + 100 MB.
   head -c $((64 << 20)) /dev/zero | tr '\0' '\r' >"$work/input"
