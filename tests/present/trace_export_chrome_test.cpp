@@ -230,7 +230,8 @@ TEST(ChromeTraceJsonTest, EachThreadsCoreLaneSplitsItsIntervalsIntoWaitAndWork) 
   EXPECT_TRUE(names.count("matbench: on a core or waiting"));
   EXPECT_TRUE(names.count("thread 2"));
   // Without CPU readings there is no core lane at all.
-  for (const Json& event : ParsedChrome(SmallTeam())["traceEvents"]) EXPECT_EQ(event["pid"], 1);
+  const Json without = ParsedChrome(SmallTeam());
+  for (const Json& event : without["traceEvents"]) EXPECT_EQ(event["pid"], 1);
 }
 
 TEST(ChromeTraceJsonTest, HostileRuntimeTextStaysValidJson) {
