@@ -195,6 +195,23 @@ struct LoopState {
   bool interleaved = false;
 };
 
+// One run of the benchmark, its first times watched when `watch`: a kUsage failure when they put
+// --precision out of reach; an interrupt is kept in the session, which is then done.
+Result<ProcessResult> RunWatched(const MeasurePlan& plan, Executor& executor, bool watch,
+                                 const std::function<void(std::string_view)>& progress,
+                                 Session& session, LoopState& state) {
+  std::string refusal;
+  if (watch) WatchFirstTimes(plan, session, state.process, refusal);
+  ProcessResult result = executor.RunOnce(state.process, progress);
+  state.process.seen_enough = nullptr;
+  if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
+  if (result.interrupted != 0) {
+    session.interrupted = SignalName(result.interrupted);
+    state.done = true;
+  }
+  return result;
+}
+
 LoopState StartSession(const MeasurePlan& plan, const std::optional<std::string>& placement,
                        Session& session) {
   LoopState state;
@@ -268,8 +285,6 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
                            std::to_string(run) + " of " + (at_most ? "at most " : "") +
                            std::to_string(state.most_runs);
   const std::string time_left = LeftText(TimeLeft(plan, executor, state, run), at_most);
-  std::string refusal;
-  WatchFirstTimes(plan, session, state.process, refusal);
   int lines = 0;
   auto progress = [&](std::string_view output) {
     lines += static_cast<int>(std::count(output.begin(), output.end(), '\n'));
@@ -278,14 +293,10 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
           name + ": " + std::to_string(lines) + " lines" + state.widest + time_left, true);
     }
   };
-  const ProcessResult result = executor.RunOnce(state.process, progress);
-  state.process.seen_enough = nullptr;
-  if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
-  if (result.interrupted != 0) {
-    session.interrupted = SignalName(result.interrupted);
-    state.done = true;
-    return Success();
-  }
+  Result<ProcessResult> ran = RunWatched(plan, executor, true, progress, session, state);
+  if (!ran) return ran.failure();
+  const ProcessResult& result = *ran;
+  if (result.interrupted != 0) return Success();
   if (!result.started) {
     state.done = true;
     if (run == 1) {
@@ -327,16 +338,10 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
     const auto progress = [&](std::string_view) {
       if (plan.progress == Progress::kTerminal) executor.ShowProgress(name, true);
     };
-    std::string refusal;
-    if (run == 1) WatchFirstTimes(plan, session, state.process, refusal);
-    const ProcessResult result = executor.RunOnce(state.process, progress);
-    state.process.seen_enough = nullptr;
-    if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
-    if (result.interrupted != 0) {
-      session.interrupted = SignalName(result.interrupted);
-      state.done = true;
-      break;
-    }
+    Result<ProcessResult> ran = RunWatched(plan, executor, run == 1, progress, session, state);
+    if (!ran) return ran.failure();
+    const ProcessResult& result = *ran;
+    if (result.interrupted != 0) break;
     if (!result.started) {
       state.done = true;
       return Fail(FailureKind::kBenchmark,
