@@ -15,6 +15,7 @@
 #include "session/inputs.h"
 #include "stats/comparison.h"
 #include "stats/diagnostics.h"
+#include "stats/run_dots.h"
 
 namespace speedup {
 namespace {
@@ -96,6 +97,11 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
   const std::unique_ptr<Reporter> reporter = MakeReporter(options.format);
   HtmlMaterial material;
   material.draw = DrawPageChart;
+  // One session's runs one by one, for its page alone.
+  const bool one_page = !options.html.empty() && options.placements.empty();
+  const RunDots dots =
+      one_page ? SessionRunDots(*reported.front(), analyses.front().figures) : RunDots{};
+  if (one_page) material.run_dots = &dots;
   const std::unique_ptr<Reporter> html = MakeHtmlReporter(material);
   std::string text, page;
   std::vector<Comparison> comparisons;
