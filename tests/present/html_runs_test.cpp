@@ -1,0 +1,135 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "base/policy.h"
+#include "bench/sweep.h"
+#include "present/html_reporter.h"
+#include "speedup_support.h"
+#include "stats/comparison.h"
+#include "stats/diagnostics.h"
+#include "stats/run_dots.h"
+
+namespace speedup {
+namespace {
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The element `<svg id="id"` of `page` up to its end.
+std::string Svg(const std::string& page, const std::string& id) {
+  const std::size_t at = page.find("<svg id=\"" + id + "\"");
+  if (at == std::string::npos) return "";
+  return page.substr(at, page.find("</svg>", at) - at);
+}
+
+std::string SessionPageOf(const Session& session) {
+  const std::string path = getenv("PATH") ? getenv("PATH") : "";
+  setenv("PATH", "/nowhere", 1);  // no chart: the pages must not need gnuplot
+  const SessionAnalysis analysis = Analyse(session);
+  const RunDots dots = SessionRunDots(session, analysis.figures);
+  HtmlMaterial material;
+  material.run_dots = &dots;
+  std::string page = MakeHtmlReporter(material)->SessionReport(session, analysis);
+  setenv("PATH", path.c_str(), 1);
+  return page;
+}
+
+// A dot lost or doubled, a plot without its axis titles or key, or ids named twice: what the
+// reader of the strip and the run order would be misled by.
+TEST(HtmlRunsTest, EveryRunIsADotInTheStripAndTheRunOrder) {
+  const Session session = SessionBuilder().Processors(2).TimedRuns(7, 1.0).Build();
+  const std::string page = SessionPageOf(session);
+  const std::string strip = Svg(page, "runs-strip");
+  const std::string order = Svg(page, "runs-order");
+  ASSERT_FALSE(strip.empty()) << "no strip of the runs";
+  ASSERT_FALSE(order.empty()) << "no run-order plot";
+  EXPECT_EQ(Count(strip, "<circle"), static_cast<std::size_t>(7 * (MAX_THREADS + 1)));
+  EXPECT_EQ(Count(strip, "<g data-threads="), static_cast<std::size_t>(MAX_THREADS + 1));
+  // Two lines of 7 dots and a dot in the key for each.
+  EXPECT_EQ(Count(order, "<circle"), 2u * 7u + 2u);
+  EXPECT_EQ(Count(order, "<polyline"), 2u);
+  for (const std::string& title :
+       {"team size (threads)", "time ÷ median of the row", "run, in the order they ran"}) {
+    EXPECT_NE(page.find(">" + title + "</text>"), std::string::npos) << "no axis title " << title;
+  }
+  EXPECT_NE(order.find(">serial</text>"), std::string::npos) << "no key";
+  EXPECT_NE(order.find(">2 threads</text>"), std::string::npos) << "no key for the team";
+  EXPECT_EQ(Count(page, " id=\"runs-strip\""), 1u);
+  EXPECT_EQ(Count(page, " id=\"runs\""), 1u);
+  EXPECT_EQ(page.find("are drawn"), std::string::npos) << "thinning claimed where none was done";
+}
+
+// MAX_RUNS runs keep the plots within their bounds, and the captions say what was left out.
+TEST(HtmlRunsTest, AThousandRunsAreThinnedAndTheCaptionsSaySo) {
+  const Session session = SessionBuilder().Processors(2).TimedRuns(MAX_RUNS, 1.0).Build();
+  const std::string page = SessionPageOf(session);
+  const std::string strip = Svg(page, "runs-strip");
+  EXPECT_EQ(Count(strip, "<circle"), HTML_STRIP_DOTS * (MAX_THREADS + 1));
+  EXPECT_NE(page.find("Of the session&#39;s 1000 runs, 100 per row are drawn"), std::string::npos);
+  EXPECT_NE(page.find("Every 4 passed runs, one is drawn (250 of 1000)"), std::string::npos);
+  const std::size_t at = page.find("<section id=\"runs\"");
+  const std::size_t section = page.find("</section>", at) - at;
+  EXPECT_LT(section, std::size_t{200} << 10) << "the plots of 1000 runs weigh " << section << " B";
+}
+
+// Both sides drawn per row in two colours, with a key naming each file as text.
+TEST(HtmlRunsTest, ComparisonOverlaysBothSidesWithAKey) {
+  const Session base = SessionBuilder().FullContext().TimedRuns(6, 1.0).Build();
+  const Session added = SessionBuilder().FullContext().TimedRuns(5, 1.5).Build();
+  const Comparison comparison = CompareSessions(base, added);
+  const Figures base_figures = SessionFigures(base), new_figures = SessionFigures(added);
+  const RunDots dots = ComparedRunDots(base, added, comparison);
+  HtmlMaterial material;
+  material.base = &base;
+  material.added = &added;
+  material.base_figures = &base_figures;
+  material.new_figures = &new_figures;
+  material.run_dots = &dots;
+  const std::string page =
+      MakeHtmlReporter(material)->ComparisonReport(comparison, "old<b>.json", "new.json");
+  const std::string strip = Svg(page, "runs-strip");
+  ASSERT_FALSE(strip.empty());
+  EXPECT_EQ(Count(strip, "data-side=\"base\""), static_cast<std::size_t>(MAX_THREADS + 1));
+  EXPECT_EQ(Count(strip, "data-side=\"new\""), static_cast<std::size_t>(MAX_THREADS + 1));
+  EXPECT_EQ(Count(strip, "<circle"), static_cast<std::size_t>(11 * (MAX_THREADS + 1) + 2));
+  EXPECT_NE(strip.find(">BASE old&lt;b&gt;.json</text>"), std::string::npos) << "no key for BASE";
+  EXPECT_NE(strip.find(">NEW new.json</text>"), std::string::npos) << "no key for NEW";
+  EXPECT_NE(strip.find(">time ÷ BASE&#39;s median of the row</text>"), std::string::npos);
+  EXPECT_TRUE(Svg(page, "runs-order").empty()) << "a comparison has no one run order";
+}
+
+// The CSV's cells of outside text are made by the tool: a host or file name that a spreadsheet
+// would run as a formula starts with an apostrophe, and every such cell is quoted.
+TEST(HtmlRunsTest, CsvButtonsCarryNamesDefusedForSpreadsheets) {
+  const struct {
+    std::string host, cells;  // the cells as the button's attribute holds them
+  } cases[] = {
+      {"=HYPERLINK(\"x\")", "&quot;&#39;=HYPERLINK(&quot;&quot;x&quot;&quot;)&quot;"},
+      {"+1", "&quot;&#39;+1&quot;"},
+      {"-1", "&quot;&#39;-1&quot;"},
+      {"@SUM(A1)", "&quot;&#39;@SUM(A1)&quot;"},
+      {"\tx", "&quot;&#39;\\x09x&quot;"},
+      {"\rx", "&quot;&#39;\\x0Dx&quot;"},
+      {"lab,01", "&quot;lab,01&quot;"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.host);
+    const Session session = SessionBuilder().Host(c.host).TimedRuns(3, 1.0).Build();
+    const std::string page = SessionPageOf(session);
+    EXPECT_NE(page.find("data-csv=\"session\" data-json=\"session-json\" data-file=\"session.csv\" "
+                        "data-lead-names=\"host\" data-lead-cells=\"" +
+                        c.cells + "\""),
+              std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace speedup
