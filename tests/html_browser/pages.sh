@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # The pages in headless Chromium: tables against their JSON, hostile text, fleets, traces,
-# the first screen, a phone's width, the charts' keys, screenshots, the runs' dots and the CSV download.
-# html_browser.sh, whose helpers the cases use; each case is a function named after it.
+# the first screen, a phone's width, the charts' keys, screenshots, the runs' dots and the CSV
+# download. Sourced by html_browser.sh, whose helpers the cases use; each case is a function
+# named after it.
 
 case_session_table_equals_its_json() {
   "$tool" --input "$inputs/base.json" --html "$work/page.html" >/dev/null 2>&1
