@@ -42,29 +42,40 @@ std::string SessionPageOf(const Session& session) {
   return page;
 }
 
-// A dot lost or doubled, a plot without its axis titles or key, or ids named twice: what the
-// reader of the strip and the run order would be misled by.
-TEST(HtmlRunsTest, EveryRunIsADotInTheStripAndTheRunOrder) {
+// A plot without its axis titles or key, or an id named twice, leaves the reader guessing what
+// the dots are; the dots themselves are counted in the browser test.
+TEST(HtmlRunsTest, PlotsHaveAxisTitlesKeysAndIdsOfTheirOwn) {
   const Session session = SessionBuilder().Processors(2).TimedRuns(7, 1.0).Build();
   const std::string page = SessionPageOf(session);
-  const std::string strip = Svg(page, "runs-strip");
   const std::string order = Svg(page, "runs-order");
-  ASSERT_FALSE(strip.empty()) << "no strip of the runs";
-  ASSERT_FALSE(order.empty()) << "no run-order plot";
-  EXPECT_EQ(Count(strip, "<circle"), static_cast<std::size_t>(7 * (MAX_THREADS + 1)));
-  EXPECT_EQ(Count(strip, "<g data-threads="), static_cast<std::size_t>(MAX_THREADS + 1));
-  // Two lines of 7 dots and a dot in the key for each.
-  EXPECT_EQ(Count(order, "<circle"), 2u * 7u + 2u);
-  EXPECT_EQ(Count(order, "<polyline"), 2u);
-  for (const std::string& title :
+  ASSERT_FALSE(Svg(page, "runs-strip").empty()) << "no strip of the runs";
+  for (const char* title :
        {"team size (threads)", "time ÷ median of the row", "run, in the order they ran"}) {
-    EXPECT_NE(page.find(">" + title + "</text>"), std::string::npos) << "no axis title " << title;
+    EXPECT_NE(page.find(std::string(">") + title + "</text>"), std::string::npos)
+        << "no axis title " << title;
   }
   EXPECT_NE(order.find(">serial</text>"), std::string::npos) << "no key";
   EXPECT_NE(order.find(">2 threads</text>"), std::string::npos) << "no key for the team";
   EXPECT_EQ(Count(page, " id=\"runs-strip\""), 1u);
   EXPECT_EQ(Count(page, " id=\"runs\""), 1u);
   EXPECT_EQ(page.find("are drawn"), std::string::npos) << "thinning claimed where none was done";
+
+  const Session added = SessionBuilder().FullContext().TimedRuns(5, 1.5).Build();
+  const Comparison comparison = CompareSessions(session, added);
+  const Figures base_figures = SessionFigures(session), new_figures = SessionFigures(added);
+  const RunDots dots = ComparedRunDots(session, added, comparison);
+  HtmlMaterial material;
+  material.base = &session;
+  material.added = &added;
+  material.base_figures = &base_figures;
+  material.new_figures = &new_figures;
+  material.run_dots = &dots;
+  const std::string compared =
+      Svg(MakeHtmlReporter(material)->ComparisonReport(comparison, "old<b>.json", "new.json"),
+          "runs-strip");
+  EXPECT_NE(compared.find(">BASE old&lt;b&gt;.json</text>"), std::string::npos) << "no BASE key";
+  EXPECT_NE(compared.find(">NEW new.json</text>"), std::string::npos) << "no key for NEW";
+  EXPECT_NE(compared.find(">time ÷ BASE&#39;s median of the row</text>"), std::string::npos);
 }
 
 // MAX_RUNS runs keep the plots within their bounds, and the captions say what was left out.
@@ -78,32 +89,6 @@ TEST(HtmlRunsTest, AThousandRunsAreThinnedAndTheCaptionsSaySo) {
   const std::size_t at = page.find("<section id=\"runs\"");
   const std::size_t section = page.find("</section>", at) - at;
   EXPECT_LT(section, std::size_t{200} << 10) << "the plots of 1000 runs weigh " << section << " B";
-}
-
-// Both sides drawn per row in two colours, with a key naming each file as text.
-TEST(HtmlRunsTest, ComparisonOverlaysBothSidesWithAKey) {
-  const Session base = SessionBuilder().FullContext().TimedRuns(6, 1.0).Build();
-  const Session added = SessionBuilder().FullContext().TimedRuns(5, 1.5).Build();
-  const Comparison comparison = CompareSessions(base, added);
-  const Figures base_figures = SessionFigures(base), new_figures = SessionFigures(added);
-  const RunDots dots = ComparedRunDots(base, added, comparison);
-  HtmlMaterial material;
-  material.base = &base;
-  material.added = &added;
-  material.base_figures = &base_figures;
-  material.new_figures = &new_figures;
-  material.run_dots = &dots;
-  const std::string page =
-      MakeHtmlReporter(material)->ComparisonReport(comparison, "old<b>.json", "new.json");
-  const std::string strip = Svg(page, "runs-strip");
-  ASSERT_FALSE(strip.empty());
-  EXPECT_EQ(Count(strip, "data-side=\"base\""), static_cast<std::size_t>(MAX_THREADS + 1));
-  EXPECT_EQ(Count(strip, "data-side=\"new\""), static_cast<std::size_t>(MAX_THREADS + 1));
-  EXPECT_EQ(Count(strip, "<circle"), static_cast<std::size_t>(11 * (MAX_THREADS + 1) + 2));
-  EXPECT_NE(strip.find(">BASE old&lt;b&gt;.json</text>"), std::string::npos) << "no key for BASE";
-  EXPECT_NE(strip.find(">NEW new.json</text>"), std::string::npos) << "no key for NEW";
-  EXPECT_NE(strip.find(">time ÷ BASE&#39;s median of the row</text>"), std::string::npos);
-  EXPECT_TRUE(Svg(page, "runs-order").empty()) << "a comparison has no one run order";
 }
 
 // The CSV's cells of outside text are made by the tool: a host or file name that a spreadsheet
