@@ -358,6 +358,10 @@ for key, (circles, counted, step) in got["dots"].items():
     assert counted > 900 and circles == want, f"{key}: {circles} dots of {counted} runs, not {want}"
 assert any("100 per row are drawn" in c for c in got["captions"]), f"the thinning is not said: {got['captions']}"
 assert any("one is drawn" in c for c in got["captions"]), f"the run order's thinning is not said: {got['captions']}"
-print("1000 runs: 100 dots a row and the run order thinned, each caption saying so")
+page = open(f"{work}/many.html", encoding="utf-8").read()
+section = page[page.index('<section id="runs"'):]
+section = section[:section.index("</section>")]
+assert len(section) < 200 << 10, f"the plots of 1000 runs weigh {len(section)} B"
+print(f"1000 runs: 100 dots a row and the run order thinned, each caption saying so; {len(section)} B")
 EOF_PY
 }

@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
 
-#include "base/policy.h"
-#include "bench/sweep.h"
 #include "present/html_reporter.h"
 #include "speedup_support.h"
 #include "stats/comparison.h"
@@ -30,16 +27,13 @@ std::string Svg(const std::string& page, const std::string& id) {
   return page.substr(at, page.find("</svg>", at) - at);
 }
 
+// The page of `session` with its runs one by one (and, with no drawer, no chart).
 std::string SessionPageOf(const Session& session) {
-  const std::string path = getenv("PATH") ? getenv("PATH") : "";
-  setenv("PATH", "/nowhere", 1);  // no chart: the pages must not need gnuplot
   const SessionAnalysis analysis = Analyse(session);
   const RunDots dots = SessionRunDots(session, analysis.figures);
   HtmlMaterial material;
   material.run_dots = &dots;
-  std::string page = MakeHtmlReporter(material)->SessionReport(session, analysis);
-  setenv("PATH", path.c_str(), 1);
-  return page;
+  return MakeHtmlReporter(material)->SessionReport(session, analysis);
 }
 
 // A plot without its axis titles or key, or an id named twice, leaves the reader guessing what
@@ -76,44 +70,6 @@ TEST(HtmlRunsTest, PlotsHaveAxisTitlesKeysAndIdsOfTheirOwn) {
   EXPECT_NE(compared.find(">BASE old&lt;b&gt;.json</text>"), std::string::npos) << "no BASE key";
   EXPECT_NE(compared.find(">NEW new.json</text>"), std::string::npos) << "no key for NEW";
   EXPECT_NE(compared.find(">time ÷ BASE&#39;s median of the row</text>"), std::string::npos);
-}
-
-// MAX_RUNS runs keep the plots within their bounds, and the captions say what was left out.
-TEST(HtmlRunsTest, AThousandRunsAreThinnedAndTheCaptionsSaySo) {
-  const Session session = SessionBuilder().Processors(2).TimedRuns(MAX_RUNS, 1.0).Build();
-  const std::string page = SessionPageOf(session);
-  const std::string strip = Svg(page, "runs-strip");
-  EXPECT_EQ(Count(strip, "<circle"), HTML_STRIP_DOTS * (MAX_THREADS + 1));
-  EXPECT_NE(page.find("Of the session&#39;s 1000 runs, 100 per row are drawn"), std::string::npos);
-  EXPECT_NE(page.find("Every 4 passed runs, one is drawn (250 of 1000)"), std::string::npos);
-  const std::size_t at = page.find("<section id=\"runs\"");
-  const std::size_t section = page.find("</section>", at) - at;
-  EXPECT_LT(section, std::size_t{200} << 10) << "the plots of 1000 runs weigh " << section << " B";
-}
-
-// The CSV's cells of outside text are made by the tool: a host or file name that a spreadsheet
-// would run as a formula starts with an apostrophe, and every such cell is quoted.
-TEST(HtmlRunsTest, CsvButtonsCarryNamesDefusedForSpreadsheets) {
-  const struct {
-    std::string host, cells;  // the cells as the button's attribute holds them
-  } cases[] = {
-      {"=HYPERLINK(\"x\")", "&quot;&#39;=HYPERLINK(&quot;&quot;x&quot;&quot;)&quot;"},
-      {"+1", "&quot;&#39;+1&quot;"},
-      {"-1", "&quot;&#39;-1&quot;"},
-      {"@SUM(A1)", "&quot;&#39;@SUM(A1)&quot;"},
-      {"\tx", "&quot;&#39;\\x09x&quot;"},
-      {"\rx", "&quot;&#39;\\x0Dx&quot;"},
-      {"lab,01", "&quot;lab,01&quot;"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.host);
-    const Session session = SessionBuilder().Host(c.host).TimedRuns(3, 1.0).Build();
-    const std::string page = SessionPageOf(session);
-    EXPECT_NE(page.find("data-csv=\"session\" data-json=\"session-json\" data-file=\"session.csv\" "
-                        "data-lead-names=\"host\" data-lead-cells=\"" +
-                        c.cells + "\""),
-              std::string::npos);
-  }
 }
 
 }  // namespace
