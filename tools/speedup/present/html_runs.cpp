@@ -83,16 +83,11 @@ std::string SvgOpen(const std::string& id, const std::string& description) {
          "\" xmlns=\"http://www.w3.org/2000/svg\" font-family=\"sans-serif\">";
 }
 
-// The most runs any row had, and the most it shows: they differ where the rows were thinned.
+// Where the rows were thinned, what was drawn of how many: every row holds the same passed runs.
 std::string ThinningText(const std::vector<RowDots>& rows, const std::string& side) {
-  int runs = 0;
-  std::size_t shown = 0;
-  for (const RowDots& row : rows) {
-    runs = std::max(runs, row.runs);
-    shown = std::max(shown, row.values.size());
-  }
-  if (shown >= static_cast<std::size_t>(runs)) return "";
-  return " Of " + side + "'s " + std::to_string(runs) + " runs, " + std::to_string(shown) +
+  if (rows.empty() || rows.front().runs <= static_cast<int>(HTML_STRIP_DOTS)) return "";
+  return " Of " + side + "'s " + std::to_string(rows.front().runs) + " runs, " +
+         std::to_string(HTML_STRIP_DOTS) +
          " per row are drawn, at evenly spaced ranks (the fastest and slowest among them).";
 }
 
@@ -160,10 +155,7 @@ std::string OrderName(const RunOrder& order) {
 
 std::string OrderFigure(const RunDots& dots, const std::string& id) {
   const Scale scale(dots.order_low, dots.order_high);
-  int last = 1;
-  for (const RunOrder& order : dots.order) {
-    if (!order.run.empty()) last = std::max(last, order.run.back());
-  }
+  const int last = std::max(dots.order_runs, 1);
   std::string svg = SvgOpen(id,
                             "the serial time and the fastest team's time of each run over "
                             "their medians, in the order the runs ran");

@@ -93,6 +93,7 @@ RunDots SessionRunDots(const Session& session, const Figures& figures) {
   rows.Add(dots.rows);
   dots.low = rows.low;
   dots.high = rows.high;
+  dots.order_runs = static_cast<int>(session.runs.size());
   dots.order.push_back(OrderOf(session, 0, figures.serial.median));
   if (fastest) {
     dots.order.push_back(OrderOf(session, *fastest, figures.teams[*fastest - 1].seconds.median));

@@ -33,6 +33,7 @@ struct RunDots {
   double low = 1.0, high = 1.0;  // the least and greatest value of rows and added
   std::vector<RunOrder> order;   // one session's serial row and its fastest team's
   double order_low = 1.0, order_high = 1.0;  // the same over `order`
+  int order_runs = 0;  // the session's runs, failed ones too: the last run's number
 };
 
 // The sorted `values` (not empty) at `limit` (at least 2) evenly spaced ranks, the first and
