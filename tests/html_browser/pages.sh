@@ -1,7 +1,8 @@
 # shellcheck shell=bash
 # The pages in headless Chromium: tables against their JSON, hostile text, fleets, traces,
-# the first screen, a phone's width, the charts' keys and screenshots. Sourced by
-# html_browser.sh, whose helpers the cases use; each case is a function named after it.
+# the first screen, a phone's width, the charts' keys, screenshots, the runs' dots and the CSV
+# download. Sourced by html_browser.sh, whose helpers the cases use; each case is a function
+# named after it.
 
 case_session_table_equals_its_json() {
   "$tool" --input "$inputs/base.json" --html "$work/page.html" >/dev/null 2>&1
@@ -262,4 +263,105 @@ case_screenshots_of_every_page_are_not_blank() {
     [ "$colours" -gt 8 ] || fail "the $page screenshot is blank or nearly: $colours colours"
     echo "$page page: $colours colours"
   done
+}
+
+case_runs_are_dots_and_the_csv_equals_the_table() {
+  # A session whose host, and a comparison whose BASE file, a spreadsheet would run as formulas.
+  python3 - "$inputs/base.json" <<'EOF_PY'
+import json, sys
+session = json.load(open(sys.argv[1]))
+session["context"]["host"] = '=HYPERLINK("http://x.invalid","ok")'
+json.dump(session, open("formula.json", "w"))
+json.dump(session, open("=base.json", "w"))
+many = dict(session, runs=[session["runs"][i % len(session["runs"])] for i in range(1000)])
+many["requested_runs"] = 1000
+json.dump(many, open("many.json", "w"))
+EOF_PY
+  "$tool" --input formula.json --html "$work/session.html" >/dev/null 2>&1
+  "$tool" --input many.json --html "$work/many.html" >/dev/null 2>&1
+  "$tool" compare "=base.json" "$inputs/new.json" --html "$work/compare.html" >/dev/null 2>&1
+  for page in session many compare; do [ -s "$work/$page.html" ] || fail "no $page page written"; done
+  # Each group of dots counted as Chromium drew it, and the text the CSV button hands the browser.
+  js="var saved = null, name = null;
+URL.createObjectURL = function (blob) { saved = blob; return 'blob:caught'; };
+HTMLAnchorElement.prototype.click = function () { name = this.download; };
+var dots = {};
+document.querySelectorAll('svg[id^=runs-] g[data-threads]').forEach(function (g) {
+  var key = g.closest('svg').id + '/' + g.getAttribute('data-threads') + '/' + (g.getAttribute('data-side') || '');
+  dots[key] = [g.querySelectorAll('circle').length, Number(g.getAttribute('data-runs')), Number(g.getAttribute('data-step') || 1)];
+});
+var ids = {}, twice = [];
+document.querySelectorAll('[id]').forEach(function (e) { if (ids[e.id]) twice.push(e.id); ids[e.id] = 1; });
+var captions = Array.prototype.map.call(document.querySelectorAll('#runs figcaption'), function (c) { return c.textContent; });
+document.querySelector('button[data-csv]').click();
+saved.text().then(function (text) {
+  document.body.setAttribute('data-test-result', JSON.stringify({file: name, type: saved.type, csv: text, dots: dots, captions: captions, twice: twice}));
+});"
+  for page in session many compare; do
+    probe "$work/$page.html" "$work/probed.html" "$js"
+    chromium_run --virtual-time-budget=5000 --dump-dom "file://$work/probed.html" >"$work/$page-dom.html" || fail "chromium could not load the $page page"
+    result "$work/$page-dom.html" >"$work/$page-seen.json"
+  done
+  python3 - "$work" "$work/check.py" <<'EOF_PY' || fail "the runs' plots or the CSV do not hold what the page shows (above)"
+import csv, io, json, sys
+work = sys.argv[1]
+sys.argv = [sys.argv[2], "none", work + "/session-dom.html"]
+source = open(sys.argv[0]).read()
+exec(source[:source.index("kind, dom_path = sys.argv[1]")])  # parse and figures_in, not the checks
+
+def seen(page):
+    return json.load(open(f"{work}/{page}-seen.json"))
+
+def csv_name(key):
+    base, part = key.removeprefix("serial_").split(".")
+    if base == "seconds":
+        return {"median": "median_s", "low": "low_s", "high": "high_s", "iqr": "iqr_s", "outliers": "outliers"}[part]
+    return base if part == "median" else base + "_" + part
+
+def same_rows(page, table, lead, name_of):
+    got = seen(page)
+    assert not got["twice"], f"{page}: ids named twice: {got['twice']}"
+    assert got["type"] == "text/csv", f"{page}: saved as {got['type']}"
+    rows = list(csv.DictReader(io.StringIO(got["csv"])))
+    cells = figures_in(parse(f"{work}/{page}-dom.html"), table)
+    assert [r["threads"] for r in rows] == list(cells), f"{page}: CSV rows {[r['threads'] for r in rows]}, table rows {list(cells)}"
+    checked = 0
+    for row in rows:
+        for column, text in lead.items():
+            assert row[column] == text, f"{page}: {column} is {row[column]!r}, not {text!r}"
+        for key, (value, _) in cells[row["threads"]].items():
+            assert float(row[name_of(key)]) == value, f"{page} row {row['threads']} {key}: CSV {row[name_of(key)]}, table {value}"
+            checked += 1
+    return got, len(rows), checked
+
+host = '=HYPERLINK("http://x.invalid","ok")'
+got, rows, checked = same_rows("session", "figures", {"host": "'" + host}, csv_name)
+assert got["file"] == "session.csv", got["file"]
+runs = json.load(open(f"{work}/formula.json"))
+passed = sum(1 for r in runs["runs"] if not r["failure"])
+for key, (circles, counted, step) in got["dots"].items():
+    assert counted == passed and circles == passed, f"{key}: {circles} dots for {counted} runs, not {passed}"
+assert len(got["dots"]) == 21 + 2, f"{len(got['dots'])} groups of dots: {sorted(got['dots'])}"
+print(f"session: {rows} CSV rows, {checked} cells equal the table's, the host defused; a dot for each of {passed} runs")
+
+got, rows, checked = same_rows("compare", "comparison", {"base": "'=base.json"},
+                               lambda key: key.replace(".", "_"))
+for key, (circles, counted, _) in got["dots"].items():
+    assert circles == counted, f"{key}: {circles} dots for {counted} runs"
+sides = {key.split("/")[2] for key in got["dots"]}
+assert sides == {"base", "new"} and len(got["dots"]) == 42, f"groups {sorted(got['dots'])}"
+print(f"compare: {rows} CSV rows, {checked} cells equal the table's, the file name defused; both sides' runs as dots")
+
+got = seen("many")
+for key, (circles, counted, step) in got["dots"].items():
+    want = 100 if key.startswith("runs-strip") else -(-counted // step)
+    assert counted > 900 and circles == want, f"{key}: {circles} dots of {counted} runs, not {want}"
+assert any("100 per row are drawn" in c for c in got["captions"]), f"the thinning is not said: {got['captions']}"
+assert any("one is drawn" in c for c in got["captions"]), f"the run order's thinning is not said: {got['captions']}"
+page = open(f"{work}/many.html", encoding="utf-8").read()
+section = page[page.index('<section id="runs"'):]
+section = section[:section.index("</section>")]
+assert len(section) < 200 << 10, f"the plots of 1000 runs weigh {len(section)} B"
+print(f"1000 runs: 100 dots a row and the run order thinned, each caption saying so; {len(section)} B")
+EOF_PY
 }

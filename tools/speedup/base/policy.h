@@ -148,6 +148,15 @@ inline constexpr std::size_t HTML_FLEET_ROWS_AT_ONCE = 200;
 // A page of this many sections or more lists them, linked, under its headline.
 inline constexpr std::size_t HTML_CONTENTS_SECTIONS = 3;
 
+// A page draws at most this many dots per team size and side in its strip of the runs: beyond,
+// the runs at evenly spaced ranks (the fastest and slowest among them), so a session of MAX_RUNS
+// runs keeps a page of a few hundred KB that still shows each row's spread.
+inline constexpr std::size_t HTML_STRIP_DOTS = 100;
+
+// A page's run-order plot draws at most this many runs per line: beyond, every k-th run, which
+// keeps a drift over the session in sight.
+inline constexpr std::size_t HTML_ORDER_DOTS = 250;
+
 // --- Charts ---
 
 // A name in a chart's key or a page's headline is cut to this many bytes (at a character's

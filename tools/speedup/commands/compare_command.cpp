@@ -10,6 +10,7 @@
 #include "present/words.h"
 #include "session/inputs.h"
 #include "stats/comparison.h"
+#include "stats/run_dots.h"
 
 namespace speedup {
 namespace {
@@ -62,6 +63,8 @@ int CompareCommand(const Options& options) {
     material.added = &sides[1];
     material.base_figures = &base_figures;
     material.new_figures = &new_figures;
+    const RunDots dots = ComparedRunDots(sides[0], sides[1], comparison);
+    material.run_dots = &dots;
     material.draw = DrawPageChart;
     delivered = DeliverPage(
         options.html, MakeHtmlReporter(material)->ComparisonReport(comparison, base, candidate));

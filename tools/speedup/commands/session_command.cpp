@@ -15,6 +15,7 @@
 #include "session/inputs.h"
 #include "stats/comparison.h"
 #include "stats/diagnostics.h"
+#include "stats/run_dots.h"
 
 namespace speedup {
 namespace {
@@ -59,6 +60,15 @@ bool Settled(const std::vector<const Session*>& sessions,
   return settled;
 }
 
+// One session's page, with its runs one by one.
+std::string SessionPage(const Session& session, const SessionAnalysis& analysis) {
+  HtmlMaterial material;
+  material.draw = DrawPageChart;
+  const RunDots dots = SessionRunDots(session, analysis.figures);
+  material.run_dots = &dots;
+  return MakeHtmlReporter(material)->SessionReport(session, analysis);
+}
+
 // Reports the sessions of one command: failed runs, warnings, the figures, for a placement
 // study the comparison of each placement with the first, and the chart. Returns the exit
 // status: 0, or 1 when a run failed, no run passed or an output could not be written. `measured`:
@@ -101,7 +111,7 @@ int Report(const Options& options, const std::vector<Session>& sessions, bool me
   std::vector<Comparison> comparisons;
   if (options.placements.empty()) {
     text = reporter->SessionReport(*reported.front(), analyses.front());
-    if (!options.html.empty()) page = html->SessionReport(*reported.front(), analyses.front());
+    if (!options.html.empty()) page = SessionPage(*reported.front(), analyses.front());
   } else {
     for (std::size_t i = 1; i < reported.size(); ++i) {
       comparisons.push_back(CompareSessions(*reported[0], *reported[i]));

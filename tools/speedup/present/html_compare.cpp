@@ -103,15 +103,22 @@ std::string ComparisonPage(const Comparison& comparison, const std::string& base
                         " interval, coloured by its verdict.",
                     "chart of BASE's and NEW's speedup and efficiency against team size, with "
                     "intervals"));
+    if (material.run_dots) {
+      body += Section("runs", "Runs one by one",
+                      RunsFigures(*material.run_dots, "runs", base_name, new_name));
+    }
     body += Section("context-differences", "Contexts",
                     "<p>Fields whose values differ are highlighted and marked "
                     "\"differs\"; the warnings above name those that can change the "
                     "figures.</p>\n" +
                         ContextsTable(material.base->context, material.added->context));
   }
-  std::string raw = RawSection(
-      "comparison-json", "comparison JSON",
-      MakeReporter(OutputFormat::kJson)->ComparisonReport(comparison, base_name, new_name));
+  std::string raw =
+      CsvButton("comparison-json", "comparison", "comparison.csv", "the rows",
+                {{"base", base_name}, {"new", new_name}}) +
+      RawSection(
+          "comparison-json", "comparison JSON",
+          MakeReporter(OutputFormat::kJson)->ComparisonReport(comparison, base_name, new_name));
   if (sides) {
     const auto record = [](const Session& session) { return JsonText(SessionRecord(session)); };
     raw += RawSection("base-json", "BASE session: " + base_name, record(*material.base));

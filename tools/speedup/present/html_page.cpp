@@ -232,5 +232,19 @@ std::string RawSection(const std::string& id, const std::string& summary, const 
          "</script>\n</details>\n";
 }
 
+std::string CsvButton(const std::string& json_id, const std::string& kind, const std::string& file,
+                      const std::string& what,
+                      const std::vector<std::pair<std::string, std::string>>& lead) {
+  std::string names, cells;
+  for (const auto& [name, text] : lead) {
+    names += (names.empty() ? "" : ",") + name;
+    cells += (cells.empty() ? "" : ",") + CsvField(text);
+  }
+  return "<p class=\"download\"><button type=\"button\" data-csv=\"" + kind + "\" data-json=\"" +
+         json_id + "\" data-file=\"" + file + "\" data-lead-names=\"" + Escaped(names) +
+         "\" data-lead-cells=\"" + Escaped(cells) + "\">save " + Escaped(what) + " as " + file +
+         " (CSV)</button></p>\n";
+}
+
 }  // namespace html
 }  // namespace speedup

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "present/html_reporter.h"
@@ -79,6 +80,22 @@ std::string SessionsChartFigure(const std::vector<NamedSession>& sessions,
 // NEW against BASE row by row, as a table with the id `id`, and the rule of its verdicts.
 std::string ComparisonRows(const Comparison& comparison, const std::string& id);
 std::string ComparisonLegend(const Comparison& comparison);
+
+// --- The runs one by one ---
+
+// The strip of each row's runs (BASE and NEW side by side, with a key, where `dots` holds both)
+// and, where it holds a run order, the run-order plot: inline SVG with axis titles, each in a
+// figure with its caption, which says where dots were thinned; the SVGs' ids begin with `id`.
+std::string RunsFigures(const RunDots& dots, const std::string& id,
+                        const std::string& base_name = "", const std::string& new_name = "");
+
+// A button that saves the page's table as CSV, made by the page's script from the JSON in the
+// script element `json_id`, laid out as `kind` ("session": the figures, "comparison": the rows)
+// says; `lead` names the columns before the table's and `cells` holds their CSV text (CsvField:
+// quoted, a formula's first character defused), made here once.
+std::string CsvButton(const std::string& json_id, const std::string& kind, const std::string& file,
+                      const std::string& what,
+                      const std::vector<std::pair<std::string, std::string>>& lead);
 
 // --- Headlines: the answer first, in a sentence or two and a few figures ---
 

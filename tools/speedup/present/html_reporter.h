@@ -9,6 +9,7 @@
 #include "present/chart.h"
 #include "present/reporter.h"
 #include "session/trace_session.h"
+#include "stats/run_dots.h"
 #include "stats/trace_figures.h"
 
 // One self-contained HTML page per report, to share with people who do not run a terminal: the
@@ -44,6 +45,9 @@ struct HtmlMaterial {
   const Figures* new_figures = nullptr;
   // The fleet's band (FleetBand), for the chart of a fleet beyond MAX_NODE_CURVES nodes.
   const Figures* fleet_band = nullptr;
+  // The runs one by one, for a session's page or a comparison's (both sides); without them the
+  // page has no strip or run-order plot.
+  const RunDots* run_dots = nullptr;
   // The timelines of a trace page, in order.
   std::vector<TraceTimeline> timelines;
   // Draws a chart's script (drawing "chart.svg" in its working folder) for the page; without

@@ -138,14 +138,19 @@ std::string SessionPage(const Session& session, const SessionAnalysis& analysis,
       "<h1>matbench speedup: " + Escaped(host) + "</h1>\n" + SessionHeadline(session, analysis);
   body += SessionBody(session, analysis, "figures",
                       SessionsChartFigure({{"speedup vs serial", &session, &analysis}}, material));
-  body +=
-      Section("raw", "Raw runs",
-              "<p>The session as <code>--json</code> writes it: every run, the context and "
-              "the figures. Saved to a file, <code>matbench-speedup --input FILE</code> "
-              "reads it back.</p>\n<p class=\"print-only\">(The JSON is in the page "
-              "file, not printed.)</p>\n" +
-                  RawSection("session-json", "session JSON",
-                             MakeReporter(OutputFormat::kJson)->SessionReport(session, analysis)));
+  if (material.run_dots) {
+    body += Section("runs", "Runs one by one", RunsFigures(*material.run_dots, "runs"));
+  }
+  body += Section(
+      "raw", "Raw runs",
+      "<p>The session as <code>--json</code> writes it: every run, the context and "
+      "the figures. Saved to a file, <code>matbench-speedup --input FILE</code> "
+      "reads it back. The figures' table saves as CSV, each row led by the host's name.</p>\n"
+      "<p class=\"print-only\">(The JSON is in the page file, not printed.)</p>\n" +
+          CsvButton("session-json", "session", "session.csv", "the figures",
+                    {{"host", session.context.host.value_or("")}}) +
+          RawSection("session-json", "session JSON",
+                     MakeReporter(OutputFormat::kJson)->SessionReport(session, analysis)));
   return Page("matbench speedup: " + Escaped(host), std::move(body));
 }
 

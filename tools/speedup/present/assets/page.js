@@ -135,16 +135,61 @@
       if (details.open && pre.textContent === '') pre.textContent = json(pre.getAttribute('data-json'));
     });
   });
+  function save(text, type, file) {
+    var link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([text], { type: type }));
+    link.download = file;
+    document.body.appendChild(link);
+    link.click();
+    link.remove();
+    setTimeout(function () { URL.revokeObjectURL(link.href); }, 0);
+  }
   document.querySelectorAll('button[data-download]').forEach(function (button) {
     button.addEventListener('click', function () {
-      var blob = new Blob([json(button.getAttribute('data-download'))], { type: 'application/json' });
-      var link = document.createElement('a');
-      link.href = URL.createObjectURL(blob);
-      link.download = button.getAttribute('data-file');
-      document.body.appendChild(link);
-      link.click();
-      link.remove();
-      setTimeout(function () { URL.revokeObjectURL(link.href); }, 0);
+      save(json(button.getAttribute('data-download')), 'application/json', button.getAttribute('data-file'));
+    });
+  });
+
+  // The page's table as CSV, from its JSON. Cells of outside text (host and file names) come made
+  // by the tool, quoted with a formula's first character defused; the rest are numbers and the
+  // tool's own words.
+  function csvCell(value) {
+    if (value === null || value === undefined) return '';
+    var text = String(value);
+    return /[",\r\n]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
+  }
+  function estimate(e) { return [e.median, e.low, e.high]; }
+  var csvLayouts = {
+    session: function (data) {
+      var f = data.figures, s = f.serial_seconds;
+      var rows = [['serial'].concat(estimate(s), [s.iqr, s.outliers], [null, null, null, null, null, null, null, null, null, null])];
+      f.team_sizes.forEach(function (t) {
+        rows.push([t.threads].concat(estimate(t.seconds), [t.seconds.iqr, t.seconds.outliers],
+          estimate(t.speedup_vs_serial), estimate(t.speedup_vs_one_thread), [t.efficiency.median],
+          estimate(t.karp_flatt)));
+      });
+      return [['threads', 'median_s', 'low_s', 'high_s', 'iqr_s', 'outliers', 'speedup_vs_serial',
+        'speedup_vs_serial_low', 'speedup_vs_serial_high', 'speedup_vs_one_thread',
+        'speedup_vs_one_thread_low', 'speedup_vs_one_thread_high', 'efficiency', 'karp_flatt',
+        'karp_flatt_low', 'karp_flatt_high'], rows];
+    },
+    comparison: function (data) {
+      var columns = ['threads', 'base_median_s', 'new_median_s', 'ratio', 'ratio_low', 'ratio_high',
+        'confidence', 'p_value', 'p_holm', 'verdict'];
+      return [columns, data.rows.map(function (row) {
+        return columns.map(function (column) { return row[column]; });
+      })];
+    }
+  };
+  document.querySelectorAll('button[data-csv]').forEach(function (button) {
+    button.addEventListener('click', function () {
+      var data = JSON.parse(json(button.getAttribute('data-json')));
+      var table = csvLayouts[button.getAttribute('data-csv')](data);
+      var names = button.getAttribute('data-lead-names'), cells = button.getAttribute('data-lead-cells');
+      var lead = function (text) { return names === '' ? '' : text + ','; };
+      var text = lead(names) + table[0].join(',') + '\n';
+      table[1].forEach(function (row) { text += lead(cells) + row.map(csvCell).join(',') + '\n'; });
+      save(text, 'text/csv', button.getAttribute('data-file'));
     });
   });
   document.body.setAttribute('data-ready-ms', String(Math.round(performance.now())));
