@@ -59,15 +59,11 @@ within_1gb() {
   fi
 }
 
-# Runs the command with at most `mb` megabytes of address space (not under AddressSanitizer).
+# Runs the command with at most `mb` megabytes of address space.
 within_mb() {
   local mb=$1
   shift
-  if grep -q -a AddressSanitizer "$tool"; then
-    "$@"
-  else
-    (ulimit -v $((mb * 1000)) && exec "$@")
-  fi
+  (ulimit -v $((mb * 1000)) && exec "$@")
 }
 
 # A session JSON of `runs` runs, each failed with `failure`, from the saved report's session.
