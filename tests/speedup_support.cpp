@@ -156,4 +156,12 @@ NodeInput NodeOf(const std::string& name, const Session& session) {
 
 void PrintTo(const Warning& warning, std::ostream* out) { *out << WarningText(warning); }
 
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
 }  // namespace speedup

@@ -75,6 +75,9 @@ inline Result<NodeInput> ReadNodeText(const std::string& file,
   return ReadNode(file, *text);
 }
 
+// How many times `part` occurs in `text`, overlapping occurrences each counted.
+std::size_t Count(const std::string& text, const std::string& part);
+
 // The message of a failed result, or an empty string when it succeeded: what a test compares.
 template <typename T>
 std::string MessageOf(const Result<T>& result) {

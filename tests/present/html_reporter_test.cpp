@@ -20,15 +20,6 @@
 namespace speedup {
 namespace {
 
-// How many times `part` occurs in `text`.
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // Runs each test without gnuplot on the PATH unless it asks for it: pages must not depend on it,
 // and the tests stay quick.
 class WithoutGnuplot {

@@ -12,14 +12,6 @@
 namespace speedup {
 namespace {
 
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
-
 // The element `<svg id="id"` of `page` up to its end.
 std::string Svg(const std::string& page, const std::string& id) {
   const std::size_t at = page.find("<svg id=\"" + id + "\"");
