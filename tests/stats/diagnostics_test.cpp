@@ -7,11 +7,13 @@
 namespace speedup {
 namespace {
 
-using Kind = Warning::Kind;
+// Each warning's kind, as its index among Warning's alternatives.
+template <typename Kind>
+constexpr std::size_t K = Warning(Kind{}).index();
 
-std::vector<Kind> Kinds(const std::vector<Warning>& warnings) {
-  std::vector<Kind> kinds;
-  for (const Warning& warning : warnings) kinds.push_back(warning.kind);
+std::vector<std::size_t> Kinds(const std::vector<Warning>& warnings) {
+  std::vector<std::size_t> kinds;
+  for (const Warning& warning : warnings) kinds.push_back(warning.index());
   return kinds;
 }
 
@@ -25,11 +27,10 @@ TEST(DiagnosticsTest, BusyMachineIsWarnedFromHalfAProcessorOfLoad) {
     SCOPED_TRACE(c.load.value_or(-1));
     Context context;
     context.load_before = c.load;
-    const std::optional<Warning> warning = LoadWarning(context);
+    const std::optional<BusyMachine> warning = LoadWarning(context);
     EXPECT_EQ(warning.has_value(), c.warned);
     if (warning) {
-      EXPECT_EQ(warning->kind, Kind::kBusyMachine);
-      EXPECT_EQ(warning->value, *c.load);
+      EXPECT_EQ(warning->load, *c.load);
     }
   }
 }
@@ -39,9 +40,8 @@ TEST(DiagnosticsTest, PartialSlurmAllocationNamesWhatTheTaskReceivedOfWhat) {
   context.slurm_job_id = "7";
   context.processors = 1;
   context.hardware_threads = 4;
-  std::optional<Warning> warning = AllocationWarning(context);
+  std::optional<PartialAllocation> warning = AllocationWarning(context);
   ASSERT_TRUE(warning);
-  EXPECT_EQ(warning->kind, Kind::kPartialAllocation);
   EXPECT_EQ(warning->received, 1);
   EXPECT_EQ(warning->whole, 4);
   EXPECT_TRUE(warning->whole_is_node);
@@ -81,24 +81,24 @@ TEST(DiagnosticsTest, SessionWarningsComeInTheirFixedOrderEachOnce) {
   }
   const std::vector<Warning> warnings = SessionWarnings(busy, SessionFigures(busy));
   EXPECT_EQ(Kinds(warnings),
-            (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kBusyMachine,
-                               Kind::kDrift, Kind::kPlacementNotHonoured, Kind::kOneProcessor,
-                               Kind::kTickFound, Kind::kAboveProcessors}));
-  EXPECT_EQ(warnings[0].setting, "OMP_DYNAMIC=true");
-  EXPECT_EQ(warnings[1].setting, "OMP_THREAD_LIMIT=4");
-  EXPECT_GT(warnings[3].value, 0.9);  // rho: the machine got slower
-  EXPECT_LT(warnings[3].p_value, SIGNIFICANCE);
-  EXPECT_EQ(warnings[4].setting, "spread");
-  EXPECT_EQ(warnings[5].value, 1.0);
+            (std::vector<std::size_t>{K<TeamsMayShrink>, K<TeamsMayShrink>, K<BusyMachine>,
+                                      K<SerialDrift>, K<PlacementNotHonoured>, K<OneProcessor>,
+                                      K<TickFound>, K<AboveProcessors>}));
+  ASSERT_EQ(warnings.size(), 8u);
+  EXPECT_EQ(std::get<TeamsMayShrink>(warnings[0]).setting, "OMP_DYNAMIC=true");
+  EXPECT_EQ(std::get<TeamsMayShrink>(warnings[1]).setting, "OMP_THREAD_LIMIT=4");
+  EXPECT_GT(std::get<SerialDrift>(warnings[3]).rho, 0.9);  // the machine got slower
+  EXPECT_LT(std::get<SerialDrift>(warnings[3]).p_value, SIGNIFICANCE);
+  EXPECT_EQ(std::get<PlacementNotHonoured>(warnings[4]).placement, "spread");
+  EXPECT_EQ(std::get<OneProcessor>(warnings[5]).cpu_per_wall, 1.0);
   // Every team takes half the serial time: 2 at one thread is above what one thread can give.
-  EXPECT_EQ(warnings[7].received, 1);
+  EXPECT_EQ(std::get<AboveProcessors>(warnings[7]).threads, 1);
 
   Session unchecked = session;
   unchecked.placement = "close";
-  EXPECT_EQ(
-      Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
-      (std::vector<Kind>{Kind::kTeamsMayShrink, Kind::kTeamsMayShrink, Kind::kDrift,
-                         Kind::kPlacementUnchecked, Kind::kTickFound, Kind::kAboveProcessors}));
+  EXPECT_EQ(Kinds(SessionWarnings(unchecked, SessionFigures(unchecked))),
+            (std::vector<std::size_t>{K<TeamsMayShrink>, K<TeamsMayShrink>, K<SerialDrift>,
+                                      K<PlacementUnchecked>, K<TickFound>, K<AboveProcessors>}));
 }
 
 TEST(DiagnosticsTest, AnalysisHoldsWhatTheReportsShowComputedOnce) {

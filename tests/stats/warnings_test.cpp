@@ -13,11 +13,12 @@
 namespace speedup {
 namespace {
 
-// The warnings of `session` of kind `kind`, in order.
-std::vector<Warning> WarningsOf(const Session& session, Warning::Kind kind) {
-  std::vector<Warning> found;
+// The warnings of `session` of kind `Kind`, in order.
+template <typename Kind>
+std::vector<Kind> WarningsOf(const Session& session) {
+  std::vector<Kind> found;
   for (const Warning& warning : Analyse(session).warnings) {
-    if (warning.kind == kind) found.push_back(warning);
+    if (const Kind* kind = std::get_if<Kind>(&warning)) found.push_back(*kind);
   }
   return found;
 }
@@ -37,11 +38,11 @@ TEST(WarningsTest, WarnsOnlyAboutSettingsThatCanShrinkTeams) {
     SCOPED_TRACE(std::string(c.name) + "=" + c.value);
     const Session session =
         SessionBuilder().Processors(2).Setting(c.name, c.value).TimedRuns(8, 1.0).Build();
-    const std::vector<Warning> shrinking = WarningsOf(session, Warning::Kind::kTeamsMayShrink);
-    std::vector<Warning> expected;
-    if (*c.shrinks != '\0') expected.push_back({Warning::Kind::kTeamsMayShrink, c.shrinks});
+    const std::vector<TeamsMayShrink> shrinking = WarningsOf<TeamsMayShrink>(session);
+    std::vector<TeamsMayShrink> expected;
+    if (*c.shrinks != '\0') expected.push_back({c.shrinks});
     EXPECT_EQ(shrinking, expected);
-    for (const Warning& warning : shrinking) {
+    for (const TeamsMayShrink& warning : shrinking) {
       EXPECT_NE(WarningText(warning).find("smaller teams"), std::string::npos)
           << WarningText(warning);
       EXPECT_EQ(WarningText(warning).rfind(c.shrinks, 0), 0u) << WarningText(warning);
@@ -59,19 +60,19 @@ TEST(WarningsTest, RunsOnOneProcessorAreNotCalledParallel) {
   };
   const Session parallel = session(2, 1.8);
   EXPECT_FALSE(CheckParallelUse(parallel).one_processor);
-  EXPECT_TRUE(WarningsOf(parallel, Warning::Kind::kOneProcessor).empty());
+  EXPECT_TRUE(WarningsOf<OneProcessor>(parallel).empty());
 
   const Session serial = session(2, 1.02);
   EXPECT_TRUE(CheckParallelUse(serial).one_processor);
-  const std::vector<Warning> one = WarningsOf(serial, Warning::Kind::kOneProcessor);
+  const std::vector<OneProcessor> one = WarningsOf<OneProcessor>(serial);
   ASSERT_EQ(one.size(), 1u);
-  EXPECT_DOUBLE_EQ(one[0].value, 1.02);
+  EXPECT_DOUBLE_EQ(one[0].cpu_per_wall, 1.02);
   EXPECT_NE(WarningText(one[0]).find("about one processor (1.02 s of CPU"), std::string::npos)
       << WarningText(one[0]);
 
   const Session alone = session(1, 1.02);
   EXPECT_FALSE(CheckParallelUse(alone).one_processor) << "one processor is all there was";
-  EXPECT_TRUE(WarningsOf(alone, Warning::Kind::kOneProcessor).empty());
+  EXPECT_TRUE(WarningsOf<OneProcessor>(alone).empty());
 }
 
 TEST(WarningsTest, LoadWarningFromHalfAProcessorBusy) {
@@ -80,10 +81,9 @@ TEST(WarningsTest, LoadWarningFromHalfAProcessorBusy) {
   context.load_before = 0.49;
   EXPECT_EQ(LoadWarning(context), std::nullopt);
   context.load_before = 0.5;
-  const std::optional<Warning> busy = LoadWarning(context);
+  const std::optional<BusyMachine> busy = LoadWarning(context);
   ASSERT_NE(busy, std::nullopt);
-  EXPECT_EQ(busy->kind, Warning::Kind::kBusyMachine);
-  EXPECT_EQ(busy->value, 0.5);
+  EXPECT_EQ(busy->load, 0.5);
   EXPECT_NE(WarningText(*busy).find("0.50"), std::string::npos) << WarningText(*busy);
 }
 
@@ -113,11 +113,10 @@ TEST(WarningsTest, AllocationWarningWhenTheTaskGotLessThanTheNodeOrItsAllocation
     context.hardware_threads = c.hardware_threads;
     context.slurm_cpus_on_node = c.cpus_on_node;
     if (c.slurm) context.slurm_job_id = "7";
-    const std::optional<Warning> warning = AllocationWarning(context);
+    const std::optional<PartialAllocation> warning = AllocationWarning(context);
     EXPECT_EQ(warning.has_value(), c.received.has_value())
         << (warning ? WarningText(*warning) : "");
     if (!warning || !c.received) continue;
-    EXPECT_EQ(warning->kind, Warning::Kind::kPartialAllocation);
     EXPECT_EQ(warning->received, *c.received);
     EXPECT_EQ(warning->whole, *c.whole);
     EXPECT_EQ(warning->whole_is_node, c.whole_is_node);
@@ -154,17 +153,16 @@ TEST(WarningsTest, SpeedupAboveTheProcessorsIsNotCalledParallel) {
       team.speedup_vs_serial = {low + 0.2, low, low + 0.4};
       figures.teams.push_back(team);
     }
-    const std::optional<Warning> above = AboveProcessorsWarning(context, figures);
+    const std::optional<AboveProcessors> above = AboveProcessorsWarning(context, figures);
     if (c.threads == 0) {
       EXPECT_FALSE(above.has_value()) << (above ? WarningText(*above) : "");
       continue;
     }
     ASSERT_TRUE(above.has_value());
-    EXPECT_EQ(above->kind, Warning::Kind::kAboveProcessors);
-    EXPECT_EQ(above->received, c.threads);
-    EXPECT_EQ(above->whole, c.reach);
+    EXPECT_EQ(above->threads, c.threads);
+    EXPECT_EQ(above->processors, c.reach);
     EXPECT_EQ(above->teams, c.teams);
-    EXPECT_DOUBLE_EQ(above->value, c.lows[c.threads - 1] + 0.2);
+    EXPECT_DOUBLE_EQ(above->speedup, c.lows[c.threads - 1] + 0.2);
     const std::string text = WarningText(*above);
     EXPECT_NE(text.find("baseline was slowed"), std::string::npos) << text;
     EXPECT_NE(text.find("not a parallel result"), std::string::npos) << text;

@@ -132,7 +132,7 @@ PlotRequest FleetChart(const std::string& path, const Fleet& fleet, const Figure
          {},
          false,
          std::any_of(node->warnings.begin(), node->warnings.end(), [](const Warning& warning) {
-           return warning.kind == Warning::Kind::kOneProcessor;
+           return std::holds_alternative<OneProcessor>(warning);
          })});
   }
   return request;

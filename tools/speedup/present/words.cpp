@@ -1,6 +1,7 @@
 #include "present/words.h"
 
 #include <cstdio>
+#include <variant>
 
 #include "base/policy.h"
 #include "base/text.h"
@@ -8,61 +9,82 @@
 
 namespace speedup {
 
+namespace {
+
+// One sentence per kind of session warning, for WarningText alone.
+std::string Sentence(const TeamsMayShrink& warning) {
+  return Printable(warning.setting) +
+         " lets the runtime run smaller teams than the report's team sizes say";
+}
+
+std::string Sentence(const BusyMachine& warning) {
+  return "load average " + LoadText(warning.load) +
+         " over the minute before the runs: other work may have slowed them";
+}
+
+std::string Sentence(const PartialAllocation& warning) {
+  return "the Slurm task received " + CountText(warning.received, "processor", "processors") +
+         " of " +
+         (warning.whole_is_node
+              ? "the node's " + std::to_string(warning.whole)
+              : "the " + std::to_string(warning.whole) + " allocated on the node") +
+         ": speedups beyond " + std::to_string(warning.received) +
+         " threads describe the allocation, not the node";
+}
+
+std::string Sentence(const SerialDrift& warning) {
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "the serial time drifted during the session (Spearman rho %.2f against the "
+                "run number, p %.3f): the machine got %s",
+                warning.rho, warning.p_value, warning.rho > 0 ? "slower" : "faster");
+  return text;
+}
+
+std::string Sentence(const DriftNotJudged& warning) {
+  return "drift cannot be judged from " + CountText(warning.runs, "run", "runs") +
+         ": no order of so few gives p below " + Formatted("%g", SIGNIFICANCE) + "; " +
+         std::to_string(warning.runs_to_judge) + " runs can show it";
+}
+
+std::string Sentence(const PlacementUnchecked& warning) {
+  return "could not check OMP_PROC_BIND=" + Printable(warning.placement) +
+         ": the runtime showed no thread affinity";
+}
+
+std::string Sentence(const PlacementNotHonoured& warning) {
+  return "the runtime did not honour OMP_PROC_BIND=" + Printable(warning.placement) +
+         " with OMP_PLACES=cores: its threads were not bound as asked";
+}
+
+std::string Sentence(const OneProcessor& warning) {
+  return "the runs used about one processor (" + FixedText(warning.cpu_per_wall, 2) +
+         " s of CPU per second of wall time) although teams of several threads were asked "
+         "for: no speedup here is a parallel result";
+}
+
+std::string Sentence(const TickFound& warning) {
+  return "the clock's tick is not recorded: " + TickText(warning.tick_seconds) +
+         ", found from the times (" +
+         (warning.tick_seconds == MILLISECOND_TICK ? "every one a whole millisecond"
+                                                   : "not every one a whole millisecond") +
+         ")";
+}
+
+std::string Sentence(const AboveProcessors& warning) {
+  return "the speedup at " + CountText(warning.threads, "thread", "threads") + ", " +
+         FixedText(warning.speedup, 2) + ", lies with its whole interval above the " +
+         CountText(warning.processors, "processor", "processors") + " it could use" +
+         (warning.teams > 1 ? " (so do " + std::to_string(warning.teams - 1) + " more team sizes)"
+                            : std::string()) +
+         ": the serial baseline was slowed (load, caches), so the figure is not a parallel "
+         "result";
+}
+
+}  // namespace
+
 std::string WarningText(const Warning& warning) {
-  switch (warning.kind) {
-    case Warning::Kind::kTeamsMayShrink:
-      return Printable(warning.setting) +
-             " lets the runtime run smaller teams than the report's team sizes say";
-    case Warning::Kind::kBusyMachine:
-      return "load average " + LoadText(warning.value) +
-             " over the minute before the runs: other work may have slowed them";
-    case Warning::Kind::kPartialAllocation:
-      return "the Slurm task received " + CountText(warning.received, "processor", "processors") +
-             " of " +
-             (warning.whole_is_node
-                  ? "the node's " + std::to_string(warning.whole)
-                  : "the " + std::to_string(warning.whole) + " allocated on the node") +
-             ": speedups beyond " + std::to_string(warning.received) +
-             " threads describe the allocation, not the node";
-    case Warning::Kind::kDrift: {
-      char text[200];
-      std::snprintf(text, sizeof text,
-                    "the serial time drifted during the session (Spearman rho %.2f against the "
-                    "run number, p %.3f): the machine got %s",
-                    warning.value, warning.p_value, warning.value > 0 ? "slower" : "faster");
-      return text;
-    }
-    case Warning::Kind::kPlacementUnchecked:
-      return "could not check OMP_PROC_BIND=" + Printable(warning.setting) +
-             ": the runtime showed no thread affinity";
-    case Warning::Kind::kPlacementNotHonoured:
-      return "the runtime did not honour OMP_PROC_BIND=" + Printable(warning.setting) +
-             " with OMP_PLACES=cores: its threads were not bound as asked";
-    case Warning::Kind::kOneProcessor:
-      return "the runs used about one processor (" + FixedText(warning.value, 2) +
-             " s of CPU per second of wall time) although teams of several threads were asked "
-             "for: no speedup here is a parallel result";
-    case Warning::Kind::kDriftNotJudged:
-      return "drift cannot be judged from " + CountText(warning.received, "run", "runs") +
-             ": no order of so few gives p below " + Formatted("%g", SIGNIFICANCE) + "; " +
-             std::to_string(warning.whole) + " runs can show it";
-    case Warning::Kind::kTickFound:
-      return "the clock's tick is not recorded: " + TickText(warning.value) +
-             ", found from the times (" +
-             (warning.value == MILLISECOND_TICK ? "every one a whole millisecond"
-                                                : "not every one a whole millisecond") +
-             ")";
-    case Warning::Kind::kAboveProcessors:
-      return "the speedup at " + CountText(warning.received, "thread", "threads") + ", " +
-             FixedText(warning.value, 2) + ", lies with its whole interval above the " +
-             CountText(warning.whole, "processor", "processors") + " it could use" +
-             (warning.teams > 1
-                  ? " (so do " + std::to_string(warning.teams - 1) + " more team sizes)"
-                  : std::string()) +
-             ": the serial baseline was slowed (load, caches), so the figure is not a parallel "
-             "result";
-  }
-  return "";
+  return std::visit([](const auto& kind) { return Sentence(kind); }, warning);
 }
 
 std::string TickText(double seconds) {

@@ -29,7 +29,7 @@ std::vector<Warning> TeamShrinkingSettings(const Context& context) {
     return value;
   };
   const auto shrinks = [&](const std::string& setting) {
-    warnings.push_back({Warning::Kind::kTeamsMayShrink, setting});
+    warnings.push_back(TeamsMayShrink{setting});
   };
   if (said("OMP_DYNAMIC") == "true" || said("OMP_DYNAMIC") == "1") shrinks("OMP_DYNAMIC=true");
   if (const auto limit = said("OMP_THREAD_LIMIT")) {
@@ -105,17 +105,14 @@ ParallelUse CheckParallelUse(const Session& session) {
   return use;
 }
 
-std::optional<Warning> LoadWarning(const Context& context) {
+std::optional<BusyMachine> LoadWarning(const Context& context) {
   if (!context.load_before || !(*context.load_before >= BUSY_LOAD)) return std::nullopt;
-  Warning warning{Warning::Kind::kBusyMachine, {}};
-  warning.value = *context.load_before;
-  return warning;
+  return BusyMachine{*context.load_before};
 }
 
-std::optional<Warning> AllocationWarning(const Context& context) {
+std::optional<PartialAllocation> AllocationWarning(const Context& context) {
   if (!context.slurm_job_id || !context.processors) return std::nullopt;
-  Warning warning{Warning::Kind::kPartialAllocation, {}};
-  warning.received = *context.processors;
+  PartialAllocation warning{.received = *context.processors};
   if (context.hardware_threads && warning.received < *context.hardware_threads) {
     warning.whole = *context.hardware_threads;
     warning.whole_is_node = true;
@@ -127,8 +124,9 @@ std::optional<Warning> AllocationWarning(const Context& context) {
   return warning;
 }
 
-std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figures& figures) {
-  std::optional<Warning> above;
+std::optional<AboveProcessors> AboveProcessorsWarning(const Context& context,
+                                                      const Figures& figures) {
+  std::optional<AboveProcessors> above;
   for (const TeamFigures& team : figures.teams) {
     const int reach = context.processors && *context.processors >= 1
                           ? std::min(team.threads, *context.processors)
@@ -136,10 +134,8 @@ std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figu
     const Estimate& speedup = team.speedup_vs_serial;
     if (!speedup.median || !speedup.low || !speedup.high || !(*speedup.low > reach)) continue;
     if (!above) {
-      above = Warning{Warning::Kind::kAboveProcessors, {}};
-      above->value = *speedup.median;
-      above->received = team.threads;
-      above->whole = reach;
+      above =
+          AboveProcessors{.threads = team.threads, .speedup = *speedup.median, .processors = reach};
     }
     ++above->teams;
   }
@@ -148,39 +144,31 @@ std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figu
 
 std::vector<Warning> SessionWarnings(const Session& session, const Figures& figures) {
   std::vector<Warning> warnings = TeamShrinkingSettings(session.context);
-  if (const std::optional<Warning> load = LoadWarning(session.context)) warnings.push_back(*load);
-  if (const std::optional<Warning> allocation = AllocationWarning(session.context)) {
+  if (const std::optional<BusyMachine> load = LoadWarning(session.context))
+    warnings.push_back(*load);
+  if (const std::optional<PartialAllocation> allocation = AllocationWarning(session.context)) {
     warnings.push_back(*allocation);
   }
   if (figures.drift.warn) {
-    Warning drift{Warning::Kind::kDrift, {}};
-    drift.value = *figures.drift.rho;
-    drift.p_value = *figures.drift.p_value;
-    warnings.push_back(drift);
+    warnings.push_back(SerialDrift{*figures.drift.rho, *figures.drift.p_value});
   }
   // A single run has no order to judge; from two, too few runs are said to be too few.
   if (!figures.drift.judged && figures.runs >= 2) {
-    Warning unjudged{Warning::Kind::kDriftNotJudged, {}};
-    unjudged.received = figures.runs;
-    unjudged.whole = figures.drift.runs_to_judge;
-    warnings.push_back(unjudged);
+    warnings.push_back(DriftNotJudged{figures.runs, figures.drift.runs_to_judge});
   }
   if (session.placement && !session.placement_honoured) {
-    warnings.push_back({Warning::Kind::kPlacementUnchecked, *session.placement});
+    warnings.push_back(PlacementUnchecked{*session.placement});
   } else if (session.placement && !*session.placement_honoured) {
-    warnings.push_back({Warning::Kind::kPlacementNotHonoured, *session.placement});
+    warnings.push_back(PlacementNotHonoured{*session.placement});
   }
   if (const ParallelUse use = CheckParallelUse(session); use.one_processor) {
-    Warning one{Warning::Kind::kOneProcessor, {}};
-    one.value = *use.cpu_per_wall;
-    warnings.push_back(one);
+    warnings.push_back(OneProcessor{*use.cpu_per_wall});
   }
   if (figures.tick.found && figures.runs > 0) {
-    Warning found{Warning::Kind::kTickFound, {}};
-    found.value = figures.tick.seconds;
-    warnings.push_back(found);
+    warnings.push_back(TickFound{figures.tick.seconds});
   }
-  if (const std::optional<Warning> above = AboveProcessorsWarning(session.context, figures)) {
+  if (const std::optional<AboveProcessors> above =
+          AboveProcessorsWarning(session.context, figures)) {
     warnings.push_back(*above);
   }
   return warnings;

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "session/session.h"
@@ -11,32 +12,78 @@
 // values, put into words by the presentation alone.
 namespace speedup {
 
-struct Warning {
-  enum class Kind {
-    kTeamsMayShrink,        // `setting`, e.g. "OMP_DYNAMIC=true", lets the runtime shrink teams
-    kBusyMachine,           // load average `value` before the runs
-    kPartialAllocation,     // a Slurm task received `received` of `whole` processors
-    kDrift,                 // the serial time drifted: rho `value`, p `p_value`
-    kPlacementUnchecked,    // `setting` (a placement) could not be checked
-    kPlacementNotHonoured,  // the runtime did not bind threads as `setting` asks
-    kOneProcessor,          // the runs used about one processor: `value` CPU s per wall s
-    kDriftNotJudged,        // `received` runs, fewer than the `whole` that can show drift
-    kTickFound,             // no tick recorded: `value` s found from the times (TickOfValues)
-    kAboveProcessors,       // at `received` threads the speedup vs serial, median `value`, lies
-                            // with its whole interval above the `whole` processors it could use;
-                            // `teams` team sizes in all
-  };
-  Kind kind;
-  std::string setting{};
-  double value = 0.0;
-  double p_value = 0.0;
+// Settings such as "OMP_DYNAMIC=true" that let the runtime shrink teams.
+struct TeamsMayShrink {
+  std::string setting;
+  bool operator==(const TeamsMayShrink&) const = default;
+};
+
+// Other work on the machine: the load average before the runs.
+struct BusyMachine {
+  double load = 0.0;
+  bool operator==(const BusyMachine&) const = default;
+};
+
+// A Slurm task that received `received` of `whole` processors.
+struct PartialAllocation {
   int received = 0;
   int whole = 0;
-  bool whole_is_node = false;  // kPartialAllocation: `whole` is the node's, not the allocation's
-  int teams = 0;               // kAboveProcessors: how many team sizes lie above
-
-  bool operator==(const Warning&) const = default;
+  bool whole_is_node = false;  // `whole` is the node's, not the allocation's on the node
+  bool operator==(const PartialAllocation&) const = default;
 };
+
+// The serial time drifted over the runs: Spearman's rho against the run number and its p.
+struct SerialDrift {
+  double rho = 0.0;
+  double p_value = 0.0;
+  bool operator==(const SerialDrift&) const = default;
+};
+
+// Too few runs to show drift: `runs`, fewer than the `runs_to_judge` that can.
+struct DriftNotJudged {
+  int runs = 0;
+  int runs_to_judge = 0;
+  bool operator==(const DriftNotJudged&) const = default;
+};
+
+// A placement (OMP_PROC_BIND's value) that could not be checked: no thread affinity shown.
+struct PlacementUnchecked {
+  std::string placement;
+  bool operator==(const PlacementUnchecked&) const = default;
+};
+
+// A placement the runtime did not honour: its threads were not bound as asked.
+struct PlacementNotHonoured {
+  std::string placement;
+  bool operator==(const PlacementNotHonoured&) const = default;
+};
+
+// The runs used about one processor: the median CPU seconds per wall second.
+struct OneProcessor {
+  double cpu_per_wall = 0.0;
+  bool operator==(const OneProcessor&) const = default;
+};
+
+// No tick recorded: this one found from the times (TickOfValues).
+struct TickFound {
+  double tick_seconds = 0.0;
+  bool operator==(const TickFound&) const = default;
+};
+
+// At `threads` threads the speedup vs serial (median `speedup`) lies with its whole interval
+// above the `processors` the team could use; `teams` team sizes in all do.
+struct AboveProcessors {
+  int threads = 0;
+  double speedup = 0.0;
+  int processors = 0;
+  int teams = 0;
+  bool operator==(const AboveProcessors&) const = default;
+};
+
+// What makes a session's figures less than they seem: one kind with exactly its own values.
+using Warning = std::variant<TeamsMayShrink, BusyMachine, PartialAllocation, SerialDrift,
+                             DriftNotJudged, PlacementUnchecked, PlacementNotHonoured, OneProcessor,
+                             TickFound, AboveProcessors>;
 
 // How many processors the runs kept busy, from the children's CPU and wall times.
 struct ParallelUse {
@@ -48,12 +95,12 @@ struct ParallelUse {
 ParallelUse CheckParallelUse(const Session& session);
 
 // A busy machine: load_before at least BUSY_LOAD; empty when lower or not recorded.
-std::optional<Warning> LoadWarning(const Context& context);
+std::optional<BusyMachine> LoadWarning(const Context& context);
 
 // A Slurm task that received fewer processors than the node has or than the job was allocated
 // on it, as speedups beyond that count then describe the allocation, not the node; empty outside
 // Slurm or when it received them all.
-std::optional<Warning> AllocationWarning(const Context& context);
+std::optional<PartialAllocation> AllocationWarning(const Context& context);
 
 // Every warning of the session, in a fixed order: settings that let the runtime shrink teams,
 // other work on the machine, a partial allocation, drift, placement, runs on about one processor,
@@ -65,7 +112,8 @@ std::vector<Warning> SessionWarnings(const Session& session, const Figures& figu
 // threads and the processors recorded: the serial baseline was slowed (load, caches), so the
 // figure is not a parallel result. The first such team size, with the count of them; empty when
 // none.
-std::optional<Warning> AboveProcessorsWarning(const Context& context, const Figures& figures);
+std::optional<AboveProcessors> AboveProcessorsWarning(const Context& context,
+                                                      const Figures& figures);
 
 // The caches as "L1d 48 KiB x4, L2 1280 KiB x4", as context lines and differences show them.
 std::string CachesText(const Caches& caches);
