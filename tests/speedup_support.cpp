@@ -136,7 +136,7 @@ SessionBuilder& SessionBuilder::FailedRun(const std::string& failure) {
 }
 
 SessionBuilder& SessionBuilder::Interrupted(const std::string& signal) {
-  session_.interrupted = signal;
+  session_.interrupted = InterruptFromName(signal);
   return *this;
 }
 
@@ -162,6 +162,10 @@ std::size_t Count(const std::string& text, const std::string& part) {
     ++count;
   }
   return count;
+}
+
+void PrintTo(const Interrupt& interrupt, std::ostream* out) {
+  *out << InterruptName(interrupt) << " (" << interrupt.signal_number << ")";
 }
 
 }  // namespace speedup

@@ -68,6 +68,9 @@ NodeInput NodeOf(const std::string& name, const Session& session);
 // A warning as GoogleTest shows it in a failure: its words.
 void PrintTo(const Warning& warning, std::ostream* out);
 
+// An interrupt as GoogleTest shows it in a failure: its signal's name.
+void PrintTo(const Interrupt& interrupt, std::ostream* out);
+
 // The node read from `text` as merge reads it; no text: a file that could not be read.
 inline Result<NodeInput> ReadNodeText(const std::string& file,
                                       const std::optional<std::string>& text) {

@@ -207,7 +207,7 @@ TEST(SessionLoopTest, InterruptEndsTheSessionKeepingTheFinishedRuns) {
   plan.runs = 10;
   const Session session = Measured(plan, executor);
   EXPECT_EQ(session.runs.size(), 3u);
-  EXPECT_EQ(session.interrupted, "SIGTERM");
+  EXPECT_EQ(session.interrupted, (Interrupt{SIGTERM, ""}));
   EXPECT_FALSE(session.stopped);
 }
 
@@ -270,7 +270,7 @@ TEST(SessionLoopTest, AnInterruptDuringTheWarmUpEndsTheSessionWithNoMeasuredRun)
   const Session session = Measured(plan, executor);
   EXPECT_EQ(executor.time_limits.size(), 1u) << "ran on after the interrupt";
   EXPECT_TRUE(session.runs.empty());
-  EXPECT_EQ(session.interrupted, "SIGINT");
+  EXPECT_EQ(session.interrupted, (Interrupt{SIGINT, ""}));
 }
 
 TEST(SessionLoopTest, PlainProgressIsOneLinePerRunWithTheTimeLeft) {

@@ -146,7 +146,7 @@ TEST_F(TraceLoopTest, AnInterruptKeepsTheFinishedRuns) {
   executor.interrupt_at = 3;  // the second pair's second run
   TraceSession session;
   EXPECT_EQ(MessageOf(MeasureTraceSession(plan_, executor, "bench", session)), "");
-  EXPECT_EQ(session.traced.interrupted, "SIGINT");
+  EXPECT_EQ(session.traced.interrupted, (Interrupt{SIGINT, ""}));
   EXPECT_EQ(session.traced.runs.size() + session.untraced.runs.size(), 3u);
 }
 

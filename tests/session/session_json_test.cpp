@@ -298,6 +298,32 @@ TEST(SessionJsonTest, ReadingTheFileTextKeepsEveryRunAndField) {
   EXPECT_EQ(SessionFile(*from_text, Analyse(*from_text)), text);
 }
 
+TEST(SessionJsonTest, AnInterruptingSignalReadsBackByNumberAndAnUnknownNameAsItWas) {
+  // Catches a name taken for the wrong signal, and an old file's name that this system does not
+  // know (another system's, or hand-edited) lost or refused instead of kept.
+  const struct {
+    const char* name;
+    int signal_number;  // 0: kept by name alone
+  } cases[] = {{"SIGINT", SIGINT},     {"SIGTERM", SIGTERM}, {"SIGHUP", SIGHUP},
+               {"SIGBREAK", 0},        {"sigint", 0},        {"", 0},
+               {"interrupted \x01", 0}};
+  const Session written =
+      SessionBuilder().Processors(2).TimedRuns(3, 1.0).Interrupted("SIGINT").Build();
+  const std::string original = SessionFile(written, Analyse(written));
+  ASSERT_NE(original.find("\"SIGINT\""), std::string::npos) << original;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string text = original;
+    text.replace(text.find("\"SIGINT\""), 8, nlohmann::json(c.name).dump());
+    const Result<Session> read = ReadSessionText(text);
+    ASSERT_TRUE(read) << MessageOf(read);
+    ASSERT_TRUE(read->interrupted.has_value());
+    EXPECT_EQ(read->interrupted->signal_number, c.signal_number);
+    EXPECT_EQ(InterruptName(*read->interrupted), c.name);
+    EXPECT_EQ(SessionFile(*read, Analyse(*read)), text) << "not written back as it was read";
+  }
+}
+
 TEST(SessionJsonTest, TimesFollowOneRuleFromReportToSavedSessionAndBack) {
   // Catches a parser that takes times the session reader refuses (1e9 s and more: the saved
   // session is lost) and a time beyond a double's range read as 0 and counted as passed.

@@ -178,7 +178,7 @@ int SessionCommand(const Options& options) {
   const int status = Report(options, sessions, true);
   for (const Session& session : sessions) {
     if (!session.interrupted) continue;
-    Complain("interrupted by " + *session.interrupted + " after " +
+    Complain("interrupted by " + InterruptName(*session.interrupted) + " after " +
              std::to_string(session.runs.size()) + " of " +
              std::to_string(*session.requested_runs) + " runs");
     return 128 + PendingInterrupt();

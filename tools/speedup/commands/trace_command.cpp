@@ -367,7 +367,7 @@ int TraceCommand(const Options& options) {
   // A folder read back says its session's interruption in the table; only a session interrupted
   // now ends as an interrupt does.
   if (!reading && session.traced.interrupted) {
-    Complain("interrupted by " + *session.traced.interrupted + " after " +
+    Complain("interrupted by " + InterruptName(*session.traced.interrupted) + " after " +
              std::to_string(session.traced.runs.size()) + " traced runs");
     return 128 + PendingInterrupt();
   }

@@ -206,7 +206,7 @@ Result<ProcessResult> RunWatched(const MeasurePlan& plan, Executor& executor, bo
   state.process.seen_enough = nullptr;
   if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
   if (result.interrupted != 0) {
-    session.interrupted = SignalName(result.interrupted);
+    session.interrupted = Interrupt{result.interrupted, ""};
     state.done = true;
   }
   return result;

@@ -121,7 +121,8 @@ Status MeasureTraceSession(const TracePlan& plan, Executor& executor, const std:
       if (traced) static_cast<void>(unlink(path.c_str()));  // no trace of an earlier session
       const ProcessResult result = executor.RunOnce(options, {});
       if (result.interrupted != 0) {
-        session.traced.interrupted = session.untraced.interrupted = SignalName(result.interrupted);
+        session.traced.interrupted = session.untraced.interrupted =
+            Interrupt{result.interrupted, ""};
         finish();
         return Success();
       }

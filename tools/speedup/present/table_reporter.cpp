@@ -153,8 +153,8 @@ std::vector<std::string> SessionHeadLines(const Session& session, const SessionA
     head += "; medians with " + ConfidenceText() + " intervals\n";
   }
   if (session.interrupted) {
-    head += "interrupted by " + Printable(*session.interrupted) + " after " + std::to_string(runs) +
-            " of " + requested + " runs\n";
+    head += "interrupted by " + Printable(InterruptName(*session.interrupted)) + " after " +
+            std::to_string(runs) + " of " + requested + " runs\n";
   }
   if (session.stopped && !session.precision) {
     head += "stopped after " + std::to_string(runs) + " of " + requested +

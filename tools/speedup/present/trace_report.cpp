@@ -146,7 +146,7 @@ std::vector<std::string> TraceHeadLines(const TraceSession& session, const Trace
           "; " + IntervalWords(figures),
       "runtime: " + TracedRuntime(session), "         " + Printable(session.runtime)};
   if (session.traced.interrupted) {
-    lines.push_back("interrupted by " + Printable(*session.traced.interrupted));
+    lines.push_back("interrupted by " + Printable(InterruptName(*session.traced.interrupted)));
   }
   for (const std::string& line : ContextLines(session.traced.context)) lines.push_back(line);
   return lines;

@@ -65,7 +65,8 @@ using Kind = NodeProblem::Kind;
 std::optional<NodeProblem> ProblemOf(const Session& session, bool merged) {
   std::optional<NodeProblem> problem;
   if (session.interrupted) {
-    problem = {Kind::kInterrupted, *session.interrupted, static_cast<int>(session.runs.size())};
+    problem = {Kind::kInterrupted, InterruptName(*session.interrupted),
+               static_cast<int>(session.runs.size())};
   } else if (session.stopped && !SetByUser(*session.stopped)) {
     // A limit the user set is no fault; a benchmark that would not start again is.
     problem = {Kind::kStopped, StopText(*session.stopped), 0};

@@ -1,7 +1,10 @@
 #include "session/session.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
+
+#include "base/interrupts.h"
 
 namespace speedup {
 
@@ -45,6 +48,19 @@ StopReason StopFromText(const std::string& text) {
   // Only a reason that reads back as it was written is taken for one of the known kinds.
   if (StopText(reason) != text) reason = {StopReason::Kind::kOther, 0, 0, text};
   return reason;
+}
+
+std::string InterruptName(const Interrupt& interrupt) {
+  return interrupt.signal_number != 0 ? SignalName(interrupt.signal_number)
+                                      : interrupt.unknown_name;
+}
+
+Interrupt InterruptFromName(const std::string& name) {
+  // Linear in the signals of the system, which are few (NSIG, 65 on Linux).
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (SignalName(signal_number) == name) return {signal_number, ""};
+  }
+  return {0, name};
 }
 
 bool HasPassedRun(const Session& session) {

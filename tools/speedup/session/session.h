@@ -42,6 +42,21 @@ std::string StopText(const StopReason& reason);
 // The reason that StopText wrote; words it does not know are kOther.
 StopReason StopFromText(const std::string& text);
 
+// The signal that ended a session early: its number, or, read from a file, a name that no signal
+// of this system has, kept as it was written.
+struct Interrupt {
+  int signal_number = 0;  // 0: only `unknown_name` is known
+  std::string unknown_name;
+
+  bool operator==(const Interrupt&) const = default;
+};
+
+// The signal's name as it is saved in a session file and shown, e.g. "SIGINT" (SignalName).
+std::string InterruptName(const Interrupt& interrupt);
+
+// The signal that InterruptName named; a name no signal here has is kept as it is.
+Interrupt InterruptFromName(const std::string& name);
+
 // Everything measured in one session, and how it went; the figures are computed from it.
 struct Session {
   Context context;
@@ -51,7 +66,7 @@ struct Session {
   std::optional<double> precision;       // sought half-width of every speedup interval, a fraction
   std::optional<std::string> placement;  // OMP_PROC_BIND of a placement study
   std::optional<bool> placement_honoured;  // whether the runtime bound threads as asked
-  std::optional<std::string> interrupted;  // the signal that ended the session early, "SIGINT"
+  std::optional<Interrupt> interrupted;    // the signal that ended the session early
   std::optional<StopReason> stopped;       // why the session ended before its requested runs
 };
 

@@ -73,7 +73,7 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
   Optional(how, "precision", session.precision);
   Optional(how, "placement", session.placement);
   Optional(how, "placement_honoured", session.placement_honoured);
-  Optional(how, "interrupted", session.interrupted);
+  if (session.interrupted) how["interrupted"] = InterruptName(*session.interrupted);
   if (session.stopped) how["stopped"] = StopText(*session.stopped);
   json["session"] = how;
   json["context"] = session.context;
@@ -170,7 +170,9 @@ Result<Session> ReadSessionFrom(const nlohmann::json& json, std::vector<Run>* ru
     }
     ReadOptional(how, "placement", read.placement);
     ReadOptional(how, "placement_honoured", read.placement_honoured);
-    ReadOptional(how, "interrupted", read.interrupted);
+    std::optional<std::string> interrupted;
+    ReadOptional(how, "interrupted", interrupted);
+    if (interrupted) read.interrupted = InterruptFromName(*interrupted);
     std::optional<std::string> stopped;
     ReadOptional(how, "stopped", stopped);
     if (stopped) read.stopped = StopFromText(*stopped);
