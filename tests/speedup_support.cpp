@@ -131,7 +131,7 @@ SessionBuilder& SessionBuilder::TimedRuns(int count, double scale) {
 
 SessionBuilder& SessionBuilder::FailedRun(const std::string& failure) {
   RunReport report = ReportWith(0.06, 0.03);
-  report.failure = failure;
+  report.failure = RunFailureFromText(failure);
   return Run(report);
 }
 
@@ -163,6 +163,12 @@ std::size_t Count(const std::string& text, const std::string& part) {
   }
   return count;
 }
+
+std::string FailureWords(const std::optional<RunFailure>& failure) {
+  return failure ? RunFailureText(*failure) : "";
+}
+
+void PrintTo(const RunFailure& failure, std::ostream* out) { *out << RunFailureText(failure); }
 
 void PrintTo(const Interrupt& interrupt, std::ostream* out) {
   *out << InterruptName(interrupt) << " (" << interrupt.signal_number << ")";

@@ -68,6 +68,12 @@ NodeInput NodeOf(const std::string& name, const Session& session);
 // A warning as GoogleTest shows it in a failure: its words.
 void PrintTo(const Warning& warning, std::ostream* out);
 
+// A run's failure in words, as the tool saves and says it; "" when it passed.
+std::string FailureWords(const std::optional<RunFailure>& failure);
+
+// A run's failure as GoogleTest shows it in a failure: its words.
+void PrintTo(const RunFailure& failure, std::ostream* out);
+
 // An interrupt as GoogleTest shows it in a failure: its signal's name.
 void PrintTo(const Interrupt& interrupt, std::ostream* out);
 

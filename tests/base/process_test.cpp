@@ -32,6 +32,36 @@ ProcessResult Sh(const std::string& script, const ProcessOptions& options = {}) 
   return RunProcess({"/bin/sh", "-c", script}, options, nullptr);
 }
 
+// How the run failed in words; "" when it passed.
+std::string Said(const ProcessResult& result) {
+  return result.failure ? ProcessFailureText(*result.failure) : "";
+}
+
+TEST(ProcessTest, EachWayToFailIsItsOwnKindWithTheValuesItsWordsNeed) {
+  // Catches a failure typed as another kind (a caller that decides by kind would be misled) and
+  // a value its words need lost on the way.
+  using Kind = ProcessFailure::Kind;
+  ProcessOptions small;
+  small.max_output_bytes = 1000;
+  const struct {
+    const char* script;
+    ProcessOptions options;
+    ProcessFailure failure;
+  } cases[] = {
+      {"exit 3", {}, {Kind::kExitStatus, 3}},
+      {"kill -KILL $$", {}, {Kind::kKilled, SIGKILL}},
+      {"yes", small, {.kind = Kind::kOutputTooLarge, .bytes = 1000}},
+      {"sleep 5", Limited(0.2), {.kind = Kind::kTimedOut, .seconds = 0.2}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const ProcessResult result = Sh(c.script, c.options);
+    ASSERT_TRUE(result.failure.has_value());
+    EXPECT_EQ(*result.failure, c.failure) << ProcessFailureText(*result.failure);
+  }
+  EXPECT_FALSE(Sh("exit 0").failure.has_value());
+}
+
 // A zombie counts: an orphan is reaped by init, which may take its time.
 bool GoneSoon(pid_t pid) {
   for (int tries = 0; tries < 200; ++tries) {
@@ -49,14 +79,14 @@ TEST(RunProcess, SleeperPastItsTimeLimitIsKilledAndNamedPromptly) {
   const ProcessResult result = Sh("sleep 10", Limited(0.3));
   EXPECT_TRUE(result.started);
   EXPECT_TRUE(result.timed_out);
-  EXPECT_EQ(result.failure, "timed out after 0.3 s");
+  EXPECT_EQ(Said(result), "timed out after 0.3 s");
   EXPECT_LT(result.wall_seconds, 3);
   EXPECT_TRUE(GoneSoon(result.pid));
 }
 
 TEST(RunProcess, TimeLimitKillsAScriptsBackgroundGrandchildToo) {
   const ProcessResult result = Sh("sleep 10 & echo $!; wait", Limited(0.3));
-  EXPECT_EQ(result.failure, "timed out after 0.3 s");
+  EXPECT_EQ(Said(result), "timed out after 0.3 s");
   ASSERT_FALSE(result.output.empty());
   EXPECT_TRUE(GoneSoon(std::stoi(result.output)));
 }
@@ -65,7 +95,7 @@ TEST(RunProcess, BackgroundProcessesEndWithARunThatExitedNormally) {
   // Only a run cut short ended its group: a benchmark's background processes outlived every run
   // and the session.
   const ProcessResult result = Sh("sleep 30 >/dev/null 2>&1 & echo $!; exit 0", Limited(20));
-  EXPECT_EQ(result.failure, "");
+  EXPECT_EQ(Said(result), "");
   ASSERT_FALSE(result.output.empty());
   EXPECT_TRUE(GoneSoon(std::stoi(result.output)));
 }
@@ -86,18 +116,18 @@ TEST(RunProcess, GrandchildHoldingTheOutputOpenDoesNotHoldAWholeRun) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const ProcessResult result = Sh(c.script, options);
-    EXPECT_EQ(result.failure, c.failure);
+    EXPECT_EQ(Said(result), c.failure);
     EXPECT_EQ(result.output, "whole");
     EXPECT_LT(result.wall_seconds, 5);
   }
   // An output that is not whole still waits for its writers, up to the time limit.
   const ProcessResult unfinished = Sh("sleep 30 & printf half; exit 0", Limited(0.5));
-  EXPECT_EQ(unfinished.failure, "timed out after 0.5 s");
+  EXPECT_EQ(Said(unfinished), "timed out after 0.5 s");
 }
 
 TEST(RunProcess, ChildIgnoringSigtermIsKilledAfterTheGrace) {
   const ProcessResult result = Sh("trap '' TERM; sleep 10", Limited(0.2, 0.2));
-  EXPECT_EQ(result.failure, "timed out after 0.2 s");
+  EXPECT_EQ(Said(result), "timed out after 0.2 s");
   EXPECT_EQ(result.term_signal, SIGKILL);
   EXPECT_LT(result.wall_seconds, 3);
 }
@@ -124,7 +154,7 @@ TEST(RunProcess, FlooderIsStoppedAtTheCapWithoutTheToolsMemoryGrowingPastIt) {
                                           [&](std::string_view piece) { seen += piece.size(); });
   ASSERT_EQ(getrusage(RUSAGE_SELF, &after), 0);
   EXPECT_TRUE(result.output_too_large);
-  EXPECT_EQ(result.failure, "wrote more than 1 MiB of output");
+  EXPECT_EQ(Said(result), "wrote more than 1 MiB of output");
   EXPECT_EQ(result.output.size(), std::size_t{1} << 20);
   EXPECT_EQ(seen, std::size_t{1} << 20);
   EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024);  // KiB
@@ -135,17 +165,17 @@ TEST(RunProcess, OutputExactlyAtTheCapIsNotTooLarge) {
   ProcessOptions options;
   options.max_output_bytes = 1000;
   const ProcessResult at_cap = Sh("head -c 1000 /dev/zero", options);
-  EXPECT_EQ(at_cap.failure, "");
+  EXPECT_EQ(Said(at_cap), "");
   EXPECT_EQ(at_cap.output.size(), 1000u);
-  EXPECT_EQ(Sh("yes", options).failure, "wrote more than 1000 bytes of output");
+  EXPECT_EQ(Said(Sh("yes", options)), "wrote more than 1000 bytes of output");
 }
 
 TEST(RunProcess, ExitStatusAndSignalDeathAreNamed) {
-  EXPECT_EQ(Sh("exit 0").failure, "");
+  EXPECT_EQ(Said(Sh("exit 0")), "");
   const ProcessResult exited = Sh("exit 3");
-  EXPECT_EQ(exited.failure, "exit status 3");
+  EXPECT_EQ(Said(exited), "exit status 3");
   EXPECT_EQ(exited.exit_status, 3);
-  EXPECT_EQ(Sh("kill -KILL $$").failure, "killed by signal 9 (Killed)");
+  EXPECT_EQ(Said(Sh("kill -KILL $$")), "killed by signal 9 (Killed)");
 }
 
 TEST(RunProcess, ChildDiesOfSigpipeThoughTheToolIgnoresIt) {
@@ -220,7 +250,7 @@ TEST(RunProcess, CapturedStderrIsKeptApartFromOutputAndCappedWithoutFailing) {
   EXPECT_EQ(result.output, "out\nout\n");
   EXPECT_EQ(result.error_output, "error line");
   EXPECT_TRUE(result.error_output_truncated);
-  EXPECT_EQ(result.failure, "");
+  EXPECT_EQ(Said(result), "");
 }
 
 TEST(RunProcess, MergedStderrJoinsTheOutput) {
@@ -252,7 +282,7 @@ TEST(RunProcess, OutputSeenEnoughEndsTheChildAndItsGroupAtOnce) {
   };
   const ProcessResult result = Sh("sleep 10 & echo $!; echo first; sleep 10; echo second", options);
   EXPECT_TRUE(result.ended_early);
-  EXPECT_EQ(result.failure, "ended by the tool once its output was enough");
+  EXPECT_EQ(Said(result), "ended by the tool once its output was enough");
   EXPECT_EQ(result.output.find("second"), std::string::npos);
   EXPECT_LT(result.wall_seconds, 5);
   EXPECT_TRUE(GoneSoon(result.pid));
@@ -269,7 +299,7 @@ TEST(RunProcess, InterruptEndsTheChildsWholeGroupPromptly) {
   interrupter.join();
   ResetInterruptForTesting();
   EXPECT_EQ(result.interrupted, SIGTERM);
-  EXPECT_EQ(result.failure, "interrupted by SIGTERM");
+  EXPECT_EQ(Said(result), "interrupted by SIGTERM");
   EXPECT_LT(result.wall_seconds, 3);
   EXPECT_EQ(kill(result.pid, 0), -1);
   EXPECT_EQ(errno, ESRCH);
@@ -287,11 +317,11 @@ TEST(RunProcess, ChildEndedByTheSignalThatInterruptsUsIsPartOfTheInterrupt) {
   const ProcessResult result = Sh("kill -TERM $$");
   interrupter.join();
   ResetInterruptForTesting();
-  EXPECT_EQ(result.interrupted, SIGTERM) << result.failure;
+  EXPECT_EQ(result.interrupted, SIGTERM) << Said(result);
 
   const ProcessResult alone = Sh("kill -TERM $$");
   EXPECT_EQ(alone.interrupted, 0);
-  EXPECT_NE(alone.failure.find("signal 15"), std::string::npos) << alone.failure;
+  EXPECT_NE(Said(alone).find("signal 15"), std::string::npos) << Said(alone);
 }
 
 TEST(RunProcess, PendingInterruptKeepsTheChildFromStarting) {
@@ -301,7 +331,7 @@ TEST(RunProcess, PendingInterruptKeepsTheChildFromStarting) {
   ResetInterruptForTesting();
   EXPECT_FALSE(result.started);
   EXPECT_EQ(result.interrupted, SIGINT);
-  EXPECT_EQ(result.failure, "interrupted by SIGINT");
+  EXPECT_EQ(Said(result), "interrupted by SIGINT");
 }
 
 }  // namespace

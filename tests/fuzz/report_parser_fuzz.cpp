@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
 
 #include "base/policy.h"
@@ -17,10 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!IsTime(seconds)) std::abort();
     }
     // The failure names its line and quotes a bounded piece of it.
-    if (report.failure.size() > 4 * QUOTED_LINE_BYTES + 200) std::abort();
+    if (report.failure && RunFailureText(*report.failure).size() > 4 * QUOTED_LINE_BYTES + 200) {
+      std::abort();
+    }
+    // Whatever the parser says, a session file reads back in the same words.
+    if (report.failure) {
+      const std::string text = RunFailureText(*report.failure);
+      if (RunFailureText(RunFailureFromText(text)) != text) std::abort();
+    }
   }
   const RunReport one = ParseOneReport(text);
-  if (one.failure.empty() && !EndsWithClosingText(text)) std::abort();
+  if (one.Passed() && !EndsWithClosingText(text)) std::abort();
   static_cast<void>(Cp1251ToUtf8(text));
   return 0;
 }

@@ -36,7 +36,7 @@ TEST(PlacementTest, LlvmAffinityLinesAreTakenOutOfTheReport) {
       report.substr(0, second_line) + line + report.substr(second_line), display);
   EXPECT_EQ(kept, report);
   EXPECT_EQ(display, line);
-  EXPECT_EQ(ParseOneReport(kept).failure, "");
+  EXPECT_EQ(ParseOneReport(kept).failure, std::nullopt);
 }
 
 TEST(PlacementTest, AffinityListsBeyondIntAreUnboundThreads) {

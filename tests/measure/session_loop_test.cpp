@@ -21,7 +21,7 @@ TEST(SessionLoopTest, MakesTheRunsAskedForAndKeepsEachWhole) {
   ASSERT_EQ(session.runs.size(), 4u);
   EXPECT_EQ(session.requested_runs, 4);
   EXPECT_FALSE(session.stopped);
-  EXPECT_EQ(session.runs[3].report.failure, "");
+  EXPECT_TRUE(session.runs[3].report.Passed());
   EXPECT_EQ(session.runs[3].report.parallel_seconds[19], 0.03);
   EXPECT_EQ(session.runs[3].wall_seconds, 2.0);
 }
@@ -216,7 +216,7 @@ TEST(SessionLoopTest, ProcessFailureAndReportFailureAreBothNamed) {
   executor.script = [](int) {
     ProcessResult result = ScriptedExecutor::Passing(0.06, 0.03);
     result.exit_status = 3;
-    result.failure = "exit status 3";
+    result.failure = ProcessFailure{ProcessFailure::Kind::kExitStatus, 3};
     result.output = "half a report";
     return result;
   };
@@ -224,8 +224,10 @@ TEST(SessionLoopTest, ProcessFailureAndReportFailureAreBothNamed) {
   plan.runs = 1;
   const Session session = Measured(plan, executor);
   ASSERT_EQ(session.runs.size(), 1u);
-  EXPECT_EQ(session.runs[0].report.failure.rfind("exit status 3; ", 0), 0u)
-      << session.runs[0].report.failure;
+  const std::optional<RunFailure>& failure = session.runs[0].report.failure;
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_TRUE(failure->process && failure->report) << FailureWords(failure);
+  EXPECT_EQ(FailureWords(failure).rfind("exit status 3; ", 0), 0u) << FailureWords(failure);
 }
 
 // Without a line per run, a batch log shows nothing of where a long session is.

@@ -95,7 +95,7 @@ std::vector<Record> ReadBack(const std::string& reader, const std::string& ancho
   const ProcessResult result =
       RunProcess({reader, "-Werror", "--timestamps=offset", anchor}, options, nullptr);
   EXPECT_TRUE(result.started) << result.start_error;
-  EXPECT_EQ(result.failure, "") << result.error_output;
+  EXPECT_FALSE(result.failure.has_value()) << result.error_output;
   EXPECT_EQ(result.error_output, "");
   static const std::regex kEvent(R"re(^(ENTER|LEAVE) +(\d+) +(\d+) +Region: "([^"]*)" <\d+>$)re");
   static const std::regex kRow(R"re(^ +ADDITIONAL ATTRIBUTES: \("row" <\d+>; UINT64; (\d+)\)$)re");

@@ -70,7 +70,7 @@ TEST(ClockTickTest, FoundFromTheValuesWhenNotRecorded) {
 TEST(ClockTickTest, FailedRunsDoNotDecideTheTick) {
   // Catches a failed run's times, kept out of the figures, deciding the clock of the passed ones.
   RunReport failed = ReportWith(0.1205, 0.0605);
-  failed.failure = "ParallelMulti ( 3 ) mismatch";
+  failed.failure = RunFailureFromText("ParallelMulti ( 3 ) mismatch");
   const Session session = SessionBuilder().Run(ReportWith(0.121, 0.061)).Run(failed).Build();
   EXPECT_EQ(SessionTick(session), (ClockTick{MILLISECOND_TICK, true}));
 }

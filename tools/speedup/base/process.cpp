@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -57,17 +56,6 @@ int OpenPipe(int ends[2]) {
     ends[i] = moved;
   }
   return 0;
-}
-
-std::string SecondsText(double seconds) {
-  char text[64];
-  const auto [end, error] =
-      std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed);
-  return error == std::errc() ? std::string(text, end) : std::to_string(seconds);
-}
-
-std::string InterruptText(int signal_number) {
-  return "interrupted by " + SignalName(signal_number);
 }
 
 std::string_view VariableOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
@@ -257,7 +245,7 @@ std::string StartRefusal(const std::vector<std::string>& argv, const ProcessOpti
                          int* interrupted) {
   if (const int signal_number = PendingInterrupt()) {
     *interrupted = signal_number;
-    return InterruptText(signal_number);
+    return ProcessFailureText({ProcessFailure::Kind::kInterrupted, signal_number});
   }
   if (argv.empty()) return "no program given";
   if (!options.working_directory.empty()) {
@@ -383,25 +371,24 @@ std::string Capture(pid_t child, Stream (&streams)[2], const ProcessOptions& opt
   }
 }
 
-// How the run failed, first cause first; empty after exit status 0.
-std::string FailureText(const ProcessResult& result, const Reaping& reaping,
-                        const ProcessOptions& options, const std::string& tool_error) {
-  if (result.interrupted != 0) return InterruptText(result.interrupted);
+// How the run failed, first cause first; none after exit status 0.
+std::optional<ProcessFailure> FailureOf(const ProcessResult& result, const Reaping& reaping,
+                                        const ProcessOptions& options,
+                                        const std::string& tool_error) {
+  using Kind = ProcessFailure::Kind;
+  if (result.interrupted != 0) return ProcessFailure{Kind::kInterrupted, result.interrupted};
   if (result.timed_out) {
-    return "timed out after " + SecondsText(options.time_limit_seconds) + " s";
+    return ProcessFailure{.kind = Kind::kTimedOut, .seconds = options.time_limit_seconds};
   }
   if (result.output_too_large) {
-    return "wrote more than " + ByteCountText(options.max_output_bytes) + " of output";
+    return ProcessFailure{.kind = Kind::kOutputTooLarge, .bytes = options.max_output_bytes};
   }
-  if (result.ended_early) return "ended by the tool once its output was enough";
-  if (!tool_error.empty()) return tool_error;
-  if (reaping.status_lost) return "its exit status was lost";
-  if (result.exit_status > 0) return "exit status " + std::to_string(result.exit_status);
-  if (result.term_signal != 0) {
-    return "killed by signal " + std::to_string(result.term_signal) + " (" +
-           strsignal(result.term_signal) + ")";
-  }
-  return "";
+  if (result.ended_early) return ProcessFailure{Kind::kEndedEarly};
+  if (!tool_error.empty()) return ProcessFailure{.kind = Kind::kNotWatched, .detail = tool_error};
+  if (reaping.status_lost) return ProcessFailure{Kind::kStatusLost};
+  if (result.exit_status > 0) return ProcessFailure{Kind::kExitStatus, result.exit_status};
+  if (result.term_signal != 0) return ProcessFailure{Kind::kKilled, result.term_signal};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -411,7 +398,9 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   ProcessResult result;
   result.start_error = StartRefusal(argv, options, &result.interrupted);
   if (!result.start_error.empty()) {
-    if (result.interrupted != 0) result.failure = result.start_error;
+    if (result.interrupted != 0) {
+      result.failure = ProcessFailure{ProcessFailure::Kind::kInterrupted, result.interrupted};
+    }
     return result;
   }
   const bool separate_errors = options.stderr_handling == StderrHandling::kCapture;
@@ -459,7 +448,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
   } else if (!reaping.status_lost && WIFSIGNALED(reaping.status)) {
     result.term_signal = WTERMSIG(reaping.status);
   }
-  result.failure = FailureText(result, reaping, options, tool_error);
+  result.failure = FailureOf(result, reaping, options, tool_error);
   return result;
 }
 

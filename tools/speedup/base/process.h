@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/process_failure.h"
 
 // Running one child program, bounded in output and time, in a process group of its own.
 namespace speedup {
@@ -47,9 +50,8 @@ struct ProcessResult {
   std::string output;        // captured standard output, at most `max_output_bytes`
   std::string error_output;  // standard error when captured apart, at most `max_error_bytes`
   bool error_output_truncated = false;
-  // How the run failed: "exit status 3", "killed by signal 9 (Killed)", "timed out after 30 s",
-  // "wrote more than 1 MiB of output", "interrupted by SIGINT"; empty after exit status 0.
-  std::string failure;
+  // How the run failed; none after exit status 0.
+  std::optional<ProcessFailure> failure;
   int exit_status = -1;  // -1 unless it exited
   int term_signal = 0;   // the signal that ended it, 0 if none
   bool timed_out = false;

@@ -104,9 +104,10 @@ DrawnChart RunGnuplot(const std::string& folder, const std::string& output_name)
     RemoveFolder(folder);
     return Failed("cannot start gnuplot: " + Printable(gnuplot.start_error));
   }
-  if (!gnuplot.failure.empty()) {
+  if (gnuplot.failure) {
     RemoveFolder(folder);
-    return Failed(WithGnuplotMessage("gnuplot failed (" + gnuplot.failure + ")", gnuplot.output));
+    return Failed(WithGnuplotMessage(
+        "gnuplot failed (" + ProcessFailureText(*gnuplot.failure) + ")", gnuplot.output));
   }
 
   DrawnChart drawn;

@@ -24,9 +24,8 @@ namespace {
 bool NameFailedRuns(const Session& session) {
   bool all_passed = true;
   for (std::size_t i = 0; i < session.runs.size(); ++i) {
-    if (!session.runs[i].report.failure.empty()) {
-      Complain("run " + std::to_string(i + 1) +
-               " failed: " + Printable(session.runs[i].report.failure));
+    if (const std::optional<RunFailure>& failure = session.runs[i].report.failure) {
+      Complain("run " + std::to_string(i + 1) + " failed: " + Printable(RunFailureText(*failure)));
       all_passed = false;
     }
   }

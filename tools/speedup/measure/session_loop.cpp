@@ -54,7 +54,7 @@ bool Settled(const MeasurePlan& plan, const Session& session, int fewest_runs,
              std::string& widest) {
   if (!plan.precision) return false;
   const auto passed = std::count_if(session.runs.begin(), session.runs.end(),
-                                    [](const Run& run) { return run.report.failure.empty(); });
+                                    [](const Run& run) { return run.report.Passed(); });
   if (passed < fewest_runs) return false;
   const Figures figures = PrecisionFigures(session);
   if (UnsettledTeams(figures, *plan.precision).empty()) return true;
@@ -92,10 +92,11 @@ double ProcessExecutor::Elapsed() { return SteadySeconds() - start_; }
 Run RunOfProcess(const ProcessResult& result, std::string_view report) {
   Run run;
   run.report = ParseOneReport(report);
-  if (!result.failure.empty()) {
-    const bool own_words_only =
-        result.timed_out || result.output_too_large || run.report.failure.empty();
-    run.report.failure = result.failure + (own_words_only ? "" : "; " + run.report.failure);
+  if (result.failure) {
+    const bool own_words_only = result.timed_out || result.output_too_large || run.report.Passed();
+    RunFailure failure{.process = result.failure};
+    if (!own_words_only) failure.report = run.report.failure->report;
+    run.report.failure = failure;
   }
   run.cpu_seconds = result.cpu_seconds;
   run.wall_seconds = result.wall_seconds;
@@ -309,7 +310,7 @@ Status RunInto(const MeasurePlan& plan, Executor& executor, const std::string& b
   std::string display;
   Run kept = KeptRun(result, placement, display);
   NotePlacement(display, session);
-  const bool passed = kept.report.failure.empty();
+  const bool passed = kept.report.Passed();
   if (passed) state.longest = std::max(state.longest, result.wall_seconds);
   if (passed && !HasPassedRun(session)) {
     if (Status reachable = CheckFirstReport(plan, kept.report); !reachable) return reachable;
@@ -349,7 +350,7 @@ Status WarmUp(const MeasurePlan& plan, Executor& executor, const std::string& be
     }
     std::string display;
     Run kept = KeptRun(result, session.placement, display);
-    const bool passed = kept.report.failure.empty();
+    const bool passed = kept.report.Passed();
     if (passed) state.longest = std::max(state.longest, result.wall_seconds);
     session.warmup_runs.push_back(std::move(kept));
     if (plan.progress == Progress::kLines) {

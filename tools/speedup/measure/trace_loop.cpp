@@ -72,8 +72,8 @@ Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const s
   std::optional<RunTrace> trace =
       ReadTraceAt(plan.folder + "/" + file, tool_message, reason, written);
   const bool first_passed =
-      run.report.failure.empty() && std::none_of(session.traces.begin(), session.traces.end(),
-                                                 [](const auto& t) { return t != nullptr; });
+      run.report.Passed() && std::none_of(session.traces.begin(), session.traces.end(),
+                                          [](const auto& t) { return t != nullptr; });
   // No file and no word from the tool: the runtime never loaded it.
   if (!written && first_passed && tool_message.empty()) {
     return Fail(
@@ -137,10 +137,10 @@ Status MeasureTraceSession(const TracePlan& plan, Executor& executor, const std:
         return Success();
       }
       Run run = RunOfProcess(result, result.output);
-      if (run.report.failure.empty()) longest = std::max(longest, result.wall_seconds);
+      if (run.report.Passed()) longest = std::max(longest, result.wall_seconds);
       pair_wall += result.wall_seconds;
       outcome += std::string(outcome.empty() ? "" : ", ") + (traced ? "traced " : "untraced ") +
-                 (run.report.failure.empty() ? "passed" : "failed");
+                 (run.report.Passed() ? "passed" : "failed");
       if (!traced) {
         session.untraced.runs.push_back(std::move(run));
       } else if (Status kept = KeepTracedRun(plan, result, file, std::move(run), session); !kept) {

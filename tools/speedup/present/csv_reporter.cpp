@@ -38,7 +38,7 @@ std::string RunsCsv(const Session& session) {
   for (std::size_t i = 0; i < session.runs.size(); ++i) {
     const RunReport& report = session.runs[i].report;
     const std::string run = std::to_string(i + 1) + ",";
-    const std::string passed = std::string(",") + Bool(report.failure.empty()) + "\n";
+    const std::string passed = std::string(",") + Bool(report.Passed()) + "\n";
     csv += run + "serial," + NumberText(report.serial_seconds) + passed;
     for (int t = 1; t <= MAX_THREADS; ++t) {
       csv += run + std::to_string(t) + "," + NumberText(report.parallel_seconds[t - 1]) + passed;

@@ -101,10 +101,9 @@ std::string SessionBody(const Session& session, const SessionAnalysis& analysis,
   }
   std::vector<std::string> warnings;
   for (std::size_t i = 0; i < session.runs.size(); ++i) {
-    if (!session.runs[i].report.failure.empty()) {
-      warnings.push_back(
-          "run " + std::to_string(i + 1) +
-          " failed and is left out of the figures: " + session.runs[i].report.failure);
+    if (const std::optional<RunFailure>& failure = session.runs[i].report.failure) {
+      warnings.push_back("run " + std::to_string(i + 1) +
+                         " failed and is left out of the figures: " + RunFailureText(*failure));
     }
   }
   for (const std::string& warning : SessionWarningTexts(analysis)) warnings.push_back(warning);

@@ -73,8 +73,8 @@ std::optional<NodeProblem> ProblemOf(const Session& session, bool merged) {
   }
   if (!merged && !problem) problem = {Kind::kNoRunPassed, "", 0};
   for (const Run& run : session.runs) {
-    if (!run.report.failure.empty() && !problem) {
-      problem = {Kind::kRunFailed, run.report.failure, 0};
+    if (run.report.failure && !problem) {
+      problem = {Kind::kRunFailed, RunFailureText(*run.report.failure), 0};
     }
   }
   return problem;

@@ -72,9 +72,6 @@ bool LooksConvertedToUtf8(std::string_view line) {
   return false;
 }
 
-const char* const CONVERTED_TO_UTF8 =
-    "this looks like a report converted to UTF-8; give the original bytes";
-
 }  // namespace
 
 // -0.000000 is what printf makes of a small negative time (a clock that went back): negative too.
@@ -123,20 +120,21 @@ class ReportReader {
   std::vector<RunReport> reports;
   int line_number = 1;
 
-  // Fails the open report (or a stray one begun for a line outside any) with the first reason.
-  void Fail(const std::string& why, std::string_view line) {
+  // Fails the open report (or a stray one begun for a line outside any) with the first reason,
+  // quoting `line` unless it is empty.
+  void Fail(ReportFault::Kind why, std::string_view line, int team = 0) {
     if (!open_) {  // a line outside any report starts a broken one
       reports.emplace_back();
       reports.back().stray = true;
       Begin();
     }
-    if (reports.back().failure.empty()) {
-      reports.back().failure = "line " + std::to_string(line_number) + ": " + why;
+    if (reports.back().Passed()) {
+      ReportFault fault{.kind = why, .line = line_number, .team = team};
       if (!line.empty()) {
-        reports.back().failure +=
-            ": " +
-            Quoted(Excerpt(Cp1251ToUtf8(line.substr(0, QUOTED_LINE_BYTES + 1)), QUOTED_LINE_BYTES));
+        fault.excerpt =
+            Excerpt(Cp1251ToUtf8(line.substr(0, QUOTED_LINE_BYTES + 1)), QUOTED_LINE_BYTES);
       }
+      reports.back().failure = RunFailure{.report = fault};
     }
   }
 
@@ -144,14 +142,13 @@ class ReportReader {
   // the failed run still reads back.
   double Time(double seconds, std::string_view line) {
     if (IsTime(seconds)) return seconds;
-    Fail(std::signbit(seconds) ? "malformed line: a negative time"
-                               : "malformed line: not a time (1e9 s or more)",
+    Fail(std::signbit(seconds) ? ReportFault::Kind::kNegativeTime : ReportFault::Kind::kNotATime,
          line);
     return 0.0;
   }
 
   void Serial(double seconds, std::string_view line) {
-    if (open_) Fail("report truncated: no closing text", "");
+    if (open_) Fail(ReportFault::Kind::kNoClosingText, "");
     reports.emplace_back();
     Begin();
     reports.back().serial_seconds = Time(seconds, line);
@@ -161,26 +158,26 @@ class ReportReader {
     // Compared as a double: a team number beyond int's range has no int to convert to.
     const double team = values[0];
     if (!open_) {
-      Fail("no SerialMulti line before it", line);
+      Fail(ReportFault::Kind::kNoSerialLine, line);
     } else if (!(team >= 1.0 && team <= MAX_THREADS)) {
-      Fail("team size out of range", line);
+      Fail(ReportFault::Kind::kTeamOutOfRange, line);
     } else if (const int threads = static_cast<int>(team); seen_[threads - 1]++ > 0) {
-      Fail("team size repeated", line);
+      Fail(ReportFault::Kind::kTeamRepeated, line);
     } else {
       reports.back().parallel_seconds[threads - 1] = Time(values[1], line);
-      if (values[2] != 1.0) Fail("parallel product differs from the serial one", line);
+      if (values[2] != 1.0) Fail(ReportFault::Kind::kProductDiffers, line);
     }
   }
 
   void Closing(std::string_view line) {
     for (int threads = 1; open_ && threads <= MAX_THREADS; ++threads) {
-      if (seen_[threads - 1] == 0) Fail("team size " + std::to_string(threads) + " missing", line);
+      if (seen_[threads - 1] == 0) Fail(ReportFault::Kind::kTeamMissing, line, threads);
     }
     open_ = false;
   }
 
   void End() {
-    if (open_) Fail("report truncated: no closing text", "");
+    if (open_) Fail(ReportFault::Kind::kNoClosingText, "");
   }
 
  private:
@@ -216,9 +213,9 @@ std::vector<RunReport> ParseReports(std::string_view text, std::size_t most_repo
       ++pos;
     } else {
       // An unfinished last line is where the output stopped, not a line of another shape.
-      reader.Fail(LooksConvertedToUtf8(line) ? CONVERTED_TO_UTF8
-                  : line_end == text.size()  ? "report truncated in this line"
-                                             : "malformed line",
+      reader.Fail(LooksConvertedToUtf8(line) ? ReportFault::Kind::kConvertedToUtf8
+                  : line_end == text.size()  ? ReportFault::Kind::kTruncated
+                                             : ReportFault::Kind::kMalformed,
                   line);
       pos = line_end;
     }
@@ -233,13 +230,18 @@ RunReport ParseOneReport(std::string_view text) {
   std::vector<RunReport> reports = ParseReports(text, 1);
   if (reports.empty()) {
     RunReport empty;
-    empty.failure = "empty report";
+    empty.failure = RunFailure{.report = ReportFault{.kind = ReportFault::Kind::kEmptyReport}};
     return empty;
   }
   RunReport report = reports.front();
-  for (std::size_t i = 1; i < reports.size() && report.failure.empty(); ++i) {
-    report.failure = reports[i].stray ? "text after the closing text: " + reports[i].failure
-                                      : "more than one report";
+  for (std::size_t i = 1; i < reports.size() && report.Passed(); ++i) {
+    // A stray report's failure is always its first line's.
+    ReportFault fault{.kind = ReportFault::Kind::kMoreThanOneReport};
+    if (reports[i].stray && reports[i].failure && reports[i].failure->report) {
+      fault = *reports[i].failure->report;
+      fault.after_closing = true;
+    }
+    report.failure = RunFailure{.report = fault};
   }
   return report;
 }

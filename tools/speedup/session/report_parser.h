@@ -2,11 +2,13 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "bench/sweep.h"
+#include "session/run_failure.h"
 
 // Reading the benchmark's reports back from their bytes.
 namespace speedup {
@@ -15,8 +17,11 @@ namespace speedup {
 struct RunReport {
   double serial_seconds = 0.0;
   std::array<double, MAX_THREADS> parallel_seconds{};  // [t - 1] holds team size t
-  std::string failure;  // empty when the report is whole and every product was verified
-  bool stray = false;   // made of lines that belong to no report
+  // None when the report is whole and every product was verified (and its run's process passed).
+  std::optional<RunFailure> failure;
+  bool stray = false;  // made of lines that belong to no report
+
+  bool Passed() const { return !failure; }
 };
 
 // Times of this many seconds or more (31 years) are no measurement.
@@ -37,16 +42,16 @@ bool MatchFormat(std::string_view format, std::string_view text, std::size_t& po
 
 // Every report in `text`, in order (saved reports may be concatenated). A report with a
 // verification failure, a missing, repeated or out-of-range team size, a time that is not IsTime
-// (kept out of the report as 0), a malformed line or no closing text carries a failure naming the
-// line and quoting it Printable (at most QUOTED_LINE_BYTES of it). Empty when `text` holds no
-// report at all. Stops once a report past the first `most_reports` has begun, so a caller can
+// (kept out of the report as 0), a malformed line or no closing text carries a ReportFault naming
+// the line and quoting at most QUOTED_LINE_BYTES of it (shown Printable). Empty when `text` holds
+// no report at all. Stops once a report past the first `most_reports` has begun, so a caller can
 // tell that there were more without holding them all; stops early, too, once an interrupt is
 // pending (PendingInterrupt). Linear in the size of `text`.
 std::vector<RunReport> ParseReports(std::string_view text,
                                     std::size_t most_reports = static_cast<std::size_t>(-1));
 
-// The one report a run wrote; "empty report", "more than one report" or text after the
-// closing text make it a failed one.
+// The one report a run wrote; no report, more than one or text after the closing text make it a
+// failed one.
 RunReport ParseOneReport(std::string_view text);
 
 // The times of a report's whole lines so far, as they come from a running benchmark: the serial

@@ -65,16 +65,16 @@ Interrupt InterruptFromName(const std::string& name) {
 
 bool HasPassedRun(const Session& session) {
   return std::any_of(session.runs.begin(), session.runs.end(),
-                     [](const Run& run) { return run.report.failure.empty(); });
+                     [](const Run& run) { return run.report.Passed(); });
 }
 
 std::vector<RunReport> PassedReports(const Session& session) {
   std::vector<RunReport> passed;
-  passed.reserve(static_cast<std::size_t>(
-      std::count_if(session.runs.begin(), session.runs.end(),
-                    [](const Run& run) { return run.report.failure.empty(); })));
+  passed.reserve(
+      static_cast<std::size_t>(std::count_if(session.runs.begin(), session.runs.end(),
+                                             [](const Run& run) { return run.report.Passed(); })));
   for (const Run& run : session.runs) {
-    if (run.report.failure.empty()) passed.push_back(run.report);
+    if (run.report.Passed()) passed.push_back(run.report);
   }
   return passed;
 }

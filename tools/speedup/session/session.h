@@ -12,7 +12,7 @@ namespace speedup {
 
 // One run of the benchmark, kept whole whether it passed or failed.
 struct Run {
-  RunReport report;                   // report.failure is empty when the run passed
+  RunReport report;                   // report.Passed() when the run passed
   std::optional<double> cpu_seconds;  // user + system time of the child, when run here
   std::optional<double> wall_seconds;
 };

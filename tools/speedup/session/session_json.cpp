@@ -83,8 +83,9 @@ nlohmann::ordered_json SessionRecord(const Session& session) {
       nlohmann::ordered_json entry;
       entry["serial_s"] = run.report.serial_seconds;
       entry["parallel_s"] = run.report.parallel_seconds;
-      entry["failure"] = run.report.failure.empty() ? nlohmann::ordered_json(nullptr)
-                                                    : nlohmann::ordered_json(run.report.failure);
+      entry["failure"] = run.report.failure
+                             ? nlohmann::ordered_json(RunFailureText(*run.report.failure))
+                             : nlohmann::ordered_json(nullptr);
       Optional(entry, "cpu_s", run.cpu_seconds);
       Optional(entry, "wall_s", run.wall_seconds);
       list.push_back(entry);
@@ -120,8 +121,9 @@ Status ReadRun(const nlohmann::json& entry, std::size_t index, Run& run, bool wa
     }
     const nlohmann::json& failure = entry.at("failure");
     if (!failure.is_null()) {
-      run.report.failure = failure.get<std::string>();
-      if (run.report.failure.empty()) return Fail(MALFORMED, where + " has an empty failure");
+      const std::string text = failure.get<std::string>();
+      if (text.empty()) return Fail(MALFORMED, where + " has an empty failure");
+      run.report.failure = RunFailureFromText(text);
     }
     ReadOptional(entry, "cpu_s", run.cpu_seconds);
     ReadOptional(entry, "wall_s", run.wall_seconds);

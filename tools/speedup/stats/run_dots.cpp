@@ -17,7 +17,7 @@ double RowTime(const RunReport& report, int threads) {
 RowDots DotsOf(const Session& session, int threads, std::optional<double> reference) {
   RowDots dots{threads, {}, 0};
   for (const Run& run : session.runs) {
-    if (!run.report.failure.empty()) continue;
+    if (!run.report.Passed()) continue;
     ++dots.runs;
     if (!reference) continue;
     if (const auto ratio = Ratio(RowTime(run.report, threads), *reference)) {
@@ -31,13 +31,13 @@ RowDots DotsOf(const Session& session, int threads, std::optional<double> refere
 
 RunOrder OrderOf(const Session& session, int threads, std::optional<double> median) {
   RunOrder order{threads, {}, {}, 0, 1};
-  for (const Run& run : session.runs) order.runs += run.report.failure.empty() ? 1 : 0;
+  for (const Run& run : session.runs) order.runs += run.report.Passed() ? 1 : 0;
   const int limit = static_cast<int>(HTML_ORDER_DOTS);
   order.step = std::max(1, (order.runs + limit - 1) / limit);
   int passed = 0;
   for (std::size_t i = 0; i < session.runs.size(); ++i) {
     const RunReport& report = session.runs[i].report;
-    if (!report.failure.empty() || passed++ % order.step != 0 || !median) continue;
+    if (!report.Passed() || passed++ % order.step != 0 || !median) continue;
     if (const auto ratio = Ratio(RowTime(report, threads), *median)) {
       order.run.push_back(static_cast<int>(i) + 1);
       order.values.push_back(*ratio);

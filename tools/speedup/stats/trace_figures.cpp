@@ -90,7 +90,7 @@ TraceFigures ComputeTraceFigures(const TraceSession& session) {
   SetUps setups;
   for (std::size_t i = 0; i < session.traced.runs.size() && i < session.traces.size(); ++i) {
     const Run& run = session.traced.runs[i];
-    if (!run.report.failure.empty() || !session.traces[i]) continue;
+    if (!run.report.Passed() || !session.traces[i]) continue;
     ++figures.traced_runs;
     const RunTrace& trace = *session.traces[i];
     figures.lost_events += trace.lost_events;
@@ -158,17 +158,16 @@ std::vector<TraceWarning> TraceWarnings(const TraceSession& session, const Trace
   if (figures.lost_events > 0) warnings.push_back({Kind::kLostEvents, 0, figures.lost_events, ""});
   for (std::size_t i = 0; i < session.traced.runs.size(); ++i) {
     const int run = static_cast<int>(i) + 1;
-    const std::string& failure = session.traced.runs[i].report.failure;
-    if (!failure.empty()) {
-      warnings.push_back({Kind::kTracedRunFailed, run, 0, failure});
+    if (const std::optional<RunFailure>& failure = session.traced.runs[i].report.failure) {
+      warnings.push_back({Kind::kTracedRunFailed, run, 0, RunFailureText(*failure)});
     } else if (i < session.untraced_reasons.size() && !session.untraced_reasons[i].empty()) {
       warnings.push_back({Kind::kRunUntraced, run, 0, session.untraced_reasons[i]});
     }
   }
   for (std::size_t i = 0; i < session.untraced.runs.size(); ++i) {
-    const std::string& failure = session.untraced.runs[i].report.failure;
-    if (!failure.empty()) {
-      warnings.push_back({Kind::kUntracedRunFailed, static_cast<int>(i) + 1, 0, failure});
+    if (const std::optional<RunFailure>& failure = session.untraced.runs[i].report.failure) {
+      warnings.push_back(
+          {Kind::kUntracedRunFailed, static_cast<int>(i) + 1, 0, RunFailureText(*failure)});
     }
   }
   return warnings;
