@@ -51,7 +51,8 @@ struct RunFailure {
 std::string RunFailureText(const RunFailure& failure);
 
 // The failure that RunFailureText wrote; words that do not read back the same are kept as
-// `unknown_text`. Linear in the size of `text`.
+// `unknown_text`, as are a process's failures whose words do not give back their values (output
+// too large, a run the tool stopped watching). Linear in the size of `text`.
 RunFailure RunFailureFromText(const std::string& text);
 
 }  // namespace speedup
