@@ -21,6 +21,9 @@ edits=(
   "compare:/^<!-- example compare -->/,/end of example/{/^     serial/s/slower/faster/}"
   "cluster:/^    fleet: serial median/d"
 )
+# The project's own charts and pictures, which a copy's --write must leave alone.
+pictures() { stat -c "%n %i %Y" "$root"/docs/*.svg "$root"/docs/*.png 2>/dev/null; }
+pictures_before=$(pictures)
 for edit in "${edits[@]}"; do
   name=${edit%%:*}
   sed -e "${edit#*:}" "$root/README.md" >"$work/README.md"
@@ -32,6 +35,7 @@ for edit in "${edits[@]}"; do
   "$script" --write --readme "$work/README.md" "$build" >/dev/null 2>&1 || fail "--write failed"
   cmp -s "$work/README.md" "$root/README.md" || fail "--write did not make the $name example anew"
 done
+[ "$(pictures)" = "$pictures_before" ] || fail "--write of a copy redrew the project's pictures"
 grep -v '^<!-- end of example -->' "$root/README.md" >"$work/README.md"
 "$script" --check --readme "$work/README.md" "$build" 2>"$work/err" && fail "lost end markers passed"
 grep -q 'has no end marker' "$work/err" || fail "lost end markers not named: $(cat "$work/err")"
