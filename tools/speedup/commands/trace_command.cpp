@@ -69,33 +69,36 @@ std::string FindTool(const TraceOptions& trace) {
   return "";
 }
 
+// The OpenMP runtime a traced run uses, in words, and the one to preload, if any.
+struct TracedRuntime {
+  std::optional<std::string> preload;
+  std::string words;
+};
+
 // LLVM's runtime to preload, when the benchmark beside us runs on libgomp, which has no tools
-// interface; sets `error` when one is needed and none is known.
-std::optional<std::string> Preload(const Options& options, std::string& runtime_words,
-                                   std::string& error) {
+// interface; a kUsage failure when one is needed and none is known.
+Result<TracedRuntime> Preload(const Options& options) {
   if (!options.trace.runtime.empty()) {
-    runtime_words = "LLVM's OpenMP runtime " + options.trace.runtime + ", preloaded";
-    return options.trace.runtime;
+    return TracedRuntime{options.trace.runtime,
+                         "LLVM's OpenMP runtime " + options.trace.runtime + ", preloaded"};
   }
   Context build;
   AddBuildInfo(build);
   if (!options.bench.empty() || build.openmp_runtime != "libgomp") {
-    runtime_words = "the benchmark's own OpenMP runtime";
-    return std::nullopt;
+    return TracedRuntime{std::nullopt, "the benchmark's own OpenMP runtime"};
   }
 #ifdef MATBENCH_LLVM_OMP_RUNTIME
   if (Readable(MATBENCH_LLVM_OMP_RUNTIME)) {
     // Appended, not chained: GCC 12 at -O2 warns falsely of bounds in the chained operator+.
-    runtime_words = "a GCC build on LLVM's ";
-    runtime_words += MATBENCH_LLVM_OMP_RUNTIME;
-    runtime_words += ", preloaded (libgomp has no tools interface)";
-    return std::string(MATBENCH_LLVM_OMP_RUNTIME);
+    std::string words = "a GCC build on LLVM's ";
+    words += MATBENCH_LLVM_OMP_RUNTIME;
+    words += ", preloaded (libgomp has no tools interface)";
+    return TracedRuntime{std::string(MATBENCH_LLVM_OMP_RUNTIME), words};
   }
 #endif
-  error =
-      "the benchmark runs on GCC's libgomp, which has no OpenMP tools interface, and LLVM's "
-      "runtime was not found: give it with --runtime (Debian: libomp-19-dev)";
-  return std::nullopt;
+  return Fail(FailureKind::kUsage,
+              "the benchmark runs on GCC's libgomp, which has no OpenMP tools interface, and "
+              "LLVM's runtime was not found: give it with --runtime (Debian: libomp-19-dev)");
 }
 
 // The names a trace folder of ours holds, so that an earlier one may be replaced whole.
@@ -286,13 +289,14 @@ bool MeasureTrace(const Options& options, TraceSession& session,
     Complain("the trace tool " + Quoted(tool) + " is not a shared library (no ELF header)");
     return false;
   }
-  std::string error;
-  TracePlan plan;
-  plan.preload = Preload(options, session.runtime, error);
-  if (!error.empty()) {
-    Complain(error);
+  const Result<TracedRuntime> runtime = Preload(options);
+  if (!runtime) {
+    Complain(runtime.failure().message);
     return false;
   }
+  TracePlan plan;
+  plan.preload = runtime->preload;
+  session.runtime = runtime->words;
   // The folder appears whole when the session is over, or not at all.
   Result<StagedFolder> folder = StagedFolder::Begin(options.trace.folder, TraceFolderName);
   if (!folder) {

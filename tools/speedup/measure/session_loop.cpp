@@ -166,9 +166,10 @@ Status CheckPrecisionReachable(double precision, double serial, const std::vecto
 
 // For the first run of a --precision session on a clock its benchmark's file names: the run is
 // ended as soon as its lines so far put the precision out of reach, the refusal kept in
-// `refusal`, so a user waits for a row or two, not a whole run, to learn it.
+// `refusal` (the watch reports it while the run goes on), so a user waits for a row or two, not
+// a whole run, to learn it.
 void WatchFirstTimes(const MeasurePlan& plan, const Session& session, ProcessOptions& process,
-                     std::string& refusal) {
+                     Status& refusal) {
   process.seen_enough = nullptr;
   if (!plan.precision || !plan.clock_tick || HasPassedRun(session)) return;
   process.seen_enough = [&plan, &refusal](std::string_view output) {
@@ -178,7 +179,7 @@ void WatchFirstTimes(const MeasurePlan& plan, const Session& session, ProcessOpt
     times.erase(times.begin());
     const Status reachable =
         CheckPrecisionReachable(*plan.precision, serial, times, *plan.clock_tick);
-    if (!reachable) refusal = reachable.failure().message;
+    if (!reachable) refusal = reachable;
     return !reachable;
   };
 }
@@ -201,11 +202,11 @@ struct LoopState {
 Result<ProcessResult> RunWatched(const MeasurePlan& plan, Executor& executor, bool watch,
                                  const std::function<void(std::string_view)>& progress,
                                  Session& session, LoopState& state) {
-  std::string refusal;
+  Status refusal = Success();
   if (watch) WatchFirstTimes(plan, session, state.process, refusal);
   ProcessResult result = executor.RunOnce(state.process, progress);
   state.process.seen_enough = nullptr;
-  if (!refusal.empty()) return Fail(FailureKind::kUsage, refusal);
+  if (!refusal) return refusal.failure();
   if (result.interrupted != 0) {
     session.interrupted = Interrupt{result.interrupted, ""};
     state.done = true;

@@ -45,32 +45,26 @@ std::string ToolMessage(const std::string& error_output) {
   return message;
 }
 
-// The trace at `path`; sets `reason` when there is none, from what the tool said if anything.
-std::optional<RunTrace> ReadTraceAt(const std::string& path, const std::string& tool_message,
-                                    std::string& reason, bool& written) {
-  const Result<std::string> bytes = ReadWholeFile(path);
-  written = bytes.ok();
+// The trace read from `bytes` (a file's, or the failure to read it), or why there is none,
+// from what the tool said if anything.
+Result<RunTrace> TraceOf(const Result<std::string>& bytes, const std::string& tool_message) {
   if (!bytes) {
-    reason = tool_message.empty() ? "no trace was written" : "the trace tool: " + tool_message;
-    return std::nullopt;
+    return Fail(FailureKind::kInput,
+                tool_message.empty() ? "no trace was written" : "the trace tool: " + tool_message);
   }
   Result<RunTrace> trace = ReadRunTrace(*bytes);
-  if (!trace) {
-    reason = "its trace is unusable: " + trace.failure().message;
-    return std::nullopt;
-  }
-  return std::move(trace).value();
+  if (!trace) return Fail(FailureKind::kInput, "its trace is unusable: " + trace.failure().message);
+  return trace;
 }
 
 // A traced run and its trace, read back from `file` in the plan's folder, into `session`.
 // Fails when the runtime never loaded the tool.
 Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const std::string& file,
                      Run run, TraceSession& session) {
-  std::string reason;
   const std::string tool_message = ToolMessage(result.error_output);
-  bool written = false;
-  std::optional<RunTrace> trace =
-      ReadTraceAt(plan.folder + "/" + file, tool_message, reason, written);
+  const Result<std::string> bytes = ReadWholeFile(plan.folder + "/" + file);
+  const bool written = bytes.ok();
+  Result<RunTrace> trace = TraceOf(bytes, tool_message);
   const bool first_passed =
       run.report.Passed() && std::none_of(session.traces.begin(), session.traces.end(),
                                           [](const auto& t) { return t != nullptr; });
@@ -84,8 +78,9 @@ Status KeepTracedRun(const TracePlan& plan, const ProcessResult& result, const s
   }
   session.traced.runs.push_back(std::move(run));
   session.trace_files.push_back(trace ? file : "");
-  session.untraced_reasons.push_back(reason);
-  session.traces.push_back(trace ? std::make_shared<const RunTrace>(std::move(*trace)) : nullptr);
+  session.untraced_reasons.push_back(trace ? "" : trace.failure().message);
+  session.traces.push_back(trace ? std::make_shared<const RunTrace>(std::move(trace).value())
+                                 : nullptr);
   return Success();
 }
 
