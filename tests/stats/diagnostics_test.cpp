@@ -7,9 +7,10 @@
 namespace speedup {
 namespace {
 
-// Each warning's kind, as its index among Warning's alternatives.
+// Each warning's kind, as its index among Warning's alternatives (made at run time: a kind
+// holding a string is no constant to Clang with libstdc++).
 template <typename Kind>
-constexpr std::size_t K = Warning(Kind{}).index();
+const std::size_t K = Warning(Kind{}).index();
 
 std::vector<std::size_t> Kinds(const std::vector<Warning>& warnings) {
   std::vector<std::size_t> kinds;
