@@ -101,6 +101,9 @@ inline constexpr int AMDAHL_MIN_RUNS_FOR_INTERVAL = MIN_RUNS_FOR_95;
 // Fixed, so the same runs give the same interval everywhere; recorded with the fit.
 inline constexpr std::uint64_t AMDAHL_SEED = 20261209;
 inline constexpr int AMDAHL_RESAMPLES = 1000;
+// Sessions of up to this many runs share one table of the resamples' draw counts (a megabyte at
+// most), drawn once rather than for every node of a fleet.
+inline constexpr std::size_t SHARED_DRAWS_MAX_RUNS = 256;
 
 // Exact rank-sum distributions are used up to this many values in both samples together: above
 // it the normal approximation is close, and the counting DP's cost grows as N^4.

@@ -196,14 +196,21 @@ AmdahlFit FitAmdahl(const std::vector<RunReport>& reports, int cores) {
   std::mt19937_64 engine(fit.seed);
   std::vector<double> fractions;
   fractions.reserve(fit.resamples);
+  // The indices ResampleIndices draws, in its order, counted per run: a median does not depend
+  // on the order of its values. A few runs' counts are drawn once for every fit alike.
+  const std::span<const std::uint32_t> shared =
+      stats::SharedDrawCounts(fit.seed, reports.size(), fit.resamples);
   for (int resample = 0; resample < fit.resamples; ++resample) {
-    // The indices ResampleIndices draws, in its order, counted per run: a median does not
-    // depend on the order of its values.
-    std::fill(draws.begin(), draws.end(), 0);
-    for (std::size_t run = 0; run < reports.size(); ++run) {
-      ++draws[stats::DrawBelow(engine, reports.size())];
+    std::span<const std::uint32_t> counts = draws;
+    if (shared.empty()) {
+      std::fill(draws.begin(), draws.end(), 0);
+      for (std::size_t run = 0; run < reports.size(); ++run) {
+        ++draws[stats::DrawBelow(engine, reports.size())];
+      }
+    } else {
+      counts = shared.subspan(static_cast<std::size_t>(resample) * reports.size(), reports.size());
     }
-    const std::optional<stats::Line> again = AmdahlLine(ranked, draws);
+    const std::optional<stats::Line> again = AmdahlLine(ranked, counts);
     // A serial fraction lies in [0, 1]: a replicate beyond is at its edge, so the interval
     // never claims a negative share or more than the whole.
     if (const std::optional<double> f = again ? SerialFraction(*again) : std::nullopt) {

@@ -28,6 +28,27 @@ std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n) {
   return ResampleIndices(engine, n);
 }
 
+std::span<const std::uint32_t> SharedDrawCounts(std::uint64_t seed, std::size_t n, int resamples) {
+  if (n == 0 || n > SHARED_DRAWS_MAX_RUNS || resamples <= 0) return {};
+  struct Table {
+    std::uint64_t seed = 0;
+    std::size_t n = 0;
+    int resamples = 0;
+    std::vector<std::uint32_t> counts;
+  };
+  thread_local Table table;
+  if (table.counts.empty() || table.seed != seed || table.n != n || table.resamples != resamples) {
+    table = {seed, n, resamples,
+             std::vector<std::uint32_t>(n * static_cast<std::size_t>(resamples))};
+    std::mt19937_64 engine(seed);
+    for (std::size_t round = 0; round < static_cast<std::size_t>(resamples); ++round) {
+      std::uint32_t* counts = table.counts.data() + round * n;
+      for (std::size_t draw = 0; draw < n; ++draw) ++counts[DrawBelow(engine, n)];
+    }
+  }
+  return table.counts;
+}
+
 double MedianOfDraws(std::span<const double> values, std::span<const std::uint32_t> order,
                      std::span<const std::uint32_t> draws) {
   std::uint64_t total = 0;

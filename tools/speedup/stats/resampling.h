@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "base/policy.h"
+
 // Bootstrap resampling: draws that every standard library repeats, and percentile intervals.
 namespace speedup::stats {
 
@@ -24,6 +26,12 @@ std::vector<std::size_t> ResampleIndices(std::mt19937_64& engine, std::size_t n)
 
 // ResampleIndices from a fresh std::mt19937_64 seeded with `seed`: the same indices everywhere.
 std::vector<std::size_t> ResampleIndices(std::uint64_t seed, std::size_t n);
+
+// How often each of n indices is drawn in each of `resamples` rounds of ResampleIndices from one
+// std::mt19937_64 seeded with `seed`: round r's counts at [r * n, (r + 1) * n). Made once per
+// thread for the last (seed, n, resamples) asked, as every node of a fleet resamples alike; empty
+// above SHARED_DRAWS_MAX_RUNS, whose table would outgrow the caches (the caller draws as it goes).
+std::span<const std::uint32_t> SharedDrawCounts(std::uint64_t seed, std::size_t n, int resamples);
 
 // Median of a resample given by how often each of `values` was drawn (`draws`, one count per
 // value, not all zero), walking `order`, the indices of `values` in ascending order of value:
