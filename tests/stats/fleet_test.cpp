@@ -121,7 +121,7 @@ TEST(FleetTest, BandIsTheRangeOverTheNodesMedians) {
                                 .Build();
     NodeRow& node = fleet.nodes.emplace_back();
     node.input = NodeOf(name, session);
-    node.figures = SessionFigures(session);
+    SetNodeFigures(node, SessionFigures(session));
   }
   fleet.nodes[2].input.merged = false;
   const Figures band = FleetBand(fleet);
@@ -161,8 +161,8 @@ NodeRow DrawnNode(std::mt19937_64& engine, const std::string& host, int runs, do
   }
   NodeRow node;
   node.input = NodeOf(host, builder.Build());
-  node.figures = SessionFigures(node.input.session);
   node.team = team;
+  SetNodeFigures(node, SessionFigures(node.input.session));
   return node;
 }
 

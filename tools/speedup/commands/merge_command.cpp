@@ -16,25 +16,27 @@
 namespace speedup {
 namespace {
 
-// Every file as a node; a failure when one is not a session of this version or an interrupt
-// came. Each file's text is let go once its node is read.
-Result<std::vector<NodeInput>> ReadNodes(const std::vector<std::string>& paths) {
+// Every file as a node of `fleet`, its figures made as it is read, so that only one file's text
+// and parsed session are held at a time beside the nodes; a failure when one is not a session of
+// this version or an interrupt came.
+Status ReadFleet(const std::vector<std::string>& paths, NodeDetail detail, Fleet& fleet) {
   const auto interrupted = [] {
     return Fail(FailureKind::kInterrupted, "interrupted by " + SignalName(PendingInterrupt()));
   };
-  std::vector<NodeInput> nodes;
-  nodes.reserve(paths.size());
+  fleet.nodes.reserve(paths.size());
   for (const std::string& path : paths) {
     if (PendingInterrupt() != 0) return interrupted();
-    const Result<std::string> text = ReadInput(path);
-    // Named as it fails; the node keeps it as its problem, and the files that were read merge.
-    if (!text) Complain(text.failure().message);
-    Result<NodeInput> node = ReadNode(path, text);
+    Result<NodeInput> node = [&path] {
+      const Result<std::string> text = ReadInput(path);
+      // Named as it fails; the node keeps it as its problem, and the files that were read merge.
+      if (!text) Complain(text.failure().message);
+      return ReadNode(path, text);
+    }();
     if (!node) return PendingInterrupt() != 0 ? interrupted() : node.failure();
-    nodes.push_back(std::move(node).value());
+    AddNode(fleet, std::move(node).value(), detail);
   }
   if (PendingInterrupt() != 0) return interrupted();
-  return nodes;
+  return Success();
 }
 
 // Names each node that failed or was cut short; true when there was one.
@@ -56,14 +58,20 @@ int MergeCommand(const Options& options) {
     Complain("merge needs at least one session file");
     return 2;
   }
-  Result<std::vector<NodeInput>> inputs = ReadNodes(options.merged);
-  if (!inputs) return Refuse(inputs.failure());
+  // The JSON, the page and the chart show every team size of every node; the other reports only
+  // what the fleet's table reads.
+  const NodeDetail detail =
+      options.format == OutputFormat::kJson || !options.html.empty() || !options.plot.empty()
+          ? NodeDetail::kWhole
+          : NodeDetail::kTable;
+  Fleet fleet;
+  if (Status read = ReadFleet(options.merged, detail, fleet); !read) return Refuse(read.failure());
   // Where no file could be read there is nothing to show: each was named as it failed.
-  const auto unreadable = [](const NodeInput& node) {
-    return node.problem && node.problem->kind == NodeProblem::Kind::kUnreadable;
+  const auto unreadable = [](const NodeRow& node) {
+    return node.input.problem && node.input.problem->kind == NodeProblem::Kind::kUnreadable;
   };
-  if (std::all_of(inputs->begin(), inputs->end(), unreadable)) return 2;
-  const Fleet fleet = BuildFleet(std::move(inputs).value());
+  if (std::all_of(fleet.nodes.begin(), fleet.nodes.end(), unreadable)) return 2;
+  FinishFleet(fleet);
   if (PendingInterrupt() != 0) return 1;
   for (const std::string& warning : FleetWarnings(fleet)) Complain("warning: " + warning);
   const Figures band = FleetBand(fleet);

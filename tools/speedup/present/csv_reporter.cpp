@@ -76,7 +76,7 @@ std::string FleetCsv(const Fleet& fleet) {
            field(node.input.problem ? ProblemText(*node.input.problem) : "") + "," +
            std::to_string(node.figures.runs) + ",";
     if (node.input.merged && node.figures.runs > 0) {
-      const Estimate& s = node.figures.teams[node.team - 1].speedup_vs_serial;
+      const Estimate& s = node.at_team.speedup_vs_serial;
       csv += std::to_string(node.team) + "," + number(node.figures.serial.median) + "," +
              number(node.figures.serial.low) + "," + number(node.figures.serial.high) + "," +
              number(s.median) + "," + number(s.low) + "," + number(s.high) + "," +

@@ -49,7 +49,7 @@ Json IntervalData(const Estimate& estimate, int decimals) {
 // columns' order, texts already made (the page's script only places them).
 Json RowData(const NodeRow& node) {
   const Context& context = node.input.session.context;
-  const TeamFigures& team = node.figures.teams[node.team - 1];
+  const TeamFigures& team = node.at_team;
   Json cells =
       Json::array({PageText(node.input.node), PageText(NodeVerdictText(node)),
                    NumberData(node.figures.serial.median, 3), IntervalData(node.figures.serial, 3),

@@ -254,7 +254,7 @@ std::string FleetTable(const Fleet& fleet) {
   for (const NodeRow& node : fleet.nodes) {
     if (!node.input.merged) continue;
     const Context& context = node.input.session.context;
-    const TeamFigures& team = node.figures.teams[node.team - 1];
+    const TeamFigures& team = node.at_team;
     const Estimate& s = team.speedup_vs_serial;
     char line[512];  // two padded columns of up to four bytes a code point, and the figures
     std::snprintf(

@@ -12,13 +12,17 @@
 
 namespace speedup {
 
+double LogTime(double seconds, double tick) {
+  // A zero time has no logarithm; half a clock tick stands in for "below one tick".
+  return std::log(seconds > 0.0 ? seconds : 0.5 * tick);
+}
+
 std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads, double tick) {
   std::vector<double> logs;
+  logs.reserve(reports.size());
   for (const RunReport& report : reports) {
-    const double seconds =
-        threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1];
-    // A zero time has no logarithm; half a clock tick stands in for "below one tick".
-    logs.push_back(std::log(seconds > 0.0 ? seconds : 0.5 * tick));
+    logs.push_back(
+        LogTime(threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1], tick));
   }
   return logs;
 }

@@ -65,8 +65,11 @@ ClockMargin TimeMargin(double least, double tick);
 // lie lower and BASE's higher, and the other way round. Sets the row's smallest_change too.
 void WidenForClock(RowComparison& row, const ClockMargin& base, const ClockMargin& candidate);
 
-// Log of each passed run's time for `threads` (0: the serial time); a zero time counts as half
-// a clock tick of `tick` seconds, which has a logarithm.
+// Log of a time of `seconds`; a zero time counts as half a clock tick of `tick` seconds, which
+// has a logarithm.
+double LogTime(double seconds, double tick);
+
+// LogTime of each passed run's time for `threads` (0: the serial time).
 std::vector<double> LogTimes(const std::vector<RunReport>& reports, int threads, double tick);
 
 // NEW against BASE from samples of log values: medians (exponentiated back), the Hodges-Lehmann

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <utility>
 
 #include "bench/sweep.h"
 #include "stats/diagnostics.h"
@@ -12,17 +13,6 @@
 
 namespace speedup {
 namespace {
-
-// Log of each run's own speedup at `team` threads; runs without one are left out.
-std::vector<double> LogSpeedups(const std::vector<RunReport>& reports, int team) {
-  std::vector<double> logs;
-  for (const RunReport& report : reports) {
-    if (const auto speedup = Ratio(report.serial_seconds, report.parallel_seconds[team - 1])) {
-      logs.push_back(std::log(*speedup));
-    }
-  }
-  return logs;
-}
 
 // The median, least and greatest of `values`; left alone when there are none.
 void MedianAndRange(const std::vector<double>& values, std::optional<double>& median,
@@ -88,16 +78,14 @@ void SetFleetTick(Fleet& fleet, const std::vector<NodeRow*>& judged) {
   }
 }
 
-// As compare does: where a node's runs against the rest's cannot give a Holm p below
-// SIGNIFICANCE over the nodes, whatever the times, no verdict is possible for it.
-void SetVerdicts(const std::vector<NodeRow*>& judged,
-                 const std::vector<std::vector<RunReport>>& passed) {
-  std::size_t pooled_runs = 0;
-  for (const std::vector<RunReport>& reports : passed) pooled_runs += reports.size();
+// As compare does: where a node's runs (`runs`, of `pooled_runs` in all) against the rest's
+// cannot give a Holm p below SIGNIFICANCE over the nodes, whatever the times, no verdict is
+// possible for it.
+void SetVerdicts(const std::vector<NodeRow*>& judged, const std::vector<std::size_t>& runs,
+                 std::size_t pooled_runs) {
   for (std::size_t i = 0; i < judged.size(); ++i) {
-    const std::size_t runs = passed[i].size();
-    const double least_p =
-        static_cast<double>(judged.size()) * stats::SmallestRankSumP(runs, pooled_runs - runs);
+    const double least_p = static_cast<double>(judged.size()) *
+                           stats::SmallestRankSumP(runs[i], pooled_runs - runs[i]);
     judged[i]->verdict = VerdictOf(*judged[i], judged.size(), least_p < SIGNIFICANCE);
   }
 }
@@ -127,21 +115,31 @@ bool JudgedApart(const NodeVerdict& verdict) {
   return verdict.kind == NodeVerdict::Kind::kSlower || verdict.kind == NodeVerdict::Kind::kFaster;
 }
 
-Fleet BuildFleet(std::vector<NodeInput> inputs) {
-  Fleet fleet;
-  fleet.nodes.reserve(inputs.size());
-  for (NodeInput& input : inputs) {
-    NodeRow& node = fleet.nodes.emplace_back();
-    node.input = std::move(input);
-    if (!node.input.merged) continue;
-    node.figures = SessionFigures(node.input.session);
-    node.warnings = SessionWarnings(node.input.session, node.figures);
-    const Context& context = node.input.session.context;
-    const std::optional<int> cores = context.cores ? context.cores : context.processors;
-    node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
+void SetNodeFigures(NodeRow& node, Figures figures, NodeDetail detail) {
+  for (std::size_t t = 0; t < figures.teams.size() && t < node.medians.size(); ++t) {
+    node.medians[t] = {figures.teams[t].speedup_vs_serial.median,
+                       figures.teams[t].efficiency.median};
   }
-  // The moved-from inputs, a kilobyte or more each, go before the judging needs its memory.
-  std::vector<NodeInput>().swap(inputs);
+  if (node.team >= 1 && static_cast<std::size_t>(node.team) <= figures.teams.size()) {
+    node.at_team = figures.teams[node.team - 1];
+  }
+  if (detail == NodeDetail::kTable) std::vector<TeamFigures>().swap(figures.teams);
+  node.figures = std::move(figures);
+}
+
+void AddNode(Fleet& fleet, NodeInput input, NodeDetail detail) {
+  NodeRow& node = fleet.nodes.emplace_back();
+  node.input = std::move(input);
+  if (!node.input.merged) return;
+  const Context& context = node.input.session.context;
+  const std::optional<int> cores = context.cores ? context.cores : context.processors;
+  node.team = std::clamp(cores.value_or(1), 1, MAX_THREADS);
+  Figures figures = SessionFigures(node.input.session);
+  node.warnings = SessionWarnings(node.input.session, figures);
+  SetNodeFigures(node, std::move(figures), detail);
+}
+
+void FinishFleet(Fleet& fleet) {
   // Two sessions from one node stay apart, told by their files; counted once, as counting the
   // whole fleet again for each node made a large fleet quadratic.
   std::map<std::string, int> sessions_of;
@@ -152,6 +150,15 @@ Fleet BuildFleet(std::vector<NodeInput> inputs) {
     }
   }
   JudgeFleet(fleet);
+}
+
+Fleet BuildFleet(std::vector<NodeInput> inputs, NodeDetail detail) {
+  Fleet fleet;
+  fleet.nodes.reserve(inputs.size());
+  // Each input let go as its node takes it, before the judging needs its memory.
+  for (NodeInput& input : inputs) AddNode(fleet, std::exchange(input, {}), detail);
+  std::vector<NodeInput>().swap(inputs);
+  FinishFleet(fleet);
   return fleet;
 }
 
@@ -168,25 +175,56 @@ struct FleetPools {
   std::map<int, ClockMargin> speedup_margin;  // by team size
 };
 
-FleetPools PoolFleet(const std::vector<NodeRow*>& judged,
-                     const std::vector<std::vector<RunReport>>& passed, double tick) {
-  const auto pooled = [&](auto values_of) {
-    std::vector<double> all;
-    for (const std::vector<RunReport>& reports : passed) {
-      const std::vector<double> values = values_of(reports);
-      all.insert(all.end(), values.begin(), values.end());
-    }
-    return stats::MakePool(all);
-  };
+// Calls visit(report) for each passed run of `session`, in order: the judging reads the
+// sessions' own reports, as copies of every node's cost a large fleet two kilobytes a node.
+template <typename Visit>
+void ForEachPassed(const Session& session, Visit visit) {
+  for (const Run& run : session.runs) {
+    if (run.report.Passed()) visit(run.report);
+  }
+}
+
+// The margin of `tick` for the least of the judged nodes' passed times at `threads` (0: serial),
+// as FleetTimeMargin gives it for their reports.
+ClockMargin JudgedTimeMargin(const std::vector<NodeRow*>& judged, int threads, double tick) {
+  double least = std::numeric_limits<double>::infinity();
+  for (const NodeRow* node : judged) {
+    ForEachPassed(node->input.session, [&](const RunReport& report) {
+      least = std::min(least,
+                       threads == 0 ? report.serial_seconds : report.parallel_seconds[threads - 1]);
+    });
+  }
+  return TimeMargin(std::max(least, 0.5 * tick), tick);
+}
+
+// The judged nodes' log serial times (team 0) or log speedups at `team`, all in one pool.
+stats::Pool PoolOf(const std::vector<NodeRow*>& judged, std::size_t runs, int team, double tick) {
+  std::vector<double> all;
+  all.reserve(runs);
+  for (const NodeRow* node : judged) {
+    ForEachPassed(node->input.session, [&](const RunReport& report) {
+      if (team == 0) {
+        all.push_back(LogTime(report.serial_seconds, tick));
+      } else if (const auto speedup =
+                     Ratio(report.serial_seconds, report.parallel_seconds[team - 1])) {
+        all.push_back(std::log(*speedup));
+      }
+    });
+  }
+  return stats::MakePool(all);
+}
+
+FleetPools PoolFleet(const std::vector<NodeRow*>& judged, std::size_t runs, double tick) {
   FleetPools pools;
-  pools.serial =
-      pooled([&](const std::vector<RunReport>& reports) { return LogTimes(reports, 0, tick); });
-  pools.serial_margin = FleetTimeMargin(passed, 0, tick);
+  pools.serial = PoolOf(judged, runs, 0, tick);
+  pools.serial_margin = JudgedTimeMargin(judged, 0, tick);
   for (const NodeRow* node : judged) {
     if (pools.speedup.count(node->team) > 0) continue;
-    pools.speedup[node->team] = pooled(
-        [&](const std::vector<RunReport>& reports) { return LogSpeedups(reports, node->team); });
-    pools.speedup_margin[node->team] = FleetSpeedupMargin(passed, node->team, tick);
+    pools.speedup[node->team] = PoolOf(judged, runs, node->team, tick);
+    const ClockMargin parallel = JudgedTimeMargin(judged, node->team, tick);
+    // As FleetSpeedupMargin puts the serial and parallel margins together.
+    pools.speedup_margin[node->team] = {pools.serial_margin.below + parallel.above,
+                                        pools.serial_margin.above + parallel.below};
   }
   return pools;
 }
@@ -198,18 +236,32 @@ void JudgeFleet(Fleet& fleet) {
   for (NodeRow& node : fleet.nodes) {
     if (node.input.merged && node.figures.runs > 0) judged.push_back(&node);
   }
-  std::vector<std::vector<RunReport>> passed;
-  for (NodeRow* node : judged) passed.push_back(PassedReports(node->input.session));
+  // Each judged node's passed runs, counted.
+  std::vector<std::size_t> runs(judged.size(), 0);
+  for (std::size_t i = 0; i < judged.size(); ++i) {
+    ForEachPassed(judged[i]->input.session, [&](const RunReport&) { ++runs[i]; });
+  }
+  std::size_t pooled_runs = 0;
+  for (const std::size_t count : runs) pooled_runs += count;
   SetFleetTick(fleet, judged);
   const double tick = fleet.tick.seconds;
-  const FleetPools pools = PoolFleet(judged, passed, tick);
+  const FleetPools pools = PoolFleet(judged, pooled_runs, tick);
   std::vector<double> serial_medians, speedup_medians;
   std::vector<RowComparison*> serial_rows, speedup_rows;
+  std::vector<double> serial_logs, speedup_logs;
   for (std::size_t i = 0; i < judged.size(); ++i) {
     NodeRow* node = judged[i];
-    node->serial = CompareLogsAgainstRest(pools.serial, LogTimes(passed[i], 0, tick));
-    node->speedup =
-        CompareLogsAgainstRest(pools.speedup.at(node->team), LogSpeedups(passed[i], node->team));
+    serial_logs.clear();
+    speedup_logs.clear();
+    ForEachPassed(node->input.session, [&](const RunReport& report) {
+      serial_logs.push_back(LogTime(report.serial_seconds, tick));
+      if (const auto speedup =
+              Ratio(report.serial_seconds, report.parallel_seconds[node->team - 1])) {
+        speedup_logs.push_back(std::log(*speedup));
+      }
+    });
+    node->serial = CompareLogsAgainstRest(pools.serial, serial_logs);
+    node->speedup = CompareLogsAgainstRest(pools.speedup.at(node->team), speedup_logs);
     WidenForClock(node->serial, pools.serial_margin, pools.serial_margin);
     const ClockMargin& speedup = pools.speedup_margin.at(node->team);
     WidenForClock(node->speedup, speedup, speedup);
@@ -218,9 +270,7 @@ void JudgeFleet(Fleet& fleet) {
     serial_rows.push_back(&node->serial);
     speedup_rows.push_back(&node->speedup);
     serial_medians.push_back(*node->figures.serial.median);
-    if (const auto& s = node->figures.teams[node->team - 1].speedup_vs_serial.median) {
-      speedup_medians.push_back(*s);
-    }
+    if (const auto& s = node->at_team.speedup_vs_serial.median) speedup_medians.push_back(*s);
   }
   fleet.confidence = judged.empty() ? 0.0 : 1.0;
   for (const NodeRow* node : judged) {
@@ -229,7 +279,7 @@ void JudgeFleet(Fleet& fleet) {
   JudgeRows(serial_rows);
   // A higher speedup is the better one.
   JudgeRows(speedup_rows, true);
-  SetVerdicts(judged, passed);
+  SetVerdicts(judged, runs, pooled_runs);
   MedianAndRange(serial_medians, fleet.serial_median, fleet.serial_min, fleet.serial_max);
   MedianAndRange(speedup_medians, fleet.speedup_median, fleet.speedup_min, fleet.speedup_max);
   AddDifferences(fleet, judged);
@@ -243,9 +293,9 @@ Figures FleetBand(const Fleet& fleet) {
   for (int threads = 1; threads <= MAX_THREADS; ++threads) {
     std::vector<double> speedups, efficiencies;
     for (const NodeRow* node : nodes) {
-      const TeamFigures& team = node->figures.teams[threads - 1];
-      if (team.speedup_vs_serial.median) speedups.push_back(*team.speedup_vs_serial.median);
-      if (team.efficiency.median) efficiencies.push_back(*team.efficiency.median);
+      const TeamMedians& team = node->medians[threads - 1];
+      if (team.speedup) speedups.push_back(*team.speedup);
+      if (team.efficiency) efficiencies.push_back(*team.efficiency);
     }
     TeamFigures team;
     team.threads = threads;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,11 +33,25 @@ struct NodeVerdict {
 // A node named slower or faster than the fleet.
 bool JudgedApart(const NodeVerdict& verdict);
 
+// A node's median speedup and efficiency at one team size: what the fleet's band is drawn from.
+struct TeamMedians {
+  std::optional<double> speedup, efficiency;
+};
+
+// What a fleet keeps of each node's figures: all of them (--json, --html and --plot show every
+// team size's), or only what the fleet's table, band and verdicts read, a tenth of their memory,
+// for the terminal, CSV and Markdown reports of a large fleet.
+enum class NodeDetail { kWhole, kTable };
+
 // One machine's session in a fleet, judged against the pooled runs of all the others.
 struct NodeRow {
   NodeInput input;
+  // The node's figures over its passed runs; under NodeDetail::kTable without `teams`, whose
+  // figures the fleet reads stay in at_team and medians.
   Figures figures;
-  int team = 0;  // team size at the node's core count, where its speedup is reported
+  int team = 0;         // team size at the node's core count, where its speedup is reported
+  TeamFigures at_team;  // figures.teams[team - 1]
+  std::array<TeamMedians, MAX_THREADS> medians;  // at team sizes 1..MAX_THREADS
   // Node against the others: serial time ratio and speedup ratio at `team`, each with its
   // Hodges-Lehmann interval, Mann-Whitney p and Holm p over the nodes.
   RowComparison serial, speedup;
@@ -71,9 +86,19 @@ ClockMargin FleetTimeMargin(const std::vector<std::vector<RunReport>>& passed, i
 ClockMargin FleetSpeedupMargin(const std::vector<std::vector<RunReport>>& passed, int team,
                                double tick);
 
-// The fleet of `inputs`: two sessions named alike are told apart by their files, each merged
-// node gets its figures, and every node is judged (JudgeFleet).
-Fleet BuildFleet(std::vector<NodeInput> inputs);
+// Gives `node`, whose team is set, its `figures`: at_team and medians from them, and the
+// figures of every team size only under NodeDetail::kWhole.
+void SetNodeFigures(NodeRow& node, Figures figures, NodeDetail detail = NodeDetail::kWhole);
+
+// Adds `input` as the fleet's next node, a merged one with its team, figures and warnings: a
+// fleet can be built one file at a time, its figures made as each is read (FinishFleet last).
+void AddNode(Fleet& fleet, NodeInput input, NodeDetail detail = NodeDetail::kWhole);
+
+// Tells two sessions named alike apart by their files and judges every node (JudgeFleet).
+void FinishFleet(Fleet& fleet);
+
+// The fleet of `inputs`: each added (AddNode), then finished (FinishFleet).
+Fleet BuildFleet(std::vector<NodeInput> inputs, NodeDetail detail = NodeDetail::kWhole);
 
 // Judges each merged node (with passed runs) against the pooled runs of the other merged
 // nodes, Holm-corrected over the nodes, and names what differs between their contexts.
