@@ -15,6 +15,13 @@
 namespace speedup {
 namespace {
 
+// `prefix` and `number` as one name; appended, as GCC 12 warns falsely of a literal + string.
+std::string Named(const char* prefix, int number) {
+  std::string name = prefix;
+  name += std::to_string(number);
+  return name;
+}
+
 TEST(FleetTest, NamesTheOneSlowNodeAndOnlyIt) {
   const Fleet fleet = BuildFleet(
       {NodeOf("n1", SessionBuilder().Host("n1").Processors(2).TimedRuns(10, 1.0).Build()),
@@ -80,6 +87,55 @@ TEST(FleetTest, FailedNodesStayNamedAndOutOfTheFigures) {
   EXPECT_NE(table.find("failed: n4.json: not valid JSON"), std::string::npos) << table;
 }
 
+TEST(FleetTest, KeepingOnlyTheTablesFiguresReportsTheFleetAsTheWholeFiguresDo) {
+  // Catches a node kept for the table without what its row, the verdicts or the band read: its
+  // team size's figures taken before its team was set or from another team, a band median
+  // missing or of the wrong team size, and a failed, cut-off or unreadable node among them.
+  const Session written = SessionBuilder().Host("n4").Processors(4).TimedRuns(3, 1.0).Build();
+  const std::string file =
+      MakeReporter(OutputFormat::kJson)->SessionReport(written, Analyse(written));
+  std::vector<NodeInput> inputs = {
+      NodeOf("n1", SessionBuilder().Host("n1").Processors(4).TimedRuns(10, 1.0).Build()),
+      NodeOf("n2", SessionBuilder().Host("n2").Processors(4).TimedRuns(10, 1.5).Build()),
+      NodeOf("n3",
+             SessionBuilder().Host("n3").Processors(4).TimedRuns(9, 1.0).FailedRun("x").Build()),
+      *ReadNodeText("n4.json", file.substr(0, file.size() / 2)),
+      *ReadNodeText("n5.json", std::nullopt),
+      NodeOf("n6", SessionBuilder().Host("n6").Processors(2).TimedRuns(10, 0.9).Build())};
+  const Fleet whole = BuildFleet(inputs);
+  const Fleet table = BuildFleet(inputs, NodeDetail::kTable);
+  for (const OutputFormat format :
+       {OutputFormat::kTable, OutputFormat::kCsv, OutputFormat::kMarkdown}) {
+    SCOPED_TRACE(static_cast<int>(format));
+    EXPECT_EQ(MakeReporter(format)->FleetReport(table), MakeReporter(format)->FleetReport(whole));
+  }
+  ASSERT_EQ(table.nodes.size(), whole.nodes.size());
+  EXPECT_EQ(whole.nodes[5].team, 2);
+  for (std::size_t i = 0; i < table.nodes.size(); ++i) {
+    SCOPED_TRACE(Named("node ", static_cast<int>(i)));
+    const NodeRow& kept = table.nodes[i];
+    EXPECT_TRUE(kept.figures.teams.empty()) << "every team's figures kept";
+    EXPECT_EQ(kept.verdict, whole.nodes[i].verdict);
+    if (whole.nodes[i].figures.teams.empty()) continue;
+    const TeamFigures& at_team = whole.nodes[i].figures.teams[whole.nodes[i].team - 1];
+    EXPECT_EQ(kept.at_team.threads, at_team.threads);
+    EXPECT_EQ(kept.at_team.speedup_vs_serial.low, at_team.speedup_vs_serial.low);
+    EXPECT_EQ(kept.at_team.efficiency.median, at_team.efficiency.median);
+  }
+  const Figures band = FleetBand(table), reference = FleetBand(whole);
+  ASSERT_EQ(band.teams.size(), reference.teams.size());
+  for (std::size_t t = 0; t < band.teams.size(); ++t) {
+    SCOPED_TRACE(Named("team ", static_cast<int>(t + 1)));
+    for (const auto& [mine, theirs] :
+         {std::pair{&band.teams[t].speedup_vs_serial, &reference.teams[t].speedup_vs_serial},
+          std::pair{&band.teams[t].efficiency, &reference.teams[t].efficiency}}) {
+      EXPECT_EQ(mine->median, theirs->median);
+      EXPECT_EQ(mine->low, theirs->low);
+      EXPECT_EQ(mine->high, theirs->high);
+    }
+  }
+}
+
 TEST(FleetTest, WarnsWhenTheFleetIsNotAlikeAndShowsHostileNamesEscaped) {
   const Fleet fleet = BuildFleet(
       {NodeOf("n1",
@@ -134,13 +190,6 @@ TEST(FleetTest, BandIsTheRangeOverTheNodesMedians) {
   // The 10% and 90% quantiles, not the range: one outlying node of 10,000 cannot shade the plot.
   EXPECT_NEAR(*two.speedup_vs_serial.low, 1.1, 1e-9);
   EXPECT_NEAR(*two.speedup_vs_serial.high, 1.9, 1e-9);
-}
-
-// `prefix` and `number` as one name; appended, as GCC 12 warns falsely of a literal + string.
-std::string Named(const char* prefix, int number) {
-  std::string name = prefix;
-  name += std::to_string(number);
-  return name;
 }
 
 // A merged node of `runs` runs with times drawn from `engine` around `scale`, on a millisecond
