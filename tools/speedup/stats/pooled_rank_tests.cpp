@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <limits>
+#include <utility>
 
 #include "stats/rank_sum_law.h"
 
@@ -39,21 +41,35 @@ std::vector<double> Rest(const Pool& pool, std::span<const double> part) {
   return rest;
 }
 
+// std::partition_point over [first, first + n) with no branch on the predicate's answers, which
+// a search of random values would mispredict at half of its steps: the range halves whatever
+// the answer, and only the start moves.
+template <typename Predicate>
+const double* PartitionPointBranchless(const double* first, std::size_t n, Predicate predicate) {
+  while (n > 1) {
+    const std::size_t half = n / 2;
+    first = predicate(first[half - 1]) ? first + half : first;
+    n -= half;
+  }
+  return n == 1 && predicate(*first) ? first + 1 : first;
+}
+
 // std::partition_point over the pool's sorted values for a predicate true below some point and
 // false from there on: found among the sampled values first, then within one stride, so that a
 // search of a large pool misses the cache a few times rather than at every step.
 template <typename Predicate>
 std::vector<double>::const_iterator PoolPartitionPoint(const Pool& pool, Predicate predicate) {
-  const auto sample = std::partition_point(pool.sampled.begin(), pool.sampled.end(), predicate);
-  const std::size_t stride = static_cast<std::size_t>(sample - pool.sampled.begin());
+  const std::size_t stride = static_cast<std::size_t>(
+      PartitionPointBranchless(pool.sampled.data(), pool.sampled.size(), predicate) -
+      pool.sampled.data());
   // The point lies after the last sampled value the predicate holds for, and at or before the
   // first it does not hold for.
-  const auto first = pool.sorted.begin() +
-                     static_cast<std::ptrdiff_t>(stride == 0 ? 0 : (stride - 1) * POOL_STRIDE + 1);
-  const auto last = stride == pool.sampled.size()
-                        ? pool.sorted.end()
-                        : pool.sorted.begin() + static_cast<std::ptrdiff_t>(stride * POOL_STRIDE);
-  return std::partition_point(first, last, predicate);
+  const std::size_t first = stride == 0 ? 0 : (stride - 1) * POOL_STRIDE + 1;
+  const std::size_t last =
+      stride == pool.sampled.size() ? pool.sorted.size() : stride * POOL_STRIDE;
+  const double* point =
+      PartitionPointBranchless(pool.sorted.data() + first, last - first, predicate);
+  return pool.sorted.begin() + (point - pool.sorted.data());
 }
 
 // Values of the ascending `sorted` at or below v.
@@ -135,12 +151,35 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
   // the part costs about as much.
   const std::uint64_t few = 8 * ys.size();
-  return ShiftBySelection(
-      RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()), target,
-      [&](std::uint64_t k) {
-        return SelectKth(k, ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few,
-                         pairs_at_most, list);
-      },
-      pairs_at_most);
+  // Every count made, so that each selection starts from the narrowest bracket the ones before
+  // it counted: the median's two middle differences lie side by side, and the interval's ends
+  // share the first halvings of the range with it.
+  std::vector<std::pair<double, std::uint64_t>> counted;
+  const auto counting = [&](double v) {
+    const std::uint64_t count = pairs_at_most(v);
+    counted.emplace_back(v, count);
+    return count;
+  };
+  const double low = ys.front() - pool.sorted.back();
+  const double high = ys.back() - pool.sorted.front();
+  const std::uint64_t all = counting(high);
+  const auto kth = [&](std::uint64_t k) {
+    double below = std::nextafter(low, -std::numeric_limits<double>::infinity());
+    std::uint64_t count_below = 0;
+    double above = high;
+    std::uint64_t count_above = all;
+    for (const auto& [v, count] : counted) {
+      if (count < k && v > below) {
+        below = v;
+        count_below = count;
+      } else if (count >= k && v < above) {
+        above = v;
+        count_above = count;
+      }
+    }
+    return SelectKthWithin(k, below, count_below, above, count_above, few, counting, list);
+  };
+  return ShiftBySelection(RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()),
+                          target, kth, pairs_at_most);
 }
 }  // namespace speedup::stats

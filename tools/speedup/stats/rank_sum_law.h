@@ -80,13 +80,22 @@ double Between(double below, double above);
 // most `few` values lie in the bracket, then lists and picks among them. The answer is a value
 // itself: the count only steps at them. At most 64 counts.
 template <typename AtMost, typename List>
+double SelectKthWithin(std::uint64_t k, double below, std::uint64_t count_below, double above,
+                       std::uint64_t count_above, std::uint64_t few, AtMost at_most, List list);
+
+template <typename AtMost, typename List>
 double SelectKth(std::uint64_t k, double low, double high, std::uint64_t few, AtMost at_most,
                  List list) {
-  // below: a double with fewer than k values at or below it; above: one with k or more.
-  double below = std::nextafter(low, -std::numeric_limits<double>::infinity());
-  double above = high;
-  std::uint64_t count_below = 0;
-  std::uint64_t count_above = at_most(high);
+  return SelectKthWithin(k, std::nextafter(low, -std::numeric_limits<double>::infinity()), 0, high,
+                         at_most(high), few, at_most, list);
+}
+
+// SelectKth from a bracket already counted: `below`, with count_below < k values at or below
+// it, and `above`, with count_above >= k. The k-th value is one number whatever the bracket, so
+// a narrower one found by an earlier selection gives the same value in fewer counts.
+template <typename AtMost, typename List>
+double SelectKthWithin(std::uint64_t k, double below, std::uint64_t count_below, double above,
+                       std::uint64_t count_above, std::uint64_t few, AtMost at_most, List list) {
   while (OrderKey(above) - OrderKey(below) > 1) {
     if (count_above - count_below <= few) {
       std::vector<double> between;
