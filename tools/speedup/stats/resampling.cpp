@@ -56,15 +56,17 @@ double MedianOfDraws(std::span<const double> values, std::span<const std::uint32
   // The ranks (from 0) of the drawn values that Median averages: one rank for an odd total.
   const std::uint64_t low_rank = (total - 1) / 2;
   const std::uint64_t high_rank = total / 2;
+  // The positions in `order` where the running count first passes each rank, counted rather
+  // than found by a branch: a thousand resamples' random counts would mispredict it.
   std::uint64_t passed = 0;
-  std::optional<double> low;
+  std::size_t low_at = 0, high_at = 0;
   for (const std::uint32_t index : order) {
     passed += draws[index];
-    if (passed <= low_rank) continue;
-    if (!low) low = values[index];
-    if (passed > high_rank) return total % 2 == 1 ? values[index] : (*low + values[index]) / 2.0;
+    low_at += passed <= low_rank ? 1 : 0;
+    high_at += passed <= high_rank ? 1 : 0;
   }
-  return values[order.back()];  // not reached while the draws are not all zero
+  const double high = values[order[high_at]];
+  return total % 2 == 1 ? high : (values[order[low_at]] + high) / 2.0;
 }
 
 Interval PercentileInterval(std::span<const double> replicates, double confidence) {
