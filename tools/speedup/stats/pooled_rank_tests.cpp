@@ -78,6 +78,49 @@ std::uint64_t AtMost(const std::vector<double>& sorted, double v) {
                                     sorted.begin());
 }
 
+// SelectKth of values in [low, high] again and again, each selection started from the narrowest
+// bracket that the counts of the ones before it found: a Hodges-Lehmann estimate's two middle
+// differences lie side by side, and its interval's ends share the first halvings with them.
+template <typename AtMost, typename List>
+class Selections {
+ public:
+  Selections(double low, double high, std::uint64_t few, AtMost at_most, List list)
+      : low_(low), high_(high), few_(few), at_most_(at_most), list_(list), all_(Count(high)) {}
+
+  double Kth(std::uint64_t k) {
+    double below = std::nextafter(low_, -std::numeric_limits<double>::infinity());
+    std::uint64_t count_below = 0;
+    double above = high_;
+    std::uint64_t count_above = all_;
+    for (const auto& [v, count] : counted_) {
+      if (count < k && v > below) {
+        below = v;
+        count_below = count;
+      } else if (count >= k && v < above) {
+        above = v;
+        count_above = count;
+      }
+    }
+    return SelectKthWithin(
+        k, below, count_below, above, count_above, few_, [this](double v) { return Count(v); },
+        list_);
+  }
+
+ private:
+  std::uint64_t Count(double v) {
+    const std::uint64_t count = at_most_(v);
+    counted_.emplace_back(v, count);
+    return count;
+  }
+
+  double low_, high_;
+  std::uint64_t few_;
+  AtMost at_most_;
+  List list_;
+  std::vector<std::pair<double, std::uint64_t>> counted_;  // every count made: (v, at or below)
+  std::uint64_t all_;
+};
+
 }  // namespace
 
 double MedianOfRest(const Pool& pool, std::span<const double> part) {
@@ -151,34 +194,9 @@ ShiftEstimate HodgesLehmannAgainstRest(const Pool& pool, std::span<const double>
   // Counts cost |part| bisections of the pool; a listing of a few hundred pairs per value of
   // the part costs about as much.
   const std::uint64_t few = 8 * ys.size();
-  // Every count made, so that each selection starts from the narrowest bracket the ones before
-  // it counted: the median's two middle differences lie side by side, and the interval's ends
-  // share the first halvings of the range with it.
-  std::vector<std::pair<double, std::uint64_t>> counted;
-  const auto counting = [&](double v) {
-    const std::uint64_t count = pairs_at_most(v);
-    counted.emplace_back(v, count);
-    return count;
-  };
-  const double low = ys.front() - pool.sorted.back();
-  const double high = ys.back() - pool.sorted.front();
-  const std::uint64_t all = counting(high);
-  const auto kth = [&](std::uint64_t k) {
-    double below = std::nextafter(low, -std::numeric_limits<double>::infinity());
-    std::uint64_t count_below = 0;
-    double above = high;
-    std::uint64_t count_above = all;
-    for (const auto& [v, count] : counted) {
-      if (count < k && v > below) {
-        below = v;
-        count_below = count;
-      } else if (count >= k && v < above) {
-        above = v;
-        count_above = count;
-      }
-    }
-    return SelectKthWithin(k, below, count_below, above, count_above, few, counting, list);
-  };
+  Selections<decltype(pairs_at_most), decltype(list)> selections(
+      ys.front() - pool.sorted.back(), ys.back() - pool.sorted.front(), few, pairs_at_most, list);
+  const auto kth = [&](std::uint64_t k) { return selections.Kth(k); };
   return ShiftBySelection(RankSumLaw(n1, ys.size(), pool.tie_term), UntiedLaw(n1, ys.size()),
                           target, kth, pairs_at_most);
 }
