@@ -51,5 +51,25 @@ TEST(HodgesLehmannTest, RestOfAPoolGivesWhatTheListedRestGives) {
   }
 }
 
+TEST(MedianOfRestTest, GivesTheRestsMedianWhereThePartTiesWithTheRest) {
+  // Catches the rest's k-th found by position with a tied value's copy taken twice or counted
+  // after the middle, or the part's values below the middle not skipped: the part here is drawn
+  // from the pool's own values, on few levels, so that it ties with the rest.
+  const struct {
+    std::size_t pool, part;
+    int levels;
+  } cases[] = {{5, 1, 1},   {6, 2, 1},     {7, 3, 2},     {40, 10, 1},
+               {41, 10, 3}, {1000, 10, 2}, {1000, 10, 0}, {30, 29, 2}};
+  std::mt19937_64 engine(11);
+  for (const auto& c : cases) {
+    Values all = Drawn(engine, c.pool, c.levels, 0.0);
+    std::shuffle(all.begin(), all.end(), engine);
+    const Values part(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(c.part));
+    const Values rest(all.begin() + static_cast<std::ptrdiff_t>(c.part), all.end());
+    EXPECT_EQ(MedianOfRest(MakePool(all), part), Median(rest))
+        << c.pool << " " << c.part << " " << c.levels;
+  }
+}
+
 }  // namespace
 }  // namespace speedup::stats

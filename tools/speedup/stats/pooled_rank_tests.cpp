@@ -72,12 +72,6 @@ std::vector<double>::const_iterator PoolPartitionPoint(const Pool& pool, Predica
   return pool.sorted.begin() + (point - pool.sorted.data());
 }
 
-// Values of the ascending `sorted` at or below v.
-std::uint64_t AtMost(const std::vector<double>& sorted, double v) {
-  return static_cast<std::uint64_t>(std::upper_bound(sorted.begin(), sorted.end(), v) -
-                                    sorted.begin());
-}
-
 // SelectKth of values in [low, high] again and again, each selection started from the narrowest
 // bracket that the counts of the ones before it found: a Hodges-Lehmann estimate's two middle
 // differences lie side by side, and its interval's ends share the first halvings with them.
@@ -126,12 +120,29 @@ class Selections {
 double MedianOfRest(const Pool& pool, std::span<const double> part) {
   std::vector<double> sorted_part(part.begin(), part.end());
   std::sort(sorted_part.begin(), sorted_part.end());
+  // The pool's positions that the part takes out, ascending: for each value, its first copies
+  // in the pool, as many as the part holds (tied copies are one value, whichever go).
+  std::vector<std::size_t> taken;
+  taken.reserve(sorted_part.size());
+  for (auto first = sorted_part.begin(); first != sorted_part.end();) {
+    const auto end = std::upper_bound(first, sorted_part.end(), *first);
+    const auto at = static_cast<std::size_t>(
+        std::lower_bound(pool.sorted.begin(), pool.sorted.end(), *first) - pool.sorted.begin());
+    for (std::size_t copy = 0; copy < static_cast<std::size_t>(end - first); ++copy) {
+      taken.push_back(at + copy);
+    }
+    first = end;
+  }
   const std::uint64_t r = pool.sorted.size() - sorted_part.size();
-  const auto at_most = [&](double v) { return AtMost(pool.sorted, v) - AtMost(sorted_part, v); };
+  // The k-th (from 1) of the rest is the pool's k-th position not taken: found by index, not by
+  // bisecting the doubles (64 counts of the whole pool each). + 0.0 as SelectKth gives it.
   const auto kth = [&](std::uint64_t k) {
-    // Never listed: each count is a bisection already.
-    return SelectKth(k, pool.sorted.front(), pool.sorted.back(), 0, at_most,
-                     [](double, double, std::vector<double>&) {});
+    std::size_t at = k - 1;
+    for (const std::size_t position : taken) {
+      if (position > at) break;
+      ++at;
+    }
+    return pool.sorted[at] + 0.0;
   };
   // As Median: the middle value, or the mean of the two middle values.
   return r % 2 == 1 ? kth(r / 2 + 1) : (kth(r / 2) + kth(r / 2 + 1)) / 2.0;
