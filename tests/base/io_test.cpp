@@ -3,12 +3,17 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "base/interrupts.h"
 
 namespace speedup {
 namespace {
@@ -84,6 +89,45 @@ TEST_F(WriteWholeFileTest, AFailureKeepsTheOldFileNamesThePathAndLeavesNothing) 
   }
   EXPECT_EQ(Read(root_ / "folder" / "kept"), "kept");
   EXPECT_EQ(Entries(), std::vector<std::string>{"folder"}) << "a temporary file is left";
+}
+
+// An interrupt while a command's outputs are being written: the files already in place go back
+// to what their paths held, unless the command was done with them.
+TEST_F(WriteWholeFileTest, AnInterruptPutsBackTheOutputsPlacedUnlessTheyWereKept) {
+  const struct {
+    const char* fault;
+    bool kept;
+    std::string old_text;
+    bool new_file_stays;
+  } cases[] = {
+      {"an interrupt leaves the outputs written before it", false, "old", false},
+      {"outputs the command was done with are undone", true, "new", true},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.fault);
+    const fs::path replaced = root_ / "table.txt", created = root_ / "page.html";
+    std::ofstream(replaced) << "old";
+    fs::remove(created);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      InstallInterruptHandlers();
+      ObeyInterruptsAtOnce();
+      const bool written = WriteWholeFile(replaced.string(), "new").ok() &&
+                           WriteWholeFile(created.string(), "page").ok();
+      if (test.kept) KeepPlacedOutputs();
+      if (written) raise(SIGTERM);
+      _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    EXPECT_EQ(Read(replaced), test.old_text);
+    EXPECT_EQ(fs::exists(created), test.new_file_stays);
+    const std::size_t files = test.new_file_stays ? 2 : 1;
+    EXPECT_EQ(Entries().size(), files) << "a second name of the old file is left";
+  }
 }
 
 }  // namespace

@@ -62,6 +62,23 @@ void RemoveTemporaries() {
   }
 }
 
+// The outputs placed, for the handler to put back: the path and the second name of what it
+// held ("" where it held nothing), fixed storage as for the temporaries.
+char placed_paths[kTemporaries][kPathBytes];
+char placed_backups[kTemporaries][kPathBytes];
+volatile std::sig_atomic_t placed_used[kTemporaries];
+
+void PutBackPlaced() {
+  for (int slot = 0; slot < kTemporaries; ++slot) {
+    if (placed_used[slot] == 0) continue;
+    if (placed_backups[slot][0] != '\0') {
+      rename(placed_backups[slot], placed_paths[slot]);
+    } else {
+      unlink(placed_paths[slot]);
+    }
+  }
+}
+
 void SayInterrupted(int signal_number) {
   const char* name = signal_number == SIGINT    ? "SIGINT"
                      : signal_number == SIGTERM ? "SIGTERM"
@@ -78,6 +95,7 @@ void RecordInterrupt(int signal_number) {
   pending_interrupt = signal_number;
   if (at_once != 0) {
     RemoveTemporaries();
+    PutBackPlaced();
     SayInterrupted(signal_number);
     _exit(128 + signal_number);
   }
@@ -111,6 +129,8 @@ void ResetInterruptForTesting() {
 
 void ObeyInterruptsAtOnce() { at_once = 1; }
 
+bool InterruptsObeyedAtOnce() { return at_once != 0; }
+
 int RegisterTemporary(const std::string& path, bool folder) {
   if (path.size() >= kPathBytes) return -1;
   for (int slot = 0; slot < kTemporaries; ++slot) {
@@ -124,6 +144,38 @@ int RegisterTemporary(const std::string& path, bool folder) {
 
 void ForgetTemporary(int slot) {
   if (slot >= 0 && slot < kTemporaries) temporary_kind[slot] = 0;
+}
+
+void RegisterPlaced(const std::string& target, const std::string& backup) {
+  if (target.size() >= kPathBytes || backup.size() >= kPathBytes) return;
+  for (int slot = 0; slot < kTemporaries; ++slot) {
+    if (placed_used[slot] != 0) continue;
+    std::memcpy(placed_paths[slot], target.c_str(), target.size() + 1);
+    std::memcpy(placed_backups[slot], backup.c_str(), backup.size() + 1);
+    placed_used[slot] = 1;
+    return;
+  }
+}
+
+void KeepPlacedOutputs() {
+  const HeldInterrupts held;
+  for (int slot = 0; slot < kTemporaries; ++slot) {
+    if (placed_used[slot] == 0) continue;
+    if (placed_backups[slot][0] != '\0') unlink(placed_backups[slot]);
+    placed_used[slot] = 0;
+  }
+}
+
+HeldInterrupts::HeldInterrupts() {
+  static_assert(sizeof old_mask_ >= sizeof(sigset_t));
+  sigset_t held;
+  sigemptyset(&held);
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal_number);
+  pthread_sigmask(SIG_BLOCK, &held, reinterpret_cast<sigset_t*>(old_mask_));
+}
+
+HeldInterrupts::~HeldInterrupts() {
+  pthread_sigmask(SIG_SETMASK, reinterpret_cast<const sigset_t*>(old_mask_), nullptr);
 }
 
 std::string SignalName(int signal_number) {

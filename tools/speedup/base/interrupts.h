@@ -22,6 +22,9 @@ void ResetInterruptForTesting();
 // temporaries (reading, analysis, rendering, writing); a pending interrupt stays for the caller.
 void ObeyInterruptsAtOnce();
 
+// Whether ObeyInterruptsAtOnce was called: only then are outputs put back on an interrupt.
+bool InterruptsObeyedAtOnce();
+
 // Registers a temporary file or folder (`folder`: removed with its files, two levels deep) that
 // an interrupt obeyed at once removes. Returns its slot for ForgetTemporary, or -1 when the table
 // of 16 is full (then only its owner removes it).
@@ -29,6 +32,30 @@ int RegisterTemporary(const std::string& path, bool folder);
 
 // Forgets slot `slot` (-1: nothing), once its temporary is renamed or removed by its owner.
 void ForgetTemporary(int slot);
+
+// Registers an output just put in place at `target`, so that an interrupt obeyed at once puts
+// the path back as it was: `backup`, a second name of the file it replaced, is renamed onto it,
+// or, where `backup` is empty (the path was new), the new file removed. Not registered when the
+// table of 16 is full. Call with interrupts held (HeldInterrupts), between the rename and the
+// next system call that may be interrupted.
+void RegisterPlaced(const std::string& target, const std::string& backup);
+
+// The outputs placed so far are final: their backups are removed, and an interrupt from now on
+// leaves them in place. Call once the command's work is done, before the tool exits.
+void KeepPlacedOutputs();
+
+// SIGINT, SIGTERM and SIGHUP held back for the scope's life and delivered after it, so that a
+// step of several system calls is done whole or not begun.
+class HeldInterrupts {
+ public:
+  HeldInterrupts();
+  ~HeldInterrupts();
+  HeldInterrupts(const HeldInterrupts&) = delete;
+  HeldInterrupts& operator=(const HeldInterrupts&) = delete;
+
+ private:
+  unsigned long long old_mask_[16];  // the caller's sigset_t, kept without <signal.h>
+};
 
 // The signal's name, e.g. "SIGINT", or "signal 64" where the system has none.
 std::string SignalName(int signal_number);

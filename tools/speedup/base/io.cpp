@@ -74,6 +74,30 @@ int WriteAndClose(int fd, const std::string& text, bool flush) {
   return reason;
 }
 
+// Renames `partial` onto `target`, the file it replaces kept under a second name until the tool
+// is done (KeepPlacedOutputs), so that an interrupt before then puts the path back; 0 or errno.
+int PutInPlace(const std::string& partial, const std::string& target) {
+  const HeldInterrupts held;
+  // Only an interrupt obeyed at once puts paths back; one only recorded leaves the tool to end
+  // its step, keeping what it wrote.
+  const bool kept = InterruptsObeyedAtOnce();
+  std::string backup;
+  struct stat status {};
+  const bool existed = kept && lstat(target.c_str(), &status) == 0;
+  if (existed) {
+    backup = TemporaryBeside(target);
+    if (link(target.c_str(), backup.c_str()) != 0) backup.clear();
+  }
+  if (rename(partial.c_str(), target.c_str()) != 0) {
+    const int reason = errno;
+    if (!backup.empty()) unlink(backup.c_str());
+    return reason;
+  }
+  // Without a second name the old file cannot be put back, so the new one stays.
+  if (kept && (!existed || !backup.empty())) RegisterPlaced(target, backup);
+  return 0;
+}
+
 }  // namespace
 
 Status WriteWholeFile(const std::string& path, const std::string& text) {
@@ -100,7 +124,7 @@ Status WriteWholeFile(const std::string& path, const std::string& text) {
   if (fd < 0) return CannotWrite(path, errno);
   const int slot = RegisterTemporary(partial, false);
   int reason = WriteAndClose(fd, text, true);
-  if (reason == 0 && rename(partial.c_str(), target.c_str()) != 0) reason = errno;
+  if (reason == 0) reason = PutInPlace(partial, target);
   if (reason != 0) unlink(partial.c_str());
   ForgetTemporary(slot);
   if (reason != 0) return CannotWrite(path, reason);

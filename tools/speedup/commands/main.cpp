@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
                      : options.command == Command::kMerge ? MergeCommand(options)
                      : options.command == Command::kTrace ? TraceCommand(options)
                                                           : SessionCommand(options);
+  // Its outputs are final; until now an interrupt would have put their paths back.
+  KeepPlacedOutputs();
   // However far a command got, an interrupt it saw ends the tool as the signal would have.
   if (const int signal_number = PendingInterrupt(); signal_number != 0) {
     if (status != 128 + signal_number) Complain("interrupted by " + SignalName(signal_number));
