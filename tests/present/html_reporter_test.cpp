@@ -143,6 +143,10 @@ TEST(HtmlReporterTest, EveryWarningAndFailedRunIsSaidInWords) {
   }
   EXPECT_NE(page.find("run 9 failed and is left out of the figures: the product differs"),
             std::string::npos);
+  // The headline sends the reader to as many warnings as the list below it holds.
+  const std::size_t listed = Count(page, "<li><strong>warning:</strong>");
+  EXPECT_NE(page.find("Read the " + std::to_string(listed) + " warnings below"), std::string::npos)
+      << listed << " warnings listed";
 }
 
 TEST(HtmlReporterTest, MissingGnuplotIsSaidWhereTheChartWouldBe) {

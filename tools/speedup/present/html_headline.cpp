@@ -72,14 +72,17 @@ std::string SessionHeadline(const Session& session, const SessionAnalysis& analy
     shown.push_back({"best speedup", FixedText(best->speedup_vs_serial.median, 2)});
     shown.push_back({"at", CountText(best->threads, "thread", "threads")});
   }
-  if (analysis.use.one_processor || !analysis.warnings.empty()) {
-    answer += " Read the " + CountText(analysis.warnings.size(), "warning", "warnings") +
-              " below before trusting it.";
+  // The list below the headline names each failed run as a warning too.
+  const std::size_t warned = analysis.warnings.size() + session.runs.size() -
+                             static_cast<std::size_t>(std::max(figures.runs, 0));
+  if (analysis.use.one_processor || warned > 0) {
+    answer +=
+        " Read the " + CountText(warned, "warning", "warnings") + " below before trusting it.";
   }
   shown.push_back({"serial", FixedText(figures.serial.median, 3) + " s"});
   shown.push_back({"Amdahl limit", figures.amdahl.limit ? FixedText(figures.amdahl.limit, 1)
                                                         : std::string("none")});
-  shown.push_back({"warnings", std::to_string(analysis.warnings.size())});
+  shown.push_back({"warnings", std::to_string(warned)});
   return Headline(answer, shown);
 }
 
