@@ -119,8 +119,7 @@ std::string FleetMarkdown(const Fleet& fleet) {
          std::to_string(node.figures.runs),
          figures ? WithInterval(node.figures.serial, 3, CELL_INTERVAL) : "",
          figures ? std::to_string(node.team) + ": " +
-                       WithInterval(node.at_team.speedup_vs_serial, 2,
-                                    CELL_INTERVAL)
+                       WithInterval(node.at_team.speedup_vs_serial, 2, CELL_INTERVAL)
                  : "",
          CellText(node.input.problem ? ProblemText(*node.input.problem) : NodeVerdictText(node))});
   }
