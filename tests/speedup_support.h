@@ -87,6 +87,11 @@ inline Result<NodeInput> ReadNodeText(const std::string& file,
 // How many times `part` occurs in `text`, overlapping occurrences each counted.
 std::size_t Count(const std::string& text, const std::string& part);
 
+// Whether `part` occurs in `text`.
+inline bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
 // The message of a failed result, or an empty string when it succeeded: what a test compares.
 template <typename T>
 std::string MessageOf(const Result<T>& result) {

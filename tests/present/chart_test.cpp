@@ -50,10 +50,6 @@ PlotRequest Request(const Figures& figures, const std::string& name = "speedup v
   return request;
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream stream(text);

@@ -14,10 +14,6 @@
 namespace speedup {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // "n1", "n2", ...; appended, as GCC 12 warns wrongly about "n" + text in a loop.
 std::string Numbered(int i) {
   std::string name = "n";

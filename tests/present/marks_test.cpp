@@ -12,10 +12,6 @@
 namespace speedup {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // Each kind of mark, and a session that carries it; the Markdown words are the short ones.
 struct MarkedSession {
   const char* name;

@@ -17,10 +17,6 @@
 namespace speedup {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
-
 // A region of `team` threads from `begin_ns`, `ms` long, each thread working all of it.
 RegionTrace Region(std::uint32_t team, std::uint64_t begin_ns, double ms) {
   RegionTrace region;
