@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# The speedup tool's HTML pages in a real browser, headless Chromium: html_browser.sh TOOL CASE
+# The speedup tool's HTML pages in a real browser, headless Chromium:
+#   html_browser.sh TOOL CASE TRACE_FOLDER
+# TRACE_FOLDER: the one traced session of the real benchmark that the trace pages show, made by
+# the case make_trace_folder before the others (its page beside it, as TRACE_FOLDER.html).
 # Each case writes a page from fixed inputs, loads it, and checks the DOM Chromium built (its
 # numbers against the JSON the tool writes, that our script ran and nothing else did, that no
 # console error was logged) or a screenshot. Exit 77 (skipped) with the reason when Chromium
@@ -7,6 +10,7 @@
 set -u
 tool=$(realpath "$1")
 case_name=$2
+trace_folder=$3
 here=$(cd "$(dirname "$0")" && pwd)
 inputs=$here/golden/inputs
 work=$(mktemp -d)
@@ -21,6 +25,18 @@ skip() {
   echo "SKIP: $*"
   exit 77
 }
+
+# The traced session, made once for every case: the traced runs of the product take both
+# processors for seconds. Skipped where it cannot be made here; the cases then say so.
+if [ "$case_name" = make_trace_folder ]; then
+  rm -rf "$trace_folder" "$trace_folder.html"
+  [ -r "$(dirname "$tool")/tools/trace/libmatbench-trace.so" ] ||
+    skip "no trace tool built here (needs LLVM 19's omp-tools.h, Debian libomp-19-dev)"
+  "$tool" trace --runs 2 --out "$trace_folder" --html "$trace_folder.html" >/dev/null 2>"$work/err" ||
+    { grep -q -E 'not found|no OpenMP tools interface|cannot read the trace tool' "$work/err" &&
+      skip "the traced runs cannot be made here: $(head -1 "$work/err")"; fail "trace failed: $(cat "$work/err")"; }
+  exit 0
+fi
 
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || skip "chromium is not installed (Debian: apt-get install chromium; scripts/install-deps --slurm installs it)"
@@ -283,8 +299,8 @@ every_page() {
   "$tool" compare "$inputs/base.json" "$inputs/new.json" --html "$work/compare.html" >/dev/null 2>&1
   "$tool" merge "$inputs"/fleet-n1.json "$inputs"/fleet-n2.json "$inputs"/fleet-n3.json "$inputs"/fleet-n4.json --html "$work/fleet.html" >/dev/null 2>&1
   pages="session compare fleet"
-  if [ -r "$(dirname "$tool")/tools/trace/libmatbench-trace.so" ] &&
-    "$tool" trace --runs 2 --out "$work/trace" --html "$work/trace.html" >/dev/null 2>&1; then
+  if [ -d "$trace_folder" ] &&
+    "$tool" trace --input "$trace_folder" --html "$work/trace.html" >/dev/null 2>&1; then
     pages="$pages trace"
   else
     echo "no trace page: the traced runs cannot be made here"
