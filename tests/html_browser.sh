@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The speedup tool's HTML pages in a real browser, headless Chromium:
-#   html_browser.sh TOOL CASE TRACE_FOLDER
-# TRACE_FOLDER: the one traced session of the real benchmark that the trace pages show, made by
-# the case make_trace_folder before the others (its page beside it, as TRACE_FOLDER.html).
+#   html_browser.sh TOOL CASE TRACED_SESSION
+# TRACED_SESSION: the folder of the traced session of the real benchmark that the trace tests
+# make first (tests/trace/speedup_trace.sh): its trace folder t and the page it wrote, page.html.
 # Each case writes a page from fixed inputs, loads it, and checks the DOM Chromium built (its
 # numbers against the JSON the tool writes, that our script ran and nothing else did, that no
 # console error was logged) or a screenshot. Exit 77 (skipped) with the reason when Chromium
@@ -10,7 +10,8 @@
 set -u
 tool=$(realpath "$1")
 case_name=$2
-trace_folder=$3
+trace_folder=$3/t
+trace_page=$3/page.html
 here=$(cd "$(dirname "$0")" && pwd)
 inputs=$here/golden/inputs
 work=$(mktemp -d)
@@ -25,18 +26,6 @@ skip() {
   echo "SKIP: $*"
   exit 77
 }
-
-# The traced session, made once for every case: the traced runs of the product take both
-# processors for seconds. Skipped where it cannot be made here; the cases then say so.
-if [ "$case_name" = make_trace_folder ]; then
-  rm -rf "$trace_folder" "$trace_folder.html"
-  [ -r "$(dirname "$tool")/tools/trace/libmatbench-trace.so" ] ||
-    skip "no trace tool built here (needs LLVM 19's omp-tools.h, Debian libomp-19-dev)"
-  "$tool" trace --runs 2 --out "$trace_folder" --html "$trace_folder.html" >/dev/null 2>"$work/err" ||
-    { grep -q -E 'not found|no OpenMP tools interface|cannot read the trace tool' "$work/err" &&
-      skip "the traced runs cannot be made here: $(head -1 "$work/err")"; fail "trace failed: $(cat "$work/err")"; }
-  exit 0
-fi
 
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || skip "chromium is not installed (Debian: apt-get install chromium; scripts/install-deps --slurm installs it)"

@@ -147,8 +147,8 @@ EOF
 
 case_trace_page_holds_the_split_and_timelines() {
   # The page the traced session wrote as it ran.
-  [ -s "$trace_folder.html" ] || skip "no traced session could be made here (see html.make_trace_folder)"
-  cp "$trace_folder.html" "$work/page.html"
+  [ -s "$trace_page" ] || skip "no traced session could be made here (speedup_trace.make_traced_session)"
+  cp "$trace_page" "$work/page.html"
   "$tool" trace --input "$trace_folder" --json >"$work/trace.json" 2>/dev/null
   dump_dom "$work/page.html" "$work/dom.html"
   check trace "$work/dom.html" "$work/trace.json"

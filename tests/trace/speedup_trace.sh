@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# The speedup tool's trace command on the real benchmark: speedup_trace.sh TOOL TRACE_TOOL CASE
+# The speedup tool's trace command on the real benchmark:
+#   speedup_trace.sh TOOL TRACE_TOOL CASE SESSION
 # TRACE_TOOL is libmatbench-trace.so, or "none" where it was not built (then the case is skipped).
+# SESSION: a folder that the case make_traced_session fills first with one traced session (its
+# trace folder t, its --json output first.json and its page page.html), which the other cases
+# and the browser's read: the traced runs of the product take both processors for seconds.
 set -u
 speedup=$1
 trace_tool=$2
 case_name=$3
+session=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() {
@@ -16,13 +21,19 @@ fail() {
   exit 77
 }
 
-# A traced session of two pairs of runs into $work/t, its JSON in $work/first.json.
+# The traced session of two pairs of runs, copied into $work/t, its JSON into $work/first.json.
 traced_session() {
-  "$speedup" trace --runs 2 --tool "$trace_tool" --out "$work/t" --json >"$work/first.json" \
-    2>"$work/err" || fail "trace exited $?: $(cat "$work/err")"
+  [ -s "$session/first.json" ] || fail "no traced session was made (speedup_trace.make_traced_session)"
+  cp -r "$session/t" "$work/t" && cp "$session/first.json" "$work/first.json" || fail "cannot copy it"
 }
 
 case $case_name in
+  make_traced_session)
+    rm -rf "$session"
+    mkdir -p "$session" || fail "cannot make $session"
+    "$speedup" trace --runs 2 --tool "$trace_tool" --out "$session/t" --html "$session/page.html" \
+      --json >"$session/first.json" 2>"$work/err" || fail "trace exited $?: $(cat "$work/err")"
+    ;;
   session_traces_every_team_and_reads_back)
     traced_session
     python3 - "$work/first.json" "$(nproc)" <<'PY' || fail "the traced figures are not whole"
