@@ -5,7 +5,7 @@ set -u
 tool=$(realpath -- "$1")  # the job runs in another folder
 case_name=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
-bench=$(dirname "$tool")/matbench
+stand_in=$root/tests/stand_in_benchmark
 source "$root/tests/slurm_cluster.sh"
 
 if reason=$(slurm_cluster_skip_reason); then
@@ -37,10 +37,10 @@ submit() {
   sbatch --parsable --chdir="$work" "${options[@]}" "$root/cluster/matbench.sbatch" "$@"
 }
 
-# A fake benchmark: the saved report with every time scaled by `factor` on the node named
+# A fake benchmark: the stand-in's report with every time scaled by `factor` on the node named
 # `slow_node` and by a random factor in [1, 1.05] everywhere, after running `extra` shell code.
 fake_bench() {
-  "$bench" </dev/null >"$work/report.txt" || fail "the benchmark failed"
+  "$stand_in" >"$work/report.txt" || fail "the stand-in benchmark failed"
   cat >"$work/fake" <<FAKE
 #!/bin/sh
 $3
