@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <ostream>
@@ -86,6 +87,16 @@ inline Result<NodeInput> ReadNodeText(const std::string& file,
 
 // How many times `part` occurs in `text`, overlapping occurrences each counted.
 std::size_t Count(const std::string& text, const std::string& part);
+
+// While it lives, gnuplot is off the PATH: pages must not depend on it, and the tests stay quick.
+class WithoutGnuplot {
+ public:
+  WithoutGnuplot() : saved_(getenv("PATH") ? getenv("PATH") : "") { setenv("PATH", "/nowhere", 1); }
+  ~WithoutGnuplot() { setenv("PATH", saved_.c_str(), 1); }
+
+ private:
+  std::string saved_;
+};
 
 // Whether `part` occurs in `text`.
 inline bool Contains(const std::string& text, const std::string& part) {

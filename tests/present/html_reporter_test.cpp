@@ -20,17 +20,6 @@
 namespace speedup {
 namespace {
 
-// Runs each test without gnuplot on the PATH unless it asks for it: pages must not depend on it,
-// and the tests stay quick.
-class WithoutGnuplot {
- public:
-  WithoutGnuplot() : saved_(getenv("PATH") ? getenv("PATH") : "") { setenv("PATH", "/nowhere", 1); }
-  ~WithoutGnuplot() { setenv("PATH", saved_.c_str(), 1); }
-
- private:
-  std::string saved_;
-};
-
 TEST(HtmlEscapedTest, NoByteOfSessionTextCanBecomeMarkup) {
   const struct {
     const char* fault;

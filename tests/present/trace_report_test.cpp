@@ -52,15 +52,6 @@ TraceSession TracedSession() {
   return session;
 }
 
-class WithoutGnuplot {
- public:
-  WithoutGnuplot() : saved_(getenv("PATH") ? getenv("PATH") : "") { setenv("PATH", "/nowhere", 1); }
-  ~WithoutGnuplot() { setenv("PATH", saved_.c_str(), 1); }
-
- private:
-  std::string saved_;
-};
-
 TEST(TraceReportTest, PageAndMarkdownSayEveryWarningAndTheTableItsLostEvents) {
   const WithoutGnuplot no_gnuplot;
   const TraceSession session = TracedSession();
