@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The speedup tool's rooms see only their own and lower rooms' headers, and link only lower rooms.
 # In a scratch copy of the tree, each kind of breach is planted in turn and must be refused:
-# by scripts/check-layers, and where the compiler can see it, by the preprocessing of the one planted
+# by scripts/check-layers, and where the compiler can see it, by preprocessing the one planted
 # file (the include roots hold each room to its floor) or the link of the one planted room (each
 # room a shared library that may leave nothing undefined).
 #   layers.sh SOURCE_ROOT CXX_COMPILER SESSION_LIBRARY
