@@ -66,14 +66,16 @@ within_mb() {
   (ulimit -v $((mb * 1000)) && exec "$@")
 }
 
-# A session JSON of `runs` runs, each failed with `failure`, from the saved report's session.
+# A session JSON of `runs` runs, each failed with `failure`, from the saved report's session; the
+# run's text is repeated, as building that many values took seconds.
 big_session() {
   python3 - "$work/session.json" "$1" "$2" <<'PY'
 import json, sys
 session = json.load(open(sys.argv[1]))
-run = dict(session["runs"][0], failure=sys.argv[3] or None)
-session["runs"] = [run] * int(sys.argv[2])
-json.dump(session, sys.stdout)
+run = json.dumps(dict(session["runs"][0], failure=sys.argv[3] or None))
+session["runs"] = []
+head, tail = json.dumps(session).split('"runs": []')
+sys.stdout.write(head + '"runs": [' + ", ".join([run] * int(sys.argv[2])) + "]" + tail)
 PY
 }
 
