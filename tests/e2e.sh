@@ -54,7 +54,7 @@ arguments_do_not_change_the_report)
   expect_exact_report "$work/out"
   ;;
 omp_environment_does_not_change_the_report)
-  # Run under one OMP_* setting given in the environment; the runtime may warn on stderr.
+  # Run under the OMP_* settings given in the environment; the runtime may warn on stderr.
   "$program" </dev/null >"$work/out" 2>/dev/null
   expect_status_0 $?
   expect_exact_report "$work/out"
